@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Installs what building and testing Corvane needs on Debian 12. Safe to run again.
+set -euo pipefail
+
+packages=(cmake ninja-build g++ libgtest-dev libgmock-dev pkg-config)
+if [[ "${CORVANE_WITH_BENCH:-0}" == 1 ]]; then
+  packages+=(libbenchmark-dev)
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+
+if ((${#missing[@]})); then
+  if [[ $(id -u) -ne 0 ]]; then
+    echo "Corvane needs these packages: ${missing[*]} (run as root, or install them first)" >&2
+    exit 1
+  fi
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi

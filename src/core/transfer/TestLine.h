@@ -1,0 +1,92 @@
+#pragma once
+// A scripted line for tests: the machine's side is a script of input bytes, holds and
+// failures on a clock the test owns. No call ever waits on the wall clock: waiting advances
+// the test clock instead.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "transfer/Line.h"
+
+namespace corvane {
+
+class ManualClock {
+public:
+    uint64_t now() const { return m_now; }
+    void advance(uint64_t micros) { m_now += micros; }
+    void set(uint64_t micros) { m_now = micros; }
+
+private:
+    uint64_t m_now = 0;
+};
+
+class TestLine : public Line {
+public:
+    TestLine(ManualClock& clock, FlowSettings flow, bool isFile = false);
+
+    // --- the script ---
+    // Bytes the machine sends, arriving at `atMicros` on the test clock (flow codes included:
+    // with xonXoff on they are taken out and change the hold, as on a real port).
+    void input(const std::string& bytes, uint64_t atMicros = 0);
+    // After `bytesWritten` bytes have gone out, hold CTS (or DSR) off for `micros`.
+    void holdCtsAfter(size_t bytesWritten, uint64_t micros);
+    void holdDsrAfter(size_t bytesWritten, uint64_t micros);
+    // Holds CTS or DSR from now until released.
+    void setCtsHeld(bool held) { m_ctsHeld = held; }
+    void setDsrHeld(bool held) { m_dsrHeld = held; }
+    // Writes after `n` bytes fail (an adapter pulled out).
+    void failWritesAfter(size_t n) { m_failWritesAfter = n; }
+    // The line state cannot be read (ClearCommError failing).
+    void failStatus(bool fail) { m_failStatus = fail; }
+
+    // --- what happened ---
+    const std::string& written() const { return m_written; }
+    // "drain", "purge", "dtr", "close" in the order the port layer called them.
+    const std::vector<std::string>& closeCalls() const { return m_closeCalls; }
+    bool xoffHeld() const { return m_xoffHeld; }
+
+    // --- Line ---
+    bool isFile() const override { return m_isFile; }
+    bool holds(LineHolds& out) override;
+    bool writeByte(uint8_t byte, uint64_t waitMicros) override;
+    ReadResult readByte(uint64_t waitMicros) override;
+    void holdUntilXon() override;
+    void waitForChange(uint64_t waitMicros) override;
+    void drainOutput(uint64_t waitMicros) override;
+    void purge() override;
+    void dropDtr() override;
+    void close() override;
+
+private:
+    struct Arrival {
+        uint64_t at;
+        std::string bytes;
+    };
+    struct TimedHold {
+        size_t afterBytes;
+        uint64_t micros;
+        bool cts;
+        bool started = false;
+        uint64_t until = 0;
+    };
+
+    void takeArrivals();
+    void updateTimedHolds();
+
+    ManualClock& m_clock;
+    FlowSettings m_flow;
+    bool m_isFile;
+    std::vector<Arrival> m_arrivals;
+    std::string m_pending; // data bytes arrived and not yet read
+    std::vector<TimedHold> m_timedHolds;
+    std::string m_written;
+    std::vector<std::string> m_closeCalls;
+    size_t m_failWritesAfter = SIZE_MAX;
+    bool m_ctsHeld = false;
+    bool m_dsrHeld = false;
+    bool m_xoffHeld = false;
+    bool m_failStatus = false;
+};
+
+} // namespace corvane

@@ -1,0 +1,5 @@
+#include <cstdio>
+int main() {
+    std::puts("cnc-sim: not built yet");
+    return 0;
+}
