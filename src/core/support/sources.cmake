@@ -1,4 +1,9 @@
 set(CORVANE_SUPPORT_SOURCES
   Clock.cpp
+  IniFile.cpp
+  Profile.cpp
+  PathParts.cpp
+  ArgumentTokens.cpp
+  StringTable.cpp
 )
 list(TRANSFORM CORVANE_SUPPORT_SOURCES PREPEND ${CMAKE_CURRENT_LIST_DIR}/)

@@ -1,3 +1,11 @@
 set(CORVANE_TRANSFER_SOURCES
+  TapeCode.cpp
+  SkipFilter.cpp
+  Port.cpp
+  TestLine.cpp
+  PosixSerialLine.cpp
+  DeviceFileLine.cpp
+  SendEngine.cpp
+  ReceiveEngine.cpp
 )
 list(TRANSFORM CORVANE_TRANSFER_SOURCES PREPEND ${CMAKE_CURRENT_LIST_DIR}/)
