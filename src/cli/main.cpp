@@ -1,11 +1,85 @@
+// corvane-cli: the settings and the transfer engines from a terminal. This file only finds
+// the verb; each verb lives in its own file and is listed in the table below.
+
 #include <cstdio>
-#include <cstring>
+#include <string>
+#include <vector>
+
+#include "CliCommon.h"
+#include "TransferCommands.h"
+#include "app/ConfigLocation.h"
+
+using namespace corvane::cli;
+
+namespace {
+
+constexpr CliCommand Commands[] = {
+    {"machine", runMachineCommand,
+     "machine show [FILE.MDF]          print a machine definition\n"
+     "  machine new FILE.MDF [KEY=VALUE ...]  write a definition: defaults with KEY=VALUE set"},
+    {"config", runConfigCommand,
+     "config show [FILE.cfg]           print the configuration as it would be saved"},
+    {"send", runSendCommand,
+     "send [-m MDF] [-p PORT] [-o FILE] [-q] NC-FILE...\n"
+     "                                   send NC files to the machine (exit 0/1/2/3)"},
+    {"receive", runReceiveCommand,
+     "receive [-m MDF] [-p PORT] [-i FILE] [-q] TARGET\n"
+     "                                   receive one program into TARGET (exit 0/1/2/3/4)"},
+};
+
+void printUsage(std::FILE* stream) {
+    std::fputs("usage: corvane-cli [--cfg FILE] COMMAND [ARGS]\n\ncommands:\n", stream);
+    for (const CliCommand& command : Commands) {
+        std::fprintf(stream, "  %s\n", command.synopsis);
+    }
+    std::fputs("\noptions:\n"
+               "  --cfg FILE   the configuration file (default: corvane.cfg beside the program\n"
+               "               when it exists, else $XDG_CONFIG_HOME/corvane/corvane.cfg);\n"
+               "               corvane-cli reads it and never writes it\n"
+               "  --help       this text; COMMAND --help for one command\n"
+               "\nexit status: 0 success, 1 failure, 2 usage error, 3 a named file does not\n"
+               "exist or cannot be read or written\n",
+               stream);
+}
+
+} // namespace
 
 int main(int argc, char** argv) {
-    if (argc > 1 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
-        std::puts("usage: corvane-cli COMMAND [ARGS]");
-        return 0;
+    CliContext context;
+    context.executablePath = corvane::ExecutablePath(argc > 0 ? argv[0] : nullptr);
+
+    // --cfg may stand anywhere, so that it can be added at the end of a command line.
+    std::vector<std::string> arguments;
+    for (int i = 1; i < argc; ++i) {
+        const std::string argument = argv[i];
+        if (argument == "--cfg") {
+            if (i + 1 >= argc) {
+                return fail(context, ExitUsage, "--cfg needs a file name");
+            }
+            context.configPath = argv[++i];
+        } else if (argument.rfind("--cfg=", 0) == 0) {
+            context.configPath = argument.substr(6);
+            if (context.configPath.empty()) {
+                return fail(context, ExitUsage, "--cfg needs a file name");
+            }
+        } else {
+            arguments.push_back(argument);
+        }
     }
-    std::fputs("usage: corvane-cli COMMAND [ARGS] (try --help)\n", stderr);
-    return 2;
+
+    if (arguments.empty()) {
+        printUsage(stderr);
+        return ExitUsage;
+    }
+    if (isHelpOption(arguments.front())) {
+        printUsage(stdout);
+        return ExitSuccess;
+    }
+    for (const CliCommand& command : Commands) {
+        if (arguments.front() == command.name) {
+            return command.run(context, CliArguments(arguments).subspan(1));
+        }
+    }
+    fail(context, ExitUsage, "unknown command '" + arguments.front() + "' (try --help)");
+    return ExitUsage;
 }

@@ -1,4 +1,5 @@
 set(CORVANE_APP_SOURCES
   StartupOptions.cpp
+  ConfigLocation.cpp
 )
 list(TRANSFORM CORVANE_APP_SOURCES PREPEND ${CMAKE_CURRENT_LIST_DIR}/)

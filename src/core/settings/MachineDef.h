@@ -4,6 +4,7 @@
 // Fields keep the file's key names so a reader can hold code and file side by side.
 
 #include <cstdint>
+#include <string>
 
 namespace corvane {
 
@@ -69,5 +70,14 @@ int MachineDefSetDefaults(MachineLine& line, MachineConfig& config);
 int MachineDefRead(const char* path, MachineLine& line, MachineConfig& config);
 // Writes both groups. Returns 1 on success, 0 at the first value that could not be written.
 int MachineDefWrite(const char* path, const MachineLine& line, const MachineConfig& config);
+
+// For callers that tell the user: like MachineDefRead, but returns 0 with the reason in
+// `error` when the file does not exist or cannot be read (the groups are then untouched).
+int MachineDefReadFile(const char* path, MachineLine& line, MachineConfig& config,
+                       std::string* error);
+// Like MachineDefWrite, with the reason of a failure in `error`. The file is replaced as a
+// whole, so a failed write leaves the previous file intact.
+int MachineDefWriteFile(const char* path, const MachineLine& line, const MachineConfig& config,
+                        std::string* error);
 
 } // namespace corvane

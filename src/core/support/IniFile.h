@@ -27,15 +27,21 @@ public:
     bool hasSection(std::string_view section) const;
     std::optional<std::string> get(std::string_view section, std::string_view key) const;
     // Replaces the first matching key's value, else appends the key to the first matching
-    // section, else appends a new section.
+    // section, else appends a new section. Line breaks in the texts end them (a value cannot
+    // plant lines of its own); an empty key is ignored.
     void set(std::string_view section, std::string_view key, std::string_view value);
 
     std::string text() const;
     IniError save(const std::string& path) const;
 
 private:
+    // Lines are kept without their LF (a CR stays with its line); lines added take the file's
+    // line-end style, and the byte-order mark is written back, so an edited file differs from
+    // the old one only where it changed.
     std::vector<std::string> m_lines;
     bool m_exists = false;
+    bool m_crlf = false;
+    bool m_bom = false;
 };
 
 } // namespace corvane

@@ -19,4 +19,9 @@ std::span<const StringEntry> StringTable(Language language);
 // The text of `id` in `language`; English when the language lacks it; "" when neither has it.
 const char* WexLoadString(Language language, int id);
 
+// The lookup behind WexLoadString, on any two tables: `id` from `wanted`, else from
+// `fallback`, else "".
+const char* lookUpString(std::span<const StringEntry> wanted, std::span<const StringEntry> fallback,
+                         int id);
+
 } // namespace corvane

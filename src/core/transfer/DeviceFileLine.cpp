@@ -1,1 +1,100 @@
-// (being written)
+#include "transfer/DeviceFileLine.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include "transfer/TransferHost.h"
+
+namespace corvane {
+
+namespace {
+
+void sleepMicros(uint64_t micros) {
+    const timespec ts{static_cast<time_t>(micros / 1000000u),
+                      static_cast<long>(micros % 1000000u) * 1000};
+    ppoll(nullptr, 0, &ts, nullptr);
+}
+
+} // namespace
+
+OpenedLine DeviceFileLine::open(const std::string& path, int direction) {
+    const bool sending = direction == DirectionSend;
+    // A receive only reads the file; asking for write access would refuse read-only files.
+    const int flags = sending ? (O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC) : (O_RDONLY | O_CLOEXEC);
+    int fd;
+    do {
+        fd = ::open(path.c_str(), flags, 0666);
+    } while (fd < 0 && errno == EINTR);
+
+    OpenedLine opened;
+    if (fd < 0) {
+        opened.failure = OpenFailure::Other;
+        opened.detail = std::strerror(errno);
+        opened.error = opened.detail;
+        return opened;
+    }
+    opened.line.reset(new DeviceFileLine(fd, sending));
+    return opened;
+}
+
+DeviceFileLine::~DeviceFileLine() {
+    close();
+}
+
+bool DeviceFileLine::holds(LineHolds& out) {
+    out = LineHolds{};
+    return true;
+}
+
+bool DeviceFileLine::writeByte(uint8_t byte, uint64_t waitMicros) {
+    if (m_fd < 0)
+        return false;
+    if (!m_forSending)
+        return true; // a receive writes nothing into the file it reads
+    for (;;) {
+        const ssize_t n = ::write(m_fd, &byte, 1);
+        if (n == 1)
+            return true;
+        if (n < 0 && errno == EINTR)
+            continue;
+        // Disk full or a vanished medium: the caller retries, so do not let it spin.
+        sleepMicros(waitMicros);
+        return false;
+    }
+}
+
+ReadResult DeviceFileLine::readByte(uint64_t) {
+    if (m_fd < 0 || m_forSending)
+        return {};
+    if (m_begin == m_end) {
+        ssize_t n;
+        do {
+            n = ::read(m_fd, m_buffer, sizeof m_buffer);
+        } while (n < 0 && errno == EINTR);
+        if (n < 0)
+            return {ReadStatus::Error, 0};
+        m_begin = 0;
+        m_end = static_cast<size_t>(n);
+        if (n == 0)
+            return {}; // end of file
+    }
+    return {ReadStatus::Byte, m_buffer[m_begin++]};
+}
+
+void DeviceFileLine::waitForChange(uint64_t waitMicros) {
+    sleepMicros(waitMicros);
+}
+
+void DeviceFileLine::drainOutput(uint64_t) {}
+
+void DeviceFileLine::close() {
+    if (m_fd >= 0) {
+        ::close(m_fd);
+        m_fd = -1;
+    }
+}
+
+} // namespace corvane

@@ -58,9 +58,16 @@ public:
     virtual void close() = 0;
 };
 
+// Why an open failed, so the port layer can word it in the language of the run.
+enum class OpenFailure { None, Other, PermissionDenied, Busy, NotFound, NotASerialPort };
+
 struct OpenedLine {
     std::unique_ptr<Line> line;
     std::string error; // user-facing reason when line is null
+    OpenFailure failure = OpenFailure::None;
+    // PermissionDenied: the group that owns the device ("" when unknown);
+    // Other: the system's error text.
+    std::string detail;
 };
 
 // Opens the serial port of the machine definition for `direction` (1 receive, 2 send), or the

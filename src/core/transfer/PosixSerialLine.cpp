@@ -1,1 +1,381 @@
-// (being written)
+#include "transfer/PosixSerialLine.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <grp.h>
+#include <linux/serial.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "settings/MachineDef.h"
+#include "support/Clock.h"
+#include "transfer/DeviceFileLine.h"
+#include "transfer/LineSettings.h"
+#include "transfer/SerialTermios.h"
+#include "transfer/TapeCode.h"
+
+// Principles of operation
+//
+// The kernel's IXON is off: the XON/XOFF codes the machine sends are taken out of the input
+// here, by the same filter the tests use, and the hold they set is obeyed before each byte.
+// CTS and DSR are read with TIOCMGET before every byte. Bytes go out one at a time, and the
+// next waits until the driver's queue is empty, so that after the machine says XOFF at most
+// the one byte on the wire follows it. Reads and writes never block in the kernel: every wait
+// is a poll bounded by the caller's slice, so the window keeps running and an interrupt is
+// seen within one slice.
+
+namespace corvane {
+
+namespace {
+
+// Input the machine sends while we only write (echoes, stray bytes) is kept, but not without
+// bound: beyond this the excess is dropped as an overrun would.
+constexpr size_t MaxBufferedInput = 64 * 1024;
+
+uint64_t monotonicMicros() {
+    return WexGetTickCount64();
+}
+
+void sleepMicros(uint64_t micros) {
+    const timespec ts{static_cast<time_t>(micros / 1000000u),
+                      static_cast<long>(micros % 1000000u) * 1000};
+    ppoll(nullptr, 0, &ts, nullptr);
+}
+
+timespec toTimespec(uint64_t micros) {
+    return timespec{static_cast<time_t>(micros / 1000000u),
+                    static_cast<long>(micros % 1000000u) * 1000};
+}
+
+std::string groupOwning(const std::string& device) {
+    struct stat st {};
+    if (::stat(device.c_str(), &st) != 0)
+        return {};
+    group gr{};
+    group* found = nullptr;
+    char buffer[4096];
+    if (getgrgid_r(st.st_gid, &gr, buffer, sizeof buffer, &found) != 0 || !found)
+        return {};
+    return found->gr_name;
+}
+
+OpenedLine failure(OpenFailure kind, int error, const std::string& device) {
+    OpenedLine opened;
+    opened.failure = kind;
+    opened.error = std::strerror(error);
+    if (kind == OpenFailure::PermissionDenied)
+        opened.detail = groupOwning(device);
+    else if (kind == OpenFailure::Other)
+        opened.detail = opened.error;
+    return opened;
+}
+
+OpenFailure failureKind(int error) {
+    switch (error) {
+    case EACCES:
+    case EPERM:
+        return OpenFailure::PermissionDenied;
+    case EBUSY:
+        return OpenFailure::Busy;
+    case ENOENT:
+    case ENXIO:
+    case ENODEV:
+        return OpenFailure::NotFound;
+    case ENOTTY:
+    case EINVAL:
+        return OpenFailure::NotASerialPort;
+    default:
+        return OpenFailure::Other;
+    }
+}
+
+} // namespace
+
+PosixSerialLine::PosixSerialLine(int fd, const FlowSettings& flow)
+    : m_fd(fd), m_flow(flow), m_filter(flow, true) {}
+
+PosixSerialLine::~PosixSerialLine() {
+    close();
+}
+
+OpenedLine PosixSerialLine::open(const std::string& device, const MachineDef& machine,
+                                 int direction) {
+    int fd;
+    do {
+        fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0)
+        return failure(failureKind(errno), errno, device);
+
+    // The port is ours alone for the transfer, as another program writing into it would
+    // corrupt the program on the machine.
+    if (ioctl(fd, TIOCEXCL) != 0) {
+        const int error = errno;
+        ::close(fd);
+        return failure(failureKind(error), error, device);
+    }
+
+    std::unique_ptr<PosixSerialLine> line(new PosixSerialLine(fd, FlowSettingsFor(machine.line)));
+    int error = 0;
+    if (!line->setUp(machine, direction, error)) {
+        line->close();
+        return failure(failureKind(error), error, device);
+    }
+    OpenedLine opened;
+    opened.line = std::move(line);
+    return opened;
+}
+
+std::unique_ptr<PosixSerialLine> PosixSerialLine::adopt(int fd, const MachineDef& machine,
+                                                        int direction) {
+    const int flags = fcntl(fd, F_GETFL);
+    if (flags >= 0)
+        fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+    std::unique_ptr<PosixSerialLine> line(new PosixSerialLine(fd, FlowSettingsFor(machine.line)));
+    int error = 0;
+    if (!line->setUp(machine, direction, error)) {
+        line->close();
+        return nullptr;
+    }
+    return line;
+}
+
+bool PosixSerialLine::setUp(const MachineDef& machine, int direction, int& error) {
+    if (tcgetattr(m_fd, &m_original) != 0) {
+        error = errno;
+        return false;
+    }
+    m_haveOriginal = true;
+
+    const termios wanted = BuildSerialTermios(m_original, machine.line, direction);
+    // tcsetattr succeeds when any part took, so what matters is what reads back. Like the
+    // original driver call, a refusal does not stop the transfer.
+    tcsetattr(m_fd, TCSANOW, &wanted);
+    termios got{};
+    if (tcgetattr(m_fd, &got) == 0) {
+        struct Check {
+            tcflag_t mask;
+            const char* name;
+        };
+        static constexpr Check Checks[] = {{CSIZE, "CSIZE"},
+                                           {PARENB, "PARENB"},
+                                           {PARODD, "PARODD"},
+                                           {CSTOPB, "CSTOPB"},
+                                           {CRTSCTS, "CRTSCTS"}};
+        for (const auto& c : Checks) {
+            if ((wanted.c_cflag & c.mask) != (got.c_cflag & c.mask)) {
+                if (!m_dropped.empty())
+                    m_dropped += ' ';
+                m_dropped +=
+                    c.mask == CSIZE ? ((wanted.c_cflag & CSIZE) == CS7 ? "CS7" : "CS8") : c.name;
+            }
+        }
+        if ((wanted.c_iflag & IXOFF) != (got.c_iflag & IXOFF))
+            m_dropped += m_dropped.empty() ? "IXOFF" : " IXOFF";
+        if (cfgetospeed(&wanted) != cfgetospeed(&got))
+            m_dropped += m_dropped.empty() ? "speed" : " speed";
+    }
+
+    // Some USB adapters hold received bytes for 16 ms by default; an XOFF from the machine
+    // must be seen at once. Drivers that cannot, or users who may not, are left as they are.
+    serial_struct serial{};
+    if (ioctl(m_fd, TIOCGSERIAL, &serial) == 0) {
+        m_originalSerialFlags = serial.flags;
+        if (!(serial.flags & ASYNC_LOW_LATENCY)) {
+            serial.flags |= ASYNC_LOW_LATENCY;
+            m_lowLatencySet = ioctl(m_fd, TIOCSSERIAL, &serial) == 0;
+        }
+    }
+
+    const Framing framing = FramingFor(machine.line, direction);
+    const int bits = 1 + framing.dataBits + (framing.parity != 'N' ? 1 : 0) + framing.stopBits;
+    m_charMicros = static_cast<uint64_t>(bits) * 1000000u /
+                   static_cast<uint64_t>(BaudRateFor(machine.line.BaudRate));
+
+    // DTR and RTS asserted, as the machine expects from a ready sender (a pty has neither).
+    int lines = TIOCM_DTR | TIOCM_RTS;
+    ioctl(m_fd, TIOCMBIS, &lines);
+    tcflush(m_fd, TCIOFLUSH);
+    return true;
+}
+
+bool PosixSerialLine::takeInput() {
+    if (m_fd < 0)
+        return false;
+    if (m_inputBegin > 0 && m_inputBegin == m_input.size()) {
+        m_input.clear();
+        m_inputBegin = 0;
+    }
+    unsigned char chunk[256];
+    for (;;) {
+        const ssize_t n = ::read(m_fd, chunk, sizeof chunk);
+        if (n > 0) {
+            for (ssize_t i = 0; i < n; ++i) {
+                if (m_filter.take(chunk[i]) && m_input.size() - m_inputBegin < MaxBufferedInput)
+                    m_input.push_back(static_cast<char>(chunk[i]));
+            }
+            continue;
+        }
+        if (n == 0 || errno == EAGAIN || errno == EWOULDBLOCK)
+            return true;
+        if (errno == EINTR)
+            continue;
+        return false;
+    }
+}
+
+int PosixSerialLine::outputQueued() const {
+    int queued = 0;
+    if (ioctl(m_fd, TIOCOUTQ, &queued) != 0)
+        return 0;
+    return queued;
+}
+
+bool PosixSerialLine::waitForInput(uint64_t micros) {
+    pollfd p{m_fd, POLLIN, 0};
+    const timespec ts = toTimespec(micros);
+    const int r = ppoll(&p, 1, &ts, nullptr);
+    if (r > 0 && (p.revents & (POLLERR | POLLHUP | POLLNVAL)) && !(p.revents & POLLIN))
+        return false;
+    return true;
+}
+
+bool PosixSerialLine::holds(LineHolds& out) {
+    out = LineHolds{};
+    if (!takeInput())
+        return false;
+    out.xoff = m_filter.held();
+    if (m_flow.cts || m_flow.dsr) {
+        int status = 0;
+        if (ioctl(m_fd, TIOCMGET, &status) == 0) {
+            out.cts = m_flow.cts && !(status & TIOCM_CTS);
+            out.dsr = m_flow.dsr && !(status & TIOCM_DSR);
+        } else if (errno != ENOTTY && errno != EINVAL) {
+            return false; // a pty has no modem lines: nothing holds it; anything else is a fault
+        }
+    }
+    return true;
+}
+
+bool PosixSerialLine::writeByte(uint8_t byte, uint64_t waitMicros) {
+    const uint64_t deadline = monotonicMicros() + waitMicros;
+    for (;;) {
+        if (!takeInput()) {
+            sleepMicros(waitMicros);
+            return false;
+        }
+        const bool queued = outputQueued() > 0;
+        bool full = false;
+        if (!queued && !m_filter.held()) {
+            const ssize_t n = ::write(m_fd, &byte, 1);
+            if (n == 1)
+                return true;
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+                sleepMicros(waitMicros);
+                return false;
+            }
+            full = true;
+        }
+        const uint64_t now = monotonicMicros();
+        if (now >= deadline)
+            return false;
+        const uint64_t remaining = deadline - now;
+        // Held: sleep until the machine sends something (its XON, we hope). Previous byte
+        // still queued: look again after about one character time, watching the input for an
+        // XOFF meanwhile. Kernel buffer full: wait until it takes a byte.
+        pollfd p{m_fd, static_cast<short>(full ? (POLLIN | POLLOUT) : POLLIN), 0};
+        const timespec ts = toTimespec(queued ? std::min(m_charMicros, remaining) : remaining);
+        const int r = ppoll(&p, 1, &ts, nullptr);
+        if (r > 0 && (p.revents & (POLLERR | POLLHUP | POLLNVAL)) &&
+            !(p.revents & (POLLIN | POLLOUT))) {
+            sleepMicros(deadline - std::min(deadline, monotonicMicros()));
+            return false;
+        }
+    }
+}
+
+ReadResult PosixSerialLine::readByte(uint64_t waitMicros) {
+    const uint64_t deadline = monotonicMicros() + waitMicros;
+    for (;;) {
+        if (!takeInput())
+            return {ReadStatus::Error, 0};
+        if (m_inputBegin < m_input.size())
+            return {ReadStatus::Byte, static_cast<uint8_t>(m_input[m_inputBegin++])};
+        const uint64_t now = monotonicMicros();
+        if (now >= deadline)
+            return {};
+        if (!waitForInput(deadline - now))
+            return {ReadStatus::Error, 0};
+    }
+}
+
+void PosixSerialLine::waitForChange(uint64_t waitMicros) {
+    if (!takeInput() || !waitForInput(waitMicros)) {
+        sleepMicros(waitMicros); // a failing device wakes poll at once; do not spin on it
+        return;
+    }
+    takeInput();
+}
+
+void PosixSerialLine::drainOutput(uint64_t waitMicros) {
+    if (m_fd < 0)
+        return;
+    const uint64_t deadline = monotonicMicros() + waitMicros;
+    for (;;) {
+        const uint64_t now = monotonicMicros();
+        if (outputQueued() == 0 || now >= deadline)
+            return;
+        sleepMicros(std::min(m_charMicros, deadline - now));
+    }
+}
+
+void PosixSerialLine::purge() {
+    if (m_fd < 0)
+        return;
+    // Input only: output that is still on its way (to a network serial server, say) may be
+    // the stop code the machine is waiting for.
+    tcflush(m_fd, TCIFLUSH);
+    m_input.clear();
+    m_inputBegin = 0;
+}
+
+void PosixSerialLine::dropDtr() {
+    if (m_fd < 0)
+        return;
+    int lines = TIOCM_DTR;
+    ioctl(m_fd, TIOCMBIC, &lines);
+}
+
+void PosixSerialLine::close() {
+    if (m_fd < 0)
+        return;
+    // The kernel's close waits up to 30 s for queued output; what a held line kept back after
+    // the drain deadline is not going to leave.
+    if (outputQueued() > 0)
+        tcflush(m_fd, TCOFLUSH);
+    if (m_lowLatencySet) {
+        serial_struct serial{};
+        if (ioctl(m_fd, TIOCGSERIAL, &serial) == 0) {
+            serial.flags = m_originalSerialFlags;
+            ioctl(m_fd, TIOCSSERIAL, &serial);
+        }
+    }
+    if (m_haveOriginal)
+        tcsetattr(m_fd, TCSANOW, &m_original);
+    ioctl(m_fd, TIOCNXCL);
+    ::close(m_fd);
+    m_fd = -1;
+}
+
+OpenedLine OpenDefaultLine(const MachineDef& machine, int direction, const char* deviceFile) {
+    if (deviceFile)
+        return DeviceFileLine::open(deviceFile, direction);
+    return PosixSerialLine::open(SerialDeviceName(machine.line), machine, direction);
+}
+
+} // namespace corvane

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "transfer/Line.h"
+#include "transfer/XonXoffFilter.h"
 
 namespace corvane {
 
@@ -44,7 +45,9 @@ public:
     const std::string& written() const { return m_written; }
     // "drain", "purge", "dtr", "close" in the order the port layer called them.
     const std::vector<std::string>& closeCalls() const { return m_closeCalls; }
-    bool xoffHeld() const { return m_xoffHeld; }
+    bool xoffHeld() const { return m_filter.held(); }
+    // Data bytes arrived and not yet read.
+    const std::string& pending() const { return m_pending; }
 
     // --- Line ---
     bool isFile() const override { return m_isFile; }
@@ -73,6 +76,9 @@ private:
 
     void takeArrivals();
     void updateTimedHolds();
+    bool anyHold();
+    // The next moment the script changes something, or UINT64_MAX.
+    uint64_t nextEvent() const;
 
     ManualClock& m_clock;
     FlowSettings m_flow;
@@ -85,7 +91,7 @@ private:
     size_t m_failWritesAfter = SIZE_MAX;
     bool m_ctsHeld = false;
     bool m_dsrHeld = false;
-    bool m_xoffHeld = false;
+    XonXoffFilter m_filter;
     bool m_failStatus = false;
 };
 

@@ -1,0 +1,118 @@
+// corvane-cli send: the send engine from a terminal.
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "TerminalHost.h"
+#include "TransferCommands.h"
+#include "transfer/PosixSerialLine.h"
+#include "transfer/SendEngine.h"
+#include "transfer/TransferContext.h"
+
+namespace corvane::cli {
+
+namespace {
+
+constexpr const char* SendUsage =
+    "usage: corvane-cli [--cfg FILE] send [-m MACHINE.MDF] [-p PORT] [-o DEVICE-FILE] [-q]\n"
+    "                   FILE...\n"
+    "\n"
+    "Sends up to 32 NC files, in the order given, as one transfer to the machine.\n"
+    "  -m MACHINE.MDF  the machine definition (default: the current machine of the\n"
+    "                  configuration)\n"
+    "  -p PORT         the serial device, e.g. /dev/ttyUSB0 (default: the machine's port)\n"
+    "  -o DEVICE-FILE  write the stream into this file instead of a port\n"
+    "  -q              print only the closing lines\n"
+    "Ctrl-C interrupts the send; a second Ctrl-C stops at once.\n"
+    "\n"
+    "exit status: 0 completed, 1 interrupted or failed, 2 usage error, 3 the port, the\n"
+    "device file or an NC file could not be opened\n";
+
+// The size as the queue keeps it (low 32 bits), or an error text.
+bool queueFile(const std::string& argument, SendQueueEntry& entry, std::string& error) {
+    const std::string path = namedPath(argument);
+    if (path.empty()) {
+        error = "path is too long: " + argument;
+        return false;
+    }
+    struct stat info {};
+    if (stat(path.c_str(), &info) != 0) {
+        error = path + ": no such file";
+        return false;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        error = path + ": not a file";
+        return false;
+    }
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        error = path + ": cannot be read";
+        return false;
+    }
+    close(fd);
+    std::snprintf(entry.Name, sizeof entry.Name, "%s", path.c_str());
+    entry.Size = static_cast<uint32_t>(static_cast<uint64_t>(info.st_size) & 0xFFFFFFFFu);
+    return true;
+}
+
+int exitStatusOf(int result) {
+    switch (result) {
+    case SendCompleted:
+        return ExitSuccess;
+    case SendFileNotOpened:
+    case SendPortNotOpened:
+        return ExitFile;
+    default:
+        return ExitFailure;
+    }
+}
+
+} // namespace
+
+int runSendCommand(CliContext& context, CliArguments arguments) {
+    TransferOptions options;
+    if (const int status = parseTransferOptions(context, arguments, "-o", options))
+        return status;
+    if (options.help) {
+        std::fputs(SendUsage, context.out);
+        return ExitSuccess;
+    }
+    if (options.operands.empty())
+        return fail(context, ExitUsage, "send needs at least one NC file (try --help)");
+    if (options.operands.size() > static_cast<size_t>(SendQueueCapacity))
+        return fail(context, ExitUsage, "send takes at most 32 files");
+
+    AppConfig config;
+    MachineDef machine;
+    if (const int status = loadTransferSettings(context, options, "-o", config, machine))
+        return status;
+
+    SendQueue queue;
+    for (const std::string& operand : options.operands) {
+        std::string error;
+        if (!queueFile(operand, queue.Entries[queue.Count], error))
+            return fail(context, ExitFile, error);
+        ++queue.Count;
+    }
+
+    signal(SIGPIPE, SIG_IGN); // a closed log reader must not kill the transfer
+    TransferState state;
+    TerminalHost host(state,
+                      TerminalLanguage(std::getenv("LC_ALL"), std::getenv("LC_MESSAGES"),
+                                       std::getenv("LANG")),
+                      options.quiet, options.deviceFile);
+    host.catchInterrupts();
+    TransferContext ctx{machine, config, queue, state, host, OpenDefaultLine, 0, nullptr};
+    state.InterruptRequest = 0;
+    state.TransferBusy = true;
+    const int result = SendNcData(ctx);
+    state.TransferBusy = false;
+    return exitStatusOf(result);
+}
+
+} // namespace corvane::cli

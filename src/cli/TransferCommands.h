@@ -1,0 +1,40 @@
+#pragma once
+// The two transfer verbs, "send" and "receive", and what they share: the machine, the port or
+// device file, the language and the terminal host around one run of an engine.
+
+#include <string>
+#include <vector>
+
+#include "CliCommon.h"
+#include "settings/AppConfig.h"
+#include "settings/MachineDef.h"
+
+namespace corvane::cli {
+
+// A receive that ended because the machine fell silent for PtrTimeOut milliseconds.
+constexpr int ExitTimeOut = 4;
+
+int runSendCommand(CliContext& context, CliArguments arguments);
+int runReceiveCommand(CliContext& context, CliArguments arguments);
+
+// The options both verbs take. Everything that is not an option lands in `operands`.
+struct TransferOptions {
+    std::string machineFile; // -m
+    std::string port;        // -p
+    std::string deviceFile;  // -o (send) or -i (receive)
+    bool quiet = false;      // -q
+    bool help = false;
+    std::vector<std::string> operands;
+};
+
+// Reads the arguments; `deviceOption` is "-o" or "-i". ExitSuccess, or the status to end with
+// after the message was printed.
+int parseTransferOptions(const CliContext& context, CliArguments arguments,
+                         const char* deviceOption, TransferOptions& options);
+
+// The configuration (for Echo) and the machine: -m when given, else the current machine of the
+// configuration; -p and the device file laid over it. Nothing is ever written back.
+int loadTransferSettings(const CliContext& context, TransferOptions& options,
+                         const char* deviceOption, AppConfig& config, MachineDef& machine);
+
+} // namespace corvane::cli

@@ -1,0 +1,89 @@
+// Options and settings shared by "send" and "receive".
+
+#include <cstdio>
+#include <cstring>
+
+#include "TransferCommands.h"
+#include "settings/AppConfig.h"
+
+namespace corvane::cli {
+
+int parseTransferOptions(const CliContext& context, CliArguments arguments,
+                         const char* deviceOption, TransferOptions& options) {
+    bool optionsEnded = false;
+    for (size_t i = 0; i < arguments.size(); ++i) {
+        const std::string& argument = arguments[i];
+        if (optionsEnded || argument.empty() || argument[0] != '-' || argument == "-") {
+            options.operands.push_back(argument);
+            continue;
+        }
+        if (argument == "--") {
+            optionsEnded = true;
+        } else if (isHelpOption(argument)) {
+            options.help = true;
+        } else if (argument == "-q" || argument == "--quiet") {
+            options.quiet = true;
+        } else if (argument == "-m" || argument == "-p" || argument == deviceOption) {
+            if (i + 1 >= arguments.size())
+                return fail(context, ExitUsage, argument + " needs a value (try --help)");
+            const std::string& value = arguments[++i];
+            if (argument == "-m")
+                options.machineFile = value;
+            else if (argument == "-p")
+                options.port = value;
+            else
+                options.deviceFile = value;
+        } else {
+            return fail(context, ExitUsage, "unknown option '" + argument + "' (try --help)");
+        }
+    }
+    return ExitSuccess;
+}
+
+int loadTransferSettings(const CliContext& context, TransferOptions& options,
+                         const char* deviceOption, AppConfig& config, MachineDef& machine) {
+    if (!options.port.empty() && !options.deviceFile.empty())
+        return fail(context, ExitUsage,
+                    std::string("-p and ") + deviceOption + " exclude each other: a transfer "
+                    "goes to a serial port or to a device file");
+    if (options.port.size() >= sizeof machine.line.PortName)
+        return fail(context, ExitUsage, "port name is too long: " + options.port);
+
+    std::string configPath;
+    if (const int status = resolveConfigFile(context, configPath); status != ExitSuccess)
+        return status;
+    const bool machineGiven = !options.machineFile.empty();
+    LoadConfig(configPath.c_str(), machineGiven ? 0 : 1, config, machine, ConfigEnvironment{});
+
+    if (machineGiven) {
+        const std::string path = namedPath(options.machineFile);
+        if (path.empty())
+            return fail(context, ExitUsage, "machine path is too long: " + options.machineFile);
+        std::string error;
+        if (!checkReadableFile(path, &error))
+            return fail(context, ExitFile, error);
+        MachineDefSetDefaults(machine.line, machine.config);
+        MachineDefRead(path.c_str(), machine.line, machine.config);
+    }
+
+    if (!options.port.empty()) {
+        std::snprintf(machine.line.PortName, sizeof machine.line.PortName, "%s",
+                      options.port.c_str());
+        machine.config.OutofFile = 0;
+    }
+    if (!options.deviceFile.empty()) {
+        // Naming a device file turns the device into a file for this run, whatever the
+        // machine says: the stream goes there instead of to the port.
+        options.deviceFile = namedPath(options.deviceFile);
+        if (options.deviceFile.empty())
+            return fail(context, ExitUsage, "device file path is too long");
+        machine.config.OutofFile = 1;
+    } else if (machine.config.OutofFile != 0) {
+        return fail(context, ExitUsage,
+                    std::string("the machine's device is a file: name it with ") + deviceOption +
+                        " FILE");
+    }
+    return ExitSuccess;
+}
+
+} // namespace corvane::cli

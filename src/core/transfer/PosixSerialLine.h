@@ -1,0 +1,66 @@
+#pragma once
+// A serial port through termios, with output flow control done in user space.
+
+#include <string>
+#include <termios.h>
+
+#include "transfer/Line.h"
+#include "transfer/XonXoffFilter.h"
+
+namespace corvane {
+
+struct MachineDef;
+
+class PosixSerialLine : public Line {
+public:
+    // Opens `device` exclusively and sets it up for the machine and `direction`.
+    static OpenedLine open(const std::string& device, const MachineDef& machine, int direction);
+    // Takes over an already open terminal (a pty end in tests and the benchmark): the same
+    // set-up as open() without the exclusive lock.
+    static std::unique_ptr<PosixSerialLine> adopt(int fd, const MachineDef& machine, int direction);
+    ~PosixSerialLine() override;
+
+    // The settings the driver did not take (a pty ignores CS7 and parity, some USB adapters
+    // CRTSCTS), e.g. "CS7 PARENB"; empty when all took.
+    const std::string& droppedSettings() const { return m_dropped; }
+
+    bool isFile() const override { return false; }
+    bool holds(LineHolds& out) override;
+    bool writeByte(uint8_t byte, uint64_t waitMicros) override;
+    ReadResult readByte(uint64_t waitMicros) override;
+    void holdUntilXon() override { m_filter.hold(); }
+    void waitForChange(uint64_t waitMicros) override;
+    void drainOutput(uint64_t waitMicros) override;
+    void purge() override;
+    void dropDtr() override;
+    void close() override;
+
+private:
+    PosixSerialLine(int fd, const FlowSettings& flow);
+    bool setUp(const MachineDef& machine, int direction, int& error);
+    // Moves everything the machine has sent so far through the flow filter. False when the
+    // device reports an error (unplugged adapter, hung-up line).
+    bool takeInput();
+    // Bytes still in the driver's output queue; 0 when the driver cannot say.
+    int outputQueued() const;
+    // Waits for input at most `micros`. False when the device reports a hang-up or error.
+    bool waitForInput(uint64_t micros);
+
+    int m_fd;
+    FlowSettings m_flow;
+    XonXoffFilter m_filter;
+    std::string m_input; // data bytes, flow codes and NULs taken out
+    size_t m_inputBegin = 0;
+    termios m_original{};
+    bool m_haveOriginal = false;
+    bool m_lowLatencySet = false;
+    int m_originalSerialFlags = 0;
+    uint64_t m_charMicros = 1042; // one character at 9600 baud
+    std::string m_dropped;
+};
+
+// The opener the program uses: the device file when one was chosen, else the serial port of
+// the machine definition.
+OpenedLine OpenDefaultLine(const MachineDef& machine, int direction, const char* deviceFile);
+
+} // namespace corvane

@@ -1,0 +1,7 @@
+corvane_add_test(port_tests
+  ${CMAKE_CURRENT_LIST_DIR}/PortTest.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/SerialTermiosTest.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/DeviceFileLineTest.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/PosixSerialLinePtyTest.cpp
+)
+target_include_directories(port_tests PRIVATE ${PROJECT_SOURCE_DIR}/tests)

@@ -1,0 +1,436 @@
+// corvane-cli send and receive against the simulated machine tool over a pseudo-terminal: the
+// bytes the machine records, the file a receive leaves, the log lines and the exit statuses.
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/SimProcess.h"
+
+extern char** environ;
+
+namespace corvane::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void writeFile(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+long long nowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// corvane-cli as a child process in English, with its output collected and a deadline on
+// every wait.
+class CliProcess {
+public:
+    ~CliProcess() {
+        if (m_pid > 0 && !m_status) {
+            ::kill(m_pid, SIGKILL);
+            int status = 0;
+            ::waitpid(m_pid, &status, 0);
+        }
+        for (int fd : {m_out, m_err})
+            if (fd >= 0)
+                ::close(fd);
+    }
+
+    bool start(const std::vector<std::string>& args) {
+        int out[2];
+        int err[2];
+        if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0)
+            return false;
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+        posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+        std::vector<std::string> all{CORVANE_CLI_PATH};
+        all.insert(all.end(), args.begin(), args.end());
+        std::vector<char*> argv;
+        for (auto& a : all)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        std::vector<std::string> env;
+        for (char** e = environ; *e; ++e) {
+            const std::string entry = *e;
+            if (entry.rfind("LANG=", 0) != 0 && entry.rfind("LC_", 0) != 0)
+                env.push_back(entry);
+        }
+        env.push_back("LANG=C");
+        std::vector<char*> envp;
+        for (auto& e : env)
+            envp.push_back(e.data());
+        envp.push_back(nullptr);
+        const int rc = posix_spawn(&m_pid, all[0].c_str(), &actions, nullptr, argv.data(),
+                                   envp.data());
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(out[1]);
+        ::close(err[1]);
+        m_out = out[0];
+        m_err = err[0];
+        return rc == 0;
+    }
+
+    // Waits for the exit; nothing when the deadline passed first.
+    std::optional<int> wait(int timeoutMs) {
+        const long long deadline = nowMs() + timeoutMs;
+        while (!m_status || m_out >= 0 || m_err >= 0) {
+            if (nowMs() >= deadline)
+                return m_status;
+            pump(20);
+            int status = 0;
+            if (!m_status && ::waitpid(m_pid, &status, WNOHANG) == m_pid)
+                m_status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        }
+        return m_status;
+    }
+
+    // Waits until stdout holds `text`.
+    bool waitForOutput(const std::string& text, int timeoutMs) {
+        const long long deadline = nowMs() + timeoutMs;
+        while (m_stdout.find(text) == std::string::npos) {
+            if (nowMs() >= deadline || (m_out < 0 && m_err < 0))
+                return false;
+            pump(20);
+        }
+        return true;
+    }
+
+    void signal(int number) { ::kill(m_pid, number); }
+    const std::string& out() const { return m_stdout; }
+    const std::string& err() const { return m_stderr; }
+
+private:
+    void pump(int sliceMs) {
+        pollfd fds[2] = {{m_out, POLLIN, 0}, {m_err, POLLIN, 0}};
+        if (::poll(fds, 2, sliceMs) <= 0)
+            return;
+        drain(fds[0], m_out, m_stdout);
+        drain(fds[1], m_err, m_stderr);
+    }
+    static void drain(const pollfd& p, int& fd, std::string& into) {
+        if (fd < 0 || !(p.revents & (POLLIN | POLLHUP | POLLERR)))
+            return;
+        char buffer[4096];
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n > 0) {
+            into.append(buffer, static_cast<size_t>(n));
+        } else if (n == 0 || errno != EINTR) {
+            ::close(fd);
+            fd = -1;
+        }
+    }
+
+    pid_t m_pid = -1;
+    int m_out = -1;
+    int m_err = -1;
+    std::optional<int> m_status;
+    std::string m_stdout;
+    std::string m_stderr;
+};
+
+// An ISO machine with Xon/Xoff that waits for DC1, 5 nulls before and 3 after, % before and
+// after, a line feed first, CR LF line ends, comments removed. The Wait of 1 ms paces the host
+// the way a serial line's baud rate would; a pseudo-terminal has none.
+const char* const IsoMachine = "[MCN_RS232C]\n"
+                               "BaudRate=5\nDataLen=0\nParity=2\nStop=1\nHandShake=1\nOutCode=0\n"
+                               "PtrStart=17\nPtrStop=19\nPtpStart=18\nPtpStop=20\n"
+                               "[MCN_Config]\n"
+                               "OutofFile=0\nXoff=1\nErCode=3\nLfCode=1\nComment=0\nHeadLf=1\n"
+                               "PtpNull=5;3;0\nPtpSpace=0;0;0\nSendDelay=1\n"
+                               "PtrBegin=1\nPtrEof=3\nRecvSpace=2\nPtrTimeOut=5000\n";
+
+// The same framing in EIA. Its receive side runs without Xon/Xoff: under EIA the digit 3 is
+// the byte 0x13 on the wire, which a DC-code flow control would take for XOFF.
+const char* const EiaMachine = "[MCN_RS232C]\n"
+                               "BaudRate=5\nHandShake=1\nOutCode=1\n"
+                               "PtrStart=17\nPtrStop=19\nPtpStart=18\nPtpStop=20\n"
+                               "[MCN_Config]\n"
+                               "OutofFile=0\nXoff=1\nErCode=3\nLfCode=1\nComment=0\nHeadLf=1\n"
+                               "PtpNull=5;3;0\nPtpSpace=0;0;0\nSendDelay=0\n"
+                               "PtrBegin=1\nPtrEof=1\nRecvSpace=2\nPtrTimeOut=5000\n";
+
+const char* const PunchedProgram = "%\n"
+                                   "O0001 (TEST PART)\n"
+                                   "G21 G90 G54\n"
+                                   "G00 X0 Y0 S1200 M03\n"
+                                   "G01 X-12.5 Y30. F250.\n"
+                                   "M30\n"
+                                   "%\n";
+
+const char* const PunchedProgramCrLf = "%\r\n"
+                                       "O0001 (TEST PART)\r\n"
+                                       "G21 G90 G54\r\n"
+                                       "G00 X0 Y0 S1200 M03\r\n"
+                                       "G01 X-12.5 Y30. F250.\r\n"
+                                       "M30\r\n"
+                                       "%\r\n";
+
+class CliTransfer : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string pattern = (fs::temp_directory_path() / "corvane-cli-transfer-XXXXXX").string();
+        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+        m_dir = pattern;
+        writeFile(file("corvane.cfg"), "");
+    }
+    void TearDown() override {
+        std::error_code ec;
+        fs::remove_all(m_dir, ec);
+    }
+    std::string file(const std::string& name) const { return m_dir + "/" + name; }
+
+    std::vector<std::string> cli(std::vector<std::string> args) {
+        args.insert(args.begin(), {"--cfg", file("corvane.cfg")});
+        return args;
+    }
+
+    std::string m_dir;
+};
+
+// A program long enough to fill the machine's 32-character buffer several times.
+const char* const LongProgram = "O0002(HOLDS)\n"
+                                "G21G90G17\n"
+                                "T1M06\n"
+                                "G00X10.Y10.S3000M03\n"
+                                "G43H01Z5.\n"
+                                "G01Z-1.F100.\n"
+                                "X20.F400.\n"
+                                "Y20.\n"
+                                "X10.\n"
+                                "Y10.\n"
+                                "G00Z5.\n"
+                                "X30.Y30.\n"
+                                "G01Z-1.F100.\n"
+                                "X40.F400.\n"
+                                "Y40.\n"
+                                "X30.\n"
+                                "Y30.\n"
+                                "G00Z50.M05\n"
+                                "M30\n";
+
+TEST_F(CliTransfer, isoSendThroughXonXoffHoldsArrivesByteForByte) {
+    writeFile(file("ISO.MDF"), IsoMachine);
+    writeFile(file("HOLDS.NC"), LongProgram);
+    SimProcess sim;
+    ASSERT_TRUE(sim.start({"read", "--record", file("machine.bin"), "--cps", "300", "--buffer",
+                           "32", "--high", "16", "--low", "4", "--exit-after-ms", "60000"}))
+        << sim.errors();
+
+    CliProcess send;
+    ASSERT_TRUE(send.start(cli({"send", "-m", file("ISO.MDF"), "-p", sim.device(),
+                                file("HOLDS.NC")})));
+    ASSERT_EQ(send.wait(60000), 0) << send.out() << send.err();
+    ASSERT_TRUE(sim.wait(10000).has_value());
+
+    const std::string expected = std::string("\x12\0\0\0\0\0%\r\n", 9) +
+                                 "O0002\r\n"
+                                 "G21G90G17\r\n"
+                                 "T1M06\r\n"
+                                 "G00X10.Y10.S3000M03\r\n"
+                                 "G43H01Z5.\r\n"
+                                 "G01Z-1.F100.\r\n"
+                                 "X20.F400.\r\n"
+                                 "Y20.\r\n"
+                                 "X10.\r\n"
+                                 "Y10.\r\n"
+                                 "G00Z5.\r\n"
+                                 "X30.Y30.\r\n"
+                                 "G01Z-1.F100.\r\n"
+                                 "X40.F400.\r\n"
+                                 "Y40.\r\n"
+                                 "X30.\r\n"
+                                 "Y30.\r\n"
+                                 "G00Z50.M05\r\n"
+                                 "M30\r\n" +
+                                 std::string("%\0\0\0\x14", 5);
+    EXPECT_EQ(readFile(file("machine.bin")), expected);
+    // The machine held the line in the middle of the send and never overflowed.
+    EXPECT_NE(sim.output().find("alarms 0"), std::string::npos) << sim.output();
+    EXPECT_EQ(sim.output().find("holds 0,"), std::string::npos) << sim.output();
+    EXPECT_NE(send.out().find("-----> [Xon(DC1)] Waiting for a signal..."), std::string::npos)
+        << send.out();
+    EXPECT_NE(send.out().find("00001: O0002\n"), std::string::npos) << send.out();
+    EXPECT_NE(send.out().find("==== Completed Send [170] byte ===="), std::string::npos)
+        << send.out();
+}
+
+TEST_F(CliTransfer, eiaSendGoesOutInTapeCode) {
+    writeFile(file("EIA.MDF"), EiaMachine);
+    writeFile(file("SHORT.NC"), "G01X-1.5(CUT)\nM30\n");
+    SimProcess sim;
+    ASSERT_TRUE(sim.start({"read", "--record", file("machine.bin"), "--exit-after-ms", "60000"}))
+        << sim.errors();
+
+    CliProcess send;
+    ASSERT_TRUE(send.start(cli({"send", "-q", "-m", file("EIA.MDF"), "-p", sim.device(),
+                                file("SHORT.NC")})));
+    ASSERT_EQ(send.wait(60000), 0) << send.out() << send.err();
+    ASSERT_TRUE(sim.wait(10000).has_value());
+
+    // DC2, five nulls, %, end of block, G01X-1.5, end of block, M30, end of block, %, three
+    // nulls, DC4.
+    const std::string expected("\x12\x00\x00\x00\x00\x00\x0B\x80"
+                               "\x67\x20\x01\x37\x40\x01\x6B\x15\x80"
+                               "\x54\x13\x20\x80"
+                               "\x0B\x00\x00\x00\x14",
+                               26);
+    EXPECT_EQ(readFile(file("machine.bin")), expected);
+    // Quiet: only the closing line.
+    EXPECT_EQ(send.out(), "==== Completed Send [24] byte ====\n");
+}
+
+TEST_F(CliTransfer, isoReceiveStoresThePunchedProgram) {
+    writeFile(file("ISO.MDF"), IsoMachine);
+    writeFile(file("PUNCH.NC"), PunchedProgram);
+    SimProcess sim;
+    ASSERT_TRUE(sim.start({"punch", "--program", file("PUNCH.NC"), "--code", "iso", "--line-end",
+                           "crlf", "--parity", "even", "--leader", "20", "--cps", "2000",
+                           "--exit-after-ms", "60000"}))
+        << sim.errors();
+
+    CliProcess receive;
+    ASSERT_TRUE(receive.start(cli({"receive", "-m", file("ISO.MDF"), "-p", sim.device(),
+                                   file("RECV.NC")})));
+    ASSERT_EQ(receive.wait(60000), 0) << receive.out() << receive.err();
+
+    EXPECT_EQ(readFile(file("RECV.NC")), PunchedProgramCrLf);
+    EXPECT_EQ(receive.out(), "     : [DC1] Send...\n"
+                             "00001: %\n"
+                             "00002: O0001 (TEST PART)\n"
+                             "00003: G21 G90 G54\n"
+                             "00004: G00 X0 Y0 S1200 M03\n"
+                             "00005: G01 X-12.5 Y30. F250.\n"
+                             "00006: M30\n"
+                             "00007: %\n"
+                             "     : [DC3] Send...\n"
+                             "\n"
+                             "==== Completed Receive ====\n"
+                             "FILE [ " +
+                                 file("RECV.NC") + " ]\n");
+}
+
+TEST_F(CliTransfer, eiaReceiveStoresThePunchedProgram) {
+    std::string machine = EiaMachine;
+    machine.replace(machine.find("HandShake=1"), 11, "HandShake=0");
+    writeFile(file("EIA.MDF"), machine);
+    writeFile(file("PUNCH.NC"), PunchedProgram);
+    SimProcess sim;
+    ASSERT_TRUE(sim.start({"punch", "--program", file("PUNCH.NC"), "--code", "eia", "--leader",
+                           "30", "--exit-after-ms", "60000"}))
+        << sim.errors();
+
+    CliProcess receive;
+    ASSERT_TRUE(receive.start(cli({"receive", "-q", "-m", file("EIA.MDF"), "-p", sim.device(),
+                                   file("RECV.NC")})));
+    ASSERT_EQ(receive.wait(60000), 0) << receive.out() << receive.err();
+
+    EXPECT_EQ(readFile(file("RECV.NC")), PunchedProgramCrLf);
+    EXPECT_EQ(receive.out(),
+              "==== Completed Receive ====\nFILE [ " + file("RECV.NC") + " ]\n");
+}
+
+TEST_F(CliTransfer, ctrlCInterruptsAReceiveAndKeepsTheLinesStored) {
+    writeFile(file("ISO.MDF"), IsoMachine);
+    std::string machine = IsoMachine;
+    machine.replace(machine.find("PtrTimeOut=5000"), 15, "PtrTimeOut=0");
+    writeFile(file("ISO.MDF"), machine);
+    writeFile(file("PUNCH.NC"), "%\nG01X1.\nG01X2.\n"); // never reaches its closing %
+    SimProcess sim;
+    ASSERT_TRUE(sim.start({"punch", "--program", file("PUNCH.NC"), "--end-code", "none",
+                           "--linger-ms", "30000", "--exit-after-ms", "60000"}))
+        << sim.errors();
+
+    CliProcess receive;
+    ASSERT_TRUE(receive.start(cli({"receive", "-m", file("ISO.MDF"), "-p", sim.device(),
+                                   file("RECV.NC")})));
+    ASSERT_TRUE(receive.waitForOutput("00003: G01X2.", 20000)) << receive.out();
+    receive.signal(SIGINT);
+    ASSERT_EQ(receive.wait(20000), 1) << receive.out() << receive.err();
+
+    EXPECT_EQ(readFile(file("RECV.NC")), "%\r\nG01X1.\r\nG01X2.\r\n");
+    EXPECT_NE(receive.out().find("\n==== Interrupted Receive ====\n"), std::string::npos);
+}
+
+TEST_F(CliTransfer, exitStatusesTellWhatWentWrong) {
+    writeFile(file("ISO.MDF"), IsoMachine);
+    std::string fileMachine = IsoMachine;
+    fileMachine.replace(fileMachine.find("OutofFile=0"), 11, "OutofFile=1");
+    fileMachine.replace(fileMachine.find("PtrTimeOut=5000"), 15, "PtrTimeOut=300");
+    writeFile(file("FILE.MDF"), fileMachine);
+    writeFile(file("EMPTY.TAP"), "");
+    writeFile(file("A.NC"), "G00X0\n");
+
+    struct Case {
+        const char* what;
+        std::vector<std::string> args;
+        int status;
+    };
+    const std::vector<Case> cases = {
+        {"no files", {"send", "-m", file("ISO.MDF")}, 2},
+        {"unknown option", {"send", "-x", file("A.NC")}, 2},
+        {"device file missing", {"receive", "-m", file("FILE.MDF"), file("R.NC")}, 2},
+        {"target is the device file",
+         {"receive", "-m", file("FILE.MDF"), "-i", file("EMPTY.TAP"), file("EMPTY.TAP")}, 2},
+        {"no such port",
+         {"send", "-m", file("ISO.MDF"), "-p", file("no-such-tty"), file("A.NC")}, 3},
+        {"no such NC file", {"send", "-m", file("ISO.MDF"), file("MISSING.NC")}, 3},
+        {"target folder missing",
+         {"receive", "-m", file("FILE.MDF"), "-i", file("EMPTY.TAP"), file("none/R.NC")}, 3},
+        {"time-out", {"receive", "-m", file("FILE.MDF"), "-i", file("EMPTY.TAP"), file("R.NC")},
+         4},
+    };
+    for (const Case& c : cases) {
+        CliProcess run;
+        ASSERT_TRUE(run.start(cli(c.args))) << c.what;
+        EXPECT_EQ(run.wait(20000), c.status) << c.what << "\n" << run.out() << run.err();
+        // Every failure is told: on stderr, or in the closing lines of the transfer.
+        if (c.status != 4) {
+            EXPECT_TRUE(!run.err().empty() || run.out().find("====") != std::string::npos)
+                << c.what;
+        }
+    }
+    EXPECT_EQ(readFile(file("EMPTY.TAP")), ""); // a receive never writes into its device file
+}
+
+TEST_F(CliTransfer, sendIntoADeviceFileWritesTheWholeStream) {
+    std::string machine = IsoMachine;
+    machine.replace(machine.find("SendDelay=1"), 11, "SendDelay=0");
+    writeFile(file("ISO.MDF"), machine);
+    writeFile(file("A.NC"), "G00X0\n");
+    writeFile(file("B.NC"), "M30\n");
+
+    CliProcess send;
+    ASSERT_TRUE(send.start(cli({"send", "-q", "-m", file("ISO.MDF"), "-o", file("OUT.TAP"),
+                                file("A.NC"), file("B.NC")})));
+    ASSERT_EQ(send.wait(20000), 0) << send.out() << send.err();
+    EXPECT_EQ(readFile(file("OUT.TAP")),
+              std::string("\x12\0\0\0\0\0%\r\nG00X0\r\nM30\r\n%\0\0\0\x14", 26));
+}
+
+} // namespace
+} // namespace corvane::testing

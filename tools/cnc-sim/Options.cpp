@@ -1,0 +1,337 @@
+#include "Options.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <strings.h>
+
+namespace cncsim {
+
+namespace {
+
+std::optional<long> parseNumber(const std::string& text, long min, long max) {
+    if (text.empty())
+        return std::nullopt;
+    char* end = nullptr;
+    errno = 0;
+    long value = std::strtol(text.c_str(), &end, 0);
+    if (errno != 0 || *end != '\0' || value < min || value > max)
+        return std::nullopt;
+    return value;
+}
+
+// Walks the argument list; every option that takes a value fetches it through here so that a
+// missing value is reported in one wording.
+class ArgumentCursor {
+public:
+    explicit ArgumentCursor(const std::vector<std::string>& args) : m_args(args) {}
+
+    bool atEnd() const { return m_next >= m_args.size(); }
+    const std::string& next() { return m_args[m_next++]; }
+    std::optional<std::string> value(const std::string& option, std::string& error) {
+        if (atEnd()) {
+            error = "option " + option + " needs a value";
+            return std::nullopt;
+        }
+        return next();
+    }
+
+private:
+    const std::vector<std::string>& m_args;
+    size_t m_next = 0;
+};
+
+bool takeNumber(ArgumentCursor& cursor, const std::string& option, long min, long max, long& target,
+                std::string& error) {
+    auto text = cursor.value(option, error);
+    if (!text)
+        return false;
+    auto value = parseNumber(*text, min, max);
+    if (!value) {
+        error = "option " + option + ": '" + *text + "' is not a number from " +
+                std::to_string(min) + " to " + std::to_string(max);
+        return false;
+    }
+    target = *value;
+    return true;
+}
+
+bool takeRate(ArgumentCursor& cursor, const std::string& option, unsigned& target,
+              std::string& error) {
+    long value = 0;
+    if (!takeNumber(cursor, option, 0, 1'000'000, value, error))
+        return false;
+    target = unsigned(value);
+    return true;
+}
+
+bool takeCode(ArgumentCursor& cursor, const std::string& option, bool noneAllowed, int& target,
+              std::string& error) {
+    auto text = cursor.value(option, error);
+    if (!text)
+        return false;
+    auto code = parseCode(*text);
+    if (!code || (!noneAllowed && *code == kNoCode)) {
+        error = "option " + option + ": '" + *text + "' is not a code (0x00 to 0xFF or DC1..DC4" +
+                (noneAllowed ? ", or none)" : ")");
+        return false;
+    }
+    target = *code;
+    return true;
+}
+
+// Options both modes share; returns false when `arg` is not one of them.
+bool takeCommon(ArgumentCursor& cursor, const std::string& arg, CommonOptions& options,
+                std::string& error, bool& handled) {
+    handled = true;
+    if (arg == "--link") {
+        auto v = cursor.value(arg, error);
+        if (v)
+            options.linkPath = *v;
+        return bool(v);
+    }
+    if (arg == "--record") {
+        auto v = cursor.value(arg, error);
+        if (v)
+            options.recordPath = *v;
+        return bool(v);
+    }
+    if (arg == "--exit-after-ms")
+        return takeNumber(cursor, arg, 0, 86'400'000, options.exitAfterMs, error);
+    if (arg == "--xon")
+        return takeCode(cursor, arg, false, options.xon, error);
+    if (arg == "--xoff")
+        return takeCode(cursor, arg, false, options.xoff, error);
+    if (arg == "-v" || arg == "--verbose") {
+        options.verbose = true;
+        return true;
+    }
+    handled = false;
+    return true;
+}
+
+std::string parseRead(ArgumentCursor& cursor, ReadOptions& o) {
+    std::string error;
+    while (!cursor.atEnd() && error.empty()) {
+        const std::string arg = cursor.next();
+        bool handled = false;
+        if (!takeCommon(cursor, arg, o.common, error, handled) || handled)
+            continue;
+        if (arg == "--wait-ms")
+            takeNumber(cursor, arg, 0, 3'600'000, o.waitMs, error);
+        else if (arg == "--no-start")
+            o.sendStart = false;
+        else if (arg == "--start-repeat-ms")
+            takeNumber(cursor, arg, 0, 3'600'000, o.startRepeatMs, error);
+        else if (arg == "--cps")
+            takeRate(cursor, arg, o.cps, error);
+        else if (arg == "--line-cps")
+            takeRate(cursor, arg, o.lineCps, error);
+        else if (arg == "--buffer")
+            takeNumber(cursor, arg, 1, 1'000'000, o.buffer, error);
+        else if (arg == "--high")
+            takeNumber(cursor, arg, 1, 1'000'000, o.high, error);
+        else if (arg == "--low")
+            takeNumber(cursor, arg, 0, 1'000'000, o.low, error);
+        else if (arg == "--tolerance")
+            takeNumber(cursor, arg, 0, 1'000'000, o.tolerance, error);
+        else if (arg == "--hold-random") {
+            long seed = 0;
+            if (takeNumber(cursor, arg, 0, 0xFFFFFFFFL, seed, error))
+                o.holdRandomSeed = unsigned(seed);
+        } else if (arg == "--end-on")
+            takeCode(cursor, arg, true, o.endOn, error);
+        else if (arg == "--idle-ms")
+            takeNumber(cursor, arg, 0, 3'600'000, o.idleMs, error);
+        else
+            error = "read: unknown option '" + arg + "'";
+    }
+    if (!error.empty())
+        return error;
+    if (o.high < 0)
+        o.high = o.buffer * 3 / 4 > 0 ? o.buffer * 3 / 4 : 1;
+    if (o.low < 0)
+        o.low = o.high / 3;
+    if (o.high > o.buffer)
+        return "read: --high " + std::to_string(o.high) + " is above --buffer " +
+               std::to_string(o.buffer);
+    if (o.low >= o.high)
+        return "read: --low must be below --high";
+    if (o.common.xon == o.common.xoff)
+        return "read: --xon and --xoff must differ";
+    return {};
+}
+
+std::string parsePunch(ArgumentCursor& cursor, PunchOptions& o) {
+    std::string error;
+    while (!cursor.atEnd() && error.empty()) {
+        const std::string arg = cursor.next();
+        bool handled = false;
+        if (!takeCommon(cursor, arg, o.common, error, handled) || handled)
+            continue;
+        if (arg == "--program") {
+            if (auto v = cursor.value(arg, error))
+                o.programPath = *v;
+        } else if (arg == "--code") {
+            auto v = cursor.value(arg, error);
+            if (!v)
+                break;
+            if (*v == "iso")
+                o.code = TapeCode::Iso;
+            else if (*v == "eia")
+                o.code = TapeCode::Eia;
+            else if (*v == "ascii")
+                o.code = TapeCode::Ascii;
+            else
+                error = "option --code: '" + *v + "' is not iso, eia or ascii";
+        } else if (arg == "--line-end") {
+            auto v = cursor.value(arg, error);
+            if (!v)
+                break;
+            if (*v == "lf")
+                o.lineEnd = LineEnd::Lf;
+            else if (*v == "crlf")
+                o.lineEnd = LineEnd::CrLf;
+            else if (*v == "cr")
+                o.lineEnd = LineEnd::Cr;
+            else
+                error = "option --line-end: '" + *v + "' is not lf, crlf or cr";
+        } else if (arg == "--parity") {
+            auto v = cursor.value(arg, error);
+            if (!v)
+                break;
+            if (*v == "none")
+                o.parity = Parity::None;
+            else if (*v == "even")
+                o.parity = Parity::Even;
+            else if (*v == "odd")
+                o.parity = Parity::Odd;
+            else
+                error = "option --parity: '" + *v + "' is not none, even or odd";
+        } else if (arg == "--start-code")
+            takeCode(cursor, arg, false, o.startCode, error);
+        else if (arg == "--no-wait")
+            o.waitForStart = false;
+        else if (arg == "--leader")
+            takeNumber(cursor, arg, 0, 100'000, o.leader, error);
+        else if (arg == "--dc2")
+            o.dc2 = true;
+        else if (arg == "--trailer")
+            takeNumber(cursor, arg, 0, 100'000, o.trailer, error);
+        else if (arg == "--end-code")
+            takeCode(cursor, arg, true, o.endCode, error);
+        else if (arg == "--cps")
+            takeRate(cursor, arg, o.cps, error);
+        else if (arg == "--drain-ms")
+            takeNumber(cursor, arg, 0, 3'600'000, o.drainMs, error);
+        else if (arg == "--linger-ms")
+            takeNumber(cursor, arg, 0, 3'600'000, o.lingerMs, error);
+        else
+            error = "punch: unknown option '" + arg + "'";
+    }
+    if (!error.empty())
+        return error;
+    if (o.programPath.empty())
+        return "punch: --program FILE is required";
+    if (o.common.xon == o.common.xoff)
+        return "punch: --xon and --xoff must differ";
+    return {};
+}
+
+} // namespace
+
+std::optional<int> parseCode(const std::string& text) {
+    struct Named {
+        const char* name;
+        int code;
+    };
+    constexpr Named kNames[] = {{"none", kNoCode}, {"NUL", 0x00}, {"DC1", 0x11},  {"XON", 0x11},
+                                {"DC2", 0x12},     {"DC3", 0x13}, {"XOFF", 0x13}, {"DC4", 0x14}};
+    for (const auto& named : kNames)
+        if (strcasecmp(text.c_str(), named.name) == 0)
+            return named.code;
+    auto value = parseNumber(text, 0, 0xFF);
+    if (!value)
+        return std::nullopt;
+    return int(*value);
+}
+
+ParsedOptions parseOptions(const std::vector<std::string>& args) {
+    ParsedOptions parsed;
+    if (args.empty()) {
+        parsed.error = "a mode is needed: read or punch";
+        return parsed;
+    }
+    const std::string& mode = args.front();
+    std::vector<std::string> rest(args.begin() + 1, args.end());
+    for (const auto& arg : rest)
+        if (arg == "-h" || arg == "--help")
+            return parsed; // Mode::Help
+    ArgumentCursor cursor(rest);
+    if (mode == "-h" || mode == "--help" || mode == "help") {
+        parsed.mode = Mode::Help;
+    } else if (mode == "read") {
+        parsed.mode = Mode::Read;
+        parsed.error = parseRead(cursor, parsed.read);
+    } else if (mode == "punch") {
+        parsed.mode = Mode::Punch;
+        parsed.error = parsePunch(cursor, parsed.punch);
+    } else {
+        parsed.error = "unknown mode '" + mode + "' (read or punch)";
+    }
+    return parsed;
+}
+
+std::string usageText() {
+    return R"(usage: cnc-sim read  [options]   the machine reads a program the host sends
+       cnc-sim punch --program FILE [options]   the machine punches a program to the host
+
+A simulated CNC machine tool on a pseudo-terminal. The first line on stdout names the device
+("device /dev/pts/N"); a summary line follows when the run ends.
+Codes are given as 0x11, 17, DC1..DC4, XON, XOFF, NUL, or none where allowed.
+
+Both modes:
+  --link PATH           place a symlink to the device at PATH (removed at exit)
+  --record FILE         write every byte received from the host to FILE, as it arrived
+  --xon CODE            flow-control "go on" code (default 0x11)
+  --xoff CODE           flow-control "hold" code (default 0x13)
+  --exit-after-ms N     give up after N ms (exit status 1); default: no limit
+  -v, --verbose         report events on stderr
+
+read mode:
+  --wait-ms N           after the host opens the device, wait N ms before the start code
+                        (default 200)
+  --no-start            do not send the start code (the --xon code)
+  --start-repeat-ms N   send the start code again every N ms until data arrives
+  --cps N               the control executes its buffer at N characters per second
+                        (default 0: at once, so the line is never held)
+  --line-cps N          take at most N characters per second off the line (default: on arrival)
+  --buffer N            buffer size in characters (default 256)
+  --high N              send the --xoff code when the buffer holds N (default 3/4 of buffer)
+  --low N               send the --xon code when it is down to N (default a third of high)
+  --tolerance N         characters accepted after the --xoff code before the overflow alarm
+                        (default 10)
+  --hold-random SEED    also hold the line at random moments for short random times
+  --end-on CODE|none    the code that ends the program (default 0x14, DC4)
+  --idle-ms N           end when no data came for N ms after data started (default: never)
+
+punch mode:
+  --program FILE        the program text to punch (required)
+  --code iso|eia|ascii  character code on the line (default iso)
+  --line-end lf|crlf|cr line end for iso and ascii (default lf); eia ends blocks with 0x80
+  --parity none|even|odd  parity bit 7 for iso and ascii (default none)
+  --start-code CODE     wait for this code from the host before punching (default 0x11)
+  --no-wait             punch at once (a host that empties its input when it opens the
+                        port loses what came before)
+  --leader N            N NUL characters before the program (default 0)
+  --dc2                 send DC2 (0x12) after the leader
+  --trailer N           N NUL characters after the program (default 0)
+  --end-code CODE|none  sent after the trailer (default 0x14, DC4)
+  --cps N               punch at N characters per second (default: as fast as the host reads)
+  --drain-ms N          time the host gets to read the last characters (default 2000)
+  --linger-ms N         keep listening to the host N ms after the output (default 0)
+
+Exit status: 0 ok, 1 alarm or failure, 2 usage error.
+)";
+}
+
+} // namespace cncsim

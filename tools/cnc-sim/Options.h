@@ -1,0 +1,73 @@
+#pragma once
+// Command-line settings of the two modes. Parsing reports a text instead of exiting so that
+// main() alone decides the exit status.
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "TapeCodes.h"
+
+namespace cncsim {
+
+constexpr int kNoCode = -1; // "none" for a code option
+
+struct CommonOptions {
+    std::string linkPath;   // --link: a symlink to the device, removed at exit
+    std::string recordPath; // --record: every byte received from the host
+    long exitAfterMs = 0;   // --exit-after-ms: safety limit, 0 = none
+    int xon = 0x11;         // --xon
+    int xoff = 0x13;        // --xoff
+    bool verbose = false;   // -v: events on stderr
+};
+
+struct ReadOptions {
+    CommonOptions common;
+    long waitMs = 200;      // after a program opens the device, before the start code
+    bool sendStart = true;  // --no-start clears it
+    long startRepeatMs = 0; // resend the start code while no data came, 0 = once
+    unsigned cps = 0;       // execution rate of the buffer, 0 = executed at once
+    unsigned lineCps = 0;   // rate at which bytes are taken off the line, 0 = on arrival
+    long buffer = 256;
+    long high = -1; // -1 = derived from buffer
+    long low = -1;
+    long tolerance = 10; // characters allowed after DC3
+    std::optional<unsigned> holdRandomSeed;
+    int endOn = 0x14; // kNoCode: no end code
+    long idleMs = 0;  // end after this long without data once data came, 0 = never
+};
+
+struct PunchOptions {
+    CommonOptions common;
+    std::string programPath;
+    TapeCode code = TapeCode::Iso;
+    LineEnd lineEnd = LineEnd::Lf;
+    Parity parity = Parity::None;
+    int startCode = 0x11;
+    bool waitForStart = true; // --no-wait clears it
+    long leader = 0;
+    bool dc2 = false; // DC2 after the leader
+    long trailer = 0;
+    int endCode = 0x14;  // kNoCode: none
+    unsigned cps = 0;    // 0 = as fast as the host takes it
+    long drainMs = 2000; // how long the host may take to read the last bytes
+    long lingerMs = 0;   // keep listening to the host after the output
+};
+
+enum class Mode { Help, Read, Punch };
+
+struct ParsedOptions {
+    Mode mode = Mode::Help;
+    ReadOptions read;
+    PunchOptions punch;
+    std::string error; // non-empty: a usage error
+};
+
+ParsedOptions parseOptions(const std::vector<std::string>& args);
+
+// "0x11", "17", "DC1" … "DC4", "XON", "XOFF", "NUL", "none" (kNoCode).
+std::optional<int> parseCode(const std::string& text);
+
+std::string usageText();
+
+} // namespace cncsim

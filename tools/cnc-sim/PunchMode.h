@@ -1,0 +1,54 @@
+#pragma once
+// The machine punches a program to the host: it waits for the host's start code, then sends
+// the leader, the program in the chosen code and the end code, one character at a time so
+// that an XOFF from the host stops it before the next character.
+
+#include <cstdint>
+#include <vector>
+
+#include "MonotonicClock.h"
+#include "Options.h"
+#include "Reporter.h"
+#include "TokenBucket.h"
+
+namespace cncsim {
+
+class Pty;
+class SignalWatch;
+
+// The whole output of one punch: leader, DC2, program, trailer, end code.
+std::vector<uint8_t> punchBytes(const PunchOptions& options, const std::vector<uint8_t>& program);
+
+class PunchMode {
+public:
+    PunchMode(const PunchOptions& options, std::vector<uint8_t> output, Pty& pty,
+              SignalWatch& signals);
+    int run();
+
+private:
+    enum class Phase { WaitStart, Sending, Draining, Lingering, Done };
+
+    void onHostBytes(const uint8_t* data, size_t size);
+    bool matches(uint8_t byte, int code) const;
+    bool sendNext(int64_t nowUs);
+    bool advance(int64_t nowUs); // phase changes by time; false when the run must stop
+    int pollTimeout(int64_t nowUs);
+
+    const PunchOptions& m_options;
+    std::vector<uint8_t> m_output;
+    Pty& m_pty;
+    SignalWatch& m_signals;
+    int64_t m_startUs;
+    Reporter m_report;
+    Recorder m_recorder;
+    TokenBucket m_rate;
+
+    Phase m_phase;
+    size_t m_sent = 0;
+    bool m_held = false;
+    uint64_t m_holds = 0;
+    int64_t m_phaseDeadlineUs = 0;
+    int m_status = 0;
+};
+
+} // namespace cncsim
