@@ -102,10 +102,10 @@ int runSendCommand(CliContext& context, CliArguments arguments) {
 
     signal(SIGPIPE, SIG_IGN); // a closed log reader must not kill the transfer
     TransferState state;
-    TerminalHost host(state,
-                      TerminalLanguage(std::getenv("LC_ALL"), std::getenv("LC_MESSAGES"),
-                                       std::getenv("LANG")),
-                      options.quiet, options.deviceFile);
+    TerminalHost host(
+        state,
+        TerminalLanguage(std::getenv("LC_ALL"), std::getenv("LC_MESSAGES"), std::getenv("LANG")),
+        options.quiet, options.deviceFile);
     host.catchInterrupts();
     TransferContext ctx{machine, config, queue, state, host, OpenDefaultLine, 0, nullptr};
     state.InterruptRequest = 0;

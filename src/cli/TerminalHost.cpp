@@ -98,7 +98,9 @@ bool TerminalHost::catchInterrupts() {
     return piped;
 }
 
-int TerminalHost::interruptCount() const { return g_interruptPresses; }
+int TerminalHost::interruptCount() const {
+    return g_interruptPresses;
+}
 
 bool TerminalHost::isClosingLine(const std::string& text) {
     const std::string closing = formatPrefix(this->text(IDS_FMT_CLOSING));
@@ -218,7 +220,8 @@ void TerminalHost::serviceMessages() {
 }
 
 void TerminalHost::idle(uint64_t micros) {
-    timespec wait{static_cast<time_t>(micros / 1000000), static_cast<long>(micros % 1000000) * 1000};
+    timespec wait{static_cast<time_t>(micros / 1000000),
+                  static_cast<long>(micros % 1000000) * 1000};
     // The pipe was drained by the last pump, so this blocks until the next Ctrl-C or the end of
     // the slice, also after an interrupt while the engine finishes its pauses.
     if (g_wakePipe[0] >= 0) {
@@ -230,9 +233,13 @@ void TerminalHost::idle(uint64_t micros) {
     serviceMessages();
 }
 
-uint64_t TerminalHost::nowMicros() { return WexGetTickCount64(); }
+uint64_t TerminalHost::nowMicros() {
+    return WexGetTickCount64();
+}
 
-const char* TerminalHost::text(int id) { return WexLoadString(m_language, id); }
+const char* TerminalHost::text(int id) {
+    return WexLoadString(m_language, id);
+}
 
 int TerminalHost::terminalWidth() const {
     winsize size{};
@@ -252,7 +259,8 @@ std::string TerminalHost::progressText(int width) const {
         line.append(static_cast<size_t>(filled), '#');
         line.append(static_cast<size_t>(BarWidth - filled), '-');
         char percent[16];
-        std::snprintf(percent, sizeof percent, "] %3d%%", static_cast<int>(position * 100 / m_total));
+        std::snprintf(percent, sizeof percent, "] %3d%%",
+                      static_cast<int>(position * 100 / m_total));
         line += percent;
     }
     auto add = [&line](const std::string& part) {
@@ -269,7 +277,8 @@ std::string TerminalHost::progressText(int width) const {
     add(m_status[0]);
     for (char& c : line)
         if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
-            c = ' '; // a block may carry a tab or a stray control code; the terminal must not act on it
+            c = ' '; // a block may carry a tab or a stray control code; the terminal must not act
+                     // on it
     if (static_cast<int>(line.size()) > width - 1)
         line.resize(static_cast<size_t>(std::max(width - 1, 0)));
     return line;

@@ -44,8 +44,9 @@ int loadTransferSettings(const CliContext& context, TransferOptions& options,
                          const char* deviceOption, AppConfig& config, MachineDef& machine) {
     if (!options.port.empty() && !options.deviceFile.empty())
         return fail(context, ExitUsage,
-                    std::string("-p and ") + deviceOption + " exclude each other: a transfer "
-                    "goes to a serial port or to a device file");
+                    std::string("-p and ") + deviceOption +
+                        " exclude each other: a transfer "
+                        "goes to a serial port or to a device file");
     if (options.port.size() >= sizeof machine.line.PortName)
         return fail(context, ExitUsage, "port name is too long: " + options.port);
 

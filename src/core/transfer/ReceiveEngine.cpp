@@ -2,7 +2,6 @@
 
 #include <sys/stat.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
@@ -11,16 +10,16 @@
 
 #include "support/StringIds.h"
 #include "transfer/Port.h"
-#include "transfer/TransferWait.h"
-#include "transfer/UserCode.h"
 #include "transfer/SkipFilter.h"
 #include "transfer/TapeCode.h"
 #include "transfer/TransferContext.h"
+#include "transfer/TransferWait.h"
+#include "transfer/UserCode.h"
 
 namespace corvane {
 namespace {
 
-constexpr int LineCapacity = 1025;  // characters of one stored line before it is cut
+constexpr int LineCapacity = 1025;   // characters of one stored line before it is cut
 constexpr int LineBufferSize = 1028; // room for a full line, the end mark and the terminator
 constexpr uint32_t AfterOpenPauseMillis = 100;
 constexpr uint32_t EndCodeRetryPauseMillis = 500;
@@ -51,7 +50,8 @@ std::string formatted(const char* format, ...) {
 // globals. Lives for one call of ReceiveNcData.
 class ReceiveRun {
 public:
-    ReceiveRun(TransferContext& ctx, const char* path) : m_ctx(ctx), m_host(ctx.host), m_path(path) {}
+    ReceiveRun(TransferContext& ctx, const char* path)
+        : m_ctx(ctx), m_host(ctx.host), m_path(path) {}
 
     int run(ReceiveOutcome& outcome);
 
@@ -84,7 +84,6 @@ private:
     const char* m_path;
 
     std::FILE* m_target = nullptr;
-    bool m_targetCreated = false;
     bool m_deviceFile = false;
     int m_handle = -1;
 
@@ -98,15 +97,14 @@ private:
 
 void ReceiveRun::logCode(const char* label) {
     if (echo())
-        m_host.logPrint(LogControl,
-                        formatted(m_host.text(IDS_FMT_CODE_LINE), label, m_host.text(IDS_LABEL_SEND)));
+        m_host.logPrint(LogControl, formatted(m_host.text(IDS_FMT_CODE_LINE), label,
+                                              m_host.text(IDS_LABEL_SEND)));
 }
 
 bool ReceiveRun::createTarget() {
     m_target = std::fopen(m_path, "wb");
     if (!m_target)
         return false;
-    m_targetCreated = true;
     std::setvbuf(m_target, nullptr, _IOFBF, 1 << 16);
     return true;
 }
@@ -313,7 +311,9 @@ void ReceiveRun::closingMessage(int result) {
     auto banner = [this](int id) {
         m_host.logPrint(LogText, formatted(m_host.text(IDS_FMT_CLOSING), m_host.text(id)));
     };
-    auto fileLine = [this] { m_host.logPrint(LogText, formatted(m_host.text(IDS_FMT_FILE_PATH), m_path)); };
+    auto fileLine = [this] {
+        m_host.logPrint(LogText, formatted(m_host.text(IDS_FMT_FILE_PATH), m_path));
+    };
     if (result == ReceiveTargetNotCreated) {
         banner(IDS_CAN_NOT_OPEN_FILE);
         fileLine();

@@ -116,7 +116,8 @@ struct LeaderCase {
     const char* target;
 };
 
-class ReceiveLeaderNone : public ReceiveFixture, public ::testing::WithParamInterface<LeaderCase> {};
+class ReceiveLeaderNone : public ReceiveFixture,
+                          public ::testing::WithParamInterface<LeaderCase> {};
 
 TEST_P(ReceiveLeaderNone, skipsTheLeaderUpToTheFirstData) {
     machine.config.PtrBegin = 0;
@@ -131,7 +132,11 @@ const LeaderCase Leaders[] = {
     {"NulSpaceCrControl", std::string("\0\0  \r\x01\x02G1\n%", 11), "G1\r\n%\r\n"},
     {"LineFeedStartsUnstored", "\r\nG1\n%", "G1\r\n%\r\n"},
     {"DelStartsAndIsStored", "  \x7FG1\n%", "\x7FG1\r\n%\r\n"},
-    {"NulInsideDataDropped", std::string("G\0" "1\n%", 5), "G1\r\n%\r\n"},
+    {"NulInsideDataDropped",
+     std::string("G\0"
+                 "1\n%",
+                 5),
+     "G1\r\n%\r\n"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Leaders, ReceiveLeaderNone, ::testing::ValuesIn(Leaders),

@@ -19,13 +19,13 @@ TEST_F(ReceiveEngine, logsCodesEchoAndClosingLinesInOrder) {
 
     EXPECT_EQ(receive(), 0);
 
-    EXPECT_EQ(logAfterClear(), (Lines{"     : [DC1] Send...", "00001: %", "00002: O1234",
-                                      "00003: G00X0", "00004: M30", "00005: %",
-                                      "     : [DC3] Send...", "", "==== Completed Receive ====",
-                                      "FILE [ " + target + " ]"}));
+    EXPECT_EQ(logAfterClear(),
+              (Lines{"     : [DC1] Send...", "00001: %", "00002: O1234", "00003: G00X0",
+                     "00004: M30", "00005: %", "     : [DC3] Send...", "",
+                     "==== Completed Receive ====", "FILE [ " + target + " ]"}));
     EXPECT_EQ(host.log.front().text, "\f");
-    EXPECT_EQ(host.log[1].colour, 1);  // code line
-    EXPECT_EQ(host.log[2].colour, 0);  // data line
+    EXPECT_EQ(host.log[1].colour, 1); // code line
+    EXPECT_EQ(host.log[2].colour, 0); // data line
     EXPECT_EQ(written(), "\x11\x13");
     EXPECT_EQ(targetBytes(), "%\r\nO1234\r\nG00X0\r\nM30\r\n%\r\n");
     EXPECT_EQ(outcome.lines, 5);
@@ -255,14 +255,11 @@ TEST_P(ReceiveDeviceFile, endsAtEndOfFileAndWritesNothingIntoIt) {
 }
 
 const DeviceFileCase DeviceFiles[] = {
-    {"LeaderOnly", std::string("\0\0\0  \r", 6), 0,
-     "==== Completed Receive ====", ""},
+    {"LeaderOnly", std::string("\0\0\0  \r", 6), 0, "==== Completed Receive ====", ""},
     {"Empty", "", 0, "==== Completed Receive ====", ""},
     {"LeaderOnlyWithTimeOut", std::string("\0\0  ", 4), 1000, "==== Receive TimeOut ====", ""},
-    {"ProgramWithoutEndMark", "%\nG1\nM30", 0, "==== Completed Receive ====",
-     "%\r\nG1\r\nM30\r\n"},
-    {"ProgramWithTimeOut", "%\nG1\nM30", 1000, "==== Receive TimeOut ====",
-     "%\r\nG1\r\nM30\r\n"},
+    {"ProgramWithoutEndMark", "%\nG1\nM30", 0, "==== Completed Receive ====", "%\r\nG1\r\nM30\r\n"},
+    {"ProgramWithTimeOut", "%\nG1\nM30", 1000, "==== Receive TimeOut ====", "%\r\nG1\r\nM30\r\n"},
 };
 
 INSTANTIATE_TEST_SUITE_P(DeviceFiles, ReceiveDeviceFile, ::testing::ValuesIn(DeviceFiles),
@@ -292,8 +289,7 @@ TEST_F(ReceiveEngine, eiaProgramReadsBackAsAscii) {
 TEST_F(ReceiveEngine, skipRulesDropAndCutLinesAndEchoCountsStoredLinesOnly) {
     machine.config.PtrEof = 1;
     std::snprintf(machine.config.ReceiveSkipLine, sizeof machine.config.ReceiveSkipLine, "/");
-    std::snprintf(machine.config.ReceiveSkipCode, sizeof machine.config.ReceiveSkipCode,
-                  "M01");
+    std::snprintf(machine.config.ReceiveSkipCode, sizeof machine.config.ReceiveSkipCode, "M01");
     line().input("G0X1\n/G1X2\nM01 G1\nM01\nM30%", 0);
 
     receive();

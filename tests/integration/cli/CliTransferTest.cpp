@@ -85,8 +85,8 @@ public:
         for (auto& e : env)
             envp.push_back(e.data());
         envp.push_back(nullptr);
-        const int rc = posix_spawn(&m_pid, all[0].c_str(), &actions, nullptr, argv.data(),
-                                   envp.data());
+        const int rc =
+            posix_spawn(&m_pid, all[0].c_str(), &actions, nullptr, argv.data(), envp.data());
         posix_spawn_file_actions_destroy(&actions);
         ::close(out[1]);
         ::close(err[1]);
@@ -242,8 +242,8 @@ TEST_F(CliTransfer, isoSendThroughXonXoffHoldsArrivesByteForByte) {
         << sim.errors();
 
     CliProcess send;
-    ASSERT_TRUE(send.start(cli({"send", "-m", file("ISO.MDF"), "-p", sim.device(),
-                                file("HOLDS.NC")})));
+    ASSERT_TRUE(
+        send.start(cli({"send", "-m", file("ISO.MDF"), "-p", sim.device(), file("HOLDS.NC")})));
     ASSERT_EQ(send.wait(60000), 0) << send.out() << send.err();
     ASSERT_TRUE(sim.wait(10000).has_value());
 
@@ -287,8 +287,8 @@ TEST_F(CliTransfer, eiaSendGoesOutInTapeCode) {
         << sim.errors();
 
     CliProcess send;
-    ASSERT_TRUE(send.start(cli({"send", "-q", "-m", file("EIA.MDF"), "-p", sim.device(),
-                                file("SHORT.NC")})));
+    ASSERT_TRUE(send.start(
+        cli({"send", "-q", "-m", file("EIA.MDF"), "-p", sim.device(), file("SHORT.NC")})));
     ASSERT_EQ(send.wait(60000), 0) << send.out() << send.err();
     ASSERT_TRUE(sim.wait(10000).has_value());
 
@@ -314,8 +314,8 @@ TEST_F(CliTransfer, isoReceiveStoresThePunchedProgram) {
         << sim.errors();
 
     CliProcess receive;
-    ASSERT_TRUE(receive.start(cli({"receive", "-m", file("ISO.MDF"), "-p", sim.device(),
-                                   file("RECV.NC")})));
+    ASSERT_TRUE(receive.start(
+        cli({"receive", "-m", file("ISO.MDF"), "-p", sim.device(), file("RECV.NC")})));
     ASSERT_EQ(receive.wait(60000), 0) << receive.out() << receive.err();
 
     EXPECT_EQ(readFile(file("RECV.NC")), PunchedProgramCrLf);
@@ -345,13 +345,12 @@ TEST_F(CliTransfer, eiaReceiveStoresThePunchedProgram) {
         << sim.errors();
 
     CliProcess receive;
-    ASSERT_TRUE(receive.start(cli({"receive", "-q", "-m", file("EIA.MDF"), "-p", sim.device(),
-                                   file("RECV.NC")})));
+    ASSERT_TRUE(receive.start(
+        cli({"receive", "-q", "-m", file("EIA.MDF"), "-p", sim.device(), file("RECV.NC")})));
     ASSERT_EQ(receive.wait(60000), 0) << receive.out() << receive.err();
 
     EXPECT_EQ(readFile(file("RECV.NC")), PunchedProgramCrLf);
-    EXPECT_EQ(receive.out(),
-              "==== Completed Receive ====\nFILE [ " + file("RECV.NC") + " ]\n");
+    EXPECT_EQ(receive.out(), "==== Completed Receive ====\nFILE [ " + file("RECV.NC") + " ]\n");
 }
 
 TEST_F(CliTransfer, ctrlCInterruptsAReceiveAndKeepsTheLinesStored) {
@@ -366,8 +365,8 @@ TEST_F(CliTransfer, ctrlCInterruptsAReceiveAndKeepsTheLinesStored) {
         << sim.errors();
 
     CliProcess receive;
-    ASSERT_TRUE(receive.start(cli({"receive", "-m", file("ISO.MDF"), "-p", sim.device(),
-                                   file("RECV.NC")})));
+    ASSERT_TRUE(receive.start(
+        cli({"receive", "-m", file("ISO.MDF"), "-p", sim.device(), file("RECV.NC")})));
     ASSERT_TRUE(receive.waitForOutput("00003: G01X2.", 20000)) << receive.out();
     receive.signal(SIGINT);
     ASSERT_EQ(receive.wait(20000), 1) << receive.out() << receive.err();
@@ -395,14 +394,16 @@ TEST_F(CliTransfer, exitStatusesTellWhatWentWrong) {
         {"unknown option", {"send", "-x", file("A.NC")}, 2},
         {"device file missing", {"receive", "-m", file("FILE.MDF"), file("R.NC")}, 2},
         {"target is the device file",
-         {"receive", "-m", file("FILE.MDF"), "-i", file("EMPTY.TAP"), file("EMPTY.TAP")}, 2},
+         {"receive", "-m", file("FILE.MDF"), "-i", file("EMPTY.TAP"), file("EMPTY.TAP")},
+         2},
         {"no such port",
-         {"send", "-m", file("ISO.MDF"), "-p", file("no-such-tty"), file("A.NC")}, 3},
+         {"send", "-m", file("ISO.MDF"), "-p", file("no-such-tty"), file("A.NC")},
+         3},
         {"no such NC file", {"send", "-m", file("ISO.MDF"), file("MISSING.NC")}, 3},
         {"target folder missing",
-         {"receive", "-m", file("FILE.MDF"), "-i", file("EMPTY.TAP"), file("none/R.NC")}, 3},
-        {"time-out", {"receive", "-m", file("FILE.MDF"), "-i", file("EMPTY.TAP"), file("R.NC")},
-         4},
+         {"receive", "-m", file("FILE.MDF"), "-i", file("EMPTY.TAP"), file("none/R.NC")},
+         3},
+        {"time-out", {"receive", "-m", file("FILE.MDF"), "-i", file("EMPTY.TAP"), file("R.NC")}, 4},
     };
     for (const Case& c : cases) {
         CliProcess run;
@@ -425,8 +426,8 @@ TEST_F(CliTransfer, sendIntoADeviceFileWritesTheWholeStream) {
     writeFile(file("B.NC"), "M30\n");
 
     CliProcess send;
-    ASSERT_TRUE(send.start(cli({"send", "-q", "-m", file("ISO.MDF"), "-o", file("OUT.TAP"),
-                                file("A.NC"), file("B.NC")})));
+    ASSERT_TRUE(send.start(cli(
+        {"send", "-q", "-m", file("ISO.MDF"), "-o", file("OUT.TAP"), file("A.NC"), file("B.NC")})));
     ASSERT_EQ(send.wait(20000), 0) << send.out() << send.err();
     EXPECT_EQ(readFile(file("OUT.TAP")),
               std::string("\x12\0\0\0\0\0%\r\nG00X0\r\nM30\r\n%\0\0\0\x14", 26));
