@@ -1,9 +1,20 @@
 #!/usr/bin/env bash
-# Sets up a fresh Debian 12 machine and runs the whole test suite.
+# Sets up a fresh Debian 12 machine and runs the whole test suite: first the readers and
+# filters that take outside input under AddressSanitizer and UndefinedBehaviorSanitizer,
+# then every test in an optimised build with debug information.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/install-deps.sh
+
+sanitized=(support_fuzz_tests support_tests settings_tests app_tests codes_tests send_tests receive_tests)
+cmake --preset sanitize >/dev/null
+cmake --build --preset sanitize --target "${sanitized[@]}"
+for t in "${sanitized[@]}"; do
+  echo "== $t (AddressSanitizer + UndefinedBehaviorSanitizer)"
+  "build/sanitize/tests/$t" --gtest_brief=1
+done
+
 cmake --preset ci
 cmake --build --preset ci
 ctest --preset ci --timeout 300
