@@ -3,9 +3,14 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ libgtest-dev libgmock-dev pkg-config)
+# The window program: Qt 6 Widgets (its CMake files want the OpenGL headers) and a font for
+# the offscreen platform the GUI tests run on.
+packages+=(qt6-base-dev libgl-dev fonts-dejavu-core)
 if [[ "${CORVANE_WITH_BENCH:-0}" == 1 ]]; then
   packages+=(libbenchmark-dev)
 fi
+# Japanese labels in the GUI screenshots need a font with kana and kanji.
+packages+=(fonts-ipafont-gothic)
 
 missing=()
 for p in "${packages[@]}"; do

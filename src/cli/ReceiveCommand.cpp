@@ -19,7 +19,7 @@ namespace {
 
 constexpr const char* ReceiveUsage =
     "usage: corvane-cli [--cfg FILE] receive [-m MACHINE.MDF] [-p PORT] [-i DEVICE-FILE] [-q]\n"
-    "                   TARGET\n"
+    "                   [--no-pace] TARGET\n"
     "\n"
     "Receives one NC program that the machine punches and stores it in TARGET (created or\n"
     "replaced), every line ending in CR LF.\n"
@@ -29,6 +29,8 @@ constexpr const char* ReceiveUsage =
     "  -i DEVICE-FILE  read the stream from this file instead of a port (the file is only\n"
     "                  read)\n"
     "  -q              print only the closing lines\n"
+    "  --no-pace       on a pseudo-terminal, send as fast as the far end reads (by default\n"
+    "                  characters leave at the machine's baud rate, as from a serial port)\n"
     "Ctrl-C interrupts the receive and keeps the lines stored so far; a second Ctrl-C stops\n"
     "at once.\n"
     "\n"
@@ -90,7 +92,8 @@ int runReceiveCommand(CliContext& context, CliArguments arguments) {
         TerminalLanguage(std::getenv("LC_ALL"), std::getenv("LC_MESSAGES"), std::getenv("LANG")),
         options.quiet, options.deviceFile);
     host.catchInterrupts();
-    TransferContext ctx{machine, config, queue, state, host, OpenDefaultLine, 0, nullptr};
+    const LineOpener openLine = DefaultLineOpener(lineOptionsFor(options));
+    TransferContext ctx{machine, config, queue, state, host, openLine, 0, nullptr};
     state.InterruptRequest = 0;
     state.TransferBusy = true;
     ReceiveOutcome outcome;

@@ -20,7 +20,7 @@ namespace {
 
 constexpr const char* SendUsage =
     "usage: corvane-cli [--cfg FILE] send [-m MACHINE.MDF] [-p PORT] [-o DEVICE-FILE] [-q]\n"
-    "                   FILE...\n"
+    "                   [--no-pace] FILE...\n"
     "\n"
     "Sends up to 32 NC files, in the order given, as one transfer to the machine.\n"
     "  -m MACHINE.MDF  the machine definition (default: the current machine of the\n"
@@ -28,6 +28,8 @@ constexpr const char* SendUsage =
     "  -p PORT         the serial device, e.g. /dev/ttyUSB0 (default: the machine's port)\n"
     "  -o DEVICE-FILE  write the stream into this file instead of a port\n"
     "  -q              print only the closing lines\n"
+    "  --no-pace       on a pseudo-terminal, send as fast as the far end reads (by default\n"
+    "                  characters leave at the machine's baud rate, as from a serial port)\n"
     "Ctrl-C interrupts the send; a second Ctrl-C stops at once.\n"
     "\n"
     "exit status: 0 completed, 1 interrupted or failed, 2 usage error, 3 the port, the\n"
@@ -107,7 +109,8 @@ int runSendCommand(CliContext& context, CliArguments arguments) {
         TerminalLanguage(std::getenv("LC_ALL"), std::getenv("LC_MESSAGES"), std::getenv("LANG")),
         options.quiet, options.deviceFile);
     host.catchInterrupts();
-    TransferContext ctx{machine, config, queue, state, host, OpenDefaultLine, 0, nullptr};
+    const LineOpener openLine = DefaultLineOpener(lineOptionsFor(options));
+    TransferContext ctx{machine, config, queue, state, host, openLine, 0, nullptr};
     state.InterruptRequest = 0;
     state.TransferBusy = true;
     const int result = SendNcData(ctx);

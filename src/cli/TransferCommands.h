@@ -8,6 +8,7 @@
 #include "CliCommon.h"
 #include "settings/AppConfig.h"
 #include "settings/MachineDef.h"
+#include "transfer/LineSettings.h"
 
 namespace corvane::cli {
 
@@ -23,6 +24,7 @@ struct TransferOptions {
     std::string port;        // -p
     std::string deviceFile;  // -o (send) or -i (receive)
     bool quiet = false;      // -q
+    bool noPace = false;     // --no-pace
     bool help = false;
     std::vector<std::string> operands;
 };
@@ -34,6 +36,10 @@ int parseTransferOptions(const CliContext& context, CliArguments arguments,
 
 // The configuration (for Echo) and the machine: -m when given, else the current machine of the
 // configuration; -p and the device file laid over it. Nothing is ever written back.
+// How the serial line is driven: --no-pace turns off the line-rate emulation on a
+// pseudo-terminal.
+LineOptions lineOptionsFor(const TransferOptions& options);
+
 int loadTransferSettings(const CliContext& context, TransferOptions& options,
                          const char* deviceOption, AppConfig& config, MachineDef& machine);
 

@@ -23,6 +23,8 @@ int parseTransferOptions(const CliContext& context, CliArguments arguments,
             options.help = true;
         } else if (argument == "-q" || argument == "--quiet") {
             options.quiet = true;
+        } else if (argument == "--no-pace") {
+            options.noPace = true;
         } else if (argument == "-m" || argument == "-p" || argument == deviceOption) {
             if (i + 1 >= arguments.size())
                 return fail(context, ExitUsage, argument + " needs a value (try --help)");
@@ -38,6 +40,12 @@ int parseTransferOptions(const CliContext& context, CliArguments arguments,
         }
     }
     return ExitSuccess;
+}
+
+LineOptions lineOptionsFor(const TransferOptions& options) {
+    LineOptions line;
+    line.emulateLineRate = !options.noPace;
+    return line;
 }
 
 int loadTransferSettings(const CliContext& context, TransferOptions& options,

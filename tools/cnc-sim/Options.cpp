@@ -79,6 +79,31 @@ bool takeCode(ArgumentCursor& cursor, const std::string& option, bool noneAllowe
     return true;
 }
 
+template <typename T> struct Choice {
+    const char* name;
+    T value;
+};
+
+// A value that is one of a few names; a wrong one is answered with all of them, in order.
+template <typename T, size_t N>
+bool takeChoice(ArgumentCursor& cursor, const std::string& option, const Choice<T> (&choices)[N],
+                T& target, std::string& error) {
+    auto text = cursor.value(option, error);
+    if (!text)
+        return false;
+    for (const Choice<T>& choice : choices) {
+        if (*text == choice.name) {
+            target = choice.value;
+            return true;
+        }
+    }
+    std::string names = choices[0].name;
+    for (size_t i = 1; i < N; ++i)
+        names += std::string(i + 1 == N ? " or " : ", ") + choices[i].name;
+    error = "option " + option + ": '" + *text + "' is not " + names;
+    return false;
+}
+
 // Options both modes share; returns false when `arg` is not one of them.
 bool takeCommon(ArgumentCursor& cursor, const std::string& arg, CommonOptions& options,
                 std::string& error, bool& handled) {
@@ -109,13 +134,26 @@ bool takeCommon(ArgumentCursor& cursor, const std::string& arg, CommonOptions& o
     return true;
 }
 
-std::string parseRead(ArgumentCursor& cursor, ReadOptions& o) {
+// The option loop of a mode: the options both modes share, then the mode's own through
+// `takeOwn(arg, error)`, which is false for an option the mode does not know. Ends at the first
+// error and returns it.
+template <typename TakeOwn>
+std::string takeOptions(ArgumentCursor& cursor, const char* mode, CommonOptions& common,
+                        TakeOwn takeOwn) {
     std::string error;
     while (!cursor.atEnd() && error.empty()) {
         const std::string arg = cursor.next();
         bool handled = false;
-        if (!takeCommon(cursor, arg, o.common, error, handled) || handled)
+        if (!takeCommon(cursor, arg, common, error, handled) || handled)
             continue;
+        if (!takeOwn(arg, error))
+            error = std::string(mode) + ": unknown option '" + arg + "'";
+    }
+    return error;
+}
+
+std::string parseRead(ArgumentCursor& cursor, ReadOptions& o) {
+    auto takeOwn = [&](const std::string& arg, std::string& error) {
         if (arg == "--wait-ms")
             takeNumber(cursor, arg, 0, 3'600'000, o.waitMs, error);
         else if (arg == "--no-start")
@@ -143,9 +181,10 @@ std::string parseRead(ArgumentCursor& cursor, ReadOptions& o) {
         else if (arg == "--idle-ms")
             takeNumber(cursor, arg, 0, 3'600'000, o.idleMs, error);
         else
-            error = "read: unknown option '" + arg + "'";
-    }
-    if (!error.empty())
+            return false;
+        return true;
+    };
+    if (std::string error = takeOptions(cursor, "read", o.common, takeOwn); !error.empty())
         return error;
     if (o.high < 0)
         o.high = o.buffer * 3 / 4 > 0 ? o.buffer * 3 / 4 : 1;
@@ -162,51 +201,22 @@ std::string parseRead(ArgumentCursor& cursor, ReadOptions& o) {
 }
 
 std::string parsePunch(ArgumentCursor& cursor, PunchOptions& o) {
-    std::string error;
-    while (!cursor.atEnd() && error.empty()) {
-        const std::string arg = cursor.next();
-        bool handled = false;
-        if (!takeCommon(cursor, arg, o.common, error, handled) || handled)
-            continue;
+    auto takeOwn = [&](const std::string& arg, std::string& error) {
         if (arg == "--program") {
             if (auto v = cursor.value(arg, error))
                 o.programPath = *v;
         } else if (arg == "--code") {
-            auto v = cursor.value(arg, error);
-            if (!v)
-                break;
-            if (*v == "iso")
-                o.code = TapeCode::Iso;
-            else if (*v == "eia")
-                o.code = TapeCode::Eia;
-            else if (*v == "ascii")
-                o.code = TapeCode::Ascii;
-            else
-                error = "option --code: '" + *v + "' is not iso, eia or ascii";
+            constexpr Choice<TapeCode> codes[] = {
+                {"iso", TapeCode::Iso}, {"eia", TapeCode::Eia}, {"ascii", TapeCode::Ascii}};
+            takeChoice(cursor, arg, codes, o.code, error);
         } else if (arg == "--line-end") {
-            auto v = cursor.value(arg, error);
-            if (!v)
-                break;
-            if (*v == "lf")
-                o.lineEnd = LineEnd::Lf;
-            else if (*v == "crlf")
-                o.lineEnd = LineEnd::CrLf;
-            else if (*v == "cr")
-                o.lineEnd = LineEnd::Cr;
-            else
-                error = "option --line-end: '" + *v + "' is not lf, crlf or cr";
+            constexpr Choice<LineEnd> ends[] = {
+                {"lf", LineEnd::Lf}, {"crlf", LineEnd::CrLf}, {"cr", LineEnd::Cr}};
+            takeChoice(cursor, arg, ends, o.lineEnd, error);
         } else if (arg == "--parity") {
-            auto v = cursor.value(arg, error);
-            if (!v)
-                break;
-            if (*v == "none")
-                o.parity = Parity::None;
-            else if (*v == "even")
-                o.parity = Parity::Even;
-            else if (*v == "odd")
-                o.parity = Parity::Odd;
-            else
-                error = "option --parity: '" + *v + "' is not none, even or odd";
+            constexpr Choice<Parity> parities[] = {
+                {"none", Parity::None}, {"even", Parity::Even}, {"odd", Parity::Odd}};
+            takeChoice(cursor, arg, parities, o.parity, error);
         } else if (arg == "--start-code")
             takeCode(cursor, arg, false, o.startCode, error);
         else if (arg == "--no-wait")
@@ -226,9 +236,10 @@ std::string parsePunch(ArgumentCursor& cursor, PunchOptions& o) {
         else if (arg == "--linger-ms")
             takeNumber(cursor, arg, 0, 3'600'000, o.lingerMs, error);
         else
-            error = "punch: unknown option '" + arg + "'";
-    }
-    if (!error.empty())
+            return false;
+        return true;
+    };
+    if (std::string error = takeOptions(cursor, "punch", o.common, takeOwn); !error.empty())
         return error;
     if (o.programPath.empty())
         return "punch: --program FILE is required";

@@ -258,6 +258,38 @@ bool usable(const ProfileItem& item, const char* section) {
     return section && item.Key && *item.Key && item.Data && knownType(item.Type);
 }
 
+void clearFound(ProfileItem* table, int count) {
+    for (int i = 0; i < count; ++i) {
+        table[i].Found = 0;
+    }
+}
+
+// The start of a read or write pass: the arguments checked, no entry found yet, the target
+// placed. False when there is nothing the pass can work on.
+bool startPass(const char* target, ProfileItem* table, int count, const char* configFolder,
+               Target& where) {
+    if (!target || !table || count < 1) {
+        return false;
+    }
+    clearFound(table, count);
+    return classifyTarget(target, configFolder, where);
+}
+
+// Calls `visit(item, section)` for every usable entry; an entry without a section of its own
+// is in the last one named above it.
+template <typename Visit> void forEachUsable(ProfileItem* table, int count, Visit visit) {
+    const char* section = nullptr;
+    for (int i = 0; i < count; ++i) {
+        ProfileItem& item = table[i];
+        if (item.Section) {
+            section = item.Section;
+        }
+        if (usable(item, section)) {
+            visit(item, section);
+        }
+    }
+}
+
 } // namespace
 
 std::string ProfileConfigFolder() {
@@ -273,14 +305,8 @@ std::string ProfileConfigFolder() {
 }
 
 int ProfileRead(const char* target, ProfileItem* table, int count, const char* configFolder) {
-    if (!target || !table || count < 1) {
-        return 0;
-    }
-    for (int i = 0; i < count; ++i) {
-        table[i].Found = 0;
-    }
     Target where;
-    if (!classifyTarget(target, configFolder, where)) {
+    if (!startPass(target, table, count, configFolder, where)) {
         return 0;
     }
     if (!where.registry) {
@@ -298,39 +324,25 @@ int ProfileRead(const char* target, ProfileItem* table, int count, const char* c
     }
 
     int found = 0;
-    const char* section = nullptr;
-    for (int i = 0; i < count; ++i) {
-        ProfileItem& item = table[i];
-        if (item.Section) {
-            section = item.Section;
-        }
-        if (!usable(item, section)) {
-            continue;
-        }
+    forEachUsable(table, count, [&](ProfileItem& item, const char* section) {
         std::optional<std::string> value = ini.get(sectionName(where, section), item.Key);
         if (!value) {
-            continue;
+            return;
         }
         std::string text = value->substr(0, std::min(value->find('\0'), ValueBufferSize - 1));
         if (!where.registry && text == MissingMarker) {
-            continue;
+            return;
         }
         readEntry(item, std::move(text));
         item.Found = 1;
         ++found;
-    }
+    });
     return found > 0 ? 1 : 0;
 }
 
 int ProfileWrite(const char* target, ProfileItem* table, int count, const char* configFolder) {
-    if (!target || !table || count < 1) {
-        return 0;
-    }
-    for (int i = 0; i < count; ++i) {
-        table[i].Found = 0;
-    }
     Target where;
-    if (!classifyTarget(target, configFolder, where)) {
+    if (!startPass(target, table, count, configFolder, where)) {
         return 0;
     }
     IniError error;
@@ -340,19 +352,11 @@ int ProfileWrite(const char* target, ProfileItem* table, int count, const char* 
     }
 
     int written = 0;
-    const char* section = nullptr;
-    for (int i = 0; i < count; ++i) {
-        ProfileItem& item = table[i];
-        if (item.Section) {
-            section = item.Section;
-        }
-        if (!usable(item, section)) {
-            continue;
-        }
+    forEachUsable(table, count, [&](ProfileItem& item, const char* section) {
         ini.set(sectionName(where, section), item.Key, buildValue(item, where.registry));
         item.Found = 1;
         ++written;
-    }
+    });
     if (written == 0) {
         return 0;
     }
@@ -362,9 +366,7 @@ int ProfileWrite(const char* target, ProfileItem* table, int count, const char* 
     }
     if (ini.save(where.file)) {
         // Nothing reached the file, so no entry counts as written.
-        for (int i = 0; i < count; ++i) {
-            table[i].Found = 0;
-        }
+        clearFound(table, count);
         return 0;
     }
     return 1;

@@ -56,6 +56,11 @@ public:
     virtual void purge() = 0;
     virtual void dropDtr() = 0;
     virtual void close() = 0;
+
+    // True once the device has gone away (a USB adapter pulled out, the far end of a
+    // pseudo-terminal closed): nothing written from now on can arrive, so a transfer waiting
+    // for the line to clear should end instead.
+    virtual bool lost() const { return false; }
 };
 
 // Why an open failed, so the port layer can word it in the language of the run.

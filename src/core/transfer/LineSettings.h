@@ -19,6 +19,16 @@ constexpr int HandShakeRtsCts = 4;
 
 FlowSettings FlowSettingsFor(const MachineLine& line);
 
+// What the program, rather than the machine definition, decides about a serial line.
+struct LineOptions {
+    // A pseudo-terminal (a network serial bridge, the simulator) has no line rate and never
+    // says how much output is still queued, so a sender could write thousands of characters
+    // before the machine's XOFF comes back. With this on, bytes on such a line leave one
+    // character time apart, as from a UART at the configured baud rate. Off for bench set-ups
+    // where the far end simply reads as fast as it can. No effect on a real serial port.
+    bool emulateLineRate = true;
+};
+
 // Bits per second for the `BaudRate` index; 9600 for anything outside 0..7.
 int BaudRateFor(int index);
 

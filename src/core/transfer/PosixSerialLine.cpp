@@ -1,5 +1,6 @@
 #include "transfer/PosixSerialLine.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -8,6 +9,7 @@
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include "settings/MachineDef.h"
@@ -26,6 +28,13 @@
 // the one byte on the wire follows it. Reads and writes never block in the kernel: every wait
 // is a poll bounded by the caller's slice, so the window keeps running and an interrupt is
 // seen within one slice.
+//
+// A pseudo-terminal (the simulator, or the virtual port of a network serial bridge) has no
+// line rate and its output queue always reads empty, so the rule above would let us write as
+// fast as the CPU allows and the machine would get a flood of characters after its XOFF. On
+// such a line the UART is emulated instead: a byte leaves only one character time after the
+// previous one, and the wait in between watches the input, so an XOFF stops the very next
+// byte.
 
 namespace corvane {
 
@@ -73,6 +82,24 @@ OpenedLine failure(OpenFailure kind, int error, const std::string& device) {
     return opened;
 }
 
+// True for a terminal whose output queue says nothing about what the far end has taken: a
+// pseudo-terminal (found by its device number), or any terminal without modem lines.
+bool withoutOutputQueue(int fd) {
+    struct stat st {};
+    if (fstat(fd, &st) == 0 && S_ISCHR(st.st_mode)) {
+        const unsigned int kind = major(st.st_rdev);
+        constexpr unsigned int Unix98SlaveFirst = 136;
+        constexpr unsigned int Unix98SlaveLast = 143;
+        constexpr unsigned int LegacyMaster = 2;
+        constexpr unsigned int LegacySlave = 3;
+        if ((kind >= Unix98SlaveFirst && kind <= Unix98SlaveLast) || kind == LegacyMaster ||
+            kind == LegacySlave)
+            return true;
+    }
+    int status = 0;
+    return ioctl(fd, TIOCMGET, &status) != 0 && (errno == ENOTTY || errno == EINVAL);
+}
+
 OpenFailure failureKind(int error) {
     switch (error) {
     case EACCES:
@@ -103,6 +130,11 @@ PosixSerialLine::~PosixSerialLine() {
 
 OpenedLine PosixSerialLine::open(const std::string& device, const MachineDef& machine,
                                  int direction) {
+    return open(device, machine, direction, LineOptions{});
+}
+
+OpenedLine PosixSerialLine::open(const std::string& device, const MachineDef& machine,
+                                 int direction, const LineOptions& options) {
     int fd;
     do {
         fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
@@ -120,7 +152,7 @@ OpenedLine PosixSerialLine::open(const std::string& device, const MachineDef& ma
 
     std::unique_ptr<PosixSerialLine> line(new PosixSerialLine(fd, FlowSettingsFor(machine.line)));
     int error = 0;
-    if (!line->setUp(machine, direction, error)) {
+    if (!line->setUp(machine, direction, options, error)) {
         line->close();
         return failure(failureKind(error), error, device);
     }
@@ -131,19 +163,25 @@ OpenedLine PosixSerialLine::open(const std::string& device, const MachineDef& ma
 
 std::unique_ptr<PosixSerialLine> PosixSerialLine::adopt(int fd, const MachineDef& machine,
                                                         int direction) {
+    return adopt(fd, machine, direction, LineOptions{});
+}
+
+std::unique_ptr<PosixSerialLine> PosixSerialLine::adopt(int fd, const MachineDef& machine,
+                                                        int direction, const LineOptions& options) {
     const int flags = fcntl(fd, F_GETFL);
     if (flags >= 0)
         fcntl(fd, F_SETFL, flags | O_NONBLOCK);
     std::unique_ptr<PosixSerialLine> line(new PosixSerialLine(fd, FlowSettingsFor(machine.line)));
     int error = 0;
-    if (!line->setUp(machine, direction, error)) {
+    if (!line->setUp(machine, direction, options, error)) {
         line->close();
         return nullptr;
     }
     return line;
 }
 
-bool PosixSerialLine::setUp(const MachineDef& machine, int direction, int& error) {
+bool PosixSerialLine::setUp(const MachineDef& machine, int direction, const LineOptions& options,
+                            int& error) {
     if (tcgetattr(m_fd, &m_original) != 0) {
         error = errno;
         return false;
@@ -194,6 +232,7 @@ bool PosixSerialLine::setUp(const MachineDef& machine, int direction, int& error
     const int bits = 1 + framing.dataBits + (framing.parity != 'N' ? 1 : 0) + framing.stopBits;
     m_charMicros = static_cast<uint64_t>(bits) * 1000000u /
                    static_cast<uint64_t>(BaudRateFor(machine.line.BaudRate));
+    m_paced = options.emulateLineRate && withoutOutputQueue(m_fd);
 
     // DTR and RTS asserted, as the machine expects from a ready sender (a pty has neither).
     int lines = TIOCM_DTR | TIOCM_RTS;
@@ -203,7 +242,7 @@ bool PosixSerialLine::setUp(const MachineDef& machine, int direction, int& error
 }
 
 bool PosixSerialLine::takeInput() {
-    if (m_fd < 0)
+    if (m_fd < 0 || m_lost)
         return false;
     if (m_inputBegin > 0 && m_inputBegin == m_input.size()) {
         m_input.clear();
@@ -223,8 +262,33 @@ bool PosixSerialLine::takeInput() {
             return true;
         if (errno == EINTR)
             continue;
+        noteError(errno);
         return false;
     }
+}
+
+void PosixSerialLine::noteError(int error) {
+    // EIO: the tty was hung up under us (adapter unplugged, far end of a pty closed);
+    // ENXIO/ENODEV: the device behind the open file is gone.
+    if (error == EIO || error == ENXIO || error == ENODEV)
+        m_lost = true;
+}
+
+void PosixSerialLine::notePoll(short revents) {
+    // A hung-up terminal reads as empty (0 bytes, as an idle line does with VMIN 0), so poll
+    // is the one place that tells: the far end of a pty closed, or the driver hung the
+    // port up when its adapter was pulled. Neither comes back for this open file.
+    if (revents & POLLHUP)
+        m_lost = true;
+}
+
+void PosixSerialLine::scheduleAfterWrite(uint64_t now) {
+    // Keep a UART's cadence: a wake-up that came a little late is made up on the next byte
+    // (never by more than a quarter character, so no two bytes leave much closer than one
+    // character time), while after an idle or held line the count starts afresh.
+    const uint64_t onCadence = m_nextWriteAt + m_charMicros;
+    const uint64_t earliest = now + m_charMicros - m_charMicros / 4;
+    m_nextWriteAt = onCadence > now ? std::max(onCadence, earliest) : now + m_charMicros;
 }
 
 int PosixSerialLine::outputQueued() const {
@@ -238,9 +302,11 @@ bool PosixSerialLine::waitForInput(uint64_t micros) {
     pollfd p{m_fd, POLLIN, 0};
     const timespec ts = toTimespec(micros);
     const int r = ppoll(&p, 1, &ts, nullptr);
+    if (r > 0)
+        notePoll(p.revents);
     if (r > 0 && (p.revents & (POLLERR | POLLHUP | POLLNVAL)) && !(p.revents & POLLIN))
         return false;
-    return true;
+    return !m_lost;
 }
 
 bool PosixSerialLine::holds(LineHolds& out) {
@@ -267,32 +333,44 @@ bool PosixSerialLine::writeByte(uint8_t byte, uint64_t waitMicros) {
             sleepMicros(waitMicros);
             return false;
         }
-        const bool queued = outputQueued() > 0;
+        const uint64_t now = monotonicMicros();
+        // The previous byte is still on its way: in the driver's queue, or on an emulated
+        // line, still within its character time.
+        const bool busy = m_paced ? now < m_nextWriteAt : outputQueued() > 0;
         bool full = false;
-        if (!queued && !m_filter.held()) {
+        if (!busy && !m_filter.held()) {
             const ssize_t n = ::write(m_fd, &byte, 1);
-            if (n == 1)
+            if (n == 1) {
+                if (m_paced)
+                    scheduleAfterWrite(now);
                 return true;
+            }
             if (n < 0 && errno == EINTR)
                 continue;
             if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+                noteError(errno);
                 sleepMicros(waitMicros);
                 return false;
             }
             full = true;
         }
-        const uint64_t now = monotonicMicros();
         if (now >= deadline)
             return false;
         const uint64_t remaining = deadline - now;
         // Held: sleep until the machine sends something (its XON, we hope). Previous byte
-        // still queued: look again after about one character time, watching the input for an
-        // XOFF meanwhile. Kernel buffer full: wait until it takes a byte.
+        // still on its way: look again when it should have left (about one character time),
+        // watching the input for an XOFF meanwhile. Kernel buffer full: wait until it takes a
+        // byte.
+        uint64_t wait = remaining;
+        if (busy)
+            wait = std::min(m_paced ? m_nextWriteAt - now : m_charMicros, remaining);
         pollfd p{m_fd, static_cast<short>(full ? (POLLIN | POLLOUT) : POLLIN), 0};
-        const timespec ts = toTimespec(queued ? std::min(m_charMicros, remaining) : remaining);
+        const timespec ts = toTimespec(wait);
         const int r = ppoll(&p, 1, &ts, nullptr);
-        if (r > 0 && (p.revents & (POLLERR | POLLHUP | POLLNVAL)) &&
-            !(p.revents & (POLLIN | POLLOUT))) {
+        if (r > 0)
+            notePoll(p.revents);
+        if (m_lost || (r > 0 && (p.revents & (POLLERR | POLLHUP | POLLNVAL)) &&
+                       !(p.revents & (POLLIN | POLLOUT)))) {
             sleepMicros(deadline - std::min(deadline, monotonicMicros()));
             return false;
         }
@@ -328,7 +406,16 @@ void PosixSerialLine::drainOutput(uint64_t waitMicros) {
     const uint64_t deadline = monotonicMicros() + waitMicros;
     for (;;) {
         const uint64_t now = monotonicMicros();
-        if (outputQueued() == 0 || now >= deadline)
+        if (now >= deadline)
+            return;
+        if (m_paced) {
+            // The last byte of an emulated line is "sent" when its character time is over.
+            if (now >= m_nextWriteAt)
+                return;
+            sleepMicros(std::min(m_nextWriteAt - now, deadline - now));
+            continue;
+        }
+        if (outputQueued() == 0)
             return;
         sleepMicros(std::min(m_charMicros, deadline - now));
     }
@@ -373,9 +460,20 @@ void PosixSerialLine::close() {
 }
 
 OpenedLine OpenDefaultLine(const MachineDef& machine, int direction, const char* deviceFile) {
+    return OpenDefaultLine(machine, direction, deviceFile, LineOptions{});
+}
+
+OpenedLine OpenDefaultLine(const MachineDef& machine, int direction, const char* deviceFile,
+                           const LineOptions& options) {
     if (deviceFile)
         return DeviceFileLine::open(deviceFile, direction);
-    return PosixSerialLine::open(SerialDeviceName(machine.line), machine, direction);
+    return PosixSerialLine::open(SerialDeviceName(machine.line), machine, direction, options);
+}
+
+LineOpener DefaultLineOpener(const LineOptions& options) {
+    return [options](const MachineDef& machine, int direction, const char* deviceFile) {
+        return OpenDefaultLine(machine, direction, deviceFile, options);
+    };
 }
 
 } // namespace corvane

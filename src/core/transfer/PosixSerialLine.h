@@ -5,6 +5,7 @@
 #include <termios.h>
 
 #include "transfer/Line.h"
+#include "transfer/LineSettings.h"
 #include "transfer/XonXoffFilter.h"
 
 namespace corvane {
@@ -15,14 +16,23 @@ class PosixSerialLine : public Line {
 public:
     // Opens `device` exclusively and sets it up for the machine and `direction`.
     static OpenedLine open(const std::string& device, const MachineDef& machine, int direction);
+    static OpenedLine open(const std::string& device, const MachineDef& machine, int direction,
+                           const LineOptions& options);
     // Takes over an already open terminal (a pty end in tests and the benchmark): the same
     // set-up as open() without the exclusive lock.
     static std::unique_ptr<PosixSerialLine> adopt(int fd, const MachineDef& machine, int direction);
+    static std::unique_ptr<PosixSerialLine> adopt(int fd, const MachineDef& machine, int direction,
+                                                  const LineOptions& options);
     ~PosixSerialLine() override;
 
     // The settings the driver did not take (a pty ignores CS7 and parity, some USB adapters
     // CRTSCTS), e.g. "CS7 PARENB"; empty when all took.
     const std::string& droppedSettings() const { return m_dropped; }
+    // True when the device cannot say what is still queued (a pseudo-terminal) and bytes
+    // are therefore spaced one character time apart here.
+    bool pacesOutput() const { return m_paced; }
+    // One character time at the line's rate and framing, in microseconds.
+    uint64_t charMicros() const { return m_charMicros; }
 
     bool isFile() const override { return false; }
     bool holds(LineHolds& out) override;
@@ -34,10 +44,11 @@ public:
     void purge() override;
     void dropDtr() override;
     void close() override;
+    bool lost() const override { return m_lost; }
 
 private:
     PosixSerialLine(int fd, const FlowSettings& flow);
-    bool setUp(const MachineDef& machine, int direction, int& error);
+    bool setUp(const MachineDef& machine, int direction, const LineOptions& options, int& error);
     // Moves everything the machine has sent so far through the flow filter. False when the
     // device reports an error (unplugged adapter, hung-up line).
     bool takeInput();
@@ -45,6 +56,12 @@ private:
     int outputQueued() const;
     // Waits for input at most `micros`. False when the device reports a hang-up or error.
     bool waitForInput(uint64_t micros);
+    // Notes an errno from a read or write: the ones that mean the device has gone.
+    void noteError(int error);
+    // Notes what poll said about the device: a hang-up means it has gone.
+    void notePoll(short revents);
+    // When the next byte may leave on a paced line, given that one left at `now`.
+    void scheduleAfterWrite(uint64_t now);
 
     int m_fd;
     FlowSettings m_flow;
@@ -57,10 +74,17 @@ private:
     int m_originalSerialFlags = 0;
     uint64_t m_charMicros = 1042; // one character at 9600 baud
     std::string m_dropped;
+    bool m_paced = false;
+    uint64_t m_nextWriteAt = 0; // paced: the earliest moment for the next byte
+    bool m_lost = false;
 };
 
 // The opener the program uses: the device file when one was chosen, else the serial port of
 // the machine definition.
 OpenedLine OpenDefaultLine(const MachineDef& machine, int direction, const char* deviceFile);
+OpenedLine OpenDefaultLine(const MachineDef& machine, int direction, const char* deviceFile,
+                           const LineOptions& options);
+// OpenDefaultLine with `options`, in the form a transfer context takes.
+LineOpener DefaultLineOpener(const LineOptions& options);
 
 } // namespace corvane

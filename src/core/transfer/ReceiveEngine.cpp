@@ -6,6 +6,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
 
 #include "support/StringIds.h"
@@ -69,6 +70,7 @@ private:
 
     bool createTarget();
     int signalStart();
+    std::optional<DataEnd> nextChar(int& c, DataEnd onTimeOut);
     DataEnd waitForData();
     DataEnd readData();
     DataEnd lineEnd(int c);
@@ -131,21 +133,30 @@ int ReceiveRun::signalStart() {
     return ReceiveDone;
 }
 
+// One character off the line into `c`, with the checks every read makes: a time-out, an
+// interrupt, and a device file that has nothing more end the read (a time-out as `onTimeOut`).
+// Empty while the read goes on; `c` may then be CharNothing.
+std::optional<ReceiveRun::DataEnd> ReceiveRun::nextChar(int& c, DataEnd onTimeOut) {
+    c = ReceiveTapeChar(m_ctx, m_handle);
+    m_lastChar = c;
+    if (c == CharTimeOut)
+        return onTimeOut;
+    if (pumpAndCheck())
+        return DataEnd::Interrupted;
+    if (c == CharNothing && m_deviceFile)
+        return DataEnd::Ended;
+    return std::nullopt;
+}
+
 // The leader before the data is thrown away; the character that starts the data opens the
 // first line.
 ReceiveRun::DataEnd ReceiveRun::waitForData() {
     for (;;) {
-        const int c = ReceiveTapeChar(m_ctx, m_handle);
-        m_lastChar = c;
-        if (c == CharTimeOut)
-            return DataEnd::TimedOut;
-        if (pumpAndCheck())
-            return DataEnd::Interrupted;
-        if (c == CharNothing) {
-            if (m_deviceFile)
-                return DataEnd::Ended;
+        int c = CharNothing;
+        if (const std::optional<DataEnd> end = nextChar(c, DataEnd::TimedOut))
+            return *end;
+        if (c == CharNothing)
             continue;
-        }
         bool starts;
         if (config().PtrBegin == 1)
             starts = c == '%';
@@ -165,17 +176,12 @@ ReceiveRun::DataEnd ReceiveRun::readData() {
     const bool endOnPercent = eof == 1 || eof == 3;
     const bool endOnStop = eof == 2 || eof == 3;
     for (;;) {
-        const int c = ReceiveTapeChar(m_ctx, m_handle);
-        m_lastChar = c;
-        if (c == CharTimeOut)
-            return DataEnd::Ended;
-        if (pumpAndCheck())
-            return DataEnd::Interrupted;
-        if (c == CharNothing) {
-            if (m_deviceFile)
-                return DataEnd::Ended;
+        int c = CharNothing;
+        // Once the data runs, a silent line is taken as its end.
+        if (const std::optional<DataEnd> end = nextChar(c, DataEnd::Ended))
+            return *end;
+        if (c == CharNothing)
             continue;
-        }
         if (c == '%' && endOnPercent) {
             m_line[m_length++] = '%';
             return DataEnd::Ended;

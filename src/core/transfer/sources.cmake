@@ -12,5 +12,6 @@ set(CORVANE_TRANSFER_SOURCES
   UserCode.cpp
   TransferWait.cpp
   ReceiveEngine.cpp
+  FileChoice.cpp
 )
 list(TRANSFORM CORVANE_TRANSFER_SOURCES PREPEND ${CMAKE_CURRENT_LIST_DIR}/)

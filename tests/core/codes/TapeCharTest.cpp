@@ -3,42 +3,26 @@
 #include <memory>
 #include <string>
 
-#include "settings/AppConfig.h"
-#include "settings/MachineDef.h"
-#include "support/RecordingHost.h"
+#include "support/TransferFixture.h"
 #include "transfer/Port.h"
 #include "transfer/TapeCode.h"
-#include "transfer/TransferContext.h"
 
 using namespace corvane;
-using corvane::testing::RecordingHost;
+using corvane::testing::TransferFixture;
 
 namespace {
 
 // One open line for one test: a scripted machine on a clock the test moves.
-struct Rig {
-    ManualClock clock;
-    RecordingHost host{clock};
-    MachineDef machine;
-    AppConfig config;
-    SendQueue queue;
-    TransferState state;
+struct Rig : TransferFixture {
     FlowSettings flow;
     TestLine* line = nullptr;
-    TransferContext ctx{machine,
-                        config,
-                        queue,
-                        state,
-                        host,
-                        [this](const MachineDef&, int, const char* deviceFile) {
-                            OpenedLine opened;
-                            auto l = std::make_unique<TestLine>(clock, flow, deviceFile != nullptr);
-                            line = l.get();
-                            opened.line = std::move(l);
-                            return opened;
-                        },
-                        0,
-                        nullptr};
+    TransferContext ctx = contextWith([this](const MachineDef&, int, const char* deviceFile) {
+        OpenedLine opened;
+        auto l = std::make_unique<TestLine>(clock, flow, deviceFile != nullptr);
+        line = l.get();
+        opened.line = std::move(l);
+        return opened;
+    });
     int handle = -1;
 
     explicit Rig(int outCode, int lfCode = 0) {

@@ -10,38 +10,13 @@
 #include <memory>
 #include <string>
 
-#include "settings/AppConfig.h"
-#include "settings/MachineDef.h"
-#include "support/RecordingHost.h"
+#include "support/TransferFixture.h"
 #include "transfer/ReceiveEngine.h"
 #include "transfer/TestLine.h"
-#include "transfer/TransferContext.h"
 
 namespace corvane::testing {
 
-// Hands the port layer a line that the test keeps: the port layer owns (and drops) what it
-// opened, the test still wants to look at what was written afterwards.
-class ForwardingLine : public Line {
-public:
-    explicit ForwardingLine(Line& inner) : m_inner(inner) {}
-    bool isFile() const override { return m_inner.isFile(); }
-    bool holds(LineHolds& out) override { return m_inner.holds(out); }
-    bool writeByte(uint8_t byte, uint64_t waitMicros) override {
-        return m_inner.writeByte(byte, waitMicros);
-    }
-    ReadResult readByte(uint64_t waitMicros) override { return m_inner.readByte(waitMicros); }
-    void holdUntilXon() override { m_inner.holdUntilXon(); }
-    void waitForChange(uint64_t waitMicros) override { m_inner.waitForChange(waitMicros); }
-    void drainOutput(uint64_t waitMicros) override { m_inner.drainOutput(waitMicros); }
-    void purge() override { m_inner.purge(); }
-    void dropDtr() override { m_inner.dropDtr(); }
-    void close() override { m_inner.close(); }
-
-private:
-    Line& m_inner;
-};
-
-class ReceiveFixture : public ::testing::Test {
+class ReceiveFixture : public ::testing::Test, public TransferFixture {
 protected:
     void SetUp() override {
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
@@ -79,7 +54,7 @@ protected:
         line(machine.config.OutofFile != 0);
         if (machine.config.OutofFile != 0)
             host.deviceFile = (m_dir / "TAPE.DAT").string();
-        TransferContext ctx{machine, config, queue, state, host, opener(), 0, nullptr};
+        TransferContext ctx = contextWith(opener());
         return ReceiveNcData(ctx, path.c_str(), &outcome);
     }
     int receive() { return receive(target); }
@@ -119,12 +94,6 @@ protected:
         return std::vector<std::string>(blank.base(), texts.end());
     }
 
-    ManualClock clock;
-    RecordingHost host{clock};
-    MachineDef machine;
-    AppConfig config;
-    SendQueue queue;
-    TransferState state;
     ReceiveOutcome outcome;
     std::string target;
     int opens = 0;

@@ -13,20 +13,43 @@ namespace {
 
 using namespace std::string_literals;
 
-// ---------------------------------------------------------------- framing of the stream
+// Parameterised suites are named after their cases.
+const auto caseName = [](const auto& info) { return std::string(info.param.name); };
 
-struct FramingCase {
+// A machine set up by `setup` is sent `files`, one after the other; `wire` is all that goes out.
+struct StreamCase {
     const char* name;
     std::function<void(MachineDef&)> setup;
     std::vector<std::string> files;
     std::string wire;
 };
 
-void PrintTo(const FramingCase& c, std::ostream* os) {
+void PrintTo(const StreamCase& c, std::ostream* os) {
     *os << c.name;
 }
 
-const FramingCase framingCases[] = {
+class StreamFixture : public SendFixture, public ::testing::WithParamInterface<StreamCase> {
+protected:
+    // Sets the machine up and sends the files of the case.
+    int sendCase() {
+        const StreamCase& c = GetParam();
+        if (c.setup)
+            c.setup(machine);
+        for (size_t i = 0; i < c.files.size(); ++i)
+            addFile("F" + std::to_string(i) + ".NC", c.files[i]);
+        return send();
+    }
+};
+
+// N10, N20, ... in front of the blocks.
+void numberByTen(MachineDef& m) {
+    m.config.NnoBase = 10;
+    m.config.NnoIncr = 10;
+}
+
+// ---------------------------------------------------------------- framing of the stream
+
+const StreamCase framingCases[] = {
     {"nothingAround", nullptr, {"G1\n"}, "G1\n"},
     {"startAndStopCodes",
      [](MachineDef& m) {
@@ -101,21 +124,15 @@ const FramingCase framingCases[] = {
      "\x12\0 %\n\xAAG1\n\0 \xBBG2\n\xCC% \0\x14"s},
 };
 
-class Framing : public SendFixture, public ::testing::WithParamInterface<FramingCase> {};
+class Framing : public StreamFixture {};
 
 TEST_P(Framing, streamIsFramedAsConfigured) {
-    const FramingCase& c = GetParam();
-    if (c.setup)
-        c.setup(machine);
-    for (size_t i = 0; i < c.files.size(); ++i)
-        addFile("F" + std::to_string(i) + ".NC", c.files[i]);
-    EXPECT_EQ(send(), 0);
-    EXPECT_EQ(wire(), c.wire);
+    EXPECT_EQ(sendCase(), 0);
+    EXPECT_EQ(wire(), GetParam().wire);
     EXPECT_EQ(leftTempCopies(), 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Leaders, Framing, ::testing::ValuesIn(framingCases),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Leaders, Framing, ::testing::ValuesIn(framingCases), caseName);
 
 TEST_F(SendFixture, echoLinesNameEveryLeaderAndBlock) {
     machine.line.PtpStart = 0x12;
@@ -186,18 +203,7 @@ TEST_F(SendFixture, statusPartsFollowTheSend) {
 
 // ---------------------------------------------------------------- block rules end to end
 
-struct ProgramCase {
-    const char* name;
-    std::function<void(MachineDef&)> setup;
-    std::vector<std::string> files;
-    std::string wire;
-};
-
-void PrintTo(const ProgramCase& c, std::ostream* os) {
-    *os << c.name;
-}
-
-const ProgramCase programCases[] = {
+const StreamCase programCases[] = {
     {"commentsRemoved",
      [](MachineDef& m) { m.config.SendSpace = 1; },
      {"(HEADER)\nG00X0(MOVE)\n  (C)\n\n"},
@@ -226,31 +232,20 @@ const ProgramCase programCases[] = {
      {"G01X-10.Y20.\nx10y20\nG01 X1\n"},
      "G01 X-10. Y20.\nx10y20\nG01 X1\n"},
     {"blockNumbersRunAcrossFiles",
-     [](MachineDef& m) {
-         m.config.NnoBase = 10;
-         m.config.NnoIncr = 10;
-     },
+     numberByTen,
      {"O1234\nG00X0\nN5G01\n%\n", "G01X1\n"},
      "O1234\nN10G00X0\nN5G01\n%\nN20G01X1\n"},
     {"blockNumbersWithWordBreak",
      [](MachineDef& m) {
-         m.config.NnoBase = 10;
-         m.config.NnoIncr = 10;
+         numberByTen(m);
          m.config.WordBreak = 1;
      },
      {"G00X0\n", "G01X1\n"},
      "N10 G00 X0\nN20 G01 X1\n"},
-    {"blankLinesDroppedWithoutNumbers",
-     [](MachineDef& m) {
-         m.config.NnoBase = 10;
-         m.config.NnoIncr = 10;
-     },
-     {"G0\n\n   \nG1\n"},
-     "N10G0\nN20G1\n"},
+    {"blankLinesDroppedWithoutNumbers", numberByTen, {"G0\n\n   \nG1\n"}, "N10G0\nN20G1\n"},
     {"blankLinesSentWithoutNumbers",
      [](MachineDef& m) {
-         m.config.NnoBase = 10;
-         m.config.NnoIncr = 10;
+         numberByTen(m);
          m.config.SendSpace = 1;
      },
      {"G0\n\n   \nG1\n"},
@@ -280,20 +275,14 @@ const ProgramCase programCases[] = {
     {"lastLineWithoutLineFeed", nullptr, {"G1\nG2"}, "G1\nG2\n"},
 };
 
-class Programs : public SendFixture, public ::testing::WithParamInterface<ProgramCase> {};
+class Programs : public StreamFixture {};
 
 TEST_P(Programs, blocksAreReworkedAsConfigured) {
-    const ProgramCase& c = GetParam();
-    if (c.setup)
-        c.setup(machine);
-    for (size_t i = 0; i < c.files.size(); ++i)
-        addFile("F" + std::to_string(i) + ".NC", c.files[i]);
-    EXPECT_EQ(send(), 0);
-    EXPECT_EQ(wire(), c.wire);
+    EXPECT_EQ(sendCase(), 0);
+    EXPECT_EQ(wire(), GetParam().wire);
 }
 
-INSTANTIATE_TEST_SUITE_P(Blocks, Programs, ::testing::ValuesIn(programCases),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Blocks, Programs, ::testing::ValuesIn(programCases), caseName);
 
 struct TvCase {
     int lfCode;
@@ -350,8 +339,7 @@ TEST_F(SendFixture, eiaProgramGoesOutInTapeCode) {
 }
 
 TEST_F(SendFixture, longLineGoesOutInPiecesOf511) {
-    machine.config.NnoBase = 10;
-    machine.config.NnoIncr = 10;
+    numberByTen(machine);
     machine.config.TVCheck = 1;
     addFile("A.NC", "G" + std::string(599, '1') + "\n");
     ASSERT_EQ(send(), 0);
@@ -411,12 +399,18 @@ TEST_F(SendFixture, stateTitleAndPositionAroundTheSend) {
     EXPECT_EQ(host.titles, (std::vector<std::string>{"2|" + a + "|1", "2|" + b + "|1", "2||0"}));
 }
 
-TEST_F(SendFixture, remainingTimeIsEstimatedFromTheDataRate) {
-    // One millisecond per byte on the wire, 4000 bytes in lines of 10.
-    afterWrite = [this] { clock.advance(1000); };
+// One millisecond per byte on the wire; the program is 4000 bytes in lines of 10.
+class RemainingTime : public SendFixture {
+protected:
+    RemainingTime() {
+        afterWrite = [this] { clock.advance(1000); };
+        for (int i = 0; i < 400; ++i)
+            program += "G01X12345\n";
+    }
     std::string program;
-    for (int i = 0; i < 400; ++i)
-        program += "G01X12345\n";
+};
+
+TEST_F(RemainingTime, isEstimatedFromTheDataRate) {
     addFile("A.NC", program);
     ASSERT_EQ(send(), 0);
     std::vector<std::string> remaining;
@@ -427,11 +421,7 @@ TEST_F(SendFixture, remainingTimeIsEstimatedFromTheDataRate) {
     EXPECT_EQ(remaining, (std::vector<std::string>{" 2S", " 1S", " 0S"}));
 }
 
-TEST_F(SendFixture, remainingTimeOfAGrownFileNeverGoesNegative) {
-    afterWrite = [this] { clock.advance(1000); };
-    std::string program;
-    for (int i = 0; i < 400; ++i)
-        program += "G01X12345\n";
+TEST_F(RemainingTime, ofAGrownFileNeverGoesNegative) {
     const std::string path = (folder / "A.NC").string();
     std::ofstream(path, std::ios::binary) << program;
     listFile(path, 100); // listed when it was still small
@@ -560,7 +550,7 @@ INSTANTIATE_TEST_SUITE_P(Points, InterruptMidFile,
                          ::testing::Values(InterruptCase{"betweenBlocks", "%G1\nG2\n", "%G1\nG2\n"},
                                            // the rest of the block is passed over silently
                                            InterruptCase{"insideABlock", "%G1\nG", "%G1\nG"}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         caseName);
 
 TEST_F(SendFixture, interruptAmongDroppedLinesIsSeen) {
     addFile("A.NC", "G1\n(A)\n(B)\n(C)\nG2\n");
@@ -637,7 +627,7 @@ INSTANTIATE_TEST_SUITE_P(
         HeldCase{"trailerPercent", [](MachineDef& m) { m.config.ErCode = 2; }, 3, 1021, "G1\n"},
         HeldCase{"trailerSpace", [](MachineDef& m) { m.config.PtpSpace[1] = 1; }, 3, 1022, "G1\n"},
         HeldCase{"trailerNull", [](MachineDef& m) { m.config.PtpNull[1] = 1; }, 3, 1023, "G1\n"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    caseName);
 
 TEST_F(SendFixture, heldLineMakesTheSendWaitNotFail) {
     machine.line.HandShake = 4;

@@ -12,47 +12,15 @@
 #include <string>
 #include <vector>
 
-#include "support/RecordingHost.h"
+#include "support/TransferFixture.h"
 #include "transfer/SendEngine.h"
 #include "transfer/TestLine.h"
-#include "transfer/TransferContext.h"
 
 namespace corvane::testing {
 
-// The port layer destroys its line at close; this one forwards to a TestLine the test owns.
-class ForwardingLine : public Line {
-public:
-    ForwardingLine(TestLine& line, std::function<void()> afterWrite)
-        : m_line(line), m_afterWrite(std::move(afterWrite)) {}
-
-    bool isFile() const override { return m_line.isFile(); }
-    bool holds(LineHolds& out) override { return m_line.holds(out); }
-    bool writeByte(uint8_t byte, uint64_t waitMicros) override {
-        const bool ok = m_line.writeByte(byte, waitMicros);
-        if (ok && m_afterWrite)
-            m_afterWrite();
-        return ok;
-    }
-    ReadResult readByte(uint64_t waitMicros) override { return m_line.readByte(waitMicros); }
-    void holdUntilXon() override { m_line.holdUntilXon(); }
-    void waitForChange(uint64_t waitMicros) override { m_line.waitForChange(waitMicros); }
-    void drainOutput(uint64_t waitMicros) override { m_line.drainOutput(waitMicros); }
-    void purge() override { m_line.purge(); }
-    void dropDtr() override { m_line.dropDtr(); }
-    void close() override { m_line.close(); }
-
-private:
-    TestLine& m_line;
-    std::function<void()> m_afterWrite;
-};
-
-class SendFixture : public ::testing::Test {
+class SendFixture : public ::testing::Test, public TransferFixture {
 protected:
-    SendFixture()
-        : host(clock),
-          testLine(std::make_unique<TestLine>(clock, FlowSettings{})), ctx{machine, config, queue,
-                                                                           state,   host,   {},
-                                                                           0,       nullptr} {
+    SendFixture() : testLine(std::make_unique<TestLine>(clock, FlowSettings{})) {
         char pattern[] = "/tmp/cvn-send-test-XXXXXX";
         folder = mkdtemp(pattern);
         tempFolder = folder / "tmp";
@@ -117,14 +85,8 @@ protected:
         return n;
     }
 
-    ManualClock clock;
-    RecordingHost host;
-    MachineDef machine;
-    AppConfig config;
-    SendQueue queue;
-    TransferState state;
     std::unique_ptr<TestLine> testLine;
-    TransferContext ctx;
+    TransferContext ctx = contextWith({});
     std::function<void()> afterWrite;
     bool openFails = false;
     std::filesystem::path folder;

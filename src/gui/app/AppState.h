@@ -1,0 +1,34 @@
+#pragma once
+// The program-wide state of one run. One instance lives in the application object built by
+// main and is handed by reference to the frame and the transfer host; nothing here is global.
+
+#include <cstdint>
+#include <string>
+
+#include "app/StartupOptions.h"
+#include "settings/AppConfig.h"
+#include "settings/MachineDef.h"
+#include "support/StringTable.h"
+#include "transfer/TransferState.h"
+
+namespace corvane::gui {
+
+struct AppState {
+    MachineDef machine;
+    AppConfig config;
+    LegacyColours legacyColours;
+    SendQueue queue;
+    TransferState transfer;
+    StartupFlags flags;
+    // The caller's notify target from "NOTIFY=" or a hand-over; 0 when none.
+    uint32_t notifyWindow = 0;
+    Language language = Language::English;
+    std::string configFilePath;
+    std::string helpFilePath;
+    // McnFile as it was before a command-line machine replaced it; put back at exit.
+    char SavedMcnFile[260] = {};
+
+    const char* text(int id) const { return WexLoadString(language, id); }
+};
+
+} // namespace corvane::gui

@@ -1,0 +1,308 @@
+#include "display/LogPane.h"
+
+#include <QContextMenuEvent>
+#include <QFontMetrics>
+#include <QKeyEvent>
+#include <QLinearGradient>
+#include <QMenu>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QResizeEvent>
+
+#include <algorithm>
+
+#include "display/ColourRef.h"
+#include "display/FixedFont.h"
+#include "display/HostText.h"
+#include "support/StringIds.h"
+
+namespace corvane {
+
+namespace {
+
+constexpr QChar FormFeed = QChar(0x0C);
+
+// The right-click menu repeats the frame's main commands. A bar entry is checked while its
+// bar is shown, which the configuration records as a zero "hidden" flag.
+enum class BarFlag { None, MenuBar, ToolBar, StatusBar };
+
+struct MenuEntry {
+    int labelId; // 0: separator
+    int commandId;
+    BarFlag bar;
+};
+
+constexpr MenuEntry ContextMenuEntries[] = {
+    {IDS_MENU_SEND, 3000, BarFlag::None},
+    {IDS_MENU_RECEIVE, 3002, BarFlag::None},
+    {0, 0, BarFlag::None},
+    {IDS_MENU_MACHINE_PROPERTY, 3015, BarFlag::None},
+    {IDS_MENU_PROPERTY, 3009, BarFlag::None},
+    {0, 0, BarFlag::None},
+    {IDS_MENU_MENU_BAR, 40033, BarFlag::MenuBar},
+    {IDS_MENU_TOOL_BAR, 3004, BarFlag::ToolBar},
+    {IDS_MENU_STATUS_BAR, 3005, BarFlag::StatusBar},
+};
+
+bool barShown(const AppConfig& config, BarFlag bar) {
+    switch (bar) {
+    case BarFlag::MenuBar:
+        return config.MenuBar == 0;
+    case BarFlag::ToolBar:
+        return config.ToolBar == 0;
+    case BarFlag::StatusBar:
+        return config.StatusBar == 0;
+    case BarFlag::None:
+        break;
+    }
+    return false;
+}
+
+// The gradient fades the background towards white by this share at the bottom edge: enough to
+// give the pane depth, little enough that text keeps its contrast against the user's colours.
+constexpr int GradientLightenPercent = 30;
+
+QColor lighterShade(const QColor& colour) {
+    auto lift = [](int channel) {
+        return channel + (255 - channel) * GradientLightenPercent / 100;
+    };
+    return QColor(lift(colour.red()), lift(colour.green()), lift(colour.blue()));
+}
+
+// With the keyboard's menu key the menu opens just inside the pane's top-left corner.
+constexpr QPoint KeyboardMenuOffset(5, 5);
+
+} // namespace
+
+LogPane::LogPane(const AppConfig& config, TransferState& state, Language language, QWidget* parent)
+    : QWidget(parent), m_config(config), m_state(state), m_language(language),
+      m_rowFont(fixedPitchFont()) {
+    // Every pixel is painted in paintEvent; erasing first would only flicker.
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setAutoFillBackground(false);
+    setFocusPolicy(Qt::StrongFocus);
+    setCursor(Qt::ArrowCursor);
+
+    const QFontMetrics metrics(m_rowFont);
+    m_lineHeight = std::max(1, metrics.height() + std::max(0, metrics.leading()) + 1);
+    m_charWidth = std::max(1, metrics.averageCharWidth());
+
+    m_blink.setInterval(BlinkIntervalMs);
+    connect(&m_blink, &QTimer::timeout, this, &LogPane::blinkStep);
+}
+
+QString LogPane::rowText(int index) const {
+    if (index < 0 || index >= heldCount()) {
+        return QString();
+    }
+    return m_rows[size_t(index)].text;
+}
+
+Colour LogPane::rowColour(int index) const {
+    if (index < 0 || index >= heldCount()) {
+        return 0;
+    }
+    return m_rows[size_t(index)].colour;
+}
+
+QSize LogPane::sizeHint() const {
+    return QSize(textLeft() + (RowChars + 1) * m_charWidth, (InitialCapacity + 1) * m_lineHeight);
+}
+
+int LogPane::rowTop(int rowNumber) const {
+    return (rowNumber - 1) * m_lineHeight + m_lineHeight / 2;
+}
+
+QRect LogPane::rowBand(int rowNumber) const {
+    return QRect(0, rowTop(rowNumber), width(), m_lineHeight);
+}
+
+bool LogPane::dropOldestRow() {
+    // A pane too low for any row may hold none; there is nothing to drop then, and the count
+    // must never go below zero or the next row would be stored before the first.
+    if (m_rows.empty()) {
+        return false;
+    }
+    m_rows.erase(m_rows.begin());
+    return true;
+}
+
+void LogPane::hideFlowLine() {
+    const bool wasVisible = flowVisible();
+    m_flowShown = false;
+    m_flowLine.clear();
+    m_blink.stop();
+    if (wasVisible) {
+        update(rowBand(heldCount() + 1));
+    }
+}
+
+void LogPane::logPrint(int colour, const std::string& text) {
+    logPrint(colour, textFromHost(text));
+}
+
+void LogPane::logPrint(int colour, const QString& text) {
+    hideFlowLine();
+    if (m_capacity <= 0) {
+        return;
+    }
+    if (text.startsWith(FormFeed)) {
+        m_rows.clear();
+        update();
+        return;
+    }
+
+    bool dropped = false;
+    if (paneFull()) {
+        dropped = dropOldestRow();
+    }
+
+    Row row;
+    row.colour = colour == 1 ? m_config.rgbCtlColor : m_config.rgbFGColor;
+    const qsizetype lineEnd = text.indexOf(QChar('\n'));
+    row.text = leftCharacters(lineEnd < 0 ? text : text.left(lineEnd), RowChars);
+    m_rows.push_back(std::move(row));
+
+    if (dropped) {
+        update();
+    } else {
+        update(rowBand(heldCount()));
+    }
+}
+
+void LogPane::logShowFlow(const std::string& text) {
+    logShowFlow(textFromHost(text));
+}
+
+void LogPane::logShowFlow(const QString& text) {
+    const QString line = text.left(FlowChars);
+    if (line == m_flowLine) {
+        return;
+    }
+    m_flowShown = false;
+    m_flowLine = line;
+
+    bool dropped = false;
+    if (paneFull()) {
+        dropped = dropOldestRow();
+    }
+    if (dropped) {
+        update();
+    } else {
+        update(rowBand(heldCount() + 1));
+    }
+    m_blink.start();
+}
+
+void LogPane::blinkStep() {
+    if (m_flowLine.isEmpty()) {
+        return;
+    }
+    m_flowShown = !m_flowShown;
+    update(rowBand(heldCount() + 1));
+}
+
+void LogPane::paintBackground(QPainter& painter) {
+    const QColor background = qColorFromRef(m_config.rgbBKColor);
+    if (m_config.BkShading != 0) {
+        QLinearGradient gradient(0, 0, 0, std::max(1, height()));
+        gradient.setColorAt(0.0, background);
+        gradient.setColorAt(1.0, lighterShade(background));
+        painter.fillRect(rect(), gradient);
+    } else {
+        painter.fillRect(rect(), background);
+    }
+}
+
+void LogPane::paintEvent(QPaintEvent* event) {
+    if (event->rect().isEmpty()) {
+        return;
+    }
+    QPainter painter(this);
+    paintBackground(painter);
+
+    painter.setFont(m_rowFont);
+    const int rowAscent = QFontMetrics(m_rowFont).ascent();
+    for (int i = 0; i < heldCount(); ++i) {
+        const Row& row = m_rows[size_t(i)];
+        painter.setPen(qColorFromRef(row.colour));
+        painter.drawText(QPoint(textLeft(), rowTop(i + 1) + rowAscent), row.text);
+    }
+
+    // The waiting line uses the widget's own font, in bold, so it reads as a notice rather
+    // than as data, and stays legible in a saturated colour on a dark background.
+    if (flowVisible()) {
+        QFont notice = font();
+        notice.setBold(true);
+        painter.setFont(notice);
+        painter.setPen(qColorFromRef(m_config.rgbFlowColor));
+        painter.drawText(
+            QPoint(textLeft(), rowTop(heldCount() + 1) + QFontMetrics(notice).ascent()),
+            m_flowLine);
+    }
+}
+
+void LogPane::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    m_capacity = std::min(height() / m_lineHeight - 1, MaxCapacity);
+    if (heldCount() > m_capacity && heldCount() > 0 && m_capacity > 0) {
+        m_rows.erase(m_rows.begin(), m_rows.begin() + (heldCount() - m_capacity));
+    }
+    update();
+}
+
+void LogPane::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Escape) {
+        // Escape asks for an interrupt; it must not weaken a request to close afterwards.
+        if (m_state.InterruptRequest < 1) {
+            m_state.InterruptRequest = 1;
+        }
+        emit interruptRequested();
+        event->accept();
+        return;
+    }
+    // Typed characters mean nothing here; keep them from reaching the frame.
+    if (!event->text().isEmpty() && event->modifiers() == Qt::NoModifier) {
+        event->accept();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+QMenu* LogPane::createContextMenu(QWidget* parent) {
+    auto* menu = new QMenu(parent);
+    menu->setObjectName(QStringLiteral("logPaneMenu"));
+    for (const MenuEntry& entry : ContextMenuEntries) {
+        if (entry.labelId == 0) {
+            menu->addSeparator();
+            continue;
+        }
+        QAction* action =
+            menu->addAction(QString::fromUtf8(WexLoadString(m_language, entry.labelId)));
+        action->setData(entry.commandId);
+        action->setObjectName(QStringLiteral("logPaneCommand%1").arg(entry.commandId));
+        if (entry.bar != BarFlag::None) {
+            action->setCheckable(true);
+            action->setChecked(barShown(m_config, entry.bar));
+        }
+    }
+    return menu;
+}
+
+void LogPane::contextMenuEvent(QContextMenuEvent* event) {
+    const QPoint at = event->reason() == QContextMenuEvent::Keyboard
+                          ? mapToGlobal(KeyboardMenuOffset)
+                          : event->globalPos();
+    QMenu* menu = createContextMenu(this);
+    const QAction* chosen = menu->exec(at);
+    const int id = chosen != nullptr ? chosen->data().toInt() : 0;
+    // The command runs after the menu is gone, as a command from the menu bar would; a
+    // transfer started from here must not run inside the menu's own event loop.
+    delete menu;
+    event->accept();
+    if (id != 0) {
+        emit commandRequested(id);
+    }
+}
+
+} // namespace corvane

@@ -1,0 +1,217 @@
+// A pseudo-terminal neither sends at the baud rate nor reports what is still queued, so the
+// serial line spaces its bytes itself. These tests look at the wall clock on purpose: the
+// spacing is the behaviour under test. They never sleep on their own; every wait is the
+// line's.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <unistd.h>
+#include <vector>
+
+#include "settings/MachineDef.h"
+#include "transfer/PosixSerialLine.h"
+
+namespace corvane::testing {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+class PacingPty {
+public:
+    PacingPty() {
+        m_master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+        if (m_master < 0 || grantpt(m_master) != 0 || unlockpt(m_master) != 0)
+            return;
+        m_slave = ::open(ptsname(m_master), O_RDWR | O_NOCTTY);
+    }
+    ~PacingPty() {
+        closeMaster();
+        if (m_slave >= 0)
+            ::close(m_slave);
+    }
+    bool ok() const { return m_master >= 0 && m_slave >= 0; }
+    std::string slaveName() const { return ptsname(m_master); }
+    int takeSlave() { return std::exchange(m_slave, -1); }
+    void closeMaster() {
+        if (m_master >= 0)
+            ::close(m_master);
+        m_master = -1;
+    }
+    void send(const std::string& bytes) {
+        ASSERT_EQ(::write(m_master, bytes.data(), bytes.size()),
+                  static_cast<ssize_t>(bytes.size()));
+    }
+    std::string received(int quietMs = 50) {
+        std::string out;
+        pollfd p{m_master, POLLIN, 0};
+        while (poll(&p, 1, quietMs) > 0) {
+            char buf[256];
+            const ssize_t n = ::read(m_master, buf, sizeof buf);
+            if (n <= 0)
+                break;
+            out.append(buf, static_cast<size_t>(n));
+        }
+        return out;
+    }
+
+private:
+    int m_master = -1;
+    int m_slave = -1;
+};
+
+class LinePacing : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(pty.ok()) << "no pseudo-terminals here";
+        MachineDefSetDefaults(machine.line, machine.config);
+        machine.line.HandShake = 1;
+        machine.line.OutCode = 2; // ASCII: the frame comes from DataLen, Parity and Stop
+        machine.line.DataLen = 1;
+        machine.line.Parity = 0;
+        machine.line.Stop = 1;
+        machine.line.BaudRate = 0; // 300 baud, 11 bits: 36667 us per character
+    }
+
+    // Writes `bytes` one by one and returns the moment each write returned.
+    static std::vector<Clock::time_point> writeTimed(Line& line, const std::string& bytes) {
+        std::vector<Clock::time_point> at;
+        for (char c : bytes) {
+            EXPECT_TRUE(line.writeByte(static_cast<uint8_t>(c), 1'000'000));
+            at.push_back(Clock::now());
+        }
+        return at;
+    }
+    static long long microsBetween(Clock::time_point a, Clock::time_point b) {
+        return std::chrono::duration_cast<std::chrono::microseconds>(b - a).count();
+    }
+
+    PacingPty pty;
+    MachineDef machine;
+};
+
+TEST_F(LinePacing, bytesOnAPseudoTerminalLeaveOneCharacterTimeApart) {
+    auto line = PosixSerialLine::adopt(pty.takeSlave(), machine, 2);
+    ASSERT_NE(line, nullptr);
+    ASSERT_TRUE(line->pacesOutput());
+    EXPECT_EQ(line->charMicros(), 36'666u);
+
+    const auto at = writeTimed(*line, "%G01");
+    // A late wake-up may be made up on the next byte, by a quarter character at most; over
+    // several bytes the rate is never above the line's. (The margins allow for this thread
+    // being preempted between a write and the clock reading after it.)
+    for (size_t i = 1; i < at.size(); ++i)
+        EXPECT_GE(microsBetween(at[i - 1], at[i]), 36'666 * 3 / 4 - 2'500) << "byte " << i;
+    EXPECT_GE(microsBetween(at.front(), at.back()), 3 * 36'666 - 5'000);
+    EXPECT_EQ(pty.received(), "%G01");
+}
+
+TEST_F(LinePacing, rateFollowsTheBaudRateAndTheFrame) {
+    struct Case {
+        int baudRate, outCode, dataLen, parity, stop;
+        uint64_t micros;
+    };
+    const Case cases[] = {
+        {0, 2, 1, 0, 1, 36'666}, // 300 baud 8N2
+        {5, 0, 1, 0, 0, 1'041},  // 9600 baud, ISO is 7E1 whatever DataLen says
+        {5, 1, 0, 2, 1, 1'145},  // 9600 baud, EIA is 8N, here with two stop bits
+        {7, 2, 1, 2, 0, 286},    // 38400 baud 8E1
+        {42, 2, 0, 0, 0, 937},   // an unknown index runs at 9600; 7N1
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.baudRate);
+        PacingPty local;
+        ASSERT_TRUE(local.ok());
+        machine.line.BaudRate = c.baudRate;
+        machine.line.OutCode = c.outCode;
+        machine.line.DataLen = c.dataLen;
+        machine.line.Parity = c.parity;
+        machine.line.Stop = c.stop;
+        auto line = PosixSerialLine::adopt(local.takeSlave(), machine, 2);
+        ASSERT_NE(line, nullptr);
+        EXPECT_EQ(line->charMicros(), c.micros);
+    }
+}
+
+TEST_F(LinePacing, withoutEmulationBytesLeaveAtOnce) {
+    LineOptions options;
+    options.emulateLineRate = false;
+    auto line = PosixSerialLine::adopt(pty.takeSlave(), machine, 2, options);
+    ASSERT_NE(line, nullptr);
+    EXPECT_FALSE(line->pacesOutput());
+
+    const auto at = writeTimed(*line, "%G01");
+    EXPECT_LT(microsBetween(at.front(), at.back()), 36'666 / 2);
+    EXPECT_EQ(pty.received(), "%G01");
+}
+
+TEST_F(LinePacing, openingByNameDetectsThePseudoTerminal) {
+    std::snprintf(machine.line.PortName, sizeof machine.line.PortName, "%s",
+                  pty.slaveName().c_str());
+    for (bool emulate : {true, false}) {
+        SCOPED_TRACE(emulate);
+        LineOptions options;
+        options.emulateLineRate = emulate;
+        OpenedLine opened = OpenDefaultLine(machine, 2, nullptr, options);
+        ASSERT_NE(opened.line, nullptr) << opened.error;
+        auto* serial = dynamic_cast<PosixSerialLine*>(opened.line.get());
+        ASSERT_NE(serial, nullptr);
+        EXPECT_EQ(serial->pacesOutput(), emulate);
+        opened.line->close();
+    }
+    // The opener a transfer context takes carries the options too.
+    LineOptions off;
+    off.emulateLineRate = false;
+    OpenedLine opened = DefaultLineOpener(off)(machine, 2, nullptr);
+    ASSERT_NE(opened.line, nullptr) << opened.error;
+    EXPECT_FALSE(dynamic_cast<PosixSerialLine&>(*opened.line).pacesOutput());
+}
+
+TEST_F(LinePacing, anXoffArrivingWithinTheCharacterTimeStopsTheNextByte) {
+    auto line = PosixSerialLine::adopt(pty.takeSlave(), machine, 2);
+    ASSERT_NE(line, nullptr);
+    ASSERT_TRUE(line->writeByte('A', 1'000'000));
+    pty.send("\x13"); // while 'A' is still "on the wire"
+    EXPECT_FALSE(line->writeByte('B', 60'000));
+    EXPECT_EQ(pty.received(), "A");
+
+    pty.send("\x11");
+    EXPECT_TRUE(line->writeByte('B', 1'000'000));
+    EXPECT_EQ(pty.received(), "B");
+}
+
+TEST_F(LinePacing, drainWaitsOutTheLastCharacter) {
+    auto line = PosixSerialLine::adopt(pty.takeSlave(), machine, 2);
+    ASSERT_NE(line, nullptr);
+    ASSERT_TRUE(line->writeByte('%', 1'000'000));
+    const auto written = Clock::now();
+    line->drainOutput(1'000'000);
+    EXPECT_GE(microsBetween(written, Clock::now()), 36'666 - 5'000);
+}
+
+TEST_F(LinePacing, aVanishedDeviceIsReportedAsLost) {
+    for (bool emulate : {true, false}) {
+        SCOPED_TRACE(emulate);
+        PacingPty local;
+        ASSERT_TRUE(local.ok());
+        LineOptions options;
+        options.emulateLineRate = emulate;
+        auto line = PosixSerialLine::adopt(local.takeSlave(), machine, 2, options);
+        ASSERT_NE(line, nullptr);
+        ASSERT_TRUE(line->writeByte('%', 1'000'000));
+        EXPECT_FALSE(line->lost());
+
+        local.closeMaster(); // the far end goes away, as an unplugged adapter does
+        EXPECT_FALSE(line->writeByte('G', 20'000));
+        EXPECT_TRUE(line->lost());
+        LineHolds holds;
+        EXPECT_FALSE(line->holds(holds));
+    }
+}
+
+} // namespace
+} // namespace corvane::testing

@@ -1,0 +1,462 @@
+// The frame window driven as a user drives it: commands by id and by key, the enabled states
+// while a transfer runs, the title, the bars, and a whole send into a device file.
+
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QMenuBar>
+#include <QProgressBar>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QToolBar>
+
+#include "app/AppState.h"
+#include "app/Application.h"
+#include "app/FileQuestions.h"
+#include "app/FrameWindow.h"
+#include "app/StatusParts.h"
+#include "display/LogPane.h"
+#include "settings/MachineDef.h"
+#include "transfer/TransferHost.h"
+
+using namespace corvane;
+using namespace corvane::gui;
+
+namespace {
+
+// The file questions answered in advance; `duringTransfer` runs inside the engine when it
+// asks for the device file, i.e. while the transfer is under way.
+class AnsweringQuestions : public FileQuestions {
+public:
+    std::vector<QString> ncFiles;
+    QString deviceFile;
+    std::function<void()> duringTransfer;
+    int ncQuestions = 0;
+    int listQuestions = 0;
+    bool lastOpen = true;
+
+    int selectNcFiles(QWidget*, bool open, const QString&, MachineDef&, SendQueueEntry* entries,
+                      int capacity) override {
+        ++ncQuestions;
+        lastOpen = open;
+        int count = 0;
+        for (const QString& file : ncFiles) {
+            if (count >= capacity)
+                break;
+            entries[count] = SendQueueEntry{};
+            qstrncpy(entries[count].Name, file.toLocal8Bit().constData(), sizeof entries[0].Name);
+            entries[count].Size = static_cast<uint32_t>(QFileInfo(file).size());
+            ++count;
+        }
+        return count;
+    }
+    int editSendList(QWidget* parent, MachineDef& machine, SendQueue& queue) override {
+        ++listQuestions;
+        return selectNcFiles(parent, true, QString(), machine, queue.Entries, 32);
+    }
+    bool selectDeviceFile(QWidget*, bool, MachineDef&, std::string& path) override {
+        if (duringTransfer)
+            duringTransfer();
+        if (deviceFile.isEmpty())
+            return false;
+        path = deviceFile.toStdString();
+        return true;
+    }
+};
+
+void writeFile(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+}
+
+QByteArray readFile(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+void saveScreenshot(QWidget& window, const char* name) {
+    QDir().mkpath(QStringLiteral(CORVANE_SCREENSHOT_DIR));
+    window.grab().save(QStringLiteral(CORVANE_SCREENSHOT_DIR "/%1.png").arg(name));
+}
+
+// The commands whose enabled state a transfer changes, from the tool bar and the menu.
+const int kTableIds[] = {3000, 3001, 3002, 3009, 3010, 3013, 3015};
+
+} // namespace
+
+class FrameWindowTest : public QObject {
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+    AppState m_state;
+    AnsweringQuestions m_files;
+
+    QString file(const char* name) const { return m_dir.filePath(QString::fromLatin1(name)); }
+
+    // An ASCII machine that punches into a file: no leaders, no codes around the data.
+    void fileMachine() {
+        MachineDefSetDefaults(m_state.machine.line, m_state.machine.config);
+        m_state.machine.line.OutCode = 2;
+        m_state.machine.line.HandShake = 0;
+        m_state.machine.config.OutofFile = 1;
+        m_state.machine.config.HeadLf = 0;
+        m_state.machine.config.LfCode = 0;
+        m_state.machine.config.ErCode = 0;
+        m_state.machine.config.SendDelay = 0;
+    }
+
+    std::map<int, bool> enabledStates(FrameWindow& frame) {
+        std::map<int, bool> states;
+        for (int id : kTableIds)
+            states[id] = frame.action(id)->isEnabled();
+        return states;
+    }
+
+private slots:
+    void init() {
+        m_state = AppState{};
+        m_files = AnsweringQuestions{};
+        fileMachine();
+    }
+
+    void commandsByKeyReachTheirCommand_data() {
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("modifiers");
+        QTest::addColumn<int>("toolBar");
+        QTest::addColumn<int>("statusBar");
+        QTest::addColumn<int>("menuBar");
+        QTest::addColumn<int>("ncQuestions");
+        QTest::addColumn<bool>("openAsked");
+        QTest::newRow("Shift+F2 hides the tool bar") << int(Qt::Key_F2) << int(Qt::ShiftModifier) << 1 << 0 << 0 << 0 << true;
+        QTest::newRow("F2 alone does nothing") << int(Qt::Key_F2) << 0 << 0 << 0 << 0 << 0 << true;
+        QTest::newRow("Shift+F3 hides the status bar") << int(Qt::Key_F3) << int(Qt::ShiftModifier) << 0 << 1 << 0 << 0 << true;
+        QTest::newRow("F3 alone does nothing") << int(Qt::Key_F3) << 0 << 0 << 0 << 0 << 0 << true;
+        QTest::newRow("Shift+F1 hides the menu bar") << int(Qt::Key_F1) << int(Qt::ShiftModifier) << 0 << 0 << 1 << 0 << true;
+        QTest::newRow("F1 opens help, not a bar") << int(Qt::Key_F1) << 0 << 0 << 0 << 0 << 0 << true;
+        QTest::newRow("Ctrl+O asks for files to send") << int(Qt::Key_O) << int(Qt::ControlModifier) << 0 << 0 << 0 << 1 << true;
+        QTest::newRow("F5 asks for files to send") << int(Qt::Key_F5) << 0 << 0 << 0 << 0 << 1 << true;
+        QTest::newRow("F6 asks for a file to receive into") << int(Qt::Key_F6) << 0 << 0 << 0 << 0 << 1 << false;
+    }
+
+    void commandsByKeyReachTheirCommand() {
+        QFETCH(int, key);
+        QFETCH(int, modifiers);
+        FrameWindow frame(m_state, m_files);
+        frame.show();
+        QVERIFY(QTest::qWaitForWindowActive(&frame));
+        QTest::keyClick(&frame, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+        QTEST(int(m_state.config.ToolBar), "toolBar");
+        QTEST(int(m_state.config.StatusBar), "statusBar");
+        QTEST(int(m_state.config.MenuBar), "menuBar");
+        QTEST(m_files.ncQuestions, "ncQuestions");
+        if (m_files.ncQuestions > 0)
+            QTEST(m_files.lastOpen, "openAsked");
+        QVERIFY(frame.isVisible());
+    }
+
+    void exitByKeyAndByIdClosesWhenIdle() {
+        for (int way = 0; way < 3; ++way) {
+            FrameWindow frame(m_state, m_files);
+            frame.show();
+            QVERIFY(QTest::qWaitForWindowActive(&frame));
+            if (way == 0)
+                QTest::keyClick(&frame, Qt::Key_F12);
+            else
+                frame.dispatchCommand(way == 1 ? 3003 : 5001);
+            QVERIFY2(!frame.isVisible(), way == 0 ? "F12" : way == 1 ? "3003" : "5001");
+        }
+    }
+
+    void barTogglesHideAndShowAgain_data() {
+        QTest::addColumn<int>("id");
+        QTest::newRow("tool bar") << 3004;
+        QTest::newRow("status bar") << 3005;
+        QTest::newRow("menu bar") << 40033;
+    }
+
+    void barTogglesHideAndShowAgain() {
+        QFETCH(int, id);
+        FrameWindow frame(m_state, m_files);
+        frame.show();
+        QWidget* bar = id == 3004   ? static_cast<QWidget*>(frame.toolBar())
+                       : id == 3005 ? static_cast<QWidget*>(frame.statusBar())
+                                    : static_cast<QWidget*>(frame.menuBar());
+        const int32_t& setting = id == 3004   ? m_state.config.ToolBar
+                                 : id == 3005 ? m_state.config.StatusBar
+                                              : m_state.config.MenuBar;
+        QVERIFY(frame.action(id)->isChecked());
+        const int logTop = frame.logPane()->mapTo(&frame, QPoint(0, 0)).y();
+        const int logHeight = frame.logPane()->height();
+
+        frame.dispatchCommand(id);
+        QCOMPARE(setting, 1);
+        QVERIFY(!bar->isVisible());
+        QVERIFY(!frame.action(id)->isChecked());
+        QTRY_VERIFY(frame.logPane()->height() > logHeight); // the pane takes the room
+        if (id != 3005)
+            QVERIFY(frame.logPane()->mapTo(&frame, QPoint(0, 0)).y() < logTop);
+
+        frame.dispatchCommand(id);
+        QCOMPARE(setting, 0);
+        QVERIFY(bar->isVisible());
+        QVERIFY(frame.action(id)->isChecked());
+        QTRY_COMPARE(frame.logPane()->height(), logHeight);
+    }
+
+    void hiddenMenuBarStillOpensFromTheKeyboard() {
+        FrameWindow frame(m_state, m_files);
+        frame.show();
+        QVERIFY(QTest::qWaitForWindowActive(&frame));
+        frame.dispatchCommand(40033);
+        QVERIFY(!frame.menuBar()->isVisible());
+        QTest::keyClick(&frame, Qt::Key_F10);
+        QVERIFY(frame.menuBar()->isVisible());
+        QTRY_VERIFY(QApplication::activePopupWidget() != nullptr);
+        QTest::keyClick(QApplication::activePopupWidget(), Qt::Key_Escape);
+        QTest::keyClick(QApplication::activePopupWidget() ? QApplication::activePopupWidget()
+                                                          : static_cast<QWidget*>(frame.menuBar()),
+                        Qt::Key_Escape);
+        QTRY_VERIFY(!frame.menuBar()->isVisible());
+        QCOMPARE(m_state.config.MenuBar, 1);
+    }
+
+    void titleHasItsThreeForms() {
+        std::snprintf(m_state.config.McnFile, sizeof m_state.config.McnFile, "%s",
+                      "/shop/machines/LATHE2.MDF");
+        FrameWindow frame(m_state, m_files);
+        const QString idle = frame.windowTitle();
+        QVERIFY2(idle.startsWith(QStringLiteral("Corvane Version ")), qPrintable(idle));
+        QVERIFY2(idle.endsWith(QStringLiteral("  Copyright (C) The Corvane developers Corvane Project")),
+                 qPrintable(idle));
+
+        // Not shown, so not active: the file's short name only.
+        frame.setFrameTitle(DirectionSend, "/work/parts/A100.NC");
+        QCOMPARE(frame.windowTitle(), QStringLiteral("A100.NC - Corvane Sending..."));
+        frame.setFrameTitle(DirectionReceive, "/work/parts/R7.NC");
+        QCOMPARE(frame.windowTitle(), QStringLiteral("R7.NC - Corvane Receiving..."));
+
+        // Active: the full path, the machine file's short name and the product.
+        frame.show();
+        QVERIFY(QTest::qWaitForWindowActive(&frame));
+        QTRY_COMPARE(frame.windowTitle(),
+                     QStringLiteral("/work/parts/R7.NC - LATHE2.MDF - Corvane Receiving..."));
+        // Direction 0 keeps the direction; an empty file is the idle title again.
+        frame.setFrameTitle(0, nullptr);
+        QCOMPARE(frame.windowTitle(),
+                 QStringLiteral("/work/parts/R7.NC - LATHE2.MDF - Corvane Receiving..."));
+        m_state.config.McnFile[0] = '\0';
+        frame.setFrameTitle(DirectionSend, "/work/parts/A100.NC");
+        QCOMPARE(frame.windowTitle(), QStringLiteral("/work/parts/A100.NC - Corvane Sending..."));
+        frame.setFrameTitle(0, "");
+        QCOMPARE(frame.windowTitle(), idle);
+    }
+
+    void sendThroughTheWindowPunchesTheExactBytes() {
+        writeFile(file("A.NC"), "%\nO0001\nG00X1.5\nM30\n%\n");
+        m_files.ncFiles = {file("A.NC")};
+        m_files.deviceFile = file("PUNCH.TAP");
+        FrameWindow frame(m_state, m_files);
+        frame.resize(720, 420);
+        frame.show();
+        QVERIFY(QTest::qWaitForWindowActive(&frame));
+        saveScreenshot(frame, "frame-idle");
+
+        std::map<int, bool> during;
+        bool pressed = false;
+        bool progressShown = false;
+        QString title;
+        m_files.duringTransfer = [&] {
+            during = enabledStates(frame);
+            pressed = frame.isButtonPressed(3000);
+            QVERIFY(m_state.transfer.TransferBusy);
+            // Refused while busy: the bars stay as they are, no second question is asked.
+            frame.dispatchCommand(3004);
+            frame.dispatchCommand(3000);
+        };
+        // The bar shows once the line is open, while the data goes out.
+        connect(frame.progressBar(), &QProgressBar::valueChanged, this, [&](int value) {
+            if (value > 0 && frame.progressBar()->isVisible()) {
+                progressShown = true;
+                title = frame.windowTitle();
+                if (!QFileInfo::exists(QStringLiteral(CORVANE_SCREENSHOT_DIR "/frame-sending.png")))
+                    saveScreenshot(frame, "frame-sending");
+            }
+        });
+        QTest::keyClick(&frame, Qt::Key_O, Qt::ControlModifier);
+
+        // DC2 before the data and DC4 after it, as on a serial line; nothing else around it.
+        QCOMPARE(readFile(file("PUNCH.TAP")), QByteArray("\x12%\nO0001\nG00X1.5\nM30\n%\n\x14"));
+        const std::map<int, bool> duringSend = {{3000, true},  {3001, false}, {3002, false},
+                                                {3009, false}, {3010, false}, {3013, true},
+                                                {3015, false}};
+        QCOMPARE(during, duringSend);
+        QVERIFY(pressed);
+        QVERIFY(progressShown);
+        QCOMPARE(title, file("A.NC") + QStringLiteral(" - Corvane Sending..."));
+        QCOMPARE(m_state.config.ToolBar, 0);
+        QCOMPARE(m_files.ncQuestions, 1);
+
+        // Idle again: every command but Interrupt, the button released, the history updated.
+        const std::map<int, bool> idle = {{3000, true}, {3001, true}, {3002, true}, {3009, true},
+                                          {3010, true}, {3013, false}, {3015, true}};
+        QCOMPARE(enabledStates(frame), idle);
+        QVERIFY(!frame.isButtonPressed(3000));
+        QVERIFY(!frame.progressBar()->isVisible());
+        QVERIFY(!m_state.transfer.TransferBusy);
+        QVERIFY(!m_state.transfer.TransferRunning);
+        QCOMPARE(QString::fromLocal8Bit(m_state.config.NcFileHistory[0]), file("A.NC"));
+        QVERIFY(frame.windowTitle().startsWith(QStringLiteral("Corvane Version ")));
+        saveScreenshot(frame, "frame-after-send");
+    }
+
+    void queueSendPressesTheButtonOfItsCount_data() {
+        QTest::addColumn<int>("files");
+        QTest::addColumn<int>("pressedId");
+        QTest::addColumn<bool>("sendEnabled");
+        QTest::addColumn<bool>("listEnabled");
+        QTest::newRow("one file: Send") << 1 << 3000 << true << false;
+        QTest::newRow("two files: Send list") << 2 << 3001 << false << true;
+    }
+
+    void queueSendPressesTheButtonOfItsCount() {
+        QFETCH(int, files);
+        QFETCH(int, pressedId);
+        writeFile(file("A.NC"), "G01X1\n");
+        writeFile(file("B.NC"), "G01X2\n");
+        m_files.deviceFile = file("PUNCH.TAP");
+        const char* names[] = {"A.NC", "B.NC"};
+        for (int i = 0; i < files; ++i)
+            qstrncpy(m_state.queue.Entries[i].Name, file(names[i]).toLocal8Bit().constData(), 260);
+        m_state.queue.Count = files;
+        FrameWindow frame(m_state, m_files);
+        bool pressed = false;
+        std::map<int, bool> during;
+        m_files.duringTransfer = [&] {
+            pressed = frame.isButtonPressed(pressedId);
+            during = enabledStates(frame);
+        };
+        frame.dispatchCommand(5000);
+        QVERIFY(pressed);
+        QTEST(during[3000], "sendEnabled");
+        QTEST(during[3001], "listEnabled");
+        QCOMPARE(during[3002], false);
+        QCOMPARE(during[3013], true);
+        QVERIFY(!frame.isButtonPressed(3000));
+        QVERIFY(!frame.isButtonPressed(3001));
+        QCOMPARE(m_files.ncQuestions, 0);
+        QCOMPARE(QString::fromLocal8Bit(m_state.config.NcFileHistory[0]),
+                 file(names[files - 1]));
+    }
+
+    void emptyQueueSendDoesNothing() {
+        FrameWindow frame(m_state, m_files);
+        frame.dispatchCommand(5000);
+        QCOMPARE(m_files.ncQuestions, 0);
+        QCOMPARE(m_state.config.NcFileHistory[0][0], '\0');
+    }
+
+    // Exit, the close button and another program's 5001 while a transfer runs only ask the
+    // engine to stop; the window closes after the engine has returned, and the file of the
+    // stopped send still enters the history.
+    void closeDuringATransferWaitsForTheEngine_data() {
+        QTest::addColumn<int>("way");
+        QTest::newRow("F12") << 0;
+        QTest::newRow("close button") << 1;
+        QTest::newRow("5001") << 2;
+    }
+
+    void closeDuringATransferWaitsForTheEngine() {
+        QFETCH(int, way);
+        writeFile(file("A.NC"), "G01X1\nG01X2\nG01X3\n");
+        m_files.ncFiles = {file("A.NC")};
+        m_files.deviceFile = file("PUNCH.TAP");
+        FrameWindow frame(m_state, m_files);
+        frame.setCloseDelay(0);
+        frame.show();
+        QVERIFY(QTest::qWaitForWindowActive(&frame));
+        bool stillOpen = false;
+        m_files.duringTransfer = [&] {
+            if (way == 0)
+                QTest::keyClick(&frame, Qt::Key_F12);
+            else if (way == 1)
+                frame.close();
+            else
+                frame.dispatchCommand(5001);
+            stillOpen = frame.isVisible();
+        };
+        frame.dispatchCommand(3000);
+        QVERIFY(stillOpen);
+        QCOMPARE(m_state.transfer.InterruptRequest, 2);
+        QVERIFY(readFile(file("PUNCH.TAP")).isEmpty());
+        QCOMPARE(QString::fromLocal8Bit(m_state.config.NcFileHistory[0]), file("A.NC"));
+        // Nothing is accepted while the close is pending.
+        frame.dispatchCommand(3004);
+        QCOMPARE(m_state.config.ToolBar, 0);
+        QTRY_VERIFY(!frame.isVisible());
+    }
+
+    void interruptStopsTheSendAndTheWindowStays() {
+        writeFile(file("A.NC"), "G01X1\n");
+        m_files.ncFiles = {file("A.NC")};
+        m_files.deviceFile = file("PUNCH.TAP");
+        FrameWindow frame(m_state, m_files);
+        frame.show();
+        m_files.duringTransfer = [&] { frame.action(3013)->trigger(); };
+        frame.dispatchCommand(3000);
+        QCOMPARE(m_state.transfer.InterruptRequest, 1);
+        QVERIFY(readFile(file("PUNCH.TAP")).isEmpty());
+        QVERIFY(frame.isVisible());
+        QVERIFY(!frame.action(3013)->isEnabled());
+    }
+
+    void menuHelpShowsTheHintOfTheHighlightedCommand() {
+        FrameWindow frame(m_state, m_files);
+        frame.show();
+        QVERIFY(QTest::qWaitForWindowActive(&frame));
+        auto* fileMenu = frame.findChild<QMenu*>(QStringLiteral("menuFile"));
+        QVERIFY(fileMenu != nullptr);
+        fileMenu->popup(frame.mapToGlobal(QPoint(10, 10)));
+        QTRY_VERIFY(fileMenu->isVisible());
+        QVERIFY(frame.statusParts()->simpleMode());
+        emit fileMenu->hovered(frame.action(3002));
+        QCOMPARE(frame.statusParts()->simpleText(),
+                 QStringLiteral("Receive an NC program from the machine into a file"));
+        fileMenu->hide();
+        QTRY_VERIFY(!frame.statusParts()->simpleMode());
+    }
+
+    // A machine named on the command line is used for the run only: at exit McnFile is put
+    // back and the configuration is written without it.
+    void startUpAndExitKeepACommandLineMachineOutOfTheConfiguration() {
+        writeFile(file("corvane.cfg"), "");
+        writeFile(file("MILL.MDF"), "[MCN_RS232C]\nOutCode=2\n");
+        CorvaneApp app(file("corvane").toStdString(),
+                       {"/TOPMOST", "/US", ("/MDF=" + file("MILL.MDF")).toStdString()});
+        QVERIFY(app.start());
+        QVERIFY(app.frame() != nullptr);
+        QVERIFY(app.frame()->isVisible());
+        QVERIFY(app.frame()->windowFlags() & Qt::WindowStaysOnTopHint);
+        QCOMPARE(app.state().machine.line.OutCode, 2);
+        QCOMPARE(QString::fromLocal8Bit(app.state().config.McnFile), file("MILL.MDF"));
+        QCOMPARE(app.state().configFilePath, file("corvane.cfg").toStdString());
+        app.frame()->dispatchCommand(3003);
+        QVERIFY(!app.frame()->isVisible());
+        QCOMPARE(app.finish(), 1);
+        const QByteArray saved = readFile(file("corvane.cfg"));
+        QVERIFY2(saved.contains("WindowPos"), saved.constData());
+        QVERIFY2(!saved.contains("MILL.MDF"), saved.constData());
+        QCOMPARE(app.state().config.McnFile[0], '\0');
+    }
+};
+
+QTEST_MAIN(FrameWindowTest)
+#include "FrameWindowTest.moc"
