@@ -25,6 +25,7 @@ public:
         : m_inner(inner), m_afterWrite(std::move(afterWrite)) {}
 
     bool isFile() const override { return m_inner.isFile(); }
+    bool lost() const override { return m_inner.lost(); }
     bool holds(LineHolds& out) override { return m_inner.holds(out); }
     bool writeByte(uint8_t byte, uint64_t waitMicros) override {
         const bool ok = m_inner.writeByte(byte, waitMicros);

@@ -158,9 +158,28 @@ int ComCheckLine(TransferContext& ctx, int handle, int reading) {
     return 0;
 }
 
+namespace {
+
+// A device that has gone (a USB adapter pulled out) will never take or give another byte.
+// Waiting for it would hold the transfer until the user gives up, so the transfer is ended as
+// if interrupted, once, with the reason shown. A pending close request (2) is kept.
+bool endTransferIfLineLost(TransferContext& ctx, const Line& line) {
+    if (!line.lost())
+        return false;
+    if (ctx.state.InterruptRequest == 0) {
+        ctx.state.InterruptRequest = 1;
+        ctx.host.showError(ctx.host.text(IDS_PORT_DISCONNECTED));
+    }
+    return true;
+}
+
+} // namespace
+
 int ComWriteByte(TransferContext& ctx, int handle, uint8_t byte) {
     Line* line = lineOf(ctx, handle);
     if (!line)
+        return -1;
+    if (endTransferIfLineLost(ctx, *line))
         return -1;
     if (ComCheckLine(ctx, handle, 0) == 0) {
         // The caller retries at once; sleeping on the line here keeps that loop from spinning
@@ -168,8 +187,10 @@ int ComWriteByte(TransferContext& ctx, int handle, uint8_t byte) {
         line->waitForChange(SliceMicros);
         return -1;
     }
-    if (!line->writeByte(byte, SliceMicros))
+    if (!line->writeByte(byte, SliceMicros)) {
+        endTransferIfLineLost(ctx, *line);
         return -1;
+    }
 
     const int32_t delay = ctx.machine.config.SendDelay;
     if (delay > 0)
@@ -197,6 +218,8 @@ int ComReadByte(TransferContext& ctx, int handle) {
         if (!limited && line->isFile())
             return -1; // end of the device file: nothing more will come
         // A file at its end or a failing device answers at once; sleep instead of spinning.
+        if (r.status == ReadStatus::Error && endTransferIfLineLost(ctx, *line))
+            return -1;
         if (r.status == ReadStatus::Error || line->isFile())
             ctx.host.idle(wait);
         else

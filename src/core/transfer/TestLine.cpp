@@ -88,7 +88,7 @@ bool TestLine::holds(LineHolds& out) {
 
 bool TestLine::writeByte(uint8_t byte, uint64_t waitMicros) {
     const uint64_t deadline = m_clock.now() + waitMicros;
-    if (m_written.size() >= m_failWritesAfter) {
+    if (lost() || m_written.size() >= m_failWritesAfter) {
         m_clock.set(deadline); // a failed write still costs its wait, as a real one does
         return false;
     }
@@ -109,6 +109,8 @@ bool TestLine::writeByte(uint8_t byte, uint64_t waitMicros) {
 ReadResult TestLine::readByte(uint64_t waitMicros) {
     const uint64_t deadline = m_clock.now() + waitMicros;
     for (;;) {
+        if (lost())
+            return {ReadStatus::Error, 0};
         takeArrivals();
         if (!m_pending.empty()) {
             ReadResult r{ReadStatus::Byte, static_cast<uint8_t>(m_pending.front())};

@@ -38,6 +38,10 @@ public:
     void setDsrHeld(bool held) { m_dsrHeld = held; }
     // Writes after `n` bytes fail (an adapter pulled out).
     void failWritesAfter(size_t n) { m_failWritesAfter = n; }
+    // The device goes away (a USB adapter pulled out) after `n` bytes written, or when the
+    // test clock reaches `atMicros`: writes fail, reads report an error, lost() turns true.
+    void loseDeviceAfter(size_t n) { m_loseAfterBytes = n; }
+    void loseDeviceAt(uint64_t atMicros) { m_loseAtMicros = atMicros; }
     // The line state cannot be read (ClearCommError failing).
     void failStatus(bool fail) { m_failStatus = fail; }
 
@@ -51,6 +55,9 @@ public:
 
     // --- Line ---
     bool isFile() const override { return m_isFile; }
+    bool lost() const override {
+        return m_written.size() >= m_loseAfterBytes || m_clock.now() >= m_loseAtMicros;
+    }
     bool holds(LineHolds& out) override;
     bool writeByte(uint8_t byte, uint64_t waitMicros) override;
     ReadResult readByte(uint64_t waitMicros) override;
@@ -89,6 +96,8 @@ private:
     std::string m_written;
     std::vector<std::string> m_closeCalls;
     size_t m_failWritesAfter = SIZE_MAX;
+    size_t m_loseAfterBytes = SIZE_MAX;
+    uint64_t m_loseAtMicros = UINT64_MAX;
     bool m_ctsHeld = false;
     bool m_dsrHeld = false;
     XonXoffFilter m_filter;

@@ -350,3 +350,25 @@ TEST_F(ReceiveEngine, existingTargetIsReplaced) {
 
 } // namespace
 } // namespace corvane::testing
+
+namespace corvane::testing {
+
+// An adapter pulled out in the middle of a receive: the transfer ends at once as interrupted,
+// the user is told why, and every line already stored stays in the target.
+TEST_F(ReceiveEngine, aVanishedDeviceEndsTheReceiveKeepingTheStoredLines) {
+    machine.config.PtrBegin = 1;
+    machine.config.PtrEof = 1;
+    line().input("%\nO1234\nG00X0\n", 0);
+    line().input("M30\n", 5'000'000);
+    line().loseDeviceAt(2'000'000);
+
+    EXPECT_EQ(receive(), -1);
+
+    EXPECT_EQ(targetBytes(), "%\r\nO1234\r\nG00X0\r\n");
+    EXPECT_EQ(host.errors, (std::vector<std::string>{"The connection to the port was lost."}));
+    EXPECT_EQ(host.log.back().text, "==== Interrupted Receive ====");
+    // Ended when the device went (plus the close's one-second pause), not at the next byte.
+    EXPECT_LE(clock.now(), 3'000'000u);
+}
+
+} // namespace corvane::testing

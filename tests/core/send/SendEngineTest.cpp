@@ -641,3 +641,21 @@ TEST_F(SendFixture, heldLineMakesTheSendWaitNotFail) {
 
 } // namespace
 } // namespace corvane::testing
+
+namespace corvane::testing {
+
+// An adapter pulled out in the middle of a send: no endless retry of a byte that can never
+// go, but the interrupted ending, with the reason told once.
+TEST_F(SendFixture, aVanishedDeviceEndsTheSendAsInterrupted) {
+    addFile("A.NC", "G00X0\nG01X10\nM30\n");
+    line().loseDeviceAfter(8);
+
+    EXPECT_NE(send(), 0);
+
+    EXPECT_EQ(wire(), "G00X0\nG0");
+    EXPECT_EQ(host.errors, (std::vector<std::string>{"The connection to the port was lost."}));
+    EXPECT_EQ(finalLine(), "==== Interrupted Send ====");
+    EXPECT_FALSE(state.TransferRunning);
+}
+
+} // namespace corvane::testing
