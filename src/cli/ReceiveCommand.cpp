@@ -1,15 +1,12 @@
 // corvane-cli receive: the receive engine from a terminal.
 
-#include <signal.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <system_error>
 
-#include "TerminalHost.h"
 #include "TransferCommands.h"
-#include "transfer/PosixSerialLine.h"
 #include "transfer/ReceiveEngine.h"
 #include "transfer/TransferContext.h"
 
@@ -85,20 +82,10 @@ int runReceiveCommand(CliContext& context, CliArguments arguments) {
                     "empty it before reading it");
     std::snprintf(queue.Entries[0].Name, sizeof queue.Entries[0].Name, "%s", target.c_str());
 
-    signal(SIGPIPE, SIG_IGN); // a closed log reader must not kill the transfer
-    TransferState state;
-    TerminalHost host(
-        state,
-        TerminalLanguage(std::getenv("LC_ALL"), std::getenv("LC_MESSAGES"), std::getenv("LANG")),
-        options.quiet, options.deviceFile);
-    host.catchInterrupts();
-    const LineOpener openLine = DefaultLineOpener(lineOptionsFor(options));
-    TransferContext ctx{machine, config, queue, state, host, openLine, 0, nullptr};
-    state.InterruptRequest = 0;
-    state.TransferBusy = true;
     ReceiveOutcome outcome;
-    ReceiveNcData(ctx, queue.Entries[0].Name, &outcome);
-    state.TransferBusy = false;
+    runTransfer(options, machine, config, queue, [&outcome](TransferContext& ctx) {
+        return ReceiveNcData(ctx, ctx.queue.Entries[0].Name, &outcome);
+    });
     return exitStatusOf(outcome);
 }
 

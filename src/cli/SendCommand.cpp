@@ -1,16 +1,13 @@
 // corvane-cli send: the send engine from a terminal.
 
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 
-#include "TerminalHost.h"
 #include "TransferCommands.h"
-#include "transfer/PosixSerialLine.h"
 #include "transfer/SendEngine.h"
 #include "transfer/TransferContext.h"
 
@@ -102,20 +99,8 @@ int runSendCommand(CliContext& context, CliArguments arguments) {
         ++queue.Count;
     }
 
-    signal(SIGPIPE, SIG_IGN); // a closed log reader must not kill the transfer
-    TransferState state;
-    TerminalHost host(
-        state,
-        TerminalLanguage(std::getenv("LC_ALL"), std::getenv("LC_MESSAGES"), std::getenv("LANG")),
-        options.quiet, options.deviceFile);
-    host.catchInterrupts();
-    const LineOpener openLine = DefaultLineOpener(lineOptionsFor(options));
-    TransferContext ctx{machine, config, queue, state, host, openLine, 0, nullptr};
-    state.InterruptRequest = 0;
-    state.TransferBusy = true;
-    const int result = SendNcData(ctx);
-    state.TransferBusy = false;
-    return exitStatusOf(result);
+    return exitStatusOf(runTransfer(options, machine, config, queue,
+                                    [](TransferContext& ctx) { return SendNcData(ctx); }));
 }
 
 } // namespace corvane::cli

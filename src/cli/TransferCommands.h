@@ -2,6 +2,7 @@
 // The two transfer verbs, "send" and "receive", and what they share: the machine, the port or
 // device file, the language and the terminal host around one run of an engine.
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -9,6 +10,7 @@
 #include "settings/AppConfig.h"
 #include "settings/MachineDef.h"
 #include "transfer/LineSettings.h"
+#include "transfer/TransferContext.h"
 
 namespace corvane::cli {
 
@@ -34,13 +36,18 @@ struct TransferOptions {
 int parseTransferOptions(const CliContext& context, CliArguments arguments,
                          const char* deviceOption, TransferOptions& options);
 
-// The configuration (for Echo) and the machine: -m when given, else the current machine of the
-// configuration; -p and the device file laid over it. Nothing is ever written back.
 // How the serial line is driven: --no-pace turns off the line-rate emulation on a
 // pseudo-terminal.
 LineOptions lineOptionsFor(const TransferOptions& options);
 
+// The configuration (for Echo) and the machine: -m when given, else the current machine of the
+// configuration; -p and the device file laid over it. Nothing is ever written back.
 int loadTransferSettings(const CliContext& context, TransferOptions& options,
                          const char* deviceOption, AppConfig& config, MachineDef& machine);
+
+// Runs one engine call under a terminal host that catches Ctrl-C, with the transfer state
+// set up as the window's command dispatch would; returns what `engine` returned.
+int runTransfer(const TransferOptions& options, MachineDef& machine, const AppConfig& config,
+                SendQueue& queue, const std::function<int(TransferContext&)>& engine);
 
 } // namespace corvane::cli

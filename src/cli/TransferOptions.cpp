@@ -1,10 +1,15 @@
 // Options and settings shared by "send" and "receive".
 
+#include <signal.h>
+
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
+#include "TerminalHost.h"
 #include "TransferCommands.h"
 #include "settings/AppConfig.h"
+#include "transfer/PosixSerialLine.h"
 
 namespace corvane::cli {
 
@@ -93,6 +98,24 @@ int loadTransferSettings(const CliContext& context, TransferOptions& options,
                         " FILE");
     }
     return ExitSuccess;
+}
+
+int runTransfer(const TransferOptions& options, MachineDef& machine, const AppConfig& config,
+                SendQueue& queue, const std::function<int(TransferContext&)>& engine) {
+    signal(SIGPIPE, SIG_IGN); // a closed log reader must not kill the transfer
+    TransferState state;
+    TerminalHost host(
+        state,
+        TerminalLanguage(std::getenv("LC_ALL"), std::getenv("LC_MESSAGES"), std::getenv("LANG")),
+        options.quiet, options.deviceFile);
+    host.catchInterrupts();
+    const LineOpener openLine = DefaultLineOpener(lineOptionsFor(options));
+    TransferContext ctx{machine, config, queue, state, host, openLine, 0, nullptr};
+    state.InterruptRequest = 0;
+    state.TransferBusy = true;
+    const int result = engine(ctx);
+    state.TransferBusy = false;
+    return result;
 }
 
 } // namespace corvane::cli
