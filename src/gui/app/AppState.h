@@ -8,6 +8,7 @@
 #include "app/StartupOptions.h"
 #include "settings/AppConfig.h"
 #include "settings/MachineDef.h"
+#include "settings/ProductStrings.h"
 #include "support/StringTable.h"
 #include "transfer/TransferState.h"
 
@@ -17,6 +18,8 @@ struct AppState {
     MachineDef machine;
     AppConfig config;
     LegacyColours legacyColours;
+    // Product name, notice, maker, version, mail and home page (with the branding file's lines).
+    ProductStrings product;
     SendQueue queue;
     TransferState transfer;
     StartupFlags flags;

@@ -77,6 +77,7 @@ bool CorvaneApp::start() {
     m_state.helpFilePath = options.HelpFilePath;
 
     chooseLanguage();
+    LoadProductStrings(m_state.language, m_executablePath, m_state.product);
     m_files = std::make_unique<DialogFileQuestions>(m_state.language);
     loadConfiguration();
 
@@ -168,7 +169,7 @@ int CorvaneApp::finish() {
                                m_state.flags.MachineFromCommandLine ? 0 : 1, m_state.config,
                                m_state.machine, &error);
     if (saved == 0) {
-        QMessageBox::critical(nullptr, QString::fromUtf8(m_state.text(IDS_PRODUCT_NAME)),
+        QMessageBox::critical(nullptr, QString::fromUtf8(m_state.product[ProductName]),
                               QString::fromLocal8Bit(error.c_str()));
     }
     m_frame.reset();

@@ -595,9 +595,9 @@ void FrameWindow::setFrameTitle(int direction, const char* file) {
     composeTitle();
 }
 
-// HOOK(product strings): the branding file may override the notice and maker lines.
 void FrameWindow::composeTitle() {
-    const char* product = m_state.text(IDS_PRODUCT_NAME);
+    const ProductStrings& strings = m_state.product;
+    const char* product = strings[ProductName];
     std::string title;
     if (!m_titleFile.empty()) {
         if (isActiveWindow()) {
@@ -614,9 +614,8 @@ void FrameWindow::composeTitle() {
         title += ' ';
         title += m_state.text(m_titleSending ? IDS_TITLE_SENDING : IDS_TITLE_RECEIVING);
     } else {
-        title = formatTexts(m_state.text(IDS_FMT_TITLE_IDLE), product,
-                            m_state.text(IDS_PRODUCT_VERSION), m_state.text(IDS_PRODUCT_NOTICE),
-                            m_state.text(IDS_PRODUCT_MAKER));
+        title = formatTexts(m_state.text(IDS_FMT_TITLE_IDLE), product, strings[ProductVersion],
+                            strings[ProductNotice], strings[ProductMaker]);
     }
     setWindowTitle(QString::fromLocal8Bit(title.c_str()));
 }

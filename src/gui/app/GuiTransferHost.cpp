@@ -50,7 +50,7 @@ bool GuiTransferHost::selectDeviceFile(bool receive, MachineDef& machine, std::s
 }
 
 void GuiTransferHost::showError(const std::string& text) {
-    QMessageBox::critical(&m_frame, QString::fromUtf8(m_state.text(IDS_PRODUCT_NAME)),
+    QMessageBox::critical(&m_frame, QString::fromUtf8(m_state.product[ProductName]),
                           QString::fromLocal8Bit(text.c_str()));
 }
 

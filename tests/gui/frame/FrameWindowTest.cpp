@@ -124,6 +124,7 @@ private:
 private slots:
     void init() {
         m_state = AppState{};
+        LoadProductStrings(m_state.language, "", m_state.product);
         m_files = AnsweringQuestions{};
         fileMachine();
     }
