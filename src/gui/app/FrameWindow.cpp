@@ -22,6 +22,7 @@
 #include "app/CommandIds.h"
 #include "app/FileQuestions.h"
 #include "app/GuiTransferHost.h"
+#include "app/HelpViewer.h"
 #include "app/StatusParts.h"
 #include "app/ToolIcons.h"
 #include "display/LogPane.h"
@@ -466,11 +467,7 @@ void FrameWindow::hideMenuBarAgain() {
         menuBar()->setVisible(false);
 }
 
-void FrameWindow::openHelp() {
-    const std::string& path = m_state.helpFilePath;
-    if (!path.empty() && WexPathExists(1, path.c_str()) != 0)
-        QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromLocal8Bit(path.c_str())));
-}
+void FrameWindow::openHelp() { WexShowHelp(m_state.helpFilePath, HelpContents, 0); }
 
 void FrameWindow::openMachineFile() {
     const QString file = QFileDialog::getOpenFileName(

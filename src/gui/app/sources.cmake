@@ -11,6 +11,8 @@ set(CORVANE_GUI_APP_SOURCES
   FrameWindow.h
   GuiTransferHost.cpp
   GuiTransferHost.h
+  HelpViewer.cpp
+  HelpViewer.h
   ToolIcons.cpp
   ToolIcons.h
 )

@@ -1,0 +1,22 @@
+#pragma once
+// The user manual: HTML pages shipped with the program, opened in the desktop's browser.
+
+#include <string>
+
+namespace corvane::gui {
+
+constexpr int HelpContents = 0; // command: the manual's first page
+constexpr int HelpTopic = 15;   // command: the page of `topic`
+
+// Help topics of the dialogs: the machine sheet's pages and the property dialog.
+constexpr int HelpTopicCommunication = 1000;
+constexpr int HelpTopicSend = 1001;
+constexpr int HelpTopicReceive = 1002;
+constexpr int HelpTopicOptions = 1003;
+constexpr int HelpTopicProperty = 1010;
+
+// Opens the manual whose first page is `helpFilePath`, at `topic` when `command` is HelpTopic.
+// Returns 0 when the manual is not there (nothing is opened then), else 1.
+int WexShowHelp(const std::string& helpFilePath, int command, int topic);
+
+} // namespace corvane::gui
