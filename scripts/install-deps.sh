@@ -7,10 +7,14 @@ packages=(cmake ninja-build g++ libgtest-dev libgmock-dev pkg-config)
 # the offscreen platform the GUI tests run on.
 packages+=(qt6-base-dev libgl-dev fonts-dejavu-core)
 if [[ "${CORVANE_WITH_BENCH:-0}" == 1 ]]; then
-  packages+=(libbenchmark-dev)
+  # C-Kermit is the other sender bench/compare.sh measures Corvane against; GNU time gives
+  # the peak memory of each program the soak and the comparison start.
+  packages+=(libbenchmark-dev ckermit time)
 fi
 # Japanese labels in the GUI screenshots need a font with kana and kanji.
 packages+=(fonts-ipafont-gothic)
+# The install test validates the desktop entry with desktop-file-validate.
+packages+=(desktop-file-utils)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -5,11 +5,17 @@
 #include <vector>
 
 #include <QApplication>
+#include <QIcon>
 
 #include "app/Application.h"
 
 int main(int argc, char** argv) {
     QApplication qt(argc, argv); // takes Qt's own options out of argv
+    // Drawn at every size the desktop asks for (resources/icons/corvane.qrc).
+    QIcon icon;
+    for (const int size : {16, 24, 32, 48, 64, 128, 256})
+        icon.addFile(QStringLiteral(":/icons/corvane-%1.png").arg(size));
+    QApplication::setWindowIcon(icon);
     std::vector<std::string> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
     corvane::gui::CorvaneApp app(QCoreApplication::applicationFilePath().toStdString(),
                                  std::move(arguments));

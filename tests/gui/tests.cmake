@@ -6,7 +6,12 @@ function(corvane_add_gui_test name)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
   target_compile_definitions(${name} PRIVATE CORVANE_SCREENSHOT_DIR="${CMAKE_BINARY_DIR}/screenshots")
   add_test(NAME ${name} COMMAND ${name})
-  set_tests_properties(${name} PROPERTIES TIMEOUT 120 ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
+  # Each test binary gets its own runtime folder, so no window test ever talks to a Corvane
+  # the user is running, nor to another test's.
+  set(runtime ${CMAKE_BINARY_DIR}/runtime/${name})
+  file(MAKE_DIRECTORY ${runtime})
+  set_tests_properties(${name} PROPERTIES TIMEOUT 120
+    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;XDG_RUNTIME_DIR=${runtime}")
 endfunction()
 file(GLOB CORVANE_GUI_TEST_FRAGMENTS ${CMAKE_CURRENT_LIST_DIR}/*/tests.cmake)
 foreach(fragment ${CORVANE_GUI_TEST_FRAGMENTS})

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/HelpLocation.h"
 #include "support/ArgumentTokens.h"
 
 namespace corvane {
@@ -23,14 +24,6 @@ bool sameNoCase(const char* a, const char* b, size_t n) {
 
 bool isSeparator(char c) {
     return c == '/' || c == '\\';
-}
-
-// The folder of a path, with its separator.
-std::string folderOf(const std::string& path) {
-    for (size_t i = path.size(); i > 0; --i)
-        if (isSeparator(path[i - 1]))
-            return path.substr(0, i);
-    return {};
 }
 
 // The path without the extension of its last part.
@@ -186,7 +179,10 @@ StartupOptions ReadStartupOptions(const char* commandLine, const StartupEnvironm
     }
 
     const std::string stem = stemOf(env.executablePath);
-    out.HelpFilePath = folderOf(env.executablePath) + "help/index.html";
+    // The interface language is settled later (it may follow the desktop); this is the manual
+    // for the language the command line forces, English otherwise.
+    out.HelpFilePath = LocateHelpFile(
+        env.executablePath, ForcedLanguage(out.flags).value_or(Language::English), env.fileExists);
 
     // A portable install opts in by keeping its configuration beside the executable.
     const std::string besideExecutable = stem + ".cfg";

@@ -184,6 +184,9 @@ constexpr int IDS_PAGE_RECEIVE = 7003;
 constexpr int IDS_PAGE_OPTIONS = 7004;
 constexpr int IDS_BTN_OPEN = 7005;
 constexpr int IDS_BTN_SAVE = 7006;
+constexpr int IDS_SHEET_WRITE_FAILED = 7007;    // followed by "\n\n", the path and the reason
+constexpr int IDS_SHEET_READ_FAILED = 7008;     // followed by "\n\n", the path and the reason
+constexpr int IDS_OPEN_DEVICE_QUESTION = 7009;  // format: %s device path (4101 for a number)
 // Page "Communication device".
 constexpr int IDS_GROUP_BASIC_SETTINGS = 7010;
 constexpr int IDS_GROUP_FLOW_CONTROL = 7011;
@@ -203,6 +206,8 @@ constexpr int IDS_CHK_XON_XOFF = 7024;
 constexpr int IDS_CHK_DSR_DTR = 7025;
 constexpr int IDS_CHK_RTS_CTS = 7026;
 constexpr int IDS_LBL_PORT_NAME = 7027; // this platform's device path (PortName)
+constexpr int IDS_TIP_PORT = 7028;       // tooltip of the port box
+constexpr int IDS_BAD_PORT_TEXT = 7029;  // the port box holds neither a number nor a path
 // Page "Send" (the Before/Middle/After rows serve Null, Space and User code alike).
 constexpr int IDS_GROUP_PARAMETER = 7030;
 constexpr int IDS_GROUP_OPTION = 7031;
@@ -228,6 +233,8 @@ constexpr int IDS_LBL_WAIT = 7050;
 constexpr int IDS_LBL_MSEC = 7051;
 constexpr int IDS_LBL_SKIP_FUNCTION = 7052;
 constexpr int IDS_LBL_SKIP_LINE = 7053;
+constexpr int IDS_SHEET_PATH_TOO_LONG = 7054; // a machine file path beyond 259 bytes
+constexpr int IDS_TIP_DC_CODE = 7055;        // tooltip of the four DC code fields
 // Page "Receive" (also uses the Parameter, Option, Skip data and User code groups above).
 constexpr int IDS_LBL_START_CHECK = 7060;
 constexpr int IDS_LBL_END_CHECK = 7061;

@@ -13,5 +13,6 @@ set(CORVANE_TRANSFER_SOURCES
   TransferWait.cpp
   ReceiveEngine.cpp
   FileChoice.cpp
+  SerialPortList.cpp
 )
 list(TRANSFORM CORVANE_TRANSFER_SOURCES PREPEND ${CMAKE_CURRENT_LIST_DIR}/)

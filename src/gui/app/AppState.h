@@ -25,6 +25,9 @@ struct AppState {
     StartupFlags flags;
     // The caller's notify target from "NOTIFY=" or a hand-over; 0 when none.
     uint32_t notifyWindow = 0;
+    // The user's private folder of the instance link and the notify sockets; empty when
+    // there is none that is safe to use (no link then).
+    std::string linkFolder;
     Language language = Language::English;
     std::string configFilePath;
     std::string helpFilePath;

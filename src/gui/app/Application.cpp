@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include <QDir>
 #include <QGuiApplication>
 #include <QLocale>
 #include <QMessageBox>
@@ -14,6 +15,11 @@
 #include "app/ConfigLocation.h"
 #include "app/FileQuestions.h"
 #include "app/FrameWindow.h"
+#include "app/HandOverRecord.h"
+#include "app/HelpLocation.h"
+#include "app/InstanceLink.h"
+#include "app/LinkFolder.h"
+#include "app/NotifyLink.h"
 #include "support/ArgumentTokens.h"
 #include "support/StringIds.h"
 
@@ -70,31 +76,96 @@ bool CorvaneApp::start() {
         std::fprintf(stderr, "corvane: too long, not used: %s\n", refused.c_str());
     m_state.flags = options.flags;
     m_state.queue = options.Queue;
-    // HOOK(notify link): whether the target listens is found out with the single-instance
-    // link; until then the number is kept as given.
     m_state.notifyWindow = options.NotifyWindow;
+    prepareLinkFolder();
+    // A caller that does not listen (any more) gets nothing, as a window that is gone would.
+    if (m_state.notifyWindow != 0 &&
+        !NotifyLink::isListening(m_state.linkFolder, m_state.notifyWindow))
+        m_state.notifyWindow = 0;
     m_state.configFilePath = options.ConfigFilePath;
-    m_state.helpFilePath = options.HelpFilePath;
-
     chooseLanguage();
+    // The manual in the interface language, which may follow the desktop's.
+    m_state.helpFilePath = LocateHelpFile(m_executablePath, m_state.language, env.fileExists);
     LoadProductStrings(m_state.language, m_executablePath, m_state.product);
     m_files = std::make_unique<DialogFileQuestions>(m_state.language);
     loadConfiguration();
 
-    // HOOK(single instance): with OneInstance set and no "CREATE", the request is handed to a
-    // running instance here and this one ends without saving.
+    if (!m_state.flags.Create && m_state.config.OneInstance != 0 &&
+        handOverToRunningInstance(options.MachinePath)) {
+        m_handedOver = true;
+        return false;
+    }
 
     takeMachineFromCommandLine(options.MachinePath);
     createFrame();
+    // Before the unattended send, so that callers can query and interrupt it.
+    startInstanceServer();
 
     if (m_state.queue.Count > 0) {
         m_frame->dispatchCommand(CmdQueueSend);
         if (m_state.flags.Exit) {
+            closeLink();
             m_frame.reset();
             return false;
         }
     }
     return true;
+}
+
+// Without a private folder there is no link at all: this run neither finds another instance
+// nor can be found, rather than talk through a place other users can reach.
+void CorvaneApp::prepareLinkFolder() {
+    const uint32_t uid = CurrentUserId();
+    const std::string folder =
+        LinkFolderPath(std::getenv("XDG_RUNTIME_DIR"), QDir::tempPath().toStdString(), uid);
+    std::string error;
+    if (PrepareLinkFolder(folder, uid, &error) == 0) {
+        std::fprintf(stderr, "corvane: instance link not used: %s\n", error.c_str());
+        m_state.linkFolder.clear();
+        return;
+    }
+    m_state.linkFolder = folder;
+}
+
+// The running instance gets the machine, the first queued file and the notify target, or
+// with none of them only the request to come to the front. True when an instance answered.
+bool CorvaneApp::handOverToRunningInstance(const std::string& machinePath) {
+    if (m_state.linkFolder.empty())
+        return false;
+    LinkClient client;
+    if (!client.connectTo(LinkServerPath(m_state.linkFolder), 2000))
+        return false;
+    const std::string file = m_state.queue.Count > 0 ? m_state.queue.Entries[0].Name : "";
+    auto record = EncodeHandOver(machinePath, file, m_state.notifyWindow);
+    if (!record) {
+        std::fprintf(stderr, "corvane: path too long to hand over, only activating: %s %s\n",
+                     machinePath.c_str(), file.c_str());
+        record = EncodeHandOver("", "", 0);
+    }
+    if (!client.request(LinkKindHandOverRecord, record->data(), record->size(), 5000))
+        std::fprintf(stderr, "corvane: the running instance did not answer\n");
+    return true;
+}
+
+void CorvaneApp::startInstanceServer() {
+    if (m_state.linkFolder.empty())
+        return;
+    m_linkHandler = std::make_unique<LinkRequestHandler>(*m_frame, m_state);
+    m_linkServer = std::make_unique<InstanceServer>(*m_linkHandler);
+    std::string error;
+    const InstanceServer::Listen result =
+        m_linkServer->listen(LinkServerPath(m_state.linkFolder), &error);
+    // InUse: another instance started with "CREATE" (or without OneInstance) keeps the link.
+    if (result != InstanceServer::Listen::Listening) {
+        if (result == InstanceServer::Listen::Failed)
+            std::fprintf(stderr, "corvane: instance link not used: %s\n", error.c_str());
+        closeLink();
+    }
+}
+
+void CorvaneApp::closeLink() {
+    m_linkServer.reset();
+    m_linkHandler.reset();
 }
 
 void CorvaneApp::chooseLanguage() {
@@ -172,6 +243,7 @@ int CorvaneApp::finish() {
         QMessageBox::critical(nullptr, QString::fromUtf8(m_state.product[ProductName]),
                               QString::fromLocal8Bit(error.c_str()));
     }
+    closeLink();
     m_frame.reset();
     return saved;
 }

@@ -12,6 +12,8 @@ namespace corvane::gui {
 
 class DialogFileQuestions;
 class FrameWindow;
+class InstanceServer;
+class LinkRequestHandler;
 
 class CorvaneApp {
 public:
@@ -22,9 +24,12 @@ public:
     CorvaneApp(const CorvaneApp&) = delete;
     CorvaneApp& operator=(const CorvaneApp&) = delete;
 
-    // Everything up to the event loop. False when the run is already over (an unattended send
-    // with EXIT): nothing is to be saved then.
+    // Everything up to the event loop. False when the run is already over: an unattended send
+    // with EXIT, or the request was handed to the instance that already runs (handedOver()).
+    // Nothing is to be saved then.
     bool start();
+    // Whether start() ended this run by handing it to the running instance.
+    bool handedOver() const { return m_handedOver; }
     // The save at exit. 1 when the configuration was written; a failure is shown to the user.
     int finish();
 
@@ -36,12 +41,20 @@ private:
     void loadConfiguration();
     void takeMachineFromCommandLine(const std::string& machinePath);
     void createFrame();
+    void prepareLinkFolder();
+    bool handOverToRunningInstance(const std::string& machinePath);
+    void startInstanceServer();
+    void closeLink();
 
     std::string m_executablePath;
     std::vector<std::string> m_arguments;
     AppState m_state;
     std::unique_ptr<DialogFileQuestions> m_files;
     std::unique_ptr<FrameWindow> m_frame;
+    // After the frame, so they go first: both act on it.
+    std::unique_ptr<LinkRequestHandler> m_linkHandler;
+    std::unique_ptr<InstanceServer> m_linkServer;
+    bool m_handedOver = false;
 };
 
 } // namespace corvane::gui

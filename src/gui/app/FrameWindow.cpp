@@ -22,10 +22,14 @@
 #include "app/CommandIds.h"
 #include "app/FileQuestions.h"
 #include "app/GuiTransferHost.h"
+#include "app/AboutBox.h"
 #include "app/HelpViewer.h"
+#include "app/HistoryMenus.h"
 #include "app/StatusParts.h"
 #include "app/ToolIcons.h"
 #include "display/LogPane.h"
+#include "settings/PropertyDialog.h"
+#include "settings/ShowMachineProperty.h"
 #include "support/PathParts.h"
 #include "support/StringIds.h"
 #include "transfer/LineSettings.h"
@@ -67,7 +71,7 @@ FrameWindow::FrameWindow(AppState& state, FileQuestions& files, QWidget* parent)
     : QMainWindow(parent), m_state(state), m_files(files),
       m_host(std::make_unique<GuiTransferHost>(*this, state, files)) {
     setObjectName(QStringLiteral("CVN_FrameClass"));
-    setAcceptDrops(true); // HOOK(history): dropped files are handled with the history menus
+    setAcceptDrops(true); // files dropped here are sent or loaded (FrameWindowDrops.cpp)
     createActions();
     createMenus();
     createToolBar();
@@ -206,9 +210,18 @@ void FrameWindow::createToolBar() {
         m_toolBar->addAction(m_actions[id]);
         auto* button = qobject_cast<QToolButton*>(m_toolBar->widgetForAction(m_actions[id]));
         button->setObjectName(QStringLiteral("button%1").arg(id));
-        // HOOK(history): the NC and machine history popups fill these menus.
+        // The arrows of Send and Machine open the histories, filled afresh at every opening
+        // and greyed while a transfer runs.
         if (id == CmdSend || id == CmdMachineProperty) {
-            button->setMenu(id == CmdSend ? m_ncHistoryMenu : m_machineHistoryMenu);
+            QMenu* menu = id == CmdSend ? m_ncHistoryMenu : m_machineHistoryMenu;
+            const HistoryKind kind = id == CmdSend ? HistoryKind::NcFiles : HistoryKind::Machines;
+            connect(menu, &QMenu::aboutToShow, this, [this, menu, kind] {
+                fillHistoryMenu(*menu, kind, m_state.config, m_state.language,
+                                !m_state.transfer.TransferBusy);
+            });
+            connect(menu, &QMenu::triggered, this,
+                    [this](QAction* item) { dispatchCommand(item->data().toInt()); });
+            button->setMenu(menu);
             button->setPopupMode(QToolButton::MenuButtonPopup);
         }
     }
@@ -312,17 +325,21 @@ void FrameWindow::dispatchCommand(int id) {
         openMachineFile();
         break;
     case CmdProperty:
-        // HOOK(settings): the property dialog. The button stays pressed while it runs.
+        // The button stays pressed while the dialog runs; OK clears the log so that it is
+        // drawn afresh in its new colours.
         pressButton(CmdProperty, true);
+        ShowPropertyDialog(this, m_state.config, m_state.language, m_dialogServices,
+                           m_state.helpFilePath, [this] { logPrint(LogText, "\f"); });
         pressButton(CmdProperty, false);
         break;
     case CmdMachineProperty:
-        // HOOK(settings): the machine property sheet.
+        // The button stays pressed while the sheet runs.
         pressButton(CmdMachineProperty, true);
+        ShowMachineProperty(m_state, this, -1);
         pressButton(CmdMachineProperty, false);
         break;
     case CmdVersionInfo:
-        // HOOK(about): the version information box.
+        ShowAboutBox(this, m_state.product, m_state.language, m_dialogServices);
         break;
     case CmdInterrupt:
         break; // nothing to interrupt

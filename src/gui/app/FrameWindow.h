@@ -16,6 +16,7 @@
 #include <string>
 
 #include "app/AppState.h"
+#include "app/DialogServices.h"
 
 class QAction;
 class QMenu;
@@ -71,6 +72,9 @@ public:
     QProgressBar* progressBar() const { return m_progress; }
     QToolBar* toolBar() const { return m_toolBar; }
     GuiTransferHost& host() { return *m_host; }
+    // The colour chooser, links, programs and manual the dialogs use; empty members mean the
+    // desktop's own (tests answer them in advance).
+    DialogServices& dialogServices() { return m_dialogServices; }
     // Whether the tool button of `id` is shown pressed.
     bool isButtonPressed(int id) const;
 
@@ -81,6 +85,10 @@ protected:
     void changeEvent(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void keyReleaseEvent(QKeyEvent* event) override;
+    // Files dropped on the window are sent, machine files loaded (FrameWindowDrops.cpp).
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     // Which transfer command is running, for the enabled states of its run.
@@ -113,6 +121,7 @@ private:
     AppState& m_state;
     FileQuestions& m_files;
     std::unique_ptr<GuiTransferHost> m_host;
+    DialogServices m_dialogServices;
 
     QHash<int, QAction*> m_actions;
     QMenu* m_ncHistoryMenu = nullptr;

@@ -42,8 +42,10 @@ void GuiTransferHost::progressShow(bool visible) { m_frame.progressShow(visible)
 void GuiTransferHost::progressRange(uint32_t total) { m_frame.progressRange(total); }
 void GuiTransferHost::progressPos(uint32_t position) { m_frame.progressPos(position); }
 
-// HOOK(notify): the notices to the caller's socket come with the single-instance link.
-void GuiTransferHost::notify(uint32_t, uint32_t) {}
+// The target is read at every notice: a hand-over may have named a new one between sends.
+void GuiTransferHost::notify(uint32_t wParam, uint32_t lParam) {
+    m_notify.send(m_state.linkFolder, m_state.notifyWindow, wParam, lParam);
+}
 
 bool GuiTransferHost::selectDeviceFile(bool receive, MachineDef& machine, std::string& path) {
     return m_files.selectDeviceFile(&m_frame, receive, machine, path);
@@ -61,6 +63,10 @@ void GuiTransferHost::serviceMessages() {
 // Sleeps on the event queue: the timer bounds the wait, any input ends it early, and either
 // way the queue is drained before the engine looks at its line and InterruptRequest again.
 void GuiTransferHost::idle(uint64_t micros) {
+    if (m_clock != nullptr) {
+        m_clock->idle(micros);
+        return;
+    }
     const auto wait = std::chrono::milliseconds((micros + 999) / 1000);
     QEventLoop loop;
     QTimer bound;
@@ -72,7 +78,9 @@ void GuiTransferHost::idle(uint64_t micros) {
     serviceMessages();
 }
 
-uint64_t GuiTransferHost::nowMicros() { return WexGetTickCount64(); }
+uint64_t GuiTransferHost::nowMicros() {
+    return m_clock != nullptr ? m_clock->nowMicros() : WexGetTickCount64();
+}
 
 const char* GuiTransferHost::text(int id) { return m_state.text(id); }
 

@@ -5,6 +5,7 @@
 
 #include <QElapsedTimer>
 
+#include "app/NotifyLink.h"
 #include "transfer/TransferHost.h"
 
 namespace corvane::gui {
@@ -12,6 +13,16 @@ namespace corvane::gui {
 struct AppState;
 class FileQuestions;
 class FrameWindow;
+
+// Where the host's time comes from. The window runs on the monotonic clock and sleeps on the
+// event queue; a test passes a clock that steps over the engines' pauses instead of waiting.
+class HostClock {
+public:
+    virtual ~HostClock() = default;
+    virtual uint64_t nowMicros() = 0;
+    // Lets `micros` pass; the event queue must be drained meanwhile.
+    virtual void idle(uint64_t micros) = 0;
+};
 
 class GuiTransferHost : public TransferHost {
 public:
@@ -32,10 +43,15 @@ public:
     uint64_t nowMicros() override;
     const char* text(int id) override;
 
+    // Null: the real clock.
+    void setClock(HostClock* clock) { m_clock = clock; }
+
 private:
     FrameWindow& m_frame;
     AppState& m_state;
     FileQuestions& m_files;
+    HostClock* m_clock = nullptr;
+    NotifyLink m_notify;
 };
 
 } // namespace corvane::gui

@@ -4,16 +4,30 @@
 #include <QString>
 #include <QUrl>
 
+#include "app/HelpLocation.h"
 #include "support/PathParts.h"
 
 namespace corvane::gui {
 
+namespace {
+
+bool fileExists(const std::string& path) {
+    return WexPathExists(1, path.c_str()) != 0;
+}
+
+} // namespace
+
 int WexShowHelp(const std::string& helpFilePath, int command, int topic) {
-    if (helpFilePath.empty() || WexPathExists(1, helpFilePath.c_str()) == 0)
+    if (helpFilePath.empty() || !fileExists(helpFilePath))
         return 0;
-    QUrl url = QUrl::fromLocalFile(QString::fromLocal8Bit(helpFilePath.c_str()));
-    if (command == HelpTopic)
-        url.setFragment(QStringLiteral("topic-%1").arg(topic));
+    // Each topic has a page of its own: a desktop that drops the anchor of a local file still
+    // shows the right subject.
+    const std::string target =
+        command == HelpTopic ? HelpTopicTarget(helpFilePath, topic, fileExists) : helpFilePath;
+    const size_t hash = target.find('#');
+    QUrl url = QUrl::fromLocalFile(QString::fromLocal8Bit(target.substr(0, hash).c_str()));
+    if (hash != std::string::npos)
+        url.setFragment(QString::fromStdString(target.substr(hash + 1)));
     QDesktopServices::openUrl(url);
     return 1;
 }

@@ -15,7 +15,9 @@ constexpr int HelpTopicReceive = 1002;
 constexpr int HelpTopicOptions = 1003;
 constexpr int HelpTopicProperty = 1010;
 
-// Opens the manual whose first page is `helpFilePath`, at `topic` when `command` is HelpTopic.
+// Opens the manual whose first page is `helpFilePath`; when `command` is HelpTopic, at the page
+// and anchor of `topic` (HelpTopicPage), or at the first page with that anchor when the topic's
+// page is missing.
 // Returns 0 when the manual is not there (nothing is opened then), else 1.
 int WexShowHelp(const std::string& helpFilePath, int command, int topic);
 

@@ -4,15 +4,26 @@ set(CORVANE_GUI_APP_SOURCES
   AppState.h
   Application.cpp
   Application.h
+  AboutBox.cpp
+  AboutBox.h
   CommandIds.h
   DialogFileQuestions.cpp
+  DialogServices.cpp
+  DialogServices.h
   FileQuestions.h
   FrameWindow.cpp
   FrameWindow.h
+  FrameWindowDrops.cpp
   GuiTransferHost.cpp
   GuiTransferHost.h
   HelpViewer.cpp
   HelpViewer.h
+  HistoryMenus.cpp
+  HistoryMenus.h
+  InstanceLink.cpp
+  InstanceLink.h
+  NotifyLink.cpp
+  NotifyLink.h
   ToolIcons.cpp
   ToolIcons.h
 )

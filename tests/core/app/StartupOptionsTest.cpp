@@ -274,3 +274,33 @@ TEST(StartupOptions, theMachineFileIsReadOnlyWhenNamedAndPresent) {
     EXPECT_FALSE(ShouldReadMachineFile("", exists));
     EXPECT_FALSE(ShouldReadMachineFile("/m/lathe.MDF", nullptr));
 }
+
+// The manual follows the executable: beside it in a build tree, under the install prefix's
+// data folder otherwise, and in Japanese when "JP" forces the language and the pages exist.
+TEST(StartupOptions, helpFileFollowsTheInstallAndTheForcedLanguage) {
+    struct Row {
+        const char* line;
+        std::set<std::string> existing;
+        const char* help;
+    };
+    const Row rows[] = {
+        {"", {"/opt/corvane/bin/help/index.html"}, "/opt/corvane/bin/help/index.html"},
+        {"", {"/opt/corvane/bin/../share/corvane/help/index.html"},
+         "/opt/corvane/bin/../share/corvane/help/index.html"},
+        {"/JP",
+         {"/opt/corvane/bin/../share/corvane/help/index.html",
+          "/opt/corvane/bin/../share/corvane/help/ja/index.html"},
+         "/opt/corvane/bin/../share/corvane/help/ja/index.html"},
+        {"/US",
+         {"/opt/corvane/bin/../share/corvane/help/index.html",
+          "/opt/corvane/bin/../share/corvane/help/ja/index.html"},
+         "/opt/corvane/bin/../share/corvane/help/index.html"},
+        {"/JP", {}, "/opt/corvane/bin/help/index.html"},
+    };
+    for (const Row& row : rows) {
+        FakeFiles files;
+        files.existing = row.existing;
+        const StartupOptions o = ReadStartupOptions(row.line, environment(files));
+        EXPECT_EQ(o.HelpFilePath, row.help) << "command line: " << row.line;
+    }
+}

@@ -11,6 +11,8 @@
 #include <QDir>
 #include <QFile>
 #include <QMenuBar>
+#include <QMessageBox>
+#include <QTimer>
 #include <QProgressBar>
 #include <QStatusBar>
 #include <QTemporaryDir>
@@ -24,10 +26,12 @@
 #include "app/StatusParts.h"
 #include "display/LogPane.h"
 #include "settings/MachineDef.h"
+#include "support/SteppingClock.h"
 #include "transfer/TransferHost.h"
 
 using namespace corvane;
 using namespace corvane::gui;
+using corvane::testing::SteppingClock;
 
 namespace {
 
@@ -99,6 +103,7 @@ private:
     QTemporaryDir m_dir;
     AppState m_state;
     AnsweringQuestions m_files;
+    SteppingClock m_clock;
 
     QString file(const char* name) const { return m_dir.filePath(QString::fromLatin1(name)); }
 
@@ -152,6 +157,7 @@ private slots:
         QFETCH(int, key);
         QFETCH(int, modifiers);
         FrameWindow frame(m_state, m_files);
+        frame.host().setClock(&m_clock);
         frame.show();
         QVERIFY(QTest::qWaitForWindowActive(&frame));
         QTest::keyClick(&frame, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
@@ -167,6 +173,8 @@ private slots:
     void exitByKeyAndByIdClosesWhenIdle() {
         for (int way = 0; way < 3; ++way) {
             FrameWindow frame(m_state, m_files);
+            frame.host().setClock(&m_clock);
+        frame.host().setClock(&m_clock);
             frame.show();
             QVERIFY(QTest::qWaitForWindowActive(&frame));
             if (way == 0)
@@ -187,6 +195,7 @@ private slots:
     void barTogglesHideAndShowAgain() {
         QFETCH(int, id);
         FrameWindow frame(m_state, m_files);
+        frame.host().setClock(&m_clock);
         frame.show();
         QWidget* bar = id == 3004   ? static_cast<QWidget*>(frame.toolBar())
                        : id == 3005 ? static_cast<QWidget*>(frame.statusBar())
@@ -215,6 +224,7 @@ private slots:
 
     void hiddenMenuBarStillOpensFromTheKeyboard() {
         FrameWindow frame(m_state, m_files);
+        frame.host().setClock(&m_clock);
         frame.show();
         QVERIFY(QTest::qWaitForWindowActive(&frame));
         frame.dispatchCommand(40033);
@@ -234,6 +244,7 @@ private slots:
         std::snprintf(m_state.config.McnFile, sizeof m_state.config.McnFile, "%s",
                       "/shop/machines/LATHE2.MDF");
         FrameWindow frame(m_state, m_files);
+        frame.host().setClock(&m_clock);
         const QString idle = frame.windowTitle();
         QVERIFY2(idle.startsWith(QStringLiteral("Corvane Version ")), qPrintable(idle));
         QVERIFY2(idle.endsWith(QStringLiteral("  Copyright (C) The Corvane developers Corvane Project")),
@@ -266,6 +277,7 @@ private slots:
         m_files.ncFiles = {file("A.NC")};
         m_files.deviceFile = file("PUNCH.TAP");
         FrameWindow frame(m_state, m_files);
+        frame.host().setClock(&m_clock);
         frame.resize(720, 420);
         frame.show();
         QVERIFY(QTest::qWaitForWindowActive(&frame));
@@ -339,6 +351,7 @@ private slots:
             qstrncpy(m_state.queue.Entries[i].Name, file(names[i]).toLocal8Bit().constData(), 260);
         m_state.queue.Count = files;
         FrameWindow frame(m_state, m_files);
+        frame.host().setClock(&m_clock);
         bool pressed = false;
         std::map<int, bool> during;
         m_files.duringTransfer = [&] {
@@ -360,6 +373,7 @@ private slots:
 
     void emptyQueueSendDoesNothing() {
         FrameWindow frame(m_state, m_files);
+        frame.host().setClock(&m_clock);
         frame.dispatchCommand(5000);
         QCOMPARE(m_files.ncQuestions, 0);
         QCOMPARE(m_state.config.NcFileHistory[0][0], '\0');
@@ -381,6 +395,7 @@ private slots:
         m_files.ncFiles = {file("A.NC")};
         m_files.deviceFile = file("PUNCH.TAP");
         FrameWindow frame(m_state, m_files);
+        frame.host().setClock(&m_clock);
         frame.setCloseDelay(0);
         frame.show();
         QVERIFY(QTest::qWaitForWindowActive(&frame));
@@ -410,6 +425,7 @@ private slots:
         m_files.ncFiles = {file("A.NC")};
         m_files.deviceFile = file("PUNCH.TAP");
         FrameWindow frame(m_state, m_files);
+        frame.host().setClock(&m_clock);
         frame.show();
         m_files.duringTransfer = [&] { frame.action(3013)->trigger(); };
         frame.dispatchCommand(3000);
@@ -421,6 +437,7 @@ private slots:
 
     void menuHelpShowsTheHintOfTheHighlightedCommand() {
         FrameWindow frame(m_state, m_files);
+        frame.host().setClock(&m_clock);
         frame.show();
         QVERIFY(QTest::qWaitForWindowActive(&frame));
         auto* fileMenu = frame.findChild<QMenu*>(QStringLiteral("menuFile"));
@@ -456,6 +473,28 @@ private slots:
         QVERIFY2(saved.contains("WindowPos"), saved.constData());
         QVERIFY2(!saved.contains("MILL.MDF"), saved.constData());
         QCOMPARE(app.state().config.McnFile[0], '\0');
+    }
+
+    // A configuration that cannot be written at exit: the user is told why, and nothing that
+    // stands in its way is touched.
+    void configurationThatCannotBeSavedIsReported() {
+        writeFile(file("blocker"), "not a folder");
+        writeFile(file("corvane.cfg"), "");
+        CorvaneApp app(file("corvane").toStdString(), {"/US", ("/CFG=" + file("corvane.cfg")).toStdString()});
+        QVERIFY(app.start());
+        app.state().configFilePath = file("blocker/corvane.cfg").toStdString();
+        app.frame()->dispatchCommand(3003);
+
+        QString message;
+        QTimer::singleShot(0, this, [&] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                message = box->text();
+                box->accept();
+            }
+        });
+        QCOMPARE(app.finish(), 0);
+        QVERIFY2(message.contains(file("blocker")), qPrintable(message));
+        QCOMPARE(readFile(file("blocker")), QByteArray("not a folder"));
     }
 };
 

@@ -433,5 +433,76 @@ TEST_F(CliTransfer, sendIntoADeviceFileWritesTheWholeStream) {
               std::string("\x12\0\0\0\0\0%\r\nG00X0\r\nM30\r\n%\0\0\0\x14", 26));
 }
 
+// Waits until `path` holds at least `bytes` bytes; false after `timeoutMs`.
+bool waitForFileSize(const std::string& path, uintmax_t bytes, int timeoutMs) {
+    for (int waited = 0; waited < timeoutMs; waited += 10) {
+        std::error_code error;
+        if (fs::exists(path, error) && fs::file_size(path, error) >= bytes)
+            return true;
+        ::usleep(10000);
+    }
+    return false;
+}
+
+// A USB adapter pulled in the middle of a send: the machine's end of the pseudo-terminal goes
+// away, writes fail, and the send ends at once with a message instead of waiting forever.
+TEST_F(CliTransfer, machineThatVanishesMidSendEndsTheSendAtOnce) {
+    writeFile(file("ISO.MDF"), IsoMachine);
+    std::string program;
+    for (int i = 0; i < 400; ++i)
+        program += "G01X" + std::to_string(i) + ".Y10.F300.\n";
+    writeFile(file("LONG.NC"), program);
+    SimProcess sim;
+    ASSERT_TRUE(sim.start({"read", "--record", file("machine.bin"), "--cps", "400", "--buffer",
+                           "64", "--exit-after-ms", "60000"}))
+        << sim.errors();
+
+    CliProcess send;
+    ASSERT_TRUE(
+        send.start(cli({"send", "-m", file("ISO.MDF"), "-p", sim.device(), file("LONG.NC")})));
+    ASSERT_TRUE(waitForFileSize(file("machine.bin"), 200, 20000));
+    sim.kill();
+
+    const auto status = send.wait(10000);
+    ASSERT_NE(status, 0) << send.out() << send.err();
+    EXPECT_NE(send.err().find("The connection to the port was lost."), std::string::npos)
+        << send.err();
+    EXPECT_NE(send.out().find("==== Interrupted Send ===="), std::string::npos) << send.out();
+    EXPECT_EQ(send.out().find("Completed"), std::string::npos) << send.out();
+}
+
+// The same during a receive: every line stored before the machine went away stays in the
+// target, and the receive is not reported as completed.
+TEST_F(CliTransfer, machineThatVanishesMidReceiveKeepsTheStoredLines) {
+    writeFile(file("ISO.MDF"), IsoMachine);
+    std::string program = "%\n";
+    for (int i = 0; i < 400; ++i)
+        program += "G01X" + std::to_string(i) + ".Y10.F300.\n";
+    writeFile(file("PUNCH.NC"), program);
+    SimProcess sim;
+    ASSERT_TRUE(sim.start({"punch", "--program", file("PUNCH.NC"), "--code", "iso", "--parity",
+                           "even", "--cps", "400", "--exit-after-ms", "60000"}))
+        << sim.errors();
+
+    CliProcess receive;
+    ASSERT_TRUE(receive.start(
+        cli({"receive", "-m", file("ISO.MDF"), "-p", sim.device(), file("RECV.NC")})));
+    ASSERT_TRUE(waitForFileSize(file("RECV.NC"), 100, 20000));
+    sim.kill();
+
+    const auto status = receive.wait(10000);
+    ASSERT_TRUE(status.has_value()) << "the receive did not end";
+    EXPECT_NE(*status, 0) << receive.out() << receive.err();
+    EXPECT_EQ(receive.out().find("Completed Receive"), std::string::npos) << receive.out();
+    // What was stored is a prefix of the program, in whole lines with CR LF.
+    const std::string stored = readFile(file("RECV.NC"));
+    ASSERT_GE(stored.size(), 100u);
+    EXPECT_EQ(stored.substr(stored.size() - 2), "\r\n");
+    std::string expected = program;
+    for (size_t at = 0; (at = expected.find('\n', at)) != std::string::npos; at += 2)
+        expected.replace(at, 1, "\r\n");
+    EXPECT_EQ(expected.substr(0, stored.size()), stored);
+}
+
 } // namespace
 } // namespace corvane::testing

@@ -1,0 +1,66 @@
+# Installing Corvane, and the files the window program needs beside it in the build tree:
+# the HTML manual (English, and Japanese in ja/), the desktop entry and the icons.
+#
+#   cmake --install build/release --prefix /usr/local
+#
+# puts the programs in <prefix>/bin, the manual in <prefix>/share/corvane/help (where the
+# window program looks for it: ../share/corvane/help from its own folder), the desktop entry
+# in <prefix>/share/applications and the icon in <prefix>/share/icons/hicolor.
+
+include(GNUInstallDirs)
+
+set(CORVANE_MANUAL_SOURCE ${PROJECT_SOURCE_DIR}/resources/help)
+set(CORVANE_MANUAL_PAGES
+  index.html
+  connect.html
+  window.html
+  machine-device.html
+  machine-send.html
+  machine-receive.html
+  machine-options.html
+  property.html
+  wire.html
+  controls.html
+  troubleshooting.html
+  command-line.html
+  files.html
+)
+set(CORVANE_MANUAL_FILES ${CORVANE_MANUAL_SOURCE}/style.css)
+foreach(page ${CORVANE_MANUAL_PAGES})
+  list(APPEND CORVANE_MANUAL_FILES ${CORVANE_MANUAL_SOURCE}/${page} ${CORVANE_MANUAL_SOURCE}/ja/${page})
+endforeach()
+
+set(CORVANE_ICON_SIZES 16 24 32 48 64 128 256)
+
+install(TARGETS corvane-cli cnc-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(DIRECTORY ${CORVANE_MANUAL_SOURCE}/ DESTINATION ${CMAKE_INSTALL_DATADIR}/corvane/help)
+
+if(TARGET corvane)
+  install(TARGETS corvane RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(FILES ${PROJECT_SOURCE_DIR}/resources/corvane.desktop
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+  foreach(size ${CORVANE_ICON_SIZES})
+    install(FILES ${PROJECT_SOURCE_DIR}/resources/icons/corvane-${size}.png
+            DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps
+            RENAME corvane.png)
+  endforeach()
+  install(FILES ${PROJECT_SOURCE_DIR}/resources/icons/corvane.svg
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
+
+  # The window's own icon travels inside the program, so it shows wherever the program runs.
+  target_sources(corvane PRIVATE ${PROJECT_SOURCE_DIR}/resources/icons/corvane.qrc)
+  set_target_properties(corvane PROPERTIES AUTORCC ON)
+
+  # The manual beside the program in the build tree ("help/" next to the executable), so a
+  # build finds it as an install does.
+  set(CORVANE_MANUAL_STAMP ${CMAKE_BINARY_DIR}/corvane-manual.stamp)
+  add_custom_command(
+    OUTPUT ${CORVANE_MANUAL_STAMP}
+    COMMAND ${CMAKE_COMMAND} -E copy_directory ${CORVANE_MANUAL_SOURCE} $<TARGET_FILE_DIR:corvane>/help
+    COMMAND ${CMAKE_COMMAND} -E touch ${CORVANE_MANUAL_STAMP}
+    DEPENDS ${CORVANE_MANUAL_FILES}
+    COMMENT "Copying the manual beside corvane"
+    VERBATIM)
+  add_custom_target(corvane_manual ALL DEPENDS ${CORVANE_MANUAL_STAMP})
+  add_dependencies(corvane corvane_manual)
+endif()

@@ -1,0 +1,1 @@
+corvane_add_test(portlist_tests ${CMAKE_CURRENT_LIST_DIR}/SerialPortListTest.cpp)
