@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "support/HexDigit.h"
 #include "support/PathParts.h"
 
 namespace corvane {
@@ -37,16 +38,6 @@ std::string trim(const std::string& text) {
         return {};
     const size_t last = text.find_last_not_of(" \t\r");
     return text.substr(first, last - first + 1);
-}
-
-int hexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
 }
 
 // The escapes of a desktop entry's string values.
@@ -90,9 +81,9 @@ std::optional<std::string> localPathOfUrl(const std::string& url, const fs::path
         if (rest.empty() || rest[0] != '/')
             return std::nullopt; // another host's file
         for (size_t i = 0; i < rest.size(); ++i) {
-            if (rest[i] == '%' && i + 2 < rest.size() && hexValue(rest[i + 1]) >= 0 &&
-                hexValue(rest[i + 2]) >= 0) {
-                path += char(hexValue(rest[i + 1]) * 16 + hexValue(rest[i + 2]));
+            if (rest[i] == '%' && i + 2 < rest.size() && HexDigitValue(rest[i + 1]) >= 0 &&
+                HexDigitValue(rest[i + 2]) >= 0) {
+                path += char(HexDigitValue(rest[i + 1]) * 16 + HexDigitValue(rest[i + 2]));
                 i += 2;
             } else {
                 path += rest[i];

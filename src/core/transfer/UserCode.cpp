@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "support/HexDigit.h"
 #include "transfer/TapeCode.h"
 #include "transfer/TransferWait.h"
 
@@ -12,23 +13,13 @@ namespace {
 constexpr size_t maxCodeLength = 255;
 constexpr uint32_t pauseAfterByteMillis = 100;
 
-int hexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 // The byte of the pair at `pair`, or -1 when the pair does not start with a hex digit.
 // A second character that is no hex digit ends the number early ("1G" is 0x01).
 int pairValue(const char* pair) {
-    const int high = hexValue(pair[0]);
+    const int high = HexDigitValue(pair[0]);
     if (high < 0)
         return -1;
-    const int low = hexValue(pair[1]);
+    const int low = HexDigitValue(pair[1]);
     return low < 0 ? high : high * 16 + low;
 }
 
