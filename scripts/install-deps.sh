@@ -3,9 +3,10 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ libgtest-dev libgmock-dev pkg-config)
-# The window program: Qt 6 Widgets (its CMake files want the OpenGL headers) and a font for
+# The window program: Qt 6 Widgets (its CMake files want the OpenGL headers), Qt's own
+# Japanese texts for standard buttons and dialogs, and a font for
 # the offscreen platform the GUI tests run on.
-packages+=(qt6-base-dev libgl-dev fonts-dejavu-core)
+packages+=(qt6-base-dev libgl-dev fonts-dejavu-core qt6-translations-l10n)
 if [[ "${CORVANE_WITH_BENCH:-0}" == 1 ]]; then
   # C-Kermit is the other sender bench/compare.sh measures Corvane against; GNU time gives
   # the peak memory of each program the soak and the comparison start.

@@ -6,10 +6,12 @@
 
 #include <QDir>
 #include <QGuiApplication>
+#include <QLibraryInfo>
 #include <QLocale>
 #include <QMessageBox>
 #include <QPalette>
 #include <QScreen>
+#include <QTranslator>
 
 #include "app/CommandIds.h"
 #include "app/ConfigLocation.h"
@@ -171,6 +173,15 @@ void CorvaneApp::closeLink() {
 void CorvaneApp::chooseLanguage() {
     const std::optional<Language> forced = ForcedLanguage(m_state.flags);
     m_state.language = forced ? *forced : systemLanguage();
+    if (m_state.language != Language::Japanese)
+        return;
+    // Without this the buttons of message boxes and the file and colour dialogs would stay
+    // English in a Japanese window. A missing translation file only leaves them English.
+    auto translator = std::make_unique<QTranslator>();
+    if (translator->load(QLocale(QLocale::Japanese), QStringLiteral("qtbase"), QStringLiteral("_"),
+                         QLibraryInfo::path(QLibraryInfo::TranslationsPath)) &&
+        QCoreApplication::installTranslator(translator.get()))
+        m_qtTexts = std::move(translator);
 }
 
 void CorvaneApp::loadConfiguration() {

@@ -8,6 +8,8 @@
 
 #include "app/AppState.h"
 
+class QTranslator;
+
 namespace corvane::gui {
 
 class DialogFileQuestions;
@@ -50,6 +52,8 @@ private:
     std::vector<std::string> m_arguments;
     AppState m_state;
     std::unique_ptr<DialogFileQuestions> m_files;
+    // Qt's own texts (standard buttons, file and colour dialogs) in Japanese.
+    std::unique_ptr<QTranslator> m_qtTexts;
     std::unique_ptr<FrameWindow> m_frame;
     // After the frame, so they go first: both act on it.
     std::unique_ptr<LinkRequestHandler> m_linkHandler;

@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QFile>
 #include <QMenuBar>
+#include <QAbstractButton>
 #include <QMessageBox>
 #include <QTimer>
 #include <QProgressBar>
@@ -473,6 +474,33 @@ private slots:
         QVERIFY2(saved.contains("WindowPos"), saved.constData());
         QVERIFY2(!saved.contains("MILL.MDF"), saved.constData());
         QCOMPARE(app.state().config.McnFile[0], '\0');
+    }
+
+    // Qt's own texts follow the window's language: a Japanese window has Japanese buttons in
+    // its questions, an English one English buttons.
+    void standardButtonsFollowTheWindowsLanguage_data() {
+        QTest::addColumn<QString>("language");
+        QTest::addColumn<QString>("yes");
+        QTest::newRow("Japanese") << QStringLiteral("/JP") << QStringLiteral("はい(&Y)");
+        QTest::newRow("English") << QStringLiteral("/US") << QStringLiteral("&Yes");
+    }
+
+    void standardButtonsFollowTheWindowsLanguage() {
+        QFETCH(QString, language);
+        QFETCH(QString, yes);
+        writeFile(file("corvane.cfg"), "");
+        {
+            CorvaneApp app(file("corvane").toStdString(),
+                           {language.toStdString(), ("/CFG=" + file("corvane.cfg")).toStdString()});
+            QVERIFY(app.start());
+            QMessageBox box(QMessageBox::Question, QString(), QString(),
+                            QMessageBox::Yes | QMessageBox::No);
+            QCOMPARE(box.button(QMessageBox::Yes)->text(), yes);
+            app.frame()->dispatchCommand(3003);
+        }
+        // The translation goes with the application object.
+        QMessageBox after(QMessageBox::Question, QString(), QString(), QMessageBox::Yes);
+        QCOMPARE(after.button(QMessageBox::Yes)->text(), QStringLiteral("&Yes"));
     }
 
     // A configuration that cannot be written at exit: the user is told why, and nothing that
