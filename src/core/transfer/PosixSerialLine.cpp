@@ -18,6 +18,7 @@
 #include "transfer/LineSettings.h"
 #include "transfer/SerialTermios.h"
 #include "transfer/TapeCode.h"
+#include "transfer/TransferHost.h"
 
 // Principles of operation
 //
@@ -187,6 +188,7 @@ bool PosixSerialLine::setUp(const MachineDef& machine, int direction, const Line
         return false;
     }
     m_haveOriginal = true;
+    m_receiving = direction == DirectionReceive;
 
     const termios wanted = BuildSerialTermios(m_original, machine.line, direction);
     // tcsetattr succeeds when any part took, so what matters is what reads back. Like the
@@ -244,16 +246,26 @@ bool PosixSerialLine::setUp(const MachineDef& machine, int direction, const Line
 bool PosixSerialLine::takeInput() {
     if (m_fd < 0 || m_lost)
         return false;
-    if (m_inputBegin > 0 && m_inputBegin == m_input.size()) {
-        m_input.clear();
+    // Let go of what has been read, so a reader that keeps pace never lets the buffer grow.
+    if (m_inputBegin > 0 && (m_inputBegin == m_input.size() || m_inputBegin >= 4096)) {
+        m_input.erase(0, m_inputBegin);
         m_inputBegin = 0;
     }
     unsigned char chunk[256];
     for (;;) {
-        const ssize_t n = ::read(m_fd, chunk, sizeof chunk);
+        size_t room = sizeof chunk;
+        if (m_receiving) {
+            // Take no more than fits; what stays in the driver is not lost.
+            const size_t backlog = m_input.size() - m_inputBegin;
+            if (backlog >= MaxBufferedInput)
+                return true;
+            room = std::min(room, MaxBufferedInput - backlog);
+        }
+        const ssize_t n = ::read(m_fd, chunk, room);
         if (n > 0) {
             for (ssize_t i = 0; i < n; ++i) {
-                if (m_filter.take(chunk[i]) && m_input.size() - m_inputBegin < MaxBufferedInput)
+                if (m_filter.take(chunk[i]) &&
+                    (m_receiving || m_input.size() - m_inputBegin < MaxBufferedInput))
                     m_input.push_back(static_cast<char>(chunk[i]));
             }
             continue;

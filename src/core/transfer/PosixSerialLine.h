@@ -68,6 +68,10 @@ private:
     XonXoffFilter m_filter;
     std::string m_input; // data bytes, flow codes and NULs taken out
     size_t m_inputBegin = 0;
+    // A receive keeps every data byte: when its backlog is full the rest stays in the driver,
+    // whose flow control then holds the machine. A send only watches the input for the flow
+    // codes; data bytes beyond the backlog are of no use to it and are let go.
+    bool m_receiving = false;
     termios m_original{};
     bool m_haveOriginal = false;
     bool m_lowLatencySet = false;
