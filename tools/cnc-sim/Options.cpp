@@ -176,7 +176,11 @@ std::string parseRead(ArgumentCursor& cursor, ReadOptions& o) {
             long seed = 0;
             if (takeNumber(cursor, arg, 0, 0xFFFFFFFFL, seed, error))
                 o.holdRandomSeed = unsigned(seed);
-        } else if (arg == "--end-on")
+        } else if (arg == "--hold-after")
+            takeNumber(cursor, arg, 0, 0x7FFFFFFFL, o.holdAfter, error);
+        else if (arg == "--hold-ms")
+            takeNumber(cursor, arg, 0, 3'600'000, o.holdMs, error);
+        else if (arg == "--end-on")
             takeCode(cursor, arg, true, o.endOn, error);
         else if (arg == "--idle-ms")
             takeNumber(cursor, arg, 0, 3'600'000, o.idleMs, error);
@@ -231,6 +235,8 @@ std::string parsePunch(ArgumentCursor& cursor, PunchOptions& o) {
             takeCode(cursor, arg, true, o.endCode, error);
         else if (arg == "--cps")
             takeRate(cursor, arg, o.cps, error);
+        else if (arg == "--chunk")
+            takeNumber(cursor, arg, 1, 65'536, o.chunk, error);
         else if (arg == "--drain-ms")
             takeNumber(cursor, arg, 0, 3'600'000, o.drainMs, error);
         else if (arg == "--linger-ms")
@@ -322,6 +328,9 @@ read mode:
   --tolerance N         characters accepted after the --xoff code before the overflow alarm
                         (default 10)
   --hold-random SEED    also hold the line at random moments for short random times
+  --hold-after N        also hold the line once, when N characters have come, for
+                        --hold-ms (a fixed pause of the control, e.g. a tool change)
+  --hold-ms N           length of the --hold-after hold (default 10000)
   --end-on CODE|none    the code that ends the program (default 0x14, DC4)
   --idle-ms N           end when no data came for N ms after data started (default: never)
 
@@ -338,6 +347,8 @@ punch mode:
   --trailer N           N NUL characters after the program (default 0)
   --end-code CODE|none  sent after the trailer (default 0x14, DC4)
   --cps N               punch at N characters per second (default: as fast as the host reads)
+  --chunk N             without --cps, write up to N characters at a time (default 1); an
+                        XOFF then stops the output within N characters (for soak runs)
   --drain-ms N          time the host gets to read the last characters (default 2000)
   --linger-ms N         keep listening to the host N ms after the output (default 0)
 

@@ -33,8 +33,10 @@ struct ReadOptions {
     long low = -1;
     long tolerance = 10; // characters allowed after DC3
     std::optional<unsigned> holdRandomSeed;
-    int endOn = 0x14; // kNoCode: no end code
-    long idleMs = 0;  // end after this long without data once data came, 0 = never
+    long holdAfter = -1;  // --hold-after: one hold once this many characters came, -1 = none
+    long holdMs = 10'000; // --hold-ms: how long that hold lasts
+    int endOn = 0x14;     // kNoCode: no end code
+    long idleMs = 0;      // end after this long without data once data came, 0 = never
 };
 
 struct PunchOptions {
@@ -50,6 +52,7 @@ struct PunchOptions {
     long trailer = 0;
     int endCode = 0x14;  // kNoCode: none
     unsigned cps = 0;    // 0 = as fast as the host takes it
+    long chunk = 1;      // --chunk: characters per write when --cps is 0
     long drainMs = 2000; // how long the host may take to read the last bytes
     long lingerMs = 0;   // keep listening to the host after the output
 };

@@ -152,10 +152,15 @@ bool PunchMode::sendNext(int64_t nowUs) {
     if (m_phase != Phase::Sending || m_held || m_sent >= m_output.size() ||
         m_rate.available(nowUs) < 1)
         return true;
-    ssize_t n = ::write(m_pty.master(), &m_output[m_sent], 1);
-    if (n == 1) {
-        ++m_sent;
-        m_rate.take(1);
+    // One character at a time, so that an XOFF stops the very next one; --chunk trades that
+    // for speed when nothing paces the output.
+    size_t count = 1;
+    if (m_rate.unlimited())
+        count = std::min(size_t(m_options.chunk), m_output.size() - m_sent);
+    ssize_t n = ::write(m_pty.master(), &m_output[m_sent], count);
+    if (n > 0) {
+        m_sent += size_t(n);
+        m_rate.take(size_t(n));
         return true;
     }
     if (n < 0 && (errno == EAGAIN || errno == EINTR))

@@ -128,6 +128,7 @@ void ReaderMode::tick(int64_t nowUs) {
         m_fill -= executed;
     }
     updateRandomHold(nowUs);
+    updateFixedHold(nowUs);
     updateBufferHold();
     if (m_dataStarted && m_options.idleMs > 0 && nowUs - m_lastByteUs >= m_options.idleMs * 1000) {
         m_report.event("no data for " + std::to_string(m_options.idleMs) + " ms: end");
@@ -159,6 +160,13 @@ void ReaderMode::onByte(uint8_t byte, int64_t nowUs) {
     }
     if (m_lineHeld)
         ++m_afterHold;
+    // The count decides, not the clock: the hold comes at the same character in every run.
+    if (m_options.holdAfter >= 0 && m_fixedHoldEndUs < 0 &&
+        m_received >= uint64_t(m_options.holdAfter)) {
+        m_fixedHold = true;
+        m_fixedHoldEndUs = nowUs + m_options.holdMs * 1000;
+        setLineHeld(true);
+    }
     if (m_options.cps > 0) {
         if (m_fill < m_options.buffer)
             ++m_fill;
@@ -186,7 +194,7 @@ void ReaderMode::updateBufferHold() {
         m_bufferHold = true;
     else if (m_bufferHold && m_fill <= m_options.low)
         m_bufferHold = false;
-    setLineHeld(m_bufferHold || m_randomHold);
+    setLineHeld(m_bufferHold || m_randomHold || m_fixedHold);
 }
 
 void ReaderMode::updateRandomHold(int64_t nowUs) {
@@ -204,6 +212,13 @@ void ReaderMode::updateRandomHold(int64_t nowUs) {
     m_randomHold = !m_randomHold;
     m_nextRandomUs = nowUs + (m_randomHold ? draw(kRandomHoldMinUs, kRandomHoldMaxUs)
                                            : draw(kRandomGapMinUs, kRandomGapMaxUs));
+    setLineHeld(m_bufferHold || m_randomHold || m_fixedHold);
+}
+
+void ReaderMode::updateFixedHold(int64_t nowUs) {
+    if (!m_fixedHold || nowUs < m_fixedHoldEndUs)
+        return;
+    m_fixedHold = false;
     setLineHeld(m_bufferHold || m_randomHold);
 }
 
@@ -214,7 +229,9 @@ void ReaderMode::setLineHeld(bool held) {
     if (held) {
         ++m_holds;
         m_afterHold = 0;
-        sendCode(m_options.common.xoff, m_bufferHold ? "buffer at the high mark" : "random hold");
+        sendCode(m_options.common.xoff, m_bufferHold  ? "buffer at the high mark"
+                                        : m_fixedHold ? "fixed hold"
+                                                      : "random hold");
     } else {
         sendCode(m_options.common.xon, "line released");
         closeHoldEvent();
@@ -266,6 +283,8 @@ int ReaderMode::pollTimeout(int64_t nowUs) {
         consider(m_line.nextAt(nowUs));
     if (m_nextRandomUs >= 0)
         consider(m_nextRandomUs);
+    if (m_fixedHold)
+        consider(m_fixedHoldEndUs);
     if (m_dataStarted && m_options.idleMs > 0)
         consider(m_lastByteUs + m_options.idleMs * 1000);
     if (m_options.common.exitAfterMs > 0)

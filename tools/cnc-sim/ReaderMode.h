@@ -31,6 +31,7 @@ private:
     void onByte(uint8_t byte, int64_t nowUs);
     void updateBufferHold();
     void updateRandomHold(int64_t nowUs);
+    void updateFixedHold(int64_t nowUs);
     void setLineHeld(bool held);
     void closeHoldEvent();
     void letHostReadCodes();
@@ -58,6 +59,8 @@ private:
 
     bool m_bufferHold = false;
     bool m_randomHold = false;
+    bool m_fixedHold = false;
+    int64_t m_fixedHoldEndUs = -1; // end of the --hold-after hold once it has begun
     bool m_lineHeld = false;
     long m_afterHold = 0; // characters since the XOFF of the hold that is on
     long m_maxAfterHold = 0;

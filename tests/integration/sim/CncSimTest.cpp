@@ -286,6 +286,48 @@ TEST(CncSimRead, randomHoldsHoldTheLineWithDc3AndReleaseItWithDc1) {
     EXPECT_EQ(summaryValue(sim.output(), "alarms"), 0);
 }
 
+TEST(CncSimRead, holdAfterHoldsOnceAtTheCountForTheGivenTime) {
+    SimProcess sim;
+    ASSERT_TRUE(sim.start({"read", "--wait-ms", "0", "--hold-after", "5", "--hold-ms", "400",
+                           "--exit-after-ms", "8000"}));
+    HostPort host(sim.device());
+    ASSERT_EQ(host.read(1, 2000), Bytes{0x11});
+
+    host.write({'1', '2', '3', '4'});
+    EXPECT_TRUE(host.read(1, 150).empty()) << "held before the fifth character";
+    host.write({'5'});
+    EXPECT_EQ(host.read(1, 1000), Bytes{0x13});
+    const auto heldAt = nowMs();
+    EXPECT_EQ(host.read(1, 2000), Bytes{0x11});
+    const auto heldFor = nowMs() - heldAt;
+    EXPECT_GE(heldFor, 350);
+    EXPECT_LE(heldFor, 1500);
+
+    // Once only: more characters bring no second hold.
+    host.write({'6', '7', '8', '9', '0', '1', '2', 0x14});
+    ASSERT_EQ(sim.wait(4000), 0) << sim.output() << sim.errors();
+    EXPECT_TRUE(host.read(1, 100).empty());
+    EXPECT_EQ(summaryValue(sim.output(), "holds"), 1);
+    EXPECT_EQ(summaryValue(sim.output(), "max after DC3"), 0);
+}
+
+TEST(CncSimRead, charactersDuringTheFixedHoldCountAfterDc3) {
+    SimProcess sim;
+    ASSERT_TRUE(sim.start({"read", "--wait-ms", "0", "--hold-after", "2", "--hold-ms", "300",
+                           "--tolerance", "3", "--exit-after-ms", "8000"}));
+    HostPort host(sim.device());
+    ASSERT_EQ(host.read(1, 2000), Bytes{0x11});
+
+    // A host that ignores the DC3: the 2nd character starts the hold, 3rd to 7th follow it.
+    host.write({'A', 'B', 'C', 'D', 'E', 'F', 'G'});
+    EXPECT_EQ(host.read(1, 1000), Bytes{0x13});
+    EXPECT_EQ(host.read(1, 2000), Bytes{0x11});
+    host.write({0x14});
+    EXPECT_EQ(sim.wait(4000), 1);
+    EXPECT_EQ(summaryValue(sim.output(), "max after DC3"), 5) << sim.output();
+    EXPECT_EQ(summaryValue(sim.output(), "alarms"), 1);
+}
+
 // ---- punch mode ----------------------------------------------------------------------------
 
 struct PunchCase {
@@ -352,7 +394,12 @@ INSTANTIATE_TEST_SUITE_P(
         PunchCase{"AsciiCr",
                   "O1\r\nM30\n",
                   {"--code", "ascii", "--line-end", "cr", "--end-code", "DC4"},
-                  {'O', '1', 0x0D, 'M', '3', '0', 0x0D, 0x14}}),
+                  {'O', '1', 0x0D, 'M', '3', '0', 0x0D, 0x14}},
+        PunchCase{"AsciiInChunks",
+                  "O1\nG01X1\nM30\n",
+                  {"--code", "ascii", "--chunk", "4", "--leader", "2"},
+                  {0x00, 0x00, 'O', '1', 0x0A, 'G', '0', '1', 'X', '1', 0x0A, 'M', '3', '0', 0x0A,
+                   0x14}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(CncSimPunch, waitsForTheStartCodeAndStopsWhileHeld) {
@@ -399,7 +446,10 @@ TEST(CncSimCommandLine, refusesBadUsageAndProgramsWithoutACode) {
         {{"drill"}, 2, "unknown mode"},
         {{"read", "--cps", "fast"}, 2, "--cps"},
         {{"read", "--buffer", "100", "--high", "200"}, 2, "--high"},
+        {{"read", "--hold-after", "-1"}, 2, "--hold-after"},
+        {{"read", "--hold-ms", "soon"}, 2, "--hold-ms"},
         {{"punch"}, 2, "--program"},
+        {{"punch", "--program", program, "--chunk", "0"}, 2, "--chunk"},
         {{"punch", "--program", program, "--code", "ebcdic"}, 2, "--code"},
         {{"punch", "--program", program, "--code", "eia"}, 1, "';' (0x3B) has no EIA code"},
         {{"punch", "--program", tempPath("missing.nc")}, 1, "cannot read"},
