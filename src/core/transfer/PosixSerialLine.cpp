@@ -244,7 +244,9 @@ bool PosixSerialLine::setUp(const MachineDef& machine, int direction, const Line
 }
 
 bool PosixSerialLine::takeInput() {
-    if (m_fd < 0 || m_lost)
+    // A device that has gone may still hold what it received before; that is read out
+    // first, so a receive keeps every byte that reached the computer.
+    if (m_fd < 0)
         return false;
     // Let go of what has been read, so a reader that keeps pace never lets the buffer grow.
     if (m_inputBegin > 0 && (m_inputBegin == m_input.size() || m_inputBegin >= 4096)) {
@@ -271,7 +273,7 @@ bool PosixSerialLine::takeInput() {
             continue;
         }
         if (n == 0 || errno == EAGAIN || errno == EWOULDBLOCK)
-            return true;
+            return !m_lost;
         if (errno == EINTR)
             continue;
         noteError(errno);
@@ -392,10 +394,11 @@ bool PosixSerialLine::writeByte(uint8_t byte, uint64_t waitMicros) {
 ReadResult PosixSerialLine::readByte(uint64_t waitMicros) {
     const uint64_t deadline = monotonicMicros() + waitMicros;
     for (;;) {
-        if (!takeInput())
-            return {ReadStatus::Error, 0};
+        const bool alive = takeInput();
         if (m_inputBegin < m_input.size())
             return {ReadStatus::Byte, static_cast<uint8_t>(m_input[m_inputBegin++])};
+        if (!alive)
+            return {ReadStatus::Error, 0};
         const uint64_t now = monotonicMicros();
         if (now >= deadline)
             return {};

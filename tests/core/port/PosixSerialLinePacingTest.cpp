@@ -264,5 +264,33 @@ TEST_F(LinePacing, aReceiveThatFallsBehindLosesNothing) {
     EXPECT_TRUE(stored == punched);
 }
 
+// The machine's end goes away right after its last characters: what the line had already
+// taken from the driver is still read out, and only then is the loss reported. (What was still
+// in the driver is gone with it: the kernel empties a hung-up terminal.)
+TEST_F(LinePacing, whatArrivedBeforeTheDeviceWentIsStillRead) {
+    PacingPty local;
+    ASSERT_TRUE(local.ok());
+    machine.line.HandShake = 0;
+    auto line = PosixSerialLine::adopt(local.takeSlave(), machine, 1);
+    ASSERT_NE(line, nullptr);
+    std::string punched;
+    while (punched.size() < 3000)
+        punched += "G01X" + std::to_string(punched.size()) + "\n";
+    local.send(punched);
+    LineHolds holds;
+    ASSERT_TRUE(line->holds(holds)); // the engine looks at the line before it reads
+    local.closeMaster();
+
+    std::string stored;
+    for (;;) {
+        const ReadResult r = line->readByte(200'000);
+        if (r.status != ReadStatus::Byte)
+            break;
+        stored += static_cast<char>(r.byte);
+    }
+    EXPECT_EQ(stored, punched);
+    EXPECT_TRUE(line->lost());
+}
+
 } // namespace
 } // namespace corvane::testing
