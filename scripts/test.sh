@@ -8,12 +8,17 @@ cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 
 sanitized=(support_fuzz_tests support_tests settings_tests app_tests codes_tests send_tests receive_tests)
-cmake --preset sanitize >/dev/null
-cmake --build --preset sanitize --target "${sanitized[@]}"
+# The fuzz targets' committed corpus, replayed by a plain driver (no clang needed).
+replays=(IniFuzzReplay MachineDefFuzzReplay ConfigFuzzReplay CommandLineFuzzReplay
+         SkipRulesFuzzReplay ReceiveFuzzReplay SendBlockFuzzReplay HandOverFuzzReplay)
+cmake --preset sanitize -DCORVANE_BUILD_FUZZ=ON >/dev/null
+cmake --build --preset sanitize --target "${sanitized[@]}" "${replays[@]}"
 for t in "${sanitized[@]}"; do
   echo "== $t (AddressSanitizer + UndefinedBehaviorSanitizer)"
   "build/sanitize/tests/$t" --gtest_brief=1
 done
+echo "== fuzz corpus replay (AddressSanitizer + UndefinedBehaviorSanitizer)"
+ctest --test-dir build/sanitize -L fuzz --output-on-failure
 
 cmake --preset ci
 cmake --build --preset ci

@@ -1,5 +1,6 @@
 #include "settings/AppConfig.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
@@ -166,12 +167,16 @@ void FitWindowToWorkArea(Rect& window, const Rect& workArea) {
     if (window.bottom > workArea.bottom) {
         window.bottom = workArea.bottom;
     }
-    if (window.right - window.left < MinWindowExtent) {
-        window.right = window.left + WidenedExtent;
-    }
-    if (window.bottom - window.top < MinWindowExtent) {
-        window.bottom = window.top + WidenedExtent;
-    }
+    // The edges come from a file and may lie anywhere in 32 bits: measure and widen without
+    // overflowing, moving a window at the very end of the range back by the widening.
+    const auto widen = [](int32_t& low, int32_t& high) {
+        if (int64_t{high} - low < MinWindowExtent) {
+            low = std::min(low, INT32_MAX - WidenedExtent);
+            high = low + WidenedExtent;
+        }
+    };
+    widen(window.left, window.right);
+    widen(window.top, window.bottom);
 }
 
 int ImportLegacyConfig(const char* path, AppConfig& config, MachineDef& machine,

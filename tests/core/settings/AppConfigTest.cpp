@@ -217,6 +217,10 @@ TEST(AppConfig, windowIsFittedToTheWorkArea) {
         {{-50, -20, 2000, 1200}, {0, 0, 1920, 1040}},
         {{1900, 10, 2500, 300}, {1900, 10, 2028, 300}}, // narrowed below 64, then widened
         {{10, 20, 810, 620}, {10, 20, 810, 620}},
+        // Edges at the ends of the 32-bit range (a damaged file) are widened without
+        // overflowing: the window moves back by the widening instead.
+        {{2147483647, 0, -2147483647 - 1, 100}, {2147483519, 0, 2147483647, 100}},
+        {{5000, 2147483600, 6000, -2147483647 - 1}, {5000, 2147483519, 5128, 2147483647}},
     };
     for (const Case& c : cases) {
         TempFolder folder;
