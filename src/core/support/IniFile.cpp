@@ -13,6 +13,8 @@ namespace corvane {
 namespace {
 
 constexpr std::string_view Bom = "\xEF\xBB\xBF";
+// Far above any real configuration or machine file.
+constexpr off_t MaxIniFileSize = 16 * 1024 * 1024;
 
 bool isBlank(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
@@ -157,7 +159,8 @@ IniFile IniFile::load(const std::string& path, IniError* error) {
     if (error) {
         error->message.clear();
     }
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Not blocking: a FIFO named as a settings file must not hang the program in open().
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         if (errno == ENOENT) {
             return IniFile();
@@ -173,6 +176,20 @@ IniFile IniFile::load(const std::string& path, IniError* error) {
     if (S_ISDIR(st.st_mode)) {
         ::close(fd);
         return fail(EISDIR);
+    }
+    // Settings live in ordinary files of a few kilobytes. A device, a FIFO or a file of many
+    // megabytes is a wrong name, and reading it could block or fill the memory.
+    if (!S_ISREG(st.st_mode)) {
+        ::close(fd);
+        if (error)
+            error->message = "Cannot read \"" + path + "\": not an ordinary file";
+        return IniFile();
+    }
+    if (st.st_size > MaxIniFileSize) {
+        ::close(fd);
+        if (error)
+            error->message = "Cannot read \"" + path + "\": too large for a settings file";
+        return IniFile();
     }
     std::string data;
     char chunk[16384];

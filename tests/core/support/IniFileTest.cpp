@@ -117,6 +117,26 @@ TEST(IniFile, loadingAFolderIsAnError) {
     EXPECT_NE(error.message.find(dir.path()), std::string::npos);
 }
 
+// A settings name that points at something other than an ordinary file (a FIFO nobody writes
+// to, an endless device, a huge file) is refused at once instead of hanging or filling memory.
+TEST(IniFile, onlyOrdinaryFilesOfSettingsSizeAreRead) {
+    TempDir dir;
+    const std::string fifo = dir.file("pipe.cfg");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::string huge = dir.file("huge.mdf");
+    writeFile(huge, "[MCN_RS232C]\nOutCode=1\n");
+    std::filesystem::resize_file(huge, 17u * 1024 * 1024); // sparse: no disk used
+    for (const std::string& path : {fifo, std::string("/dev/zero"), huge}) {
+        SCOPED_TRACE(path);
+        IniError error;
+        IniFile ini = IniFile::load(path, &error);
+        EXPECT_TRUE(error);
+        EXPECT_NE(error.message.find(path), std::string::npos);
+        EXPECT_FALSE(ini.exists());
+        EXPECT_FALSE(ini.hasSection("MCN_RS232C"));
+    }
+}
+
 TEST(IniFile, saveReplacesTheFileAndLeavesNoTemporaryBehind) {
     TempDir dir;
     std::string path = dir.file("m.mdf");
