@@ -9,7 +9,7 @@
 //            DC3 was on its way through the kernel: they are reported, not judged;
 //   paced    --paced-seconds of program at the machine's 38400 baud (the default pacing) with
 //            the same random holds: byte for byte, and every hold within cnc-sim's tolerance
-//            for characters after DC3 (--tolerance, default 10 as a Fanuc control);
+//            for characters after DC3 (--tolerance, default 10, what a typical control allows);
 //   receive  cnc-sim punches a program of --mb megabytes; corvane-cli receives it into a file,
 //            which must equal the program with every line ended by CR LF; memory as above.
 //

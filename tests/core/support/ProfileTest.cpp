@@ -124,19 +124,19 @@ TEST(Profile, writesIntegerListsJoinedBySemicolons) {
 TEST(Profile, readsAndKeepsFilesWrittenOnWindows) {
     TempDir dir;
     std::string path = dir.file("OLD.MDF");
-    writeFile(path, "[MCN_RS232C]\r\nPortNo=0\r\nMcnName=FANUC 0M\r\n\r\n[MCN_PTP]\r\n"
+    writeFile(path, "[MCN_RS232C]\r\nPortNo=0\r\nMcnName=LATHE 0M\r\n\r\n[MCN_PTP]\r\n"
                     "Path=C:\\NC\\PROG\r\n");
     char name[32] = {};
     int32_t port = -1;
     EXPECT_EQ(WexGetProfileValue(path.c_str(), "mcn_rs232c", "McnName", ProfileText, name, 32), 1);
-    EXPECT_STREQ(name, "FANUC 0M");
+    EXPECT_STREQ(name, "LATHE 0M");
     EXPECT_EQ(WexGetProfileValue(path.c_str(), "MCN_RS232C", "PortNo", ProfileIntegers, &port, 1),
               1);
     EXPECT_EQ(port, 0);
     port = 3;
     ASSERT_EQ(WexSetProfileValue(path.c_str(), "MCN_RS232C", "PortNo", ProfileIntegers, &port, 1),
               1);
-    EXPECT_EQ(readFile(path), "[MCN_RS232C]\r\nPortNo=3\r\nMcnName=FANUC 0M\r\n\r\n[MCN_PTP]\r\n"
+    EXPECT_EQ(readFile(path), "[MCN_RS232C]\r\nPortNo=3\r\nMcnName=LATHE 0M\r\n\r\n[MCN_PTP]\r\n"
                               "Path=C:\\NC\\PROG\r\n");
 }
 

@@ -721,11 +721,11 @@ private slots:
 
     // The title names the machine file; the page asked for is the one shown first.
     void titleAndFirstPage() {
-        setMcnFile("/srv/machines/Okuma LB.MDF");
+        setMcnFile("/srv/machines/Lathe LB.MDF");
         MachineSheetCopy copy = MakeSheetCopy(m_state.machine);
         Script script;
         Sheet sheet(copy, m_state, script.hooks(), 3);
-        QCOMPARE(sheet.windowTitle(), QString("Okuma LB - Machine Property"));
+        QCOMPARE(sheet.windowTitle(), QString("Lathe LB - Machine Property"));
         QCOMPARE(sheet.currentPage(), 3);
         QCOMPARE(sheet.tabs()->objectName(), QString("ctl1236"));
         QCOMPARE(sheet.tabs()->tabText(0), QString("Communication device"));
