@@ -5,9 +5,6 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -20,9 +17,8 @@
 #include <thread>
 #include <vector>
 
+#include "support/ChildProcess.h"
 #include "support/SimProcess.h"
-
-extern char** environ;
 
 namespace corvane::testing {
 namespace {
@@ -38,119 +34,13 @@ void writeFile(const std::string& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
 }
 
-long long nowMs() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
-
 // corvane-cli as a child process in English, with its output collected and a deadline on
 // every wait.
-class CliProcess {
+class CliProcess : public ChildProcess {
 public:
-    ~CliProcess() {
-        if (m_pid > 0 && !m_status) {
-            ::kill(m_pid, SIGKILL);
-            int status = 0;
-            ::waitpid(m_pid, &status, 0);
-        }
-        for (int fd : {m_out, m_err})
-            if (fd >= 0)
-                ::close(fd);
-    }
-
     bool start(const std::vector<std::string>& args) {
-        int out[2];
-        int err[2];
-        if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0)
-            return false;
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-        posix_spawn_file_actions_adddup2(&actions, err[1], 2);
-        std::vector<std::string> all{CORVANE_CLI_PATH};
-        all.insert(all.end(), args.begin(), args.end());
-        std::vector<char*> argv;
-        for (auto& a : all)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        std::vector<std::string> env;
-        for (char** e = environ; *e; ++e) {
-            const std::string entry = *e;
-            if (entry.rfind("LANG=", 0) != 0 && entry.rfind("LC_", 0) != 0)
-                env.push_back(entry);
-        }
-        env.push_back("LANG=C");
-        std::vector<char*> envp;
-        for (auto& e : env)
-            envp.push_back(e.data());
-        envp.push_back(nullptr);
-        const int rc =
-            posix_spawn(&m_pid, all[0].c_str(), &actions, nullptr, argv.data(), envp.data());
-        posix_spawn_file_actions_destroy(&actions);
-        ::close(out[1]);
-        ::close(err[1]);
-        m_out = out[0];
-        m_err = err[0];
-        return rc == 0;
+        return ChildProcess::start(CORVANE_CLI_PATH, args);
     }
-
-    // Waits for the exit; nothing when the deadline passed first.
-    std::optional<int> wait(int timeoutMs) {
-        const long long deadline = nowMs() + timeoutMs;
-        while (!m_status || m_out >= 0 || m_err >= 0) {
-            if (nowMs() >= deadline)
-                return m_status;
-            pump(20);
-            int status = 0;
-            if (!m_status && ::waitpid(m_pid, &status, WNOHANG) == m_pid)
-                m_status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        }
-        return m_status;
-    }
-
-    // Waits until stdout holds `text`.
-    bool waitForOutput(const std::string& text, int timeoutMs) {
-        const long long deadline = nowMs() + timeoutMs;
-        while (m_stdout.find(text) == std::string::npos) {
-            if (nowMs() >= deadline || (m_out < 0 && m_err < 0))
-                return false;
-            pump(20);
-        }
-        return true;
-    }
-
-    void signal(int number) { ::kill(m_pid, number); }
-    const std::string& out() const { return m_stdout; }
-    const std::string& err() const { return m_stderr; }
-
-private:
-    void pump(int sliceMs) {
-        pollfd fds[2] = {{m_out, POLLIN, 0}, {m_err, POLLIN, 0}};
-        if (::poll(fds, 2, sliceMs) <= 0)
-            return;
-        drain(fds[0], m_out, m_stdout);
-        drain(fds[1], m_err, m_stderr);
-    }
-    static void drain(const pollfd& p, int& fd, std::string& into) {
-        if (fd < 0 || !(p.revents & (POLLIN | POLLHUP | POLLERR)))
-            return;
-        char buffer[4096];
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n > 0) {
-            into.append(buffer, static_cast<size_t>(n));
-        } else if (n == 0 || errno != EINTR) {
-            ::close(fd);
-            fd = -1;
-        }
-    }
-
-    pid_t m_pid = -1;
-    int m_out = -1;
-    int m_err = -1;
-    std::optional<int> m_status;
-    std::string m_stdout;
-    std::string m_stderr;
 };
 
 // An ISO machine with Xon/Xoff that waits for DC1, 5 nulls before and 3 after, % before and

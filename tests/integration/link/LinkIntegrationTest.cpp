@@ -7,12 +7,9 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -26,21 +23,14 @@
 #include <utility>
 #include <vector>
 
+#include "support/ChildProcess.h"
 #include "support/SimProcess.h"
-
-extern char** environ;
 
 namespace corvane::testing {
 namespace {
 
 namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
-
-long long nowMs() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
 
 std::string readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -71,110 +61,14 @@ bool bindUnix(int fd, const std::string& path) {
 
 // The window program as a child process, offscreen, in English, with its runtime and
 // configuration folders in the test's own folder.
-class CorvaneProcess {
+class CorvaneProcess : public ChildProcess {
 public:
-    ~CorvaneProcess() {
-        if (m_pid > 0 && !m_status) {
-            ::kill(m_pid, SIGKILL);
-            int status = 0;
-            ::waitpid(m_pid, &status, 0);
-        }
-        for (int fd : {m_out, m_err})
-            if (fd >= 0)
-                ::close(fd);
-    }
-
     bool start(const std::vector<std::string>& args, const std::string& runtimeDir,
                const std::string& configHome) {
-        int out[2];
-        int err[2];
-        if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0)
-            return false;
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-        posix_spawn_file_actions_adddup2(&actions, err[1], 2);
-        std::vector<std::string> all{CORVANE_PATH};
-        all.insert(all.end(), args.begin(), args.end());
-        std::vector<char*> argv;
-        for (auto& a : all)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        std::vector<std::string> env;
-        for (char** e = environ; *e; ++e) {
-            const std::string entry = *e;
-            for (const char* drop : {"LANG=", "LC_", "XDG_RUNTIME_DIR=", "XDG_CONFIG_HOME=",
-                                     "QT_QPA_PLATFORM=", "LANGUAGE="})
-                if (entry.rfind(drop, 0) == 0)
-                    goto skip;
-            env.push_back(entry);
-        skip:;
-        }
-        env.push_back("LANG=C");
-        env.push_back("QT_QPA_PLATFORM=offscreen");
-        env.push_back("XDG_RUNTIME_DIR=" + runtimeDir);
-        env.push_back("XDG_CONFIG_HOME=" + configHome);
-        std::vector<char*> envp;
-        for (auto& e : env)
-            envp.push_back(e.data());
-        envp.push_back(nullptr);
-        const int rc =
-            posix_spawn(&m_pid, all[0].c_str(), &actions, nullptr, argv.data(), envp.data());
-        posix_spawn_file_actions_destroy(&actions);
-        ::close(out[1]);
-        ::close(err[1]);
-        m_out = out[0];
-        m_err = err[0];
-        return rc == 0;
+        return ChildProcess::start(CORVANE_PATH, args,
+                                   {"QT_QPA_PLATFORM=offscreen", "XDG_RUNTIME_DIR=" + runtimeDir,
+                                    "XDG_CONFIG_HOME=" + configHome});
     }
-
-    // Collects output for at most `sliceMs`; notes the exit once it has happened.
-    void pump(int sliceMs) {
-        pollfd fds[2] = {{m_out, POLLIN, 0}, {m_err, POLLIN, 0}};
-        if (m_out < 0 && m_err < 0)
-            ::poll(nullptr, 0, sliceMs);
-        else if (::poll(fds, 2, sliceMs) > 0) {
-            drain(fds[0], m_out, m_stdout);
-            drain(fds[1], m_err, m_stderr);
-        }
-        int status = 0;
-        if (!m_status && ::waitpid(m_pid, &status, WNOHANG) == m_pid)
-            m_status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    }
-
-    std::optional<int> wait(int timeoutMs) {
-        const long long deadline = nowMs() + timeoutMs;
-        while (!m_status || m_out >= 0 || m_err >= 0) {
-            if (nowMs() >= deadline)
-                return m_status;
-            pump(20);
-        }
-        return m_status;
-    }
-
-    bool exited() const { return m_status.has_value(); }
-    const std::string& err() const { return m_stderr; }
-
-private:
-    static void drain(const pollfd& p, int& fd, std::string& into) {
-        if (fd < 0 || !(p.revents & (POLLIN | POLLHUP | POLLERR)))
-            return;
-        char buffer[4096];
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n > 0)
-            into.append(buffer, static_cast<size_t>(n));
-        else if (n == 0 || errno != EINTR) {
-            ::close(fd);
-            fd = -1;
-        }
-    }
-
-    pid_t m_pid = -1;
-    int m_out = -1;
-    int m_err = -1;
-    std::optional<int> m_status;
-    std::string m_stdout;
-    std::string m_stderr;
 };
 
 // The caller's side of "NOTIFY=": a socket that takes any number of connections and keeps
@@ -262,10 +156,10 @@ public:
             return std::nullopt;
         uint8_t answer[4];
         size_t got = 0;
-        const long long deadline = nowMs() + timeoutMs;
+        const long long deadline = steadyNowMs() + timeoutMs;
         while (got < 4) {
             pollfd p{m_fd, POLLIN, 0};
-            if (nowMs() >= deadline || ::poll(&p, 1, 20) < 0)
+            if (steadyNowMs() >= deadline || ::poll(&p, 1, 20) < 0)
                 return std::nullopt;
             if (!(p.revents & (POLLIN | POLLHUP)))
                 continue;
@@ -335,8 +229,8 @@ protected:
 
     // Waits until the running instance answers status query 1.
     bool waitForInstance(CorvaneProcess& corvane, int timeoutMs) {
-        const long long deadline = nowMs() + timeoutMs;
-        while (nowMs() < deadline && !corvane.exited()) {
+        const long long deadline = steadyNowMs() + timeoutMs;
+        while (steadyNowMs() < deadline && !corvane.exited()) {
             LinkClient client;
             if (client.connectTo(serverPath()) && client.request(0x05FE, word(1), 2000) == 1)
                 return true;
@@ -347,8 +241,8 @@ protected:
 
     // Sends status query 0 until it gives `answer` (1 idle, 0 running).
     bool waitForIdle(CorvaneProcess& corvane, int answer, int timeoutMs) {
-        const long long deadline = nowMs() + timeoutMs;
-        while (nowMs() < deadline && !corvane.exited()) {
+        const long long deadline = steadyNowMs() + timeoutMs;
+        while (steadyNowMs() < deadline && !corvane.exited()) {
             LinkClient client;
             if (client.connectTo(serverPath()) && client.request(0x05FE, word(0), 2000) == answer)
                 return true;
@@ -385,8 +279,8 @@ TEST_F(LinkIntegration, unattendedSendWithExitNotifiesTheCallerAndSavesNothing) 
     CorvaneProcess corvane;
     ASSERT_TRUE(start(corvane, {"-US", "-CFG=" + file("corvane.cfg"), "-MDF=" + file("SIM.MDF"),
                                 "-NOTIFY=c0ffee", file("A.NC"), file("B.NC"), "-EXIT"}));
-    const long long deadline = nowMs() + 25000;
-    while (!corvane.exited() && nowMs() < deadline) {
+    const long long deadline = steadyNowMs() + 25000;
+    while (!corvane.exited() && steadyNowMs() < deadline) {
         listener.pump(10);
         corvane.pump(10);
     }
@@ -508,9 +402,9 @@ TEST_F(LinkIntegration, aFolderOpenToOthersIsNotUsed) {
     writeFile(file("corvane.cfg"), "[CFG_Setting]\r\nOneInstance=1\r\n");
     CorvaneProcess corvane;
     ASSERT_TRUE(start(corvane, {"-US", "-CFG=" + file("corvane.cfg")}));
-    const long long deadline = nowMs() + 15000;
+    const long long deadline = steadyNowMs() + 15000;
     while (corvane.err().find("instance link not used") == std::string::npos && !corvane.exited() &&
-           nowMs() < deadline)
+           steadyNowMs() < deadline)
         corvane.pump(20);
     EXPECT_NE(corvane.err().find("open to other users"), std::string::npos) << corvane.err();
     EXPECT_FALSE(corvane.exited());
