@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "PtyPair.h"
 #include "settings/MachineDef.h"
 #include "transfer/PosixSerialLine.h"
 
@@ -23,50 +24,6 @@ namespace corvane::testing {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-class PacingPty {
-public:
-    PacingPty() {
-        m_master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
-        if (m_master < 0 || grantpt(m_master) != 0 || unlockpt(m_master) != 0)
-            return;
-        m_slave = ::open(ptsname(m_master), O_RDWR | O_NOCTTY);
-    }
-    ~PacingPty() {
-        closeMaster();
-        if (m_slave >= 0)
-            ::close(m_slave);
-    }
-    bool ok() const { return m_master >= 0 && m_slave >= 0; }
-    std::string slaveName() const { return ptsname(m_master); }
-    int takeSlave() { return std::exchange(m_slave, -1); }
-    int masterFd() const { return m_master; }
-    void closeMaster() {
-        if (m_master >= 0)
-            ::close(m_master);
-        m_master = -1;
-    }
-    void send(const std::string& bytes) {
-        ASSERT_EQ(::write(m_master, bytes.data(), bytes.size()),
-                  static_cast<ssize_t>(bytes.size()));
-    }
-    std::string received(int quietMs = 50) {
-        std::string out;
-        pollfd p{m_master, POLLIN, 0};
-        while (poll(&p, 1, quietMs) > 0) {
-            char buf[256];
-            const ssize_t n = ::read(m_master, buf, sizeof buf);
-            if (n <= 0)
-                break;
-            out.append(buf, static_cast<size_t>(n));
-        }
-        return out;
-    }
-
-private:
-    int m_master = -1;
-    int m_slave = -1;
-};
 
 class LinePacing : public ::testing::Test {
 protected:
@@ -94,7 +51,7 @@ protected:
         return std::chrono::duration_cast<std::chrono::microseconds>(b - a).count();
     }
 
-    PacingPty pty;
+    PtyPair pty;
     MachineDef machine;
 };
 
@@ -128,7 +85,7 @@ TEST_F(LinePacing, rateFollowsTheBaudRateAndTheFrame) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.baudRate);
-        PacingPty local;
+        PtyPair local;
         ASSERT_TRUE(local.ok());
         machine.line.BaudRate = c.baudRate;
         machine.line.OutCode = c.outCode;
@@ -200,7 +157,7 @@ TEST_F(LinePacing, drainWaitsOutTheLastCharacter) {
 TEST_F(LinePacing, aVanishedDeviceIsReportedAsLost) {
     for (bool emulate : {true, false}) {
         SCOPED_TRACE(emulate);
-        PacingPty local;
+        PtyPair local;
         ASSERT_TRUE(local.ok());
         LineOptions options;
         options.emulateLineRate = emulate;
@@ -221,7 +178,7 @@ TEST_F(LinePacing, aVanishedDeviceIsReportedAsLost) {
 // from the driver while its own backlog is full, so the sender is held by the pseudo-terminal
 // (on a serial port: by the driver's flow control) and not a single byte is lost.
 TEST_F(LinePacing, aReceiveThatFallsBehindLosesNothing) {
-    PacingPty local;
+    PtyPair local;
     ASSERT_TRUE(local.ok());
     machine.line.HandShake = 0;
     auto line = PosixSerialLine::adopt(local.takeSlave(), machine, 1);
@@ -268,7 +225,7 @@ TEST_F(LinePacing, aReceiveThatFallsBehindLosesNothing) {
 // taken from the driver is still read out, and only then is the loss reported. (What was still
 // in the driver is gone with it: the kernel empties a hung-up terminal.)
 TEST_F(LinePacing, whatArrivedBeforeTheDeviceWentIsStillRead) {
-    PacingPty local;
+    PtyPair local;
     ASSERT_TRUE(local.ok());
     machine.line.HandShake = 0;
     auto line = PosixSerialLine::adopt(local.takeSlave(), machine, 1);

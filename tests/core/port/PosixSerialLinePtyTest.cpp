@@ -9,53 +9,11 @@
 #include <unistd.h>
 
 #include "PortFixture.h"
+#include "PtyPair.h"
 #include "transfer/PosixSerialLine.h"
 
 namespace corvane::testing {
 namespace {
-
-class Pty {
-public:
-    Pty() {
-        m_master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
-        if (m_master < 0 || grantpt(m_master) != 0 || unlockpt(m_master) != 0)
-            return;
-        m_slave = ::open(ptsname(m_master), O_RDWR | O_NOCTTY);
-    }
-    ~Pty() {
-        if (m_slave >= 0)
-            ::close(m_slave);
-        if (m_master >= 0)
-            ::close(m_master);
-    }
-    bool ok() const { return m_master >= 0 && m_slave >= 0; }
-    std::string slaveName() const { return ptsname(m_master); }
-    int slaveFd() const { return m_slave; }
-    // Hands the terminal end over to a line, which closes it.
-    int takeSlave() { return std::exchange(m_slave, -1); }
-
-    void send(const std::string& bytes) {
-        ASSERT_EQ(::write(m_master, bytes.data(), bytes.size()),
-                  static_cast<ssize_t>(bytes.size()));
-    }
-    // What the line sent, collected until `quietMs` pass without a byte.
-    std::string received(int quietMs = 50) {
-        std::string out;
-        pollfd p{m_master, POLLIN, 0};
-        while (poll(&p, 1, quietMs) > 0) {
-            char buf[256];
-            const ssize_t n = ::read(m_master, buf, sizeof buf);
-            if (n <= 0)
-                break;
-            out.append(buf, static_cast<size_t>(n));
-        }
-        return out;
-    }
-
-private:
-    int m_master = -1;
-    int m_slave = -1;
-};
 
 class PtyLine : public ::testing::Test {
 protected:
@@ -78,7 +36,7 @@ protected:
         }
     }
 
-    Pty pty;
+    PtyPair pty;
     MachineDef machine;
 };
 
@@ -150,7 +108,7 @@ TEST_F(PtyLine, customCodesHoldAndReleaseAndOthersAreData) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.start);
-        Pty local;
+        PtyPair local;
         ASSERT_TRUE(local.ok());
         machine.line.HandShake = 7; // a pty has no modem lines: they must not hold it
         machine.line.PtrStart = c.start;
