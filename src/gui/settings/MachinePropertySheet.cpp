@@ -291,6 +291,15 @@ QWidget* MachinePropertySheet::buildCommunicationPage() {
     return widget;
 }
 
+void MachinePropertySheet::addSkipAndUserCodes(QGridLayout* grid, QFormLayout* skip,
+                                               QFormLayout* user) const {
+    grid->addWidget(group(text(IDS_GROUP_SKIP_DATA), skip), 1, 0, 1, 2);
+    grid->addWidget(group(text(IDS_GROUP_USER_CODE), user), 2, 0, 1, 2);
+    grid->setRowStretch(3, 1);
+    grid->setColumnStretch(0, 1);
+    grid->setColumnStretch(1, 1);
+}
+
 QWidget* MachinePropertySheet::buildSendPage() {
     MachineConfig& config = m_copy.def.config;
     const int page = SendPage;
@@ -363,11 +372,7 @@ QWidget* MachinePropertySheet::buildSendPage() {
     right->addWidget(group(text(IDS_GROUP_OPTION), option), 1);
     grid->addLayout(left, 0, 0);
     grid->addLayout(right, 0, 1);
-    grid->addWidget(group(text(IDS_GROUP_SKIP_DATA), skip), 1, 0, 1, 2);
-    grid->addWidget(group(text(IDS_GROUP_USER_CODE), user), 2, 0, 1, 2);
-    grid->setRowStretch(3, 1);
-    grid->setColumnStretch(0, 1);
-    grid->setColumnStretch(1, 1);
+    addSkipAndUserCodes(grid, skip, user);
     return widget;
 }
 
@@ -408,11 +413,7 @@ QWidget* MachinePropertySheet::buildReceivePage() {
     auto* grid = new QGridLayout(widget);
     grid->addWidget(group(text(IDS_GROUP_PARAMETER), parameter), 0, 0);
     grid->addWidget(group(text(IDS_GROUP_OPTION), option), 0, 1);
-    grid->addWidget(group(text(IDS_GROUP_SKIP_DATA), skip), 1, 0, 1, 2);
-    grid->addWidget(group(text(IDS_GROUP_USER_CODE), user), 2, 0, 1, 2);
-    grid->setRowStretch(3, 1);
-    grid->setColumnStretch(0, 1);
-    grid->setColumnStretch(1, 1);
+    addSkipAndUserCodes(grid, skip, user);
     return widget;
 }
 

@@ -19,6 +19,8 @@
 
 class QCheckBox;
 class QComboBox;
+class QFormLayout;
+class QGridLayout;
 class QPushButton;
 class QSpinBox;
 class QTabWidget;
@@ -105,6 +107,8 @@ private:
     // True when the port opens, or the user answers Yes to the "Open error" question.
     bool portCheckPasses();
 
+    // The send and receive pages end alike: skip data and user codes across both columns.
+    void addSkipAndUserCodes(QGridLayout* grid, QFormLayout* skip, QFormLayout* user) const;
     QString text(int id) const;
     QComboBox* comboAt(int pageIndex, int id) const;
 
