@@ -16,6 +16,7 @@
 #include <QToolButton>
 #include <QUrl>
 
+#include "support/GuiTestFiles.h"
 #include "app/AppState.h"
 #include "app/FrameWindow.h"
 #include "app/HistoryMenus.h"
@@ -26,6 +27,8 @@
 
 using namespace corvane;
 using namespace corvane::gui;
+using corvane::testing::readFile;
+using corvane::testing::writeFile;
 using corvane::testing::SteppingClock;
 
 namespace {
@@ -43,17 +46,6 @@ std::vector<Item> itemsOf(const QMenu& menu) {
         items.push_back(
             {action->text(), action->data().toInt(), action->isEnabled(), action->isSeparator()});
     return items;
-}
-
-void writeFile(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
-}
-
-QByteArray readFile(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
 }
 
 enum class DropStep { EnterOnly, DropOnly, Both };

@@ -18,6 +18,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include "support/GuiTestFiles.h"
 #include "app/AppState.h"
 #include "app/FileQuestions.h"
 #include "app/FrameWindow.h"
@@ -31,6 +32,9 @@
 
 using namespace corvane;
 using namespace corvane::gui;
+using corvane::testing::readFile;
+using corvane::testing::saveScreenshot;
+using corvane::testing::writeFile;
 using corvane::testing::SimProcess;
 using corvane::testing::SteppingClock;
 
@@ -61,22 +65,6 @@ const char* const IsoMachine = "[MCN_RS232C]\n"
                                "OutofFile=0\nXoff=1\nErCode=3\nLfCode=1\nComment=0\nHeadLf=1\n"
                                "PtpNull=5;3;0\nPtpSpace=0;0;0\nSendDelay=0\n"
                                "PtrBegin=1\nPtrEof=3\nRecvSpace=2\nPtrTimeOut=5000\n";
-
-void writeFile(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
-}
-
-QByteArray readFile(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
-void saveScreenshot(QWidget& window, const QString& name) {
-    QDir().mkpath(QStringLiteral(CORVANE_SCREENSHOT_DIR));
-    window.grab().save(QStringLiteral(CORVANE_SCREENSHOT_DIR "/%1.png").arg(name));
-}
 
 // A pocketing program long enough for the machine's small buffer to fill many times.
 QByteArray pocketProgram(int passes) {

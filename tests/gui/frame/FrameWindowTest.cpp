@@ -20,6 +20,7 @@
 #include <QTest>
 #include <QToolBar>
 
+#include "support/GuiTestFiles.h"
 #include "app/AppState.h"
 #include "app/Application.h"
 #include "app/FileQuestions.h"
@@ -32,6 +33,9 @@
 
 using namespace corvane;
 using namespace corvane::gui;
+using corvane::testing::readFile;
+using corvane::testing::saveScreenshot;
+using corvane::testing::writeFile;
 using corvane::testing::SteppingClock;
 
 namespace {
@@ -75,22 +79,6 @@ public:
         return true;
     }
 };
-
-void writeFile(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
-}
-
-QByteArray readFile(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
-void saveScreenshot(QWidget& window, const char* name) {
-    QDir().mkpath(QStringLiteral(CORVANE_SCREENSHOT_DIR));
-    window.grab().save(QStringLiteral(CORVANE_SCREENSHOT_DIR "/%1.png").arg(name));
-}
 
 // The commands whose enabled state a transfer changes, from the tool bar and the menu.
 const int kTableIds[] = {3000, 3001, 3002, 3009, 3010, 3013, 3015};

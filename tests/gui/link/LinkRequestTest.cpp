@@ -20,6 +20,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include "support/GuiTestFiles.h"
 #include "app/AppState.h"
 #include "app/Application.h"
 #include "app/FileQuestions.h"
@@ -31,6 +32,9 @@
 
 using namespace corvane;
 using namespace corvane::gui;
+using corvane::testing::readFile;
+using corvane::testing::saveScreenshot;
+using corvane::testing::writeFile;
 using corvane::testing::SteppingClock;
 
 namespace {
@@ -57,17 +61,6 @@ public:
         return !deviceFile.isEmpty();
     }
 };
-
-void writeFile(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
-}
-
-QByteArray readFile(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
 
 Bytes word(uint32_t value) {
     return {uint8_t(value), uint8_t(value >> 8), uint8_t(value >> 16), uint8_t(value >> 24)};

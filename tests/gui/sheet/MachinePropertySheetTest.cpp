@@ -23,6 +23,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include "support/GuiTestFiles.h"
 #include "app/AppState.h"
 #include "app/FileQuestions.h"
 #include "app/FrameWindow.h"
@@ -33,6 +34,9 @@
 
 using namespace corvane;
 using namespace corvane::gui;
+using corvane::testing::readFile;
+using corvane::testing::saveScreenshot;
+using corvane::testing::writeFile;
 using Sheet = MachinePropertySheet;
 
 namespace {
@@ -55,17 +59,6 @@ QPushButton* button(Sheet& sheet, int id) {
 
 void click(Sheet& sheet, int id) {
     QTest::mouseClick(button(sheet, id), Qt::LeftButton);
-}
-
-QByteArray readFile(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
-void writeFile(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
 }
 
 struct Question {
@@ -160,11 +153,6 @@ OpenedLine refusedBusy(const MachineDef&) {
     opened.failure = OpenFailure::Busy;
     opened.error = "Device or resource busy";
     return opened;
-}
-
-void saveScreenshot(QWidget& widget, const QString& name) {
-    QDir().mkpath(QStringLiteral(CORVANE_SCREENSHOT_DIR));
-    QVERIFY(widget.grab().save(QStringLiteral(CORVANE_SCREENSHOT_DIR "/%1.png").arg(name)));
 }
 
 // The file questions of the frame; the sheet asks none of them.
