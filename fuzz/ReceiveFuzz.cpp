@@ -12,6 +12,7 @@
 #include <string>
 
 #include "FuzzSupport.h"
+#include "support/HexDigit.h"
 #include "support/TransferFixture.h"
 #include "transfer/ReceiveEngine.h"
 
@@ -31,26 +32,16 @@ int32_t choice(uint8_t b, int count) {
     return b >= 248 ? static_cast<int8_t>(b) : b % count;
 }
 
-int hexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 // The bytes a user code stands for: pairs of hex digits, a pair that does not start with one
 // sends nothing, an odd last character is left over.
 std::string userCodeBytes(const char* code) {
     std::string out;
     const size_t pairs = strnlen(code, 255) / 2;
     for (size_t i = 0; i < pairs; ++i) {
-        const int high = hexValue(code[2 * i]);
+        const int high = HexDigitValue(code[2 * i]);
         if (high < 0)
             continue;
-        const int low = hexValue(code[2 * i + 1]);
+        const int low = HexDigitValue(code[2 * i + 1]);
         out += static_cast<char>(low < 0 ? high : high * 16 + low);
     }
     return out;
