@@ -19,6 +19,8 @@ if ((${#targets[@]} == 0)); then
            SendBlockFuzz HandOverFuzz)
 fi
 
+CORVANE_WITH_FUZZ=1 scripts/install-deps.sh
+
 launcher=()
 if command -v ccache >/dev/null; then
   launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)

@@ -12,6 +12,10 @@ if [[ "${CORVANE_WITH_BENCH:-0}" == 1 ]]; then
   # the peak memory of each program the soak and the comparison start.
   packages+=(libbenchmark-dev ckermit time)
 fi
+if [[ "${CORVANE_WITH_FUZZ:-0}" == 1 ]]; then
+  # The fuzzers are built with clang and its libFuzzer runtime (scripts/fuzz.sh).
+  packages+=(clang libclang-rt-14-dev)
+fi
 # Japanese labels in the GUI screenshots need a font with kana and kanji.
 packages+=(fonts-ipafont-gothic)
 # The install test validates the desktop entry with desktop-file-validate.
