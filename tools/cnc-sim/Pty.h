@@ -8,6 +8,7 @@
 // hides open and close from the master, the host's opens are watched with inotify instead.
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace cncsim {
@@ -34,8 +35,11 @@ public:
     int readClientEvents();
     int openClients() const { return m_clients; }
 
-    // Characters written to the master that the host has not read yet.
+    // Characters that reached the host's side and are not read yet. What was just written to
+    // the master may still be on its way through the kernel's buffer and is not counted, so a
+    // 0 means "all read" only once it has held for kSettleUs.
     size_t unreadByClient() const;
+    static constexpr int64_t kSettleUs = 150'000;
 
 private:
     int m_master = -1;

@@ -102,11 +102,17 @@ bool PunchMode::advance(int64_t nowUs) {
         m_phaseDeadlineUs = nowUs + m_options.drainMs * 1000;
     }
     if (m_phase == Phase::Draining) {
+        // Closing the master throws away whatever the host has not read, including characters
+        // still in the kernel's buffer, so the line stays up until nothing is left for a while.
         size_t unread = m_pty.unreadByClient();
-        if (unread == 0) {
+        if (unread > 0)
+            m_allReadSinceUs = -1;
+        else if (m_allReadSinceUs < 0)
+            m_allReadSinceUs = nowUs;
+        if (unread == 0 && nowUs - m_allReadSinceUs >= Pty::kSettleUs) {
             m_phase = Phase::Lingering;
             m_phaseDeadlineUs = nowUs + m_options.lingerMs * 1000;
-        } else if (nowUs >= m_phaseDeadlineUs) {
+        } else if (nowUs >= m_phaseDeadlineUs + Pty::kSettleUs) {
             m_report.failure("the host did not read the last " + std::to_string(unread) +
                              " characters");
             m_status = 1;
@@ -174,7 +180,7 @@ int PunchMode::pollTimeout(int64_t nowUs) {
     int64_t deadline = nowUs + kSliceMs * 1000;
     if (m_phase == Phase::Sending && !m_held && m_rate.available(nowUs) < 1)
         deadline = std::min(deadline, m_rate.nextAt(nowUs));
-    if (m_phase == Phase::Lingering || m_phase == Phase::Draining)
+    if (m_phase == Phase::Lingering)
         deadline = std::min(deadline, m_phaseDeadlineUs);
     if (m_options.common.exitAfterMs > 0)
         deadline = std::min(deadline, m_startUs + m_options.common.exitAfterMs * 1000);

@@ -48,6 +48,7 @@ private:
     bool m_held = false;
     uint64_t m_holds = 0;
     int64_t m_phaseDeadlineUs = 0;
+    int64_t m_allReadSinceUs = -1; // when the host was first seen with nothing left to read
     int m_status = 0;
 };
 

@@ -251,9 +251,20 @@ void ReaderMode::closeHoldEvent() {
 void ReaderMode::letHostReadCodes() {
     // Closing the master hangs the line up and throws away what the host has not read yet; a
     // DC3 sent just before the end code would vanish from the host's view.
-    int64_t until = monotonicUs() + kFinalDrainUs;
-    while (m_pty.unreadByClient() > 0 && monotonicUs() < until && !m_signals.stopRequested())
+    // A code just written may still be in the kernel's buffer, not yet counted as unread: only
+    // a spell with nothing unread tells that the host has it.
+    const int64_t until = monotonicUs() + kFinalDrainUs;
+    int64_t allReadSince = -1;
+    while (!m_signals.stopRequested()) {
+        const int64_t now = monotonicUs();
+        if (m_pty.unreadByClient() > 0)
+            allReadSince = -1;
+        else if (allReadSince < 0)
+            allReadSince = now;
+        if ((allReadSince >= 0 && now - allReadSince >= Pty::kSettleUs) || now >= until)
+            break;
         ::poll(nullptr, 0, 5);
+    }
 }
 
 bool ReaderMode::sendCode(int code, const char* why) {
