@@ -73,8 +73,14 @@ public:
 
     std::optional<uint8_t> readByte(int timeoutMs) {
         pollfd p{m_fd, POLLIN, 0};
-        if (::poll(&p, 1, timeoutMs) <= 0 || !(p.revents & POLLIN))
+        if (::poll(&p, 1, timeoutMs) <= 0)
             return std::nullopt;
+        if (!(p.revents & POLLIN)) {
+            // Hung up (the simulator has gone): poll returns at once, so wait out the time
+            // here rather than have the caller's loop spin.
+            ::poll(nullptr, 0, timeoutMs);
+            return std::nullopt;
+        }
         uint8_t b = 0;
         if (::read(m_fd, &b, 1) != 1)
             return std::nullopt;
