@@ -112,7 +112,7 @@ bool PunchMode::advance(int64_t nowUs) {
         if (unread == 0 && nowUs - m_allReadSinceUs >= Pty::kSettleUs) {
             m_phase = Phase::Lingering;
             m_phaseDeadlineUs = nowUs + m_options.lingerMs * 1000;
-        } else if (nowUs >= m_phaseDeadlineUs + Pty::kSettleUs) {
+        } else if (unread > 0 && nowUs >= m_phaseDeadlineUs) {
             m_report.failure("the host did not read the last " + std::to_string(unread) +
                              " characters");
             m_status = 1;

@@ -438,6 +438,33 @@ TEST(CncSimPunch, waitsForTheStartCodeAndStopsWhileHeld) {
     ::unlink(program.c_str());
 }
 
+TEST(CncSimPunch, keepsTheLineUpUntilTheHostHasReadEverythingAndFailsWhenItNeverDoes) {
+    const std::string program = tempPath("drain.nc");
+    writeFile(program, "G01X1\n");
+    for (bool reads : {true, false}) {
+        SCOPED_TRACE(reads);
+        SimProcess sim;
+        ASSERT_TRUE(sim.start({"punch", "--program", program, "--code", "ascii", "--drain-ms",
+                               "300", "--exit-after-ms", "5000"}));
+        HostPort host(sim.device());
+        host.write({0x11});
+        if (reads) {
+            // Read late, when the whole program has long been written: the line is still up
+            // and nothing is lost.
+            ::poll(nullptr, 0, 150);
+            EXPECT_EQ(host.read(7, 1000), (Bytes{'G', '0', '1', 'X', '1', 0x0A, 0x14}));
+            EXPECT_EQ(sim.wait(3000), 0) << sim.errors();
+            EXPECT_FALSE(host.readByte(0));
+        } else {
+            EXPECT_EQ(sim.wait(3000), 1);
+            EXPECT_NE(sim.errors().find("the host did not read the last 7 characters"),
+                      std::string::npos)
+                << sim.errors();
+        }
+    }
+    ::unlink(program.c_str());
+}
+
 // ---- command line --------------------------------------------------------------------------
 
 TEST(CncSimCommandLine, refusesBadUsageAndProgramsWithoutACode) {
