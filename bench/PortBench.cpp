@@ -15,6 +15,7 @@
 #include <thread>
 #include <unistd.h>
 
+#include "BenchPty.h"
 #include "settings/AppConfig.h"
 #include "settings/MachineDef.h"
 #include "support/Clock.h"
@@ -59,19 +60,7 @@ private:
     TransferState& m_state;
 };
 
-struct Pty {
-    int master = -1;
-    int slave = -1;
-    Pty() {
-        master = posix_openpt(O_RDWR | O_NOCTTY);
-        if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
-            std::perror("pty");
-            std::exit(1);
-        }
-        slave = ::open(ptsname(master), O_RDWR | O_NOCTTY);
-    }
-    ~Pty() { ::close(master); }
-};
+using corvane::bench::Pty;
 
 double cpuSeconds() {
     rusage u{};

@@ -27,6 +27,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "BenchPty.h"
 #include "settings/AppConfig.h"
 #include "settings/MachineDef.h"
 #include "support/Clock.h"
@@ -142,19 +143,7 @@ struct Send {
     }
 };
 
-struct Pty {
-    int master = -1;
-    int slave = -1;
-    Pty() {
-        master = posix_openpt(O_RDWR | O_NOCTTY);
-        if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
-            std::perror("pty");
-            std::exit(1);
-        }
-        slave = ::open(ptsname(master), O_RDWR | O_NOCTTY);
-    }
-    ~Pty() { ::close(master); }
-};
+using corvane::bench::Pty;
 
 // Reads the master end as fast as it comes, timing the first and the last byte.
 struct Reader {
