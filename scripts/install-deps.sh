@@ -20,6 +20,14 @@ fi
 packages+=(fonts-ipafont-gothic)
 # The install test validates the desktop entry with desktop-file-validate.
 packages+=(desktop-file-utils)
+# Machines on the network: the tests put a real serial device server (ser2net) in front of
+# the simulated machine.
+packages+=(ser2net)
+# The shop-wide view: the MQTT client library, and a real broker the tests start themselves.
+packages+=(libmosquitto-dev mosquitto mosquitto-clients)
+# The desktop tier: a real X server, a light window manager, xdotool to drive the window and
+# ImageMagick's import to take screenshots of it.
+packages+=(xvfb openbox xdotool imagemagick x11-utils)
 
 missing=()
 for p in "${packages[@]}"; do
