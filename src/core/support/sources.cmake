@@ -5,5 +5,6 @@ set(CORVANE_SUPPORT_SOURCES
   PathParts.cpp
   ArgumentTokens.cpp
   StringTable.cpp
+  Json.cpp
 )
 list(TRANSFORM CORVANE_SUPPORT_SOURCES PREPEND ${CMAKE_CURRENT_LIST_DIR}/)

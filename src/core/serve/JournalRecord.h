@@ -1,0 +1,36 @@
+#pragma once
+// One transfer of an unattended line, as the journal keeps it and the broker repeats it.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace corvane::serve {
+
+enum class TransferResult { Completed, Interrupted, TimeOut, Failed, NotFound, Refused };
+
+// The journal's word for a result: "completed", "interrupted", "timeout", "failed",
+// "not-found", "refused".
+const char* resultName(TransferResult result);
+
+struct JournalRecord {
+    std::string time;      // when the transfer ended, ISO 8601 UTC ("2026-12-09T07:15:02Z")
+    std::string line;      // the line's name
+    std::string direction; // "receive" or "send"
+    std::optional<std::string> request; // the name asked for; none for a plain receive
+    std::string file;      // the path stored or sent
+    uint64_t bytes = 0;
+    std::string sha256;    // of the stored file or of the library file sent; empty when none
+    TransferResult result = TransferResult::Completed;
+    uint64_t millis = 0;
+    std::string message;
+    // The id a broker command carried, so its sender can tell its answer from others'.
+    // Written only when there is one.
+    std::string commandId;
+};
+
+// The record as one JSON object on one line (no line end). The same text goes into the
+// journal file and onto the broker.
+std::string toJson(const JournalRecord& record);
+
+} // namespace corvane::serve
