@@ -165,7 +165,11 @@ void FrameWindow::createMenus() {
         connect(menu, &QMenu::aboutToShow, this, [this] {
             m_statusParts->SetStatusText(-1, QString());
         });
-        connect(menu, &QMenu::hovered, this, [this](QAction* action) {
+        connect(menu, &QMenu::hovered, this, [this, menu](QAction* action) {
+            // A menu also reports its actions hovered when they rest under the pointer in the
+            // tool bar; only an open menu gives menu help, or the parts would stay hidden.
+            if (!menu->isVisible())
+                return;
             const int id = action->data().toInt();
             m_statusParts->SetStatusText(
                 -1, id != 0 ? QString::fromUtf8(m_state.text(id)) : QString());
@@ -423,6 +427,9 @@ void FrameWindow::runTransfer(Run run) {
     m_state.transfer.TransferBusy = true;
     m_run = run;
     updateActionStates();
+    // The engine writes the four parts from now on; they must be seen, whatever menu help
+    // the bar was left in.
+    m_statusParts->SetStatusText(-2, QString());
 
     TransferContext ctx{m_state.machine, m_state.config, m_state.queue, m_state.transfer,
                         *m_host, DefaultLineOpener(LineOptions{}), m_state.notifyWindow,
