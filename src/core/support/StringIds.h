@@ -156,13 +156,12 @@ constexpr int IDS_TIME_PM = 4633;
 constexpr int IDS_FILTER_ALL_FILES = 4634;     // "All files (*.*)"
 constexpr int IDS_FILTER_MACHINE_FILES = 4635; // "Machine files (*.MDF)"
 constexpr int IDS_FMT_FILTER_NC = 4636;        // "%s (*.%s)" description, extension
-// Desktop additions: the question before a send that a file manager started, the warning of
-// the machine sheet for EIA with XON/XOFF, the File menu's history submenus.
+// The question before a send that a file manager started, the warning of the machine sheet
+// for EIA with XON/XOFF, the File menu's history submenus.
 constexpr int IDS_FMT_ASK_SEND = 4640;          // "%s" the files, one a line
 constexpr int IDS_WARN_EIA_XON_XOFF = 4641;
 constexpr int IDS_MENU_RECENT_NC_FILES = 4642;
 constexpr int IDS_MENU_RECENT_MACHINES = 4643;
-constexpr int IDS_MENU_OPEN_MACHINE = 4644;     // "&Open machine file..." in the File menu
 
 // Menu labels. The main menu's popups, then the commands (the context menu of the log pane
 // reuses the command labels).

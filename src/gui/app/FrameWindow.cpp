@@ -184,7 +184,21 @@ void FrameWindow::createMenus() {
         });
         return menu;
     };
-    addMenu(IDS_MENU_FILE, "menuFile", {CmdSend, CmdSendList, CmdReceive, 0, CmdExit});
+    QMenu* file = addMenu(IDS_MENU_FILE, "menuFile", {CmdSend, CmdSendList, CmdReceive, 0});
+    // The histories of the tool-bar arrows, for the keyboard as well.
+    const struct {
+        int label;
+        const char* name;
+        HistoryKind kind;
+    } histories[] = {{IDS_MENU_RECENT_NC_FILES, "menuRecentNcFiles", HistoryKind::NcFiles},
+                     {IDS_MENU_RECENT_MACHINES, "menuRecentMachines", HistoryKind::Machines}};
+    for (const auto& history : histories) {
+        QMenu* sub = file->addMenu(QString::fromUtf8(m_state.text(history.label)));
+        sub->setObjectName(QString::fromLatin1(history.name));
+        connectHistoryMenu(sub, history.kind);
+    }
+    file->addSeparator();
+    file->addAction(m_actions[CmdExit]);
     addMenu(IDS_MENU_VIEW, "menuView", {CmdToolBar, CmdStatusBar, CmdMenuBar});
     addMenu(IDS_MENU_SETTINGS, "menuSettings", {CmdMachineProperty, CmdProperty});
     addMenu(IDS_MENU_HELP, "menuHelp", {CmdContents, 0, CmdVersionInfo});
@@ -218,17 +232,20 @@ void FrameWindow::createToolBar() {
         // and greyed while a transfer runs.
         if (id == CmdSend || id == CmdMachineProperty) {
             QMenu* menu = id == CmdSend ? m_ncHistoryMenu : m_machineHistoryMenu;
-            const HistoryKind kind = id == CmdSend ? HistoryKind::NcFiles : HistoryKind::Machines;
-            connect(menu, &QMenu::aboutToShow, this, [this, menu, kind] {
-                fillHistoryMenu(*menu, kind, m_state.config, m_state.language,
-                                !m_state.transfer.TransferBusy);
-            });
-            connect(menu, &QMenu::triggered, this,
-                    [this](QAction* item) { dispatchCommand(item->data().toInt()); });
+            connectHistoryMenu(menu, id == CmdSend ? HistoryKind::NcFiles : HistoryKind::Machines);
             button->setMenu(menu);
             button->setPopupMode(QToolButton::MenuButtonPopup);
         }
     }
+}
+
+void FrameWindow::connectHistoryMenu(QMenu* menu, HistoryKind kind) {
+    connect(menu, &QMenu::aboutToShow, this, [this, menu, kind] {
+        fillHistoryMenu(*menu, kind, m_state.config, m_state.language,
+                        !m_state.transfer.TransferBusy);
+    });
+    connect(menu, &QMenu::triggered, this,
+            [this](QAction* item) { dispatchCommand(item->data().toInt()); });
 }
 
 void FrameWindow::createCentralArea() {
