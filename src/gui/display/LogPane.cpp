@@ -118,9 +118,10 @@ void LogPane::measureRows() {
             descent = std::max(descent, line.descent() + std::max<qreal>(0, line.leading()));
         }
     }
+    // The font's own line height is the pitch: its ascent and descent already hold the room
+    // between rows; anything on top spaces the rows wider than the desktop spaces text.
     m_rowAscent = qCeil(ascent);
-    // The one pixel between rows keeps descenders off the next row's capitals.
-    m_lineHeight = std::max(1, m_rowAscent + qCeil(descent) + 1);
+    m_lineHeight = std::max(1, qCeil(ascent + descent));
 }
 
 QString LogPane::rowText(int index) const {

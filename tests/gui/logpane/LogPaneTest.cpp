@@ -95,7 +95,7 @@ private slots:
                 tallest = std::max(tallest, line.height());
             }
         }
-        QVERIFY2(pane.lineHeight() <= tallest + 2,
+        QVERIFY2(pane.lineHeight() <= tallest + 1,
                  qPrintable(QStringLiteral("pitch %1 for lines of %2").arg(pane.lineHeight()).arg(tallest)));
     }
 
