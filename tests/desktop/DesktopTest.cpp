@@ -80,7 +80,6 @@ std::optional<int32_t> linkRequest(const std::string& socketPath, uint32_t kind,
     return answer;
 }
 
-constexpr uint32_t HandOverPath = 0xC0000001;
 constexpr uint32_t Command = 0x0111;
 constexpr uint32_t StatusQuery = 0x05FE;
 
@@ -235,7 +234,11 @@ protected:
         writeFile(file("corvane.cfg"), configText);
         writeFile(file("config/qt6ct/qt6ct.conf"),
                   "[Appearance]\ncolor_scheme_path=/usr/share/qt6ct/colors/darker.conf\n"
-                  "custom_palette=true\nstyle=Fusion\n");
+                  "custom_palette=true\nstyle=Fusion\n"
+                  // The light desktop's faces and sizes, so that the tool bar is laid out
+                  // alike and the pointer finds the Send button's arrow at the same place.
+                  "[Fonts]\ngeneral=\"DejaVu Sans,9,-1,5,400,0,0,0,0,0,0,0,0,0,0,1\"\n"
+                  "fixed=\"DejaVu Sans Mono,9,-1,5,400,0,0,0,0,0,0,0,0,0,0,1\"\n");
         char scale[16];
         std::snprintf(scale, sizeof scale, "%.2f", variant.scale);
         std::vector<std::string> all{variant.language == "ja" ? "-JP" : "-US",
@@ -271,9 +274,13 @@ protected:
 
     std::string m_dir;
     std::unique_ptr<DesktopSession> m_session;
-};
 
-const std::string PlainConfig = "[CFG_Setting]\r\nOneInstance=1\r\nMcnFile=\r\n";
+    static constexpr const char* PlainConfig = "[CFG_Setting]\r\nOneInstance=1\r\nMcnFile=\r\n";
+    // PART.NC was sent before: it heads the NC history.
+    std::string historyConfig() const {
+        return std::string(PlainConfig) + "[CFG_History]\r\nNcFile00=" + file("PART.NC") + "\r\n";
+    }
+};
 
 TEST_F(Desktop, helpAndVersionAnswerOnTheTerminalWithoutAWindow) {
     for (const std::string option : {"--help", "--version"}) {
@@ -304,7 +311,7 @@ TEST_F(Desktop, heldSendShowsItsStatusPartsAndEvenRowsOnEveryDesktop) {
             << sim.errors();
         writeFile(file("SIM.MDF"), isoMachine(sim.device()));
         ChildProcess corvane;
-        ASSERT_TRUE(startCorvane(corvane, {"-MDF=" + file("SIM.MDF")}, variant, PlainConfig));
+        ASSERT_TRUE(startCorvane(corvane, {"-MDF=" + file("SIM.MDF")}, variant, historyConfig()));
         const auto frame = m_session->waitForWindow(corvane.pid(), "Corvane", 15000);
         ASSERT_TRUE(frame) << corvane.err();
         ASSERT_TRUE(waitForStatus(corvane, 1, 1, 10000)) << corvane.err();
@@ -324,10 +331,11 @@ TEST_F(Desktop, heldSendShowsItsStatusPartsAndEvenRowsOnEveryDesktop) {
             moves.push_back(part);
         ASSERT_TRUE(m_session->xdotool(moves, 10000));
 
-        const std::string path = file("PART.NC");
-        Bytes body(path.begin(), path.end());
-        body.push_back(0);
-        ASSERT_EQ(linkRequest(socketPath(), HandOverPath, body), 1);
+        // The send from the history under the Send button's arrow, as a machinist repeats
+        // the last program: the pointer passes over the Send button on its way.
+        ASSERT_TRUE(m_session->xdotool({"mousemove", "--window", *frame, std::to_string(int(54 * s)),
+                                        std::to_string(int(45 * s)), "click", "1"}));
+        ASSERT_TRUE(m_session->xdotool({"sleep", "0.3", "key", "1"}));
         ASSERT_TRUE(waitForStatus(corvane, 0, 0, 10000)) << "the send did not start";
 
         // The waiting line blinks: look until a screenshot shows it, with the parts painted.
@@ -393,7 +401,7 @@ TEST_F(Desktop, ncHistoryIsReachableFromTheKeyboard) {
     writeFile(file("SIM.MDF"), isoMachine(sim.device()));
     ChildProcess corvane;
     ASSERT_TRUE(startCorvane(corvane, {"-MDF=" + file("SIM.MDF")}, {"en", 1.0, false},
-                             PlainConfig + "[CFG_History]\r\nNcFile00=" + file("PART.NC") + "\r\n"));
+                             historyConfig()));
     const auto frame = m_session->waitForWindow(corvane.pid(), "Corvane", 15000);
     ASSERT_TRUE(frame) << corvane.err();
     ASSERT_TRUE(waitForStatus(corvane, 1, 1, 10000));
