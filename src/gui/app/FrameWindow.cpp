@@ -7,7 +7,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDesktopServices>
-#include <QFileDialog>
+
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMenuBar>
@@ -32,6 +32,7 @@
 #include "settings/ShowMachineProperty.h"
 #include "support/PathParts.h"
 #include "support/StringIds.h"
+#include "transfer/FileSelection.h"
 #include "transfer/LineSettings.h"
 #include "transfer/PosixSerialLine.h"
 #include "transfer/ReceiveEngine.h"
@@ -511,12 +512,13 @@ void FrameWindow::hideMenuBarAgain() {
 void FrameWindow::openHelp() { WexShowHelp(m_state.helpFilePath, HelpContents, 0); }
 
 void FrameWindow::openMachineFile() {
-    const QString file = QFileDialog::getOpenFileName(
-        this, QString::fromUtf8(m_state.text(IDS_TITLE_SELECT_MACHINE_FILE)),
-        QString::fromLocal8Bit(m_state.config.McnFile),
-        QString::fromUtf8(m_state.text(IDS_FILTER_MACHINE_FILES)) +
-            QStringLiteral(";;") + QString::fromUtf8(m_state.text(IDS_FILTER_ALL_FILES)));
-    const QByteArray path = file.toLocal8Bit();
+    FileDialogRequest request;
+    request.title = QString::fromUtf8(m_state.text(IDS_TITLE_SELECT_MACHINE_FILE));
+    request.folder = QString::fromLocal8Bit(m_state.config.McnFile);
+    request.nameFilters << QString::fromUtf8(m_state.text(IDS_FILTER_MACHINE_FILES))
+                        << QString::fromUtf8(m_state.text(IDS_FILTER_ALL_FILES));
+    const QStringList chosen = runFileDialog(this, request);
+    const QByteArray path = chosen.isEmpty() ? QByteArray() : chosen.front().toLocal8Bit();
     if (path.isEmpty() || static_cast<size_t>(path.size()) >= sizeof m_state.config.McnFile)
         return;
     if (MachineDefRead(path.constData(), m_state.machine.line, m_state.machine.config) == 0)
