@@ -2,8 +2,6 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QFontDatabase>
-#include <QFontInfo>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -14,21 +12,12 @@
 #include <QVBoxLayout>
 
 #include "app/ToolIcons.h"
+#include "display/BoldJapaneseFace.h"
 #include "support/StringIds.h"
 
 namespace corvane::gui {
 namespace {
 
-// The Japanese glyphs of the information text come from another font than its Latin ones.
-// The one fontconfig falls back to may be fixed-pitch with a regular face only (IPAGothic),
-// which Qt does not embolden: the version line would turn light in a bold text. A
-// proportional Japanese family is emboldened where it has no bold face of its own.
-QString boldCapableJapaneseFamily() {
-    for (const QString& family : QFontDatabase::families(QFontDatabase::Japanese))
-        if (!QFontDatabase::isFixedPitch(family) && !QFontDatabase::isPrivateFamily(family))
-            return family;
-    return QString();
-}
 
 const QColor UnvisitedLink(0x00, 0x80, 0x00);
 const QColor VisitedLink(0x80, 0x00, 0x80);
@@ -158,11 +147,9 @@ void AboutBox::buildWidgets(const ProductStrings& product) {
         bold.setPointSizeF(bold.pointSizeF() * 1.2);
     else if (bold.pixelSize() > 0)
         bold.setPixelSize(int(bold.pixelSize() * 1.2));
-    if (m_language == Language::Japanese) {
-        const QString japanese = boldCapableJapaneseFamily();
-        if (!japanese.isEmpty())
-            bold.setFamilies({QFontInfo(bold).family(), japanese});
-    }
+    // Its Japanese words (the version line) must be as bold as the rest.
+    if (m_language == Language::Japanese)
+        bold = withBoldJapanese(bold);
     information->setFont(bold);
     information->setText(QStringLiteral("%1\n%2\n%3 %4")
                              .arg(QString::fromUtf8(product[ProductName]),

@@ -13,6 +13,7 @@
 
 #include <algorithm>
 
+#include "display/BoldJapaneseFace.h"
 #include "display/ColourRef.h"
 #include "display/FixedFont.h"
 #include "display/HostText.h"
@@ -82,6 +83,8 @@ LogPane::LogPane(const AppConfig& config, TransferState& state, Language languag
     // The waiting line is the rows' own face in bold: it reads as a notice, and it fits a row
     // as exactly as the data does.
     m_flowFont.setBold(true);
+    if (m_language == Language::Japanese)
+        m_flowFont = withBoldJapanese(m_flowFont);
     // Every pixel is painted in paintEvent; erasing first would only flicker.
     setAttribute(Qt::WA_OpaquePaintEvent);
     setAutoFillBackground(false);
