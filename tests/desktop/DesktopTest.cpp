@@ -17,6 +17,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <map>
 #include <optional>
@@ -264,6 +265,19 @@ protected:
         return false;
     }
 
+    // A person's gesture that should start a send. On a loaded machine a menu may open after
+    // the key meant for it has gone, so the gesture is tried again (menus closed first) before
+    // the send counts as not started.
+    bool startsASend(ChildProcess& corvane, const std::function<void()>& gesture) {
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            gesture();
+            if (waitForStatus(corvane, 0, 0, 4000))
+                return true;
+            m_session->xdotool({"key", "Escape", "Escape", "Escape"});
+        }
+        return false;
+    }
+
     // Interrupts what runs and closes the window through its socket, as another program would.
     void closeCorvane(ChildProcess& corvane) {
         linkRequest(socketPath(), StatusQuery, word(2));
@@ -333,10 +347,11 @@ TEST_F(Desktop, heldSendShowsItsStatusPartsAndEvenRowsOnEveryDesktop) {
 
         // The send from the history under the Send button's arrow, as a machinist repeats
         // the last program: the pointer passes over the Send button on its way.
-        ASSERT_TRUE(m_session->xdotool({"mousemove", "--window", *frame, std::to_string(int(54 * s)),
-                                        std::to_string(int(45 * s)), "click", "1"}));
-        ASSERT_TRUE(m_session->xdotool({"sleep", "0.3", "key", "1"}));
-        ASSERT_TRUE(waitForStatus(corvane, 0, 0, 10000)) << "the send did not start";
+        ASSERT_TRUE(startsASend(corvane, [&] {
+            m_session->xdotool({"mousemove", "--window", *frame, std::to_string(int(54 * s)),
+                                std::to_string(int(45 * s)), "click", "1", "sleep", "0.3", "key",
+                                "1"});
+        })) << "the send did not start";
 
         // The waiting line blinks: look until a screenshot shows it, with the parts painted.
         std::optional<Screenshot> shot;
@@ -406,8 +421,9 @@ TEST_F(Desktop, ncHistoryIsReachableFromTheKeyboard) {
     ASSERT_TRUE(frame) << corvane.err();
     ASSERT_TRUE(waitForStatus(corvane, 1, 1, 10000));
     ASSERT_TRUE(m_session->xdotool({"windowactivate", "--sync", *frame}));
-    ASSERT_TRUE(m_session->xdotool({"key", "--delay", "150", "alt+f", "n", "1"}));
-    EXPECT_TRUE(waitForStatus(corvane, 0, 0, 10000)) << "the history entry did not start a send";
+    EXPECT_TRUE(startsASend(corvane, [&] {
+        m_session->xdotool({"key", "--delay", "150", "alt+f", "n", "1"});
+    })) << "the history entry did not start a send";
     closeCorvane(corvane);
 }
 
