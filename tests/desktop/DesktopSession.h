@@ -6,8 +6,8 @@
 //
 // Every wait blocks on a child process or its output against a deadline; none spins.
 
-#include <cstdint>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -127,9 +127,9 @@ public:
     // is mapped; nothing when none appeared within `timeoutMs`.
     std::optional<std::string> waitForWindow(int pid, const std::string& name,
                                              int timeoutMs) const {
-        const auto out = xdotool({"search", "--sync", "--onlyvisible", "--pid",
-                                  std::to_string(pid), "--name", name},
-                                 timeoutMs);
+        const auto out = xdotool(
+            {"search", "--sync", "--onlyvisible", "--pid", std::to_string(pid), "--name", name},
+            timeoutMs);
         if (!out || out->empty())
             return std::nullopt;
         return out->substr(0, out->find('\n'));
@@ -145,7 +145,8 @@ public:
         Geometry g;
         auto value = [&](const char* key) {
             const size_t at = out->find(std::string(key) + "=");
-            return at == std::string::npos ? -1 : std::atoi(out->c_str() + at + std::strlen(key) + 1);
+            return at == std::string::npos ? -1
+                                           : std::atoi(out->c_str() + at + std::strlen(key) + 1);
         };
         g.x = value("X");
         g.y = value("Y");

@@ -6,10 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
-#include <poll.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -410,13 +410,13 @@ TEST_F(Desktop, heldSendShowsItsStatusPartsAndEvenRowsOnEveryDesktop) {
 // entry. The send it starts is seen through the window's status query.
 TEST_F(Desktop, ncHistoryIsReachableFromTheKeyboard) {
     SimProcess sim;
-    ASSERT_TRUE(sim.start({"read", "--hold-after", "100", "--hold-ms", "30000", "--exit-after-ms",
-                           "40000"}))
+    ASSERT_TRUE(sim.start(
+        {"read", "--hold-after", "100", "--hold-ms", "30000", "--exit-after-ms", "40000"}))
         << sim.errors();
     writeFile(file("SIM.MDF"), isoMachine(sim.device()));
     ChildProcess corvane;
-    ASSERT_TRUE(startCorvane(corvane, {"-MDF=" + file("SIM.MDF")}, {"en", 1.0, false},
-                             historyConfig()));
+    ASSERT_TRUE(
+        startCorvane(corvane, {"-MDF=" + file("SIM.MDF")}, {"en", 1.0, false}, historyConfig()));
     const auto frame = m_session->waitForWindow(corvane.pid(), "Corvane", 15000);
     ASSERT_TRUE(frame) << corvane.err();
     ASSERT_TRUE(waitForStatus(corvane, 1, 1, 10000));

@@ -38,7 +38,9 @@ std::string stemOf(const std::string& path) {
     return path;
 }
 
-enum class Switch { Exit, Topmost, Create, Ask, Japanese, English, Config, Machine, K, Notify, None };
+enum class Switch {
+    Exit, Topmost, Create, Ask, Japanese, English, Config, Machine, K, Notify, None
+};
 
 // Table order matters: the first row that matches wins, so "CFG=" is tried before "K".
 struct SwitchRow {

@@ -35,7 +35,8 @@ QSize fileDialogSize(const QFileDialog& dialog, QWidget* owner) {
             return remembered;
     }
     const int unit = dialog.fontMetrics().averageCharWidth();
-    QSize size = dialog.sizeHint().expandedTo(QSize(110 * unit, 34 * dialog.fontMetrics().height()));
+    const int line = dialog.fontMetrics().height();
+    QSize size = dialog.sizeHint().expandedTo(QSize(120 * unit, 34 * line));
     if (const QScreen* screen = owner != nullptr ? owner->screen() : dialog.screen())
         size = size.boundedTo(screen->availableGeometry().size() * 9 / 10);
     return size;

@@ -1,6 +1,7 @@
 // One access key leads to one place. This walks every page of the machine sheet, every dialog
-// and the menu bar's menus in English and Japanese, collects the keys a person can press there (labels,
-// buttons, group boxes, tabs, menu items) and fails on any key used twice, naming the texts.
+// and the menu bar's menus in English and Japanese, collects the keys a person can press there
+// (labels, buttons, group boxes, tabs, menu items) and fails on any key used twice, naming the
+// texts.
 
 #include <map>
 #include <vector>
@@ -140,7 +141,8 @@ private slots:
         for (int page = 0; page < MachinePropertySheet::PageCount; ++page) {
             sheet.tabs()->setCurrentIndex(page);
             const QString found = duplicates(keysShownIn(&sheet));
-            QVERIFY2(found.isEmpty(), qPrintable(QStringLiteral("page %1:\n%2").arg(page).arg(found)));
+            QVERIFY2(found.isEmpty(),
+                     qPrintable(QStringLiteral("page %1:\n%2").arg(page).arg(found)));
         }
         sheet.reject();
     }
@@ -155,8 +157,8 @@ private slots:
         for (QDialog* dialog : std::initializer_list<QDialog*>{&property, &about, &list}) {
             dialog->show();
             const QString found = duplicates(keysShownIn(dialog));
-            QVERIFY2(found.isEmpty(), qPrintable(dialog->metaObject()->className() +
-                                                 QStringLiteral(":\n") + found));
+            QVERIFY2(found.isEmpty(),
+                     qPrintable(dialog->metaObject()->className() + QStringLiteral(":\n") + found));
             dialog->hide();
         }
     }
@@ -174,7 +176,8 @@ private slots:
         for (QMenu* menu : frame.findChildren<QMenu*>()) {
             emit menu->aboutToShow(); // the history menus fill themselves here
             const QString found = duplicates(keysOfMenu(*menu));
-            QVERIFY2(found.isEmpty(), qPrintable(menu->objectName() + QStringLiteral(":\n") + found));
+            QVERIFY2(found.isEmpty(),
+                     qPrintable(menu->objectName() + QStringLiteral(":\n") + found));
         }
         // The log pane's context menu is left out: it repeats the main menus' own labels, and
         // its M and S lead to two items each there by design.

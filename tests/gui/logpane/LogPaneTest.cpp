@@ -82,7 +82,8 @@ private slots:
             QStringLiteral("00001: N0010 G01 X1.5 Y-2.25 F1200."),
             japanese ? QStringLiteral("-----> [Xon(DC1)] 信号待ち...")
                      : QStringLiteral("-----> [Xon(DC1)] Waiting for a signal..."),
-            japanese ? QStringLiteral("     : [ヌル] 送信...") : QStringLiteral("     : [null] Send..."),
+            japanese ? QStringLiteral("     : [ヌル] 送信...")
+                     : QStringLiteral("     : [null] Send..."),
         };
         qreal tallest = 0;
         for (const QFont& font : {pane.rowFont(), pane.flowFont()}) {
@@ -96,7 +97,9 @@ private slots:
             }
         }
         QVERIFY2(pane.lineHeight() <= tallest + 1,
-                 qPrintable(QStringLiteral("pitch %1 for lines of %2").arg(pane.lineHeight()).arg(tallest)));
+                 qPrintable(QStringLiteral("pitch %1 for lines of %2")
+                                .arg(pane.lineHeight())
+                                .arg(tallest)));
     }
 
     void init() {

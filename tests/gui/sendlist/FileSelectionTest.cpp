@@ -223,7 +223,7 @@ void FileSelectionTest::fileDialogOpensWideAndKeepsTheSizeItWasGiven() {
     request.title = QStringLiteral("Selection of the send file");
     closeWhenShown(&first, QSize(901, 602));
     QVERIFY(corvane::runFileDialog(&frame, request).isEmpty());
-    QVERIFY2(first.width() >= 640 && first.height() >= 400,
+    QVERIFY2(first.width() >= 700 && first.height() >= 440,
              qPrintable(QStringLiteral("%1x%2").arg(first.width()).arg(first.height())));
     closeWhenShown(&second, QSize());
     corvane::runFileDialog(&frame, request);
