@@ -170,9 +170,22 @@ std::vector<TextBand> logBands(const Screenshot& shot) {
     return bands;
 }
 
-// Pixels that stand out from the status bar's own background in its right half, where the
-// flow-control state and the block count are painted (the size grip left out).
-int statusTextPixels(const Screenshot& shot, double scale) {
+// What the status bar's right half shows, where the flow-control state and the block count
+// are painted (the size grip left out): how many pixels stand out from the bar's own
+// background, and how far the lightness of the bluish ones (the texts, in the link colour;
+// the parts' frames are grey) is from the background's: blue on dark grey stands out in
+// colour, but hardly in lightness.
+struct StatusInk {
+    int pixels = 0;
+    int contrast = 0;   // 0..255, of the most distinct bluish pixel
+    int background = 0; // lightness 0..255
+};
+
+int lightness(int r, int g, int b) {
+    return (299 * r + 587 * g + 114 * b) / 1000;
+}
+
+StatusInk statusInk(const Screenshot& shot, double scale) {
     const int gripRoom = int(28 * scale);
     const int top = shot.height - int(22 * scale);
     const int bottom = shot.height - int(5 * scale);
@@ -189,14 +202,19 @@ int statusTextPixels(const Screenshot& shot, double scale) {
             background = colour;
         }
     const int br = background >> 16, bg = (background >> 8) & 0xFF, bb = background & 0xFF;
-    int standing = 0;
+    StatusInk ink;
+    ink.background = lightness(br, bg, bb);
     for (int y = top; y < bottom; ++y)
         for (int x = shot.width / 2; x < shot.width - gripRoom; ++x) {
             const auto p = shot.at(x, y);
-            if (std::abs(p.r - br) + std::abs(p.g - bg) + std::abs(p.b - bb) > 150)
-                ++standing;
+            if (std::abs(p.r - br) + std::abs(p.g - bg) + std::abs(p.b - bb) <= 150)
+                continue;
+            ++ink.pixels;
+            if (p.b > p.r + 40 && p.b > p.g + 10)
+                ink.contrast =
+                    std::max(ink.contrast, std::abs(lightness(p.r, p.g, p.b) - ink.background));
         }
-    return standing;
+    return ink;
 }
 
 class Desktop : public ::testing::Test {
@@ -356,19 +374,23 @@ TEST_F(Desktop, heldSendShowsItsStatusPartsAndEvenRowsOnEveryDesktop) {
         // The waiting line blinks: look until a screenshot shows it, with the parts painted.
         std::optional<Screenshot> shot;
         std::vector<TextBand> bands;
-        int statusPixels = 0;
+        StatusInk status;
         const long long deadline = steadyNowMs() + 12000;
         bool complete = false;
         while (!complete && steadyNowMs() < deadline) {
             shot = m_session->capture(*frame, file("shot.ppm"));
             ASSERT_TRUE(shot);
             bands = logBands(*shot);
-            statusPixels = statusTextPixels(*shot, s);
-            complete = statusPixels >= 12 && !bands.empty() && bands.back().waiting() &&
+            status = statusInk(*shot, s);
+            complete = status.pixels >= 12 && !bands.empty() && bands.back().waiting() &&
                        readFile(file("machine.bin")).size() >= 300;
         }
         m_session->savePng(*frame, shotPath(variant.name()));
-        EXPECT_GE(statusPixels, 12) << "status parts not painted while the line is held";
+        EXPECT_GE(status.pixels, 12) << "status parts not painted while the line is held";
+        // Readable on either desktop: the texts differ from the bar in lightness, not only in
+        // hue; and the dark desktop really is dark.
+        EXPECT_GE(status.contrast, 50) << "status texts hardly lighter or darker than the bar";
+        EXPECT_EQ(status.background < 128, variant.dark) << "bar lightness " << status.background;
         ASSERT_TRUE(!bands.empty() && bands.back().waiting()) << "no waiting line seen";
 
         // The data rows: one pitch throughout; the code lines at the same pitch, each about
