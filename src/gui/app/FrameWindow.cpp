@@ -7,7 +7,6 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDesktopServices>
-
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMenuBar>
