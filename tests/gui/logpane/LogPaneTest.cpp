@@ -67,6 +67,21 @@ private:
 private slots:
     // The waiting line is the rows' own face in bold, and one row pitch holds every line the
     // pane draws, the interface language's texts included, without doubling the spacing.
+    // The code lines keep their columns in Japanese: the blanks and the colon before "[ヌル]"
+    // are as wide as before "[DC2]", whatever font the katakana come from.
+    void japaneseCodeLinesKeepTheirColumns() {
+        LogPane pane(m_config, m_state, Language::Japanese);
+        auto colonAt = [&](const QString& text) {
+            QTextLayout layout(text, pane.rowFont(), &pane);
+            layout.beginLayout();
+            const QTextLine line = layout.createLine();
+            layout.endLayout();
+            return line.cursorToX(int(text.indexOf(QLatin1Char(':'))));
+        };
+        QCOMPARE(colonAt(QStringLiteral("     : [ヌル] 送信...")),
+                 colonAt(QStringLiteral("     : [DC2] 送信...")));
+    }
+
     void waitingLineAndLanguageTextsFitOneRow_data() {
         QTest::addColumn<bool>("japanese");
         QTest::newRow("en") << false;
