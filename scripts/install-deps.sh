@@ -28,6 +28,9 @@ packages+=(libmosquitto-dev mosquitto mosquitto-clients)
 # The desktop tier: a real X server, a light window manager, xdotool to drive the window and
 # ImageMagick's import to take screenshots of it.
 packages+=(xvfb openbox xdotool imagemagick x11-utils)
+# A dark desktop for the desktop tier: qt6ct is how a desktop without its own Qt theme gives
+# Qt programs the user's palette; the tier uses its darker colour scheme.
+packages+=(qt6ct)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -1,6 +1,7 @@
 // The window program: the application object runs start-up, Qt's loop runs the window, and
 // the application object saves the configuration afterwards.
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -8,8 +9,15 @@
 #include <QIcon>
 
 #include "app/Application.h"
+#include "app/CommandLineHelp.h"
 
 int main(int argc, char** argv) {
+    // Answered before Qt looks for a display: they must work on a terminal without one.
+    if (const auto answer = corvane::gui::CommandLineAnswer(
+            std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc))) {
+        std::fputs(answer->c_str(), stdout);
+        return 0;
+    }
     QApplication qt(argc, argv); // takes Qt's own options out of argv
     // Drawn at every size the desktop asks for (resources/icons/corvane.qrc).
     QIcon icon;

@@ -128,6 +128,8 @@ public:
 
     void signal(int number) { ::kill(m_pid, number); }
     bool exited() const { return m_status.has_value(); }
+    bool started() const { return m_pid > 0; }
+    int pid() const { return int(m_pid); }
     const std::string& out() const { return m_stdout; }
     const std::string& err() const { return m_stderr; }
 

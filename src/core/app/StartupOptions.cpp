@@ -38,7 +38,9 @@ std::string stemOf(const std::string& path) {
     return path;
 }
 
-enum class Switch { Exit, Topmost, Create, Japanese, English, Config, Machine, K, Notify, None };
+enum class Switch {
+    Exit, Topmost, Create, Ask, Japanese, English, Config, Machine, K, Notify, None
+};
 
 // Table order matters: the first row that matches wins, so "CFG=" is tried before "K".
 struct SwitchRow {
@@ -52,7 +54,7 @@ constexpr SwitchRow SwitchTable[] = {
     {"CREATE", 0, Switch::Create},  {"JP", 0, Switch::Japanese},
     {"US", 0, Switch::English},     {"CFG=", 4, Switch::Config},
     {"MDF=", 4, Switch::Machine},   {"K", 1, Switch::K},
-    {"NOTIFY=", 7, Switch::Notify},
+    {"NOTIFY=", 7, Switch::Notify}, {"ASK", 0, Switch::Ask},
 };
 
 Switch classify(const char* name, size_t& valueAt) {
@@ -126,6 +128,9 @@ StartupOptions ReadStartupOptions(const char* commandLine, const StartupEnvironm
                 break;
             case Switch::Create:
                 out.flags.Create = true;
+                break;
+            case Switch::Ask:
+                out.flags.Ask = true;
                 break;
             case Switch::Japanese:
                 out.flags.ForceJapanese = true;

@@ -156,6 +156,12 @@ constexpr int IDS_TIME_PM = 4633;
 constexpr int IDS_FILTER_ALL_FILES = 4634;     // "All files (*.*)"
 constexpr int IDS_FILTER_MACHINE_FILES = 4635; // "Machine files (*.MDF)"
 constexpr int IDS_FMT_FILTER_NC = 4636;        // "%s (*.%s)" description, extension
+// The question before a send that a file manager started, the warning of the machine sheet
+// for EIA with XON/XOFF, the File menu's history submenus.
+constexpr int IDS_FMT_ASK_SEND = 4640;          // "%s" the files, one a line
+constexpr int IDS_WARN_EIA_XON_XOFF = 4641;
+constexpr int IDS_MENU_RECENT_NC_FILES = 4642;
+constexpr int IDS_MENU_RECENT_MACHINES = 4643;
 
 // Menu labels. The main menu's popups, then the commands (the context menu of the log pane
 // reuses the command labels).
@@ -240,6 +246,14 @@ constexpr int IDS_LBL_START_CHECK = 7060;
 constexpr int IDS_LBL_END_CHECK = 7061;
 constexpr int IDS_LBL_SPACE_CHARACTER = 7062;
 constexpr int IDS_LBL_TIMEOUT = 7063;
+// The Space and User code rows of page "Send", each with access keys of their own: one key
+// may lead to one field only.
+constexpr int IDS_LBL_SPACE_BEFORE = 7064;
+constexpr int IDS_LBL_SPACE_MIDDLE = 7065;
+constexpr int IDS_LBL_SPACE_AFTER = 7066;
+constexpr int IDS_LBL_USER_BEFORE = 7067;
+constexpr int IDS_LBL_USER_MIDDLE = 7068;
+constexpr int IDS_LBL_USER_AFTER = 7069;
 // Page "Options".
 constexpr int IDS_GROUP_FILE = 7070;
 constexpr int IDS_LBL_NC_EXTENSION = 7071;

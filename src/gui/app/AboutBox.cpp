@@ -12,10 +12,12 @@
 #include <QVBoxLayout>
 
 #include "app/ToolIcons.h"
+#include "display/BoldJapaneseFace.h"
 #include "support/StringIds.h"
 
 namespace corvane::gui {
 namespace {
+
 
 const QColor UnvisitedLink(0x00, 0x80, 0x00);
 const QColor VisitedLink(0x80, 0x00, 0x80);
@@ -145,6 +147,9 @@ void AboutBox::buildWidgets(const ProductStrings& product) {
         bold.setPointSizeF(bold.pointSizeF() * 1.2);
     else if (bold.pixelSize() > 0)
         bold.setPixelSize(int(bold.pixelSize() * 1.2));
+    // Its Japanese words (the version line) must be as bold as the rest.
+    if (m_language == Language::Japanese)
+        bold = withBoldJapanese(bold);
     information->setFont(bold);
     information->setText(QStringLiteral("%1\n%2\n%3 %4")
                              .arg(QString::fromUtf8(product[ProductName]),

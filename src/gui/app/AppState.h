@@ -31,6 +31,9 @@ struct AppState {
     Language language = Language::English;
     std::string configFilePath;
     std::string helpFilePath;
+    // The machine sheet's page when it was last closed with OK, Open or Save: the next
+    // opening from the menu starts there.
+    int machineSheetPage = 0;
     // McnFile as it was before a command-line machine replaced it; put back at exit.
     char SavedMcnFile[260] = {};
 

@@ -91,6 +91,9 @@ bool CorvaneApp::start() {
     LoadProductStrings(m_state.language, m_executablePath, m_state.product);
     m_files = std::make_unique<DialogFileQuestions>(m_state.language);
     loadConfiguration();
+    // Before the hand-over, so that a running window is not given a send nobody agreed to.
+    if (m_state.flags.Ask && m_state.queue.Count > 0 && !confirmQueuedSend())
+        m_state.queue.Count = 0;
 
     if (!m_state.flags.Create && m_state.config.OneInstance != 0 &&
         handOverToRunningInstance(options.MachinePath)) {
@@ -147,6 +150,19 @@ bool CorvaneApp::handOverToRunningInstance(const std::string& machinePath) {
     if (!client.request(LinkKindHandOverRecord, record->data(), record->size(), 5000))
         std::fprintf(stderr, "corvane: the running instance did not answer\n");
     return true;
+}
+
+bool CorvaneApp::confirmQueuedSend() const {
+    QString files;
+    for (int i = 0; i < m_state.queue.Count; ++i)
+        files += QString::fromLocal8Bit(m_state.queue.Entries[i].Name) + QLatin1Char('\n');
+    const QString question = QString::fromUtf8(m_state.text(IDS_FMT_ASK_SEND))
+                                 .replace(QStringLiteral("%s"), files.trimmed());
+    QMessageBox box(QMessageBox::Question, QString::fromUtf8(m_state.product[ProductName]),
+                    question, QMessageBox::Yes | QMessageBox::No);
+    box.setObjectName(QStringLiteral("askSendBox"));
+    box.setDefaultButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
 }
 
 void CorvaneApp::startInstanceServer() {

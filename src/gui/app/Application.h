@@ -45,6 +45,8 @@ private:
     void createFrame();
     void prepareLinkFolder();
     bool handOverToRunningInstance(const std::string& machinePath);
+    // "ASK": whether the user wants the queued files sent.
+    bool confirmQueuedSend() const;
     void startInstanceServer();
     void closeLink();
 

@@ -7,7 +7,6 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDesktopServices>
-#include <QFileDialog>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMenuBar>
@@ -32,6 +31,7 @@
 #include "settings/ShowMachineProperty.h"
 #include "support/PathParts.h"
 #include "support/StringIds.h"
+#include "transfer/FileSelection.h"
 #include "transfer/LineSettings.h"
 #include "transfer/PosixSerialLine.h"
 #include "transfer/ReceiveEngine.h"
@@ -165,7 +165,11 @@ void FrameWindow::createMenus() {
         connect(menu, &QMenu::aboutToShow, this, [this] {
             m_statusParts->SetStatusText(-1, QString());
         });
-        connect(menu, &QMenu::hovered, this, [this](QAction* action) {
+        connect(menu, &QMenu::hovered, this, [this, menu](QAction* action) {
+            // A menu also reports its actions hovered when they rest under the pointer in the
+            // tool bar; only an open menu gives menu help, or the parts would stay hidden.
+            if (!menu->isVisible())
+                return;
             const int id = action->data().toInt();
             m_statusParts->SetStatusText(
                 -1, id != 0 ? QString::fromUtf8(m_state.text(id)) : QString());
@@ -180,7 +184,21 @@ void FrameWindow::createMenus() {
         });
         return menu;
     };
-    addMenu(IDS_MENU_FILE, "menuFile", {CmdSend, CmdSendList, CmdReceive, 0, CmdExit});
+    QMenu* file = addMenu(IDS_MENU_FILE, "menuFile", {CmdSend, CmdSendList, CmdReceive, 0});
+    // The histories of the tool-bar arrows, for the keyboard as well.
+    const struct {
+        int label;
+        const char* name;
+        HistoryKind kind;
+    } histories[] = {{IDS_MENU_RECENT_NC_FILES, "menuRecentNcFiles", HistoryKind::NcFiles},
+                     {IDS_MENU_RECENT_MACHINES, "menuRecentMachines", HistoryKind::Machines}};
+    for (const auto& history : histories) {
+        QMenu* sub = file->addMenu(QString::fromUtf8(m_state.text(history.label)));
+        sub->setObjectName(QString::fromLatin1(history.name));
+        connectHistoryMenu(sub, history.kind);
+    }
+    file->addSeparator();
+    file->addAction(m_actions[CmdExit]);
     addMenu(IDS_MENU_VIEW, "menuView", {CmdToolBar, CmdStatusBar, CmdMenuBar});
     addMenu(IDS_MENU_SETTINGS, "menuSettings", {CmdMachineProperty, CmdProperty});
     addMenu(IDS_MENU_HELP, "menuHelp", {CmdContents, 0, CmdVersionInfo});
@@ -214,17 +232,20 @@ void FrameWindow::createToolBar() {
         // and greyed while a transfer runs.
         if (id == CmdSend || id == CmdMachineProperty) {
             QMenu* menu = id == CmdSend ? m_ncHistoryMenu : m_machineHistoryMenu;
-            const HistoryKind kind = id == CmdSend ? HistoryKind::NcFiles : HistoryKind::Machines;
-            connect(menu, &QMenu::aboutToShow, this, [this, menu, kind] {
-                fillHistoryMenu(*menu, kind, m_state.config, m_state.language,
-                                !m_state.transfer.TransferBusy);
-            });
-            connect(menu, &QMenu::triggered, this,
-                    [this](QAction* item) { dispatchCommand(item->data().toInt()); });
+            connectHistoryMenu(menu, id == CmdSend ? HistoryKind::NcFiles : HistoryKind::Machines);
             button->setMenu(menu);
             button->setPopupMode(QToolButton::MenuButtonPopup);
         }
     }
+}
+
+void FrameWindow::connectHistoryMenu(QMenu* menu, HistoryKind kind) {
+    connect(menu, &QMenu::aboutToShow, this, [this, menu, kind] {
+        fillHistoryMenu(*menu, kind, m_state.config, m_state.language,
+                        !m_state.transfer.TransferBusy);
+    });
+    connect(menu, &QMenu::triggered, this,
+            [this](QAction* item) { dispatchCommand(item->data().toInt()); });
 }
 
 void FrameWindow::createCentralArea() {
@@ -423,6 +444,9 @@ void FrameWindow::runTransfer(Run run) {
     m_state.transfer.TransferBusy = true;
     m_run = run;
     updateActionStates();
+    // The engine writes the four parts from now on; they must be seen, whatever menu help
+    // the bar was left in.
+    m_statusParts->SetStatusText(-2, QString());
 
     TransferContext ctx{m_state.machine, m_state.config, m_state.queue, m_state.transfer,
                         *m_host, DefaultLineOpener(LineOptions{}), m_state.notifyWindow,
@@ -487,12 +511,13 @@ void FrameWindow::hideMenuBarAgain() {
 void FrameWindow::openHelp() { WexShowHelp(m_state.helpFilePath, HelpContents, 0); }
 
 void FrameWindow::openMachineFile() {
-    const QString file = QFileDialog::getOpenFileName(
-        this, QString::fromUtf8(m_state.text(IDS_TITLE_SELECT_MACHINE_FILE)),
-        QString::fromLocal8Bit(m_state.config.McnFile),
-        QString::fromUtf8(m_state.text(IDS_FILTER_MACHINE_FILES)) +
-            QStringLiteral(";;") + QString::fromUtf8(m_state.text(IDS_FILTER_ALL_FILES)));
-    const QByteArray path = file.toLocal8Bit();
+    FileDialogRequest request;
+    request.title = QString::fromUtf8(m_state.text(IDS_TITLE_SELECT_MACHINE_FILE));
+    request.folder = QString::fromLocal8Bit(m_state.config.McnFile);
+    request.nameFilters << QString::fromUtf8(m_state.text(IDS_FILTER_MACHINE_FILES))
+                        << QString::fromUtf8(m_state.text(IDS_FILTER_ALL_FILES));
+    const QStringList chosen = runFileDialog(this, request);
+    const QByteArray path = chosen.isEmpty() ? QByteArray() : chosen.front().toLocal8Bit();
     if (path.isEmpty() || static_cast<size_t>(path.size()) >= sizeof m_state.config.McnFile)
         return;
     if (MachineDefRead(path.constData(), m_state.machine.line, m_state.machine.config) == 0)

@@ -17,6 +17,7 @@
 
 #include "app/AppState.h"
 #include "app/DialogServices.h"
+#include "app/HistoryMenus.h"
 
 class QAction;
 class QMenu;
@@ -98,6 +99,9 @@ private:
     void createMenus();
     void createToolBar();
     void createCentralArea();
+    // Fills `menu` with a history afresh at every opening (greyed while a transfer runs) and
+    // dispatches its items.
+    void connectHistoryMenu(QMenu* menu, HistoryKind kind);
     void updateActionStates();
     QAction* makeAction(int id, int labelId, const char* objectName);
 

@@ -64,7 +64,11 @@ void fillHistoryMenu(QMenu& menu, HistoryKind kind, const AppConfig& config, Lan
     }
     if (added > 0)
         menu.addSeparator();
-    QAction* open = menu.addAction(QString::fromUtf8(WexLoadString(language, IDS_MENU_NEW_OPEN)));
+    // Ctrl+O is Send: the machine list's item must not advertise it.
+    QString openText = QString::fromUtf8(WexLoadString(language, IDS_MENU_NEW_OPEN));
+    if (!nc)
+        openText = openText.section(QLatin1Char('\t'), 0, 0);
+    QAction* open = menu.addAction(openText);
     open->setData(nc ? int(CmdSend) : int(CmdOpenMachine));
     open->setObjectName(QStringLiteral("historyNewOpen"));
     open->setEnabled(enabled);

@@ -13,9 +13,6 @@ namespace corvane {
 
 namespace {
 
-constexpr Colour Black = 0x000000;
-constexpr Colour Blue = 0xFF0000; // 0x00BBGGRR
-
 // Room between a part's border and its text, so left-aligned texts do not touch the edge.
 constexpr int TextPadding = 4;
 
@@ -23,10 +20,10 @@ constexpr int TextPadding = 4;
 
 StatusParts::StatusParts(QWidget* parent)
     : QWidget(parent), m_parts{{
-                           {Black, Qt::AlignLeft, false, {}},
-                           {Blue, Qt::AlignHCenter, true, {}},
-                           {Blue, Qt::AlignLeft, true, {}},
-                           {Blue, Qt::AlignHCenter, true, {}},
+                           {QPalette::WindowText, Qt::AlignLeft, false, {}},
+                           {QPalette::Link, Qt::AlignHCenter, true, {}},
+                           {QPalette::Link, Qt::AlignLeft, true, {}},
+                           {QPalette::Link, Qt::AlignHCenter, true, {}},
                        }} {
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
 }
@@ -73,7 +70,7 @@ Colour StatusParts::partColour(int part) const {
     if (part < 0 || part >= PartCount) {
         return 0;
     }
-    return m_parts[size_t(part)].colour;
+    return refFromQColor(palette().color(m_parts[size_t(part)].colour));
 }
 
 int StatusParts::SetStatusText(int part, const std::string& text) {
@@ -149,7 +146,7 @@ void StatusParts::paintEvent(QPaintEvent*) {
             painter.drawLine(frame.bottomLeft(), frame.bottomRight());
             painter.drawLine(frame.topRight(), frame.bottomRight());
         }
-        painter.setPen(qColorFromRef(part.colour));
+        painter.setPen(palette().color(part.colour));
         painter.drawText(area.adjusted(TextPadding, 0, -TextPadding, 0),
                          int(part.alignment) | Qt::AlignVCenter | Qt::TextSingleLine, part.text);
     }

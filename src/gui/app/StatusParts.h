@@ -3,6 +3,7 @@
 // remaining time. The engines write them for every line they move, so a part repaints only
 // when its text really changed, and then at once, while the engine keeps the thread busy.
 
+#include <QPalette>
 #include <QString>
 #include <QWidget>
 
@@ -33,6 +34,9 @@ public:
     int SetStatusText(int part, const std::string& text);
 
     QString partText(int part) const;
+    // The colour the part's text is painted in: the activity in the palette's text colour,
+    // the others in its link colour (blue on a light desktop), so both stay readable on a
+    // dark one.
     Colour partColour(int part) const;
     bool simpleMode() const { return m_simple; }
     QString simpleText() const { return m_simpleText; }
@@ -50,7 +54,7 @@ protected:
 
 private:
     struct Part {
-        Colour colour;
+        QPalette::ColorRole colour;
         Qt::Alignment alignment;
         bool border;
         QString text;

@@ -7,6 +7,8 @@ set(CORVANE_GUI_APP_SOURCES
   AboutBox.cpp
   AboutBox.h
   CommandIds.h
+  CommandLineHelp.cpp
+  CommandLineHelp.h
   DialogFileQuestions.cpp
   DialogServices.cpp
   DialogServices.h

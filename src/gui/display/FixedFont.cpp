@@ -22,6 +22,9 @@ QFont fixedPitchFont() {
         font.setPointSize(FallbackPointSize);
     }
     font.setStyleStrategy(QFont::PreferAntialias);
+    // The face itself rather than an alias such as "monospace": with an alias the blanks next
+    // to Japanese words are set in the Japanese font's width, and the columns slip.
+    font.setFamily(QFontInfo(font).family());
     return font;
 }
 

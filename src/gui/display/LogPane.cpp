@@ -8,9 +8,12 @@
 #include <QPaintEvent>
 #include <QPainter>
 #include <QResizeEvent>
+#include <QTextLayout>
+#include <QtMath>
 
 #include <algorithm>
 
+#include "display/BoldJapaneseFace.h"
 #include "display/ColourRef.h"
 #include "display/FixedFont.h"
 #include "display/HostText.h"
@@ -76,19 +79,52 @@ constexpr QPoint KeyboardMenuOffset(5, 5);
 
 LogPane::LogPane(const AppConfig& config, TransferState& state, Language language, QWidget* parent)
     : QWidget(parent), m_config(config), m_state(state), m_language(language),
-      m_rowFont(fixedPitchFont()) {
+      m_rowFont(fixedPitchFont()), m_flowFont(m_rowFont) {
+    // The waiting line is the rows' own face in bold: it reads as a notice, and it fits a row
+    // as exactly as the data does.
+    m_flowFont.setBold(true);
+    if (m_language == Language::Japanese)
+        m_flowFont = withBoldJapanese(m_flowFont);
     // Every pixel is painted in paintEvent; erasing first would only flicker.
     setAttribute(Qt::WA_OpaquePaintEvent);
     setAutoFillBackground(false);
     setFocusPolicy(Qt::StrongFocus);
     setCursor(Qt::ArrowCursor);
 
-    const QFontMetrics metrics(m_rowFont);
-    m_lineHeight = std::max(1, metrics.height() + std::max(0, metrics.leading()) + 1);
-    m_charWidth = std::max(1, metrics.averageCharWidth());
+    measureRows();
+    m_charWidth = std::max(1, QFontMetrics(m_rowFont).averageCharWidth());
 
     m_blink.setInterval(BlinkIntervalMs);
     connect(&m_blink, &QTimer::timeout, this, &LogPane::blinkStep);
+}
+
+// One row is as tall as the tallest line the pane draws: the data in the fixed face, the
+// waiting line in its bold, and the interface language's own texts, whose glyphs may come
+// from another font (Japanese ones do) with a taller line. All on one baseline.
+void LogPane::measureRows() {
+    const QString samples[] = {
+        QStringLiteral("00001: N0010 G01 X-1.5 [DC2] %"),
+        QString::fromUtf8(WexLoadString(m_language, IDS_WAITING_FOR_SIGNAL)),
+        QString::fromUtf8(WexLoadString(m_language, IDS_LABEL_NULL)),
+    };
+    qreal ascent = 0;
+    qreal descent = 0;
+    for (const QFont& font : {m_rowFont, m_flowFont}) {
+        for (const QString& sample : samples) {
+            QTextLayout layout(sample, font, this);
+            layout.beginLayout();
+            const QTextLine line = layout.createLine();
+            layout.endLayout();
+            if (!line.isValid())
+                continue;
+            ascent = std::max(ascent, line.ascent());
+            descent = std::max(descent, line.descent() + std::max<qreal>(0, line.leading()));
+        }
+    }
+    // The font's own line height is the pitch: its ascent and descent already hold the room
+    // between rows; anything on top spaces the rows wider than the desktop spaces text.
+    m_rowAscent = qCeil(ascent);
+    m_lineHeight = std::max(1, qCeil(ascent + descent));
 }
 
 QString LogPane::rowText(int index) const {
@@ -222,23 +258,16 @@ void LogPane::paintEvent(QPaintEvent* event) {
     paintBackground(painter);
 
     painter.setFont(m_rowFont);
-    const int rowAscent = QFontMetrics(m_rowFont).ascent();
     for (int i = 0; i < heldCount(); ++i) {
         const Row& row = m_rows[size_t(i)];
         painter.setPen(qColorFromRef(row.colour));
-        painter.drawText(QPoint(textLeft(), rowTop(i + 1) + rowAscent), row.text);
+        painter.drawText(QPoint(textLeft(), rowTop(i + 1) + m_rowAscent), row.text);
     }
 
-    // The waiting line uses the widget's own font, in bold, so it reads as a notice rather
-    // than as data, and stays legible in a saturated colour on a dark background.
     if (flowVisible()) {
-        QFont notice = font();
-        notice.setBold(true);
-        painter.setFont(notice);
+        painter.setFont(m_flowFont);
         painter.setPen(qColorFromRef(m_config.rgbFlowColor));
-        painter.drawText(
-            QPoint(textLeft(), rowTop(heldCount() + 1) + QFontMetrics(notice).ascent()),
-            m_flowLine);
+        painter.drawText(QPoint(textLeft(), rowTop(heldCount() + 1) + m_rowAscent), m_flowLine);
     }
 }
 

@@ -55,6 +55,8 @@ public:
     int blinkInterval() const { return m_blink.interval(); }
     int lineHeight() const { return m_lineHeight; }
     int charWidth() const { return m_charWidth; }
+    QFont rowFont() const { return m_rowFont; }
+    QFont flowFont() const { return m_flowFont; }
 
     // One tick of the blink timer; public so the blink can be driven without waiting.
     void blinkStep();
@@ -92,12 +94,15 @@ private:
     int rowTop(int rowNumber) const;
     int textLeft() const { return m_charWidth / 2 + m_charWidth; }
     void paintBackground(QPainter& painter);
+    void measureRows();
 
     const AppConfig& m_config;
     TransferState& m_state;
     Language m_language;
     QFont m_rowFont;
+    QFont m_flowFont;
     int m_lineHeight = 1;
+    int m_rowAscent = 0;
     int m_charWidth = 1;
     int m_capacity = InitialCapacity;
     std::vector<Row> m_rows;

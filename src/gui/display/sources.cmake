@@ -1,5 +1,7 @@
 set(CORVANE_GUI_DISPLAY_SOURCES
   ColourRef.h
+  BoldJapaneseFace.cpp
+  BoldJapaneseFace.h
   FixedFont.cpp
   FixedFont.h
   HostText.cpp

@@ -137,6 +137,7 @@ MachinePropertySheet::MachinePropertySheet(MachineSheetCopy& copy, AppState& sta
     buildButtons(outer);
 
     fillControls();
+    updateEiaWarning();
     if (firstPage >= 0 && firstPage < PageCount)
         m_tabs->setCurrentIndex(firstPage);
 
@@ -252,7 +253,8 @@ QWidget* MachinePropertySheet::buildCommunicationPage() {
     basic->addRow(text(IDS_LBL_PARITY), choice(ParityId, &line.Parity, IDS_CHOICES_PARITY));
 
     auto* flow = new QVBoxLayout;
-    flow->addWidget(check(2034, &m_copy.FlowXonXoff, IDS_CHK_XON_XOFF));
+    m_xonXoffBox = qobject_cast<QCheckBox*>(check(2034, &m_copy.FlowXonXoff, IDS_CHK_XON_XOFF));
+    flow->addWidget(m_xonXoffBox);
     flow->addWidget(check(2035, &m_copy.FlowDsrDtr, IDS_CHK_DSR_DTR));
     flow->addWidget(check(2036, &m_copy.FlowRtsCts, IDS_CHK_RTS_CTS));
 
@@ -270,6 +272,18 @@ QWidget* MachinePropertySheet::buildCommunicationPage() {
         field->setToolTip(text(IDS_TIP_DC_CODE));
         dc->addRow(text(row.label), field);
     }
+
+    // EIA's digit 3 is the DC3 code on the wire: with XON/XOFF the line would stop inside the
+    // data. Allowed (a control may filter it), but never without a word.
+    m_eiaWarning = new QLabel(text(IDS_WARN_EIA_XON_XOFF));
+    m_eiaWarning->setObjectName(QStringLiteral("eiaWarning"));
+    m_eiaWarning->setWordWrap(true);
+    m_eiaWarning->setVisible(false);
+    QFont warningFont = m_eiaWarning->font();
+    warningFont.setBold(true);
+    m_eiaWarning->setFont(warningFont);
+    flow->addWidget(m_eiaWarning);
+    connect(m_xonXoffBox, &QCheckBox::toggled, this, &MachinePropertySheet::updateEiaWarning);
 
     auto* right = new QVBoxLayout;
     right->addWidget(group(text(IDS_GROUP_FLOW_CONTROL), flow));
@@ -341,16 +355,20 @@ QWidget* MachinePropertySheet::buildSendPage() {
 
     // Element order of the counts: 0 before, 1 after, 2 middle; the rows read before, middle,
     // after.
-    auto counts = [&](int firstId, int32_t* values) {
+    auto counts = [&](int firstId, int32_t* values, int firstLabel) {
         auto* form = formLayout();
-        form->addRow(text(IDS_LBL_BEFORE), number(firstId, &values[0], 0, 1000));
-        form->addRow(text(IDS_LBL_MIDDLE), number(firstId + 2, &values[2], 0, 1000));
-        form->addRow(text(IDS_LBL_AFTER), number(firstId + 1, &values[1], 0, 1000));
+        form->addRow(text(firstLabel), number(firstId, &values[0], 0, 1000));
+        form->addRow(text(firstLabel + 1), number(firstId + 2, &values[2], 0, 1000));
+        form->addRow(text(firstLabel + 2), number(firstId + 1, &values[1], 0, 1000));
         return form;
     };
+    static_assert(IDS_LBL_MIDDLE == IDS_LBL_BEFORE + 1 && IDS_LBL_AFTER == IDS_LBL_BEFORE + 2);
+    static_assert(IDS_LBL_SPACE_AFTER == IDS_LBL_SPACE_BEFORE + 2);
     auto* nullAndSpace = new QHBoxLayout;
-    nullAndSpace->addWidget(group(text(IDS_GROUP_NULL), counts(2113, config.PtpNull)));
-    nullAndSpace->addWidget(group(text(IDS_GROUP_SPACE), counts(2116, config.PtpSpace)));
+    nullAndSpace->addWidget(
+        group(text(IDS_GROUP_NULL), counts(2113, config.PtpNull, IDS_LBL_BEFORE)));
+    nullAndSpace->addWidget(
+        group(text(IDS_GROUP_SPACE), counts(2116, config.PtpSpace, IDS_LBL_SPACE_BEFORE)));
 
     auto* skip = formLayout();
     skip->addRow(text(IDS_LBL_SKIP_FUNCTION),
@@ -359,9 +377,12 @@ QWidget* MachinePropertySheet::buildSendPage() {
                  textField(2130, config.SendSkipLine, sizeof config.SendSkipLine));
 
     auto* user = formLayout();
-    user->addRow(text(IDS_LBL_BEFORE), textField(2119, config.PtpUser0, sizeof config.PtpUser0));
-    user->addRow(text(IDS_LBL_MIDDLE), textField(2120, config.PtpUser2, sizeof config.PtpUser2));
-    user->addRow(text(IDS_LBL_AFTER), textField(2121, config.PtpUser1, sizeof config.PtpUser1));
+    user->addRow(text(IDS_LBL_USER_BEFORE),
+                 textField(2119, config.PtpUser0, sizeof config.PtpUser0));
+    user->addRow(text(IDS_LBL_USER_MIDDLE),
+                 textField(2120, config.PtpUser2, sizeof config.PtpUser2));
+    user->addRow(text(IDS_LBL_USER_AFTER),
+                 textField(2121, config.PtpUser1, sizeof config.PtpUser1));
 
     auto* widget = new QWidget;
     auto* grid = new QGridLayout(widget);
@@ -565,12 +586,21 @@ void MachinePropertySheet::onDeviceChanged() {
         return;
     enablePortControls(serialDeviceShown());
     applyCodeRules(false);
+    updateEiaWarning();
 }
 
 void MachinePropertySheet::onCodeChanged() {
     if (m_filling)
         return;
     applyCodeRules(true);
+    updateEiaWarning();
+}
+
+void MachinePropertySheet::updateEiaWarning() {
+    constexpr int Eia = 1;
+    const QComboBox* code = comboAt(CommunicationPage, CodeId);
+    m_eiaWarning->setVisible(serialDeviceShown() && code != nullptr &&
+                             code->currentIndex() == Eia && m_xonXoffBox->isChecked());
 }
 
 void MachinePropertySheet::enablePortControls(bool enable) {

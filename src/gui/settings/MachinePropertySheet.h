@@ -21,6 +21,7 @@ class QCheckBox;
 class QComboBox;
 class QFormLayout;
 class QGridLayout;
+class QLabel;
 class QPushButton;
 class QSpinBox;
 class QTabWidget;
@@ -91,6 +92,7 @@ private:
     void onDeviceChanged();
     void onCodeChanged();
     void enablePortControls(bool enable);
+    void updateEiaWarning();
     // The framing an ISO or EIA tape requires; ASCII frees it again. `codeChosen`: the user
     // has just chosen the code (ASCII then starts from 8 bit, no parity).
     void applyCodeRules(bool codeChosen);
@@ -123,6 +125,8 @@ private:
     QWidget* m_pages[PageCount] = {};
     QComboBox* m_portBox = nullptr;
     QPushButton* m_helpButton = nullptr;
+    QCheckBox* m_xonXoffBox = nullptr;
+    QLabel* m_eiaWarning = nullptr;
 };
 
 } // namespace corvane::gui

@@ -1,5 +1,6 @@
 #include "settings/ShowMachineProperty.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -52,7 +53,9 @@ bool writeLiveDefinition(AppState& state, const MachineSheetHooks& hooks, QWidge
 int ShowMachineProperty(AppState& state, QWidget* owner, int firstPage,
                         const MachineSheetHooks& hooks) {
     using Sheet = MachinePropertySheet;
-    int page = firstPage >= 0 && firstPage < Sheet::PageCount ? firstPage : 0;
+    if (firstPage >= 0 && firstPage < Sheet::PageCount)
+        state.machineSheetPage = firstPage;
+    int page = std::clamp(state.machineSheetPage, 0, Sheet::PageCount - 1);
     int result = Sheet::CancelId;
     for (;;) {
         char mcnFileBefore[sizeof state.config.McnFile];
@@ -69,6 +72,8 @@ int ShowMachineProperty(AppState& state, QWidget* owner, int firstPage,
         }
         if (result != Sheet::OkId && result != Sheet::OpenId && result != Sheet::SaveId)
             return Sheet::CancelId;
+        // Like the sheet's other settings, the page is kept only when the sheet's values are.
+        state.machineSheetPage = page;
 
         FinishSheetCopy(copy);
         if (result == Sheet::OpenId) {

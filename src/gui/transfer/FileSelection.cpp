@@ -6,14 +6,47 @@
 
 #include <QFile>
 #include <QFileDialog>
+#include <QScreen>
+#include <QVariant>
 
 #include <cstring>
 #include <vector>
 
 namespace corvane {
 
+namespace {
+
+// Where the size of the last file dialog is kept: on the program's outermost window, so it
+// lasts for the run and every dialog of the program (the sheet's as well) shares it.
+constexpr const char* RememberedSizeProperty = "corvaneFileDialogSize";
+
+QWidget* outermost(QWidget* widget) {
+    while (widget != nullptr && widget->parentWidget() != nullptr)
+        widget = widget->parentWidget();
+    return widget;
+}
+
+// Wide enough for the name, size, type and date columns, high enough for a dozen files, and
+// never beyond the screen; a size the user gave a dialog before wins.
+QSize fileDialogSize(const QFileDialog& dialog, QWidget* owner) {
+    if (QWidget* top = outermost(owner)) {
+        const QSize remembered = top->property(RememberedSizeProperty).toSize();
+        if (remembered.isValid())
+            return remembered;
+    }
+    const int unit = dialog.fontMetrics().averageCharWidth();
+    const int line = dialog.fontMetrics().height();
+    QSize size = dialog.sizeHint().expandedTo(QSize(120 * unit, 34 * line));
+    if (const QScreen* screen = owner != nullptr ? owner->screen() : dialog.screen())
+        size = size.boundedTo(screen->availableGeometry().size() * 9 / 10);
+    return size;
+}
+
+} // namespace
+
 QStringList runFileDialog(QWidget* owner, const FileDialogRequest& request) {
     QFileDialog dialog(owner, request.title, request.folder);
+    dialog.resize(fileDialogSize(dialog, owner));
     dialog.setNameFilters(request.nameFilters);
     if (!request.nameFilters.isEmpty()) {
         dialog.selectNameFilter(request.nameFilters.front());
@@ -28,7 +61,10 @@ QStringList runFileDialog(QWidget* owner, const FileDialogRequest& request) {
         dialog.setDefaultSuffix(request.defaultSuffix);
         dialog.setOption(QFileDialog::DontConfirmOverwrite, false);
     }
-    if (dialog.exec() != QDialog::Accepted) {
+    const int result = dialog.exec();
+    if (QWidget* top = outermost(owner))
+        top->setProperty(RememberedSizeProperty, dialog.size());
+    if (result != QDialog::Accepted) {
         return {};
     }
     return dialog.selectedFiles();

@@ -67,6 +67,14 @@ TEST(StartupOptions, eachSwitchSetsItsFlagWhateverTheCaseOrPrefixCharacter) {
     }
 }
 
+// A file manager's "-ASK %F": the files are queued as ever, only marked to be confirmed.
+TEST(StartupOptions, askMarksTheQueuedFilesForAQuestion) {
+    EXPECT_TRUE(read("-ASK").flags.Ask);
+    EXPECT_TRUE(read("/ask").flags.Ask);
+    EXPECT_FALSE(read("-ASKME").flags.Ask);
+    EXPECT_FALSE(read("-EXIT -CREATE").flags.Ask);
+}
+
 TEST(StartupOptions, japaneseWinsWhenBothLanguagesAreForced) {
     EXPECT_EQ(ForcedLanguage(read("/US /JP").flags), Language::Japanese);
     EXPECT_EQ(ForcedLanguage(read("/JP /US").flags), Language::Japanese);

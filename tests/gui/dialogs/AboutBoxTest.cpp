@@ -5,6 +5,10 @@
 
 #include <QApplication>
 #include <QFile>
+#include <QFontDatabase>
+#include <QFontInfo>
+#include <QImage>
+#include <QPainter>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
@@ -75,6 +79,42 @@ private slots:
         QVERIFY(information->font().bold());
         QVERIFY(information->font().pointSizeF() > box.font().pointSizeF());
         QCOMPARE(box.windowTitle(), QStringLiteral("Version Information"));
+    }
+
+    // In Japanese the version line ("バージョン 1.8.0") is as bold as the rest of the text:
+    // its glyphs come from a font that has them in bold, or can embolden them.
+    void theJapaneseVersionLineIsBold() {
+        AboutBox box(m_product, Language::Japanese, services());
+        const QFont bold = widget<QLabel>(box, "informationText")->font();
+        // Latin face first, then a Japanese one Qt can make bold (not a fixed-pitch one).
+        QCOMPARE(bold.families().size(), 2);
+        QCOMPARE(bold.families().front(), QFontInfo(box.font()).family());
+        QVERIFY2(!QFontDatabase::isFixedPitch(bold.families().back()),
+                 qPrintable(bold.families().back()));
+        QVERIFY(QFontDatabase::writingSystems(bold.families().back())
+                    .contains(QFontDatabase::Japanese));
+        QFont regular = bold;
+        regular.setBold(false);
+        auto ink = [](const QFont& font) {
+            QImage image(400, 80, QImage::Format_RGB32);
+            image.fill(Qt::white);
+            QPainter painter(&image);
+            painter.setFont(font);
+            painter.setPen(Qt::black);
+            painter.drawText(10, 50, QStringLiteral("バージョン"));
+            painter.end();
+            int dark = 0;
+            for (int y = 0; y < image.height(); ++y)
+                for (int x = 0; x < image.width(); ++x)
+                    dark += qGray(image.pixel(x, y)) < 128;
+            return dark;
+        };
+        const int boldInk = ink(bold);
+        const int regularInk = ink(regular);
+        QVERIFY2(boldInk * 100 > regularInk * 115,
+                 qPrintable(QStringLiteral("bold %1, regular %2 dark pixels")
+                                .arg(boldInk)
+                                .arg(regularInk)));
     }
 
     void anEmptyAddressHidesItsLine_data() {

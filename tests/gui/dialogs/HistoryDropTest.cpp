@@ -158,20 +158,23 @@ private slots:
         QCOMPARE(items[13].id, 3000);
     }
 
+    // Ctrl+O is Send; only the NC list's item may advertise it.
     void anEmptyHistoryShowsOnlyTheOpenItem_data() {
         QTest::addColumn<int>("button");
         QTest::addColumn<int>("openId");
-        QTest::newRow("NC files") << 3000 << 3000;
-        QTest::newRow("machines") << 3015 << 3014;
+        QTest::addColumn<QString>("openText");
+        QTest::newRow("NC files") << 3000 << 3000 << QStringLiteral("New &open...\tCtrl+O");
+        QTest::newRow("machines") << 3015 << 3014 << QStringLiteral("New &open...");
     }
     void anEmptyHistoryShowsOnlyTheOpenItem() {
         QFETCH(int, button);
         QFETCH(int, openId);
+        QFETCH(QString, openText);
         FrameWindow frame(m_state, m_files);
         frame.show();
         const std::vector<Item> items = openPopup(frame, button);
         QCOMPARE(items.size(), size_t(1));
-        QCOMPARE(items[0].text, QStringLiteral("New &open...\tCtrl+O"));
+        QCOMPARE(items[0].text, openText);
         QCOMPARE(items[0].id, openId);
     }
 
@@ -188,6 +191,48 @@ private slots:
         QCOMPARE(items[1].text, QStringLiteral("&2 MILL.MDF\t/shop"));
         QCOMPARE(items[1].id, 2202);
         QCOMPARE(items[3].id, 3014);
+    }
+
+    // The keyboard reaches both histories through the File menu: the same items as the
+    // arrows' popups, greyed while a transfer runs, dispatched when chosen.
+    void fileMenuHoldsBothHistories() {
+        UpdateHistory(m_state.config, 0, 0, "/shop/O1000.nc");
+        UpdateHistory(m_state.config, 1, 0, "/shop/MILL.MDF");
+        FrameWindow frame(m_state, m_files);
+        frame.show();
+        auto* fileMenu = frame.findChild<QMenu*>(QStringLiteral("menuFile"));
+        auto* nc = frame.findChild<QMenu*>(QStringLiteral("menuRecentNcFiles"));
+        auto* machines = frame.findChild<QMenu*>(QStringLiteral("menuRecentMachines"));
+        QVERIFY(fileMenu && nc && machines);
+        QVERIFY(fileMenu->actions().contains(nc->menuAction()));
+        QVERIFY(fileMenu->actions().contains(machines->menuAction()));
+
+        emit nc->aboutToShow();
+        std::vector<Item> items = itemsOf(*nc);
+        QCOMPARE(items.size(), size_t(3));
+        QCOMPARE(items[0].text, QStringLiteral("&1 O1000.nc\t/shop"));
+        QCOMPARE(items[0].id, 2101);
+        QCOMPARE(items[2].id, 3000);
+        emit machines->aboutToShow();
+        items = itemsOf(*machines);
+        QCOMPARE(items.size(), size_t(3));
+        QCOMPARE(items[0].id, 2201);
+        QCOMPARE(items[2].text, QStringLiteral("New &open..."));
+        QCOMPARE(items[2].id, 3014);
+
+        m_state.transfer.TransferBusy = true;
+        emit nc->aboutToShow();
+        for (const Item& item : itemsOf(*nc))
+            QVERIFY(item.separator || !item.enabled);
+        m_state.transfer.TransferBusy = false;
+
+        // Choosing the machine loads it and opens the machine sheet on it.
+        writeFile(file("LATHE.MDF"), "[MCN_RS232C]\nBaudRate=3\n");
+        UpdateHistory(m_state.config, 1, 0, file("LATHE.MDF").toLocal8Bit().constData());
+        emit machines->aboutToShow();
+        machines->actions().first()->trigger();
+        QCOMPARE(QString::fromLocal8Bit(m_state.config.McnFile), file("LATHE.MDF"));
+        QCOMPARE(m_state.machine.line.BaudRate, 3);
     }
 
     void everyItemIsGreyedWhileATransferRuns() {

@@ -441,6 +441,28 @@ private slots:
         QTRY_VERIFY(!frame.statusParts()->simpleMode());
     }
 
+    // Resting the pointer on a tool button whose command is also in a menu makes that menu
+    // report the action hovered; the bar must not take that for menu help. And whatever
+    // state the bar is in, a transfer shows its four parts.
+    void toolButtonHoverAndTransfersKeepTheStatusPartsShown() {
+        writeFile(file("A.NC"), "G01X1\n");
+        m_files.ncFiles = {file("A.NC")};
+        m_files.deviceFile = file("PUNCH.TAP");
+        FrameWindow frame(m_state, m_files);
+        frame.host().setClock(&m_clock);
+        frame.show();
+        QVERIFY(QTest::qWaitForWindowActive(&frame));
+        for (int id : {3000, 3001, 3002, 3015, 3009, 3010})
+            frame.action(id)->hover();
+        QVERIFY(!frame.statusParts()->simpleMode());
+
+        frame.statusParts()->SetStatusText(-1, QStringLiteral("a hint left behind"));
+        bool simpleDuringTransfer = true;
+        m_files.duringTransfer = [&] { simpleDuringTransfer = frame.statusParts()->simpleMode(); };
+        frame.dispatchCommand(3000);
+        QVERIFY(!simpleDuringTransfer);
+    }
+
     // A machine named on the command line is used for the run only: at exit McnFile is put
     // back and the configuration is written without it.
     void startUpAndExitKeepACommandLineMachineOutOfTheConfiguration() {

@@ -4,6 +4,7 @@
 #include <QMenu>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTextLayout>
 #include <QTimer>
 
 #include <memory>
@@ -64,6 +65,58 @@ private:
     }
 
 private slots:
+    // The waiting line is the rows' own face in bold, and one row pitch holds every line the
+    // pane draws, the interface language's texts included, without doubling the spacing.
+    // The code lines keep their columns in Japanese: the blanks and the colon before "[ヌル]"
+    // are as wide as before "[DC2]", whatever font the katakana come from.
+    void japaneseCodeLinesKeepTheirColumns() {
+        LogPane pane(m_config, m_state, Language::Japanese);
+        auto colonAt = [&](const QString& text) {
+            QTextLayout layout(text, pane.rowFont(), &pane);
+            layout.beginLayout();
+            const QTextLine line = layout.createLine();
+            layout.endLayout();
+            return line.cursorToX(int(text.indexOf(QLatin1Char(':'))));
+        };
+        QCOMPARE(colonAt(QStringLiteral("     : [ヌル] 送信...")),
+                 colonAt(QStringLiteral("     : [DC2] 送信...")));
+    }
+
+    void waitingLineAndLanguageTextsFitOneRow_data() {
+        QTest::addColumn<bool>("japanese");
+        QTest::newRow("en") << false;
+        QTest::newRow("ja") << true;
+    }
+    void waitingLineAndLanguageTextsFitOneRow() {
+        QFETCH(bool, japanese);
+        const Language language = japanese ? Language::Japanese : Language::English;
+        LogPane pane(m_config, m_state, language);
+        QCOMPARE(pane.flowFont().family(), pane.rowFont().family());
+        QVERIFY(pane.flowFont().bold());
+        const QString texts[] = {
+            QStringLiteral("00001: N0010 G01 X1.5 Y-2.25 F1200."),
+            japanese ? QStringLiteral("-----> [Xon(DC1)] 信号待ち...")
+                     : QStringLiteral("-----> [Xon(DC1)] Waiting for a signal..."),
+            japanese ? QStringLiteral("     : [ヌル] 送信...")
+                     : QStringLiteral("     : [null] Send..."),
+        };
+        qreal tallest = 0;
+        for (const QFont& font : {pane.rowFont(), pane.flowFont()}) {
+            for (const QString& text : texts) {
+                QTextLayout layout(text, font, &pane);
+                layout.beginLayout();
+                const QTextLine line = layout.createLine();
+                layout.endLayout();
+                QVERIFY2(line.height() <= pane.lineHeight(), qPrintable(text));
+                tallest = std::max(tallest, line.height());
+            }
+        }
+        QVERIFY2(pane.lineHeight() <= tallest + 1,
+                 qPrintable(QStringLiteral("pitch %1 for lines of %2")
+                                .arg(pane.lineHeight())
+                                .arg(tallest)));
+    }
+
     void init() {
         m_config = AppConfig{};
         m_state = TransferState{};

@@ -97,11 +97,27 @@ private slots:
         QCOMPARE(m_parts->partText(0), QString(255, QChar('a'))); // the parts kept their texts
     }
 
+    // Black and blue on a light desktop; on a dark one the palette's own light colours, or the
+    // texts would vanish into the bar.
     void thePartColours() {
+        QPalette light = m_parts->palette();
+        light.setColor(QPalette::Window, Qt::white);
+        light.setColor(QPalette::WindowText, Qt::black);
+        light.setColor(QPalette::Link, Qt::blue);
+        m_parts->setPalette(light);
         QCOMPARE(m_parts->partColour(0), 0x000000u);
         QCOMPARE(m_parts->partColour(1), 0xFF0000u);
         QCOMPARE(m_parts->partColour(2), 0xFF0000u);
         QCOMPARE(m_parts->partColour(3), 0xFF0000u);
+
+        QPalette dark = light;
+        dark.setColor(QPalette::Window, QColor(0x2a, 0x2a, 0x2a));
+        dark.setColor(QPalette::WindowText, QColor(0xee, 0xee, 0xee));
+        dark.setColor(QPalette::Link, QColor(0x6c, 0xb4, 0xff));
+        m_parts->setPalette(dark);
+        QCOMPARE(m_parts->partColour(0), 0xEEEEEEu);
+        for (int part = 1; part < 4; ++part)
+            QCOMPARE(m_parts->partColour(part), 0xFFB46Cu);
     }
 
     void screenshot() {

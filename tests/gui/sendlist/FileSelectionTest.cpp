@@ -1,4 +1,7 @@
+#include <QApplication>
+#include <QFileDialog>
 #include <QTest>
+#include <QTimer>
 
 #include <cstring>
 
@@ -28,6 +31,7 @@ private slots:
     void cancelAddsNothingAndKeepsTheFolder();
     void saveAcceptsAFileThatDoesNotExistYet();
     void deviceFileIsOpenedForReceiveAndSavedForSend();
+    void fileDialogOpensWideAndKeepsTheSizeItWasGiven();
 };
 
 void FileSelectionTest::openFillsEntriesInTheChosenOrderAndRemembersTheFolder() {
@@ -194,4 +198,36 @@ void FileSelectionTest::deviceFileIsOpenedForReceiveAndSavedForSend() {
 }
 
 QTEST_MAIN(FileSelectionTest)
+// The real dialog, over a window as small as the default frame: it opens wider than its
+// owner, with room for its columns, and the next one opens at the size the user gave it.
+void FileSelectionTest::fileDialogOpensWideAndKeepsTheSizeItWasGiven() {
+    QWidget frame;
+    frame.resize(320, 200);
+    frame.show();
+    QSize first;
+    QSize second;
+    auto closeWhenShown = [](QSize* seen, QSize giveIt) {
+        QTimer::singleShot(0, [seen, giveIt] {
+            for (QWidget* widget : QApplication::topLevelWidgets()) {
+                auto* dialog = qobject_cast<QFileDialog*>(widget);
+                if (dialog == nullptr || !dialog->isVisible())
+                    continue;
+                *seen = dialog->size();
+                if (giveIt.isValid())
+                    dialog->resize(giveIt);
+                dialog->reject();
+            }
+        });
+    };
+    FileDialogRequest request;
+    request.title = QStringLiteral("Selection of the send file");
+    closeWhenShown(&first, QSize(901, 602));
+    QVERIFY(corvane::runFileDialog(&frame, request).isEmpty());
+    QVERIFY2(first.width() >= 700 && first.height() >= 440,
+             qPrintable(QStringLiteral("%1x%2").arg(first.width()).arg(first.height())));
+    closeWhenShown(&second, QSize());
+    corvane::runFileDialog(&frame, request);
+    QCOMPARE(second, QSize(901, 602));
+}
+
 #include "FileSelectionTest.moc"

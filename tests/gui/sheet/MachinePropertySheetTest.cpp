@@ -12,6 +12,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QLabel>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
@@ -749,6 +750,62 @@ private slots:
         QVERIFY(pressedWhileShown);
         QVERIFY(!frame.isButtonPressed(3015));
         QCOMPARE(shownTitle, QString("Machine Property"));
+    }
+
+    // The menu opens the sheet on the page it was closed on with OK; a cancelled sheet does
+    // not move it.
+    void sheetReopensOnThePageLastKept() {
+        m_state.machine.config.OutofFile = 1; // a device file: OK tests no port
+        Script script;
+        script.steps.push_back([](Sheet& sheet) {
+            sheet.tabs()->setCurrentIndex(kReceive);
+            click(sheet, Sheet::OkId);
+        });
+        int shownOn = -1;
+        script.steps.push_back([&shownOn](Sheet& sheet) {
+            shownOn = sheet.currentPage();
+            sheet.tabs()->setCurrentIndex(kOptions);
+            sheet.reject();
+        });
+        script.steps.push_back([&shownOn](Sheet& sheet) { shownOn = sheet.currentPage(); });
+        QCOMPARE(ShowMachineProperty(m_state, nullptr, -1, script.hooks()), 1);
+        QCOMPARE(ShowMachineProperty(m_state, nullptr, -1, script.hooks()), 2);
+        QCOMPARE(shownOn, kReceive);
+        QCOMPARE(ShowMachineProperty(m_state, nullptr, -1, script.hooks()), 2);
+        QCOMPARE(shownOn, kReceive);
+    }
+
+    // EIA's 3 is DC3 on the wire: the sheet warns while EIA and XON/XOFF are both chosen for
+    // a serial port, and not otherwise.
+    void eiaWithXonXoffIsWarnedAbout_data() {
+        QTest::addColumn<bool>("japanese");
+        QTest::newRow("en") << false;
+        QTest::newRow("ja") << true;
+    }
+    void eiaWithXonXoffIsWarnedAbout() {
+        QFETCH(bool, japanese);
+        m_state.language = japanese ? Language::Japanese : Language::English;
+        m_state.machine.line.OutCode = 0;
+        m_state.machine.line.HandShake = 1;
+        MachineSheetCopy copy = MakeSheetCopy(m_state.machine);
+        Script script;
+        Sheet sheet(copy, m_state, script.hooks(), kComm);
+        sheet.show();
+        auto* warning = sheet.findChild<QLabel*>(QStringLiteral("eiaWarning"));
+        QVERIFY(warning != nullptr);
+        QVERIFY(!warning->isVisibleTo(&sheet));
+        ctl<QComboBox>(sheet, kComm, 1238)->setCurrentIndex(1); // EIA
+        QVERIFY(warning->isVisibleTo(&sheet));
+        QVERIFY(warning->text().contains(QStringLiteral("RTS/CTS")));
+        saveScreenshot(sheet, QStringLiteral("sheet-%1-eia-warning").arg(japanese ? "ja" : "en"));
+        ctl<QCheckBox>(sheet, kComm, 2034)->setChecked(false);
+        ctl<QCheckBox>(sheet, kComm, 2036)->setChecked(true);
+        QVERIFY(!warning->isVisibleTo(&sheet));
+        ctl<QCheckBox>(sheet, kComm, 2034)->setChecked(true);
+        QVERIFY(warning->isVisibleTo(&sheet));
+        ctl<QComboBox>(sheet, kComm, 1243)->setCurrentIndex(1); // a device file has no line
+        QVERIFY(!warning->isVisibleTo(&sheet));
+        sheet.reject();
     }
 
     // Every page in both languages, for review.
