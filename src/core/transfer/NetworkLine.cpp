@@ -533,10 +533,14 @@ void NetworkLine::close() {
     if (m_resolution) {
         // A lookup still running cannot always be cancelled; its request must then outlive
         // us, as the resolver will still write into it.
-        if (gai_cancel(&m_resolution->request) == EAI_NOTCANCELED)
+        const int cancel = gai_cancel(&m_resolution->request);
+        if (cancel == EAI_NOTCANCELED) {
             static_cast<void>(m_resolution.release());
-        else
+        } else {
+            if (cancel == EAI_ALLDONE && gai_error(&m_resolution->request) == 0)
+                freeaddrinfo(m_resolution->request.ar_result);
             m_resolution.reset();
+        }
     }
     if (m_addresses && m_ownAddresses)
         freeaddrinfo(m_addresses);

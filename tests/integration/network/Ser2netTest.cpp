@@ -27,6 +27,7 @@
 #include "support/SimProcess.h"
 #include "transfer/Port.h"
 #include "transfer/PosixSerialLine.h"
+#include "transfer/ReceiveEngine.h"
 #include "transfer/SendEngine.h"
 #include "transfer/TransferContext.h"
 
@@ -253,6 +254,82 @@ TEST_P(Ser2netLine, aServerKilledMidSendEndsItAsInterruptedNamingTheServer) {
     EXPECT_EQ(host.logTexts().back(), "==== Interrupted Send ====");
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
 }
+
+// The machine punches an ISO program with even parity; the receive ends at its second %.
+class Ser2netReceive : public Ser2netLine {
+protected:
+    Ser2netReceive() {
+        machine.line.OutCode = 0;
+        machine.config.PtrBegin = 1;
+        machine.config.PtrEof = 3;
+        machine.config.RecvSpace = 2;
+        machine.config.PtrTimeOut = 0;
+    }
+
+    int receive(bool throughServer, Ser2net& server, SimProcess& sim, const std::string& target,
+                const std::string& cps) {
+        EXPECT_TRUE(sim.start({"punch", "--program", path("PUNCH.NC"), "--code", "iso",
+                               "--line-end", "crlf", "--parity", "even", "--leader", "20",
+                               "--cps", cps, "--exit-after-ms", "20000"}))
+            << sim.errors();
+        std::string port = sim.device();
+        if (throughServer) {
+            EXPECT_TRUE(server.start(folder.string(), GetParam().accepter, sim.device()))
+                << server.errors();
+            port = std::string(GetParam().scheme) + "://127.0.0.1:" + std::to_string(server.port);
+        }
+        std::snprintf(machine.line.PortName, sizeof machine.line.PortName, "%s", port.c_str());
+        return ReceiveNcData(ctx, path(target).c_str());
+    }
+};
+
+TEST_P(Ser2netReceive, storesWhatTheLocalPortStores) {
+    std::string text = "%\nO0001 (TEST PART)\n";
+    for (int n = 10; n <= 400; n += 10)
+        text += "N" + std::to_string(n) + "G01X" + std::to_string(n) + ".Y-2.5F250.\n";
+    text += "M30\n%\n";
+    std::ofstream(path("PUNCH.NC"), std::ios::binary) << text;
+
+    Ser2net unused;
+    SimProcess local;
+    ASSERT_EQ(receive(false, unused, local, "LOCAL.NC", "2000"), ReceiveDone);
+    Ser2net server;
+    SimProcess remote;
+    ASSERT_EQ(receive(true, server, remote, "REMOTE.NC", "2000"), ReceiveDone)
+        << (host.errors.empty() ? server.errors() : host.errors[0]);
+    EXPECT_EQ(fileText(path("REMOTE.NC")), fileText(path("LOCAL.NC")));
+    EXPECT_NE(fileText(path("REMOTE.NC")).find("N400G01X400.Y-2.5F250.\r\nM30\r\n%\r\n"),
+              std::string::npos);
+}
+
+TEST_P(Ser2netReceive, aServerKilledMidReceiveKeepsWhatCameAndNamesTheServer) {
+    std::string text = "%\n";
+    for (int n = 10; n <= 3000; n += 10)
+        text += "N" + std::to_string(n) + "G01X" + std::to_string(n) + ".\n";
+    text += "%\n";
+    std::ofstream(path("PUNCH.NC"), std::ios::binary) << text;
+    Ser2net server;
+    SimProcess sim;
+    const auto start = std::chrono::steady_clock::now();
+    onPump = [&] {
+        if (std::chrono::steady_clock::now() - start > std::chrono::milliseconds(1500))
+            server.kill();
+    };
+    EXPECT_EQ(receive(true, server, sim, "RECV.NC", "300"), ReceiveInterrupted);
+    ASSERT_FALSE(host.errors.empty());
+    EXPECT_EQ(host.errors[0], "127.0.0.1:" + std::to_string(server.port) +
+                                  ": the connection to the device server was lost (the server "
+                                  "closed it or restarted).");
+    // What arrived before the server went is in the file, line by line.
+    const std::string kept = fileText(path("RECV.NC"));
+    EXPECT_EQ(kept.rfind("%\r\nN10G01X10.\r\nN20G01X20.\r\n", 0), 0u) << kept;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, Ser2netReceive,
+                         ::testing::Values(Mode{"RawTcp", "tcp", "tcp"},
+                                           Mode{"Rfc2217", "telnet(rfc2217),tcp", "rfc2217"}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 INSTANTIATE_TEST_SUITE_P(Modes, Ser2netLine,
                          ::testing::Values(Mode{"RawTcp", "tcp", "tcp"},
