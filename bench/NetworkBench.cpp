@@ -278,8 +278,10 @@ int one(const std::string& path, int baudRate, int cps, double seconds, int dela
     const double wall = double(WexGetTickCount64() - start) / 1e6;
     const auto status = sim.wait(15000);
     relay.reset();
-    ser2net.signal(SIGTERM);
-    ser2net.wait(3000);
+    if (path != "pty") {
+        ser2net.signal(SIGTERM);
+        ser2net.wait(3000);
+    }
     std::error_code ignored;
     std::filesystem::remove_all(folder, ignored);
     const std::string& out = sim.output();
