@@ -26,6 +26,9 @@
 // the codes). A socket says nothing about what the far UART still has to send, so bytes leave
 // one character time apart at the machine's rate, as from a UART: what is in flight when the
 // machine says XOFF is then what one round trip carries, a character or two on a shop network.
+// Where a round trip is worth more characters than a control accepts after its XOFF (a fast
+// line, a slow network), the bytes are spaced wider, so that never more than a few are on
+// their way: slower, but the machine never overflows.
 //
 // Opening never blocks: the name is looked up, the connection made and the Telnet options and
 // line settings agreed in steps that the port layer drives between pumps of the window. Every
@@ -291,6 +294,7 @@ void NetworkLine::connected(uint64_t now) {
     m_phaseStart = now;
     if (!m_telnet) {
         m_phase = Phase::Ready;
+        fitRoundTrip();
         return;
     }
     m_phase = Phase::Negotiating;
@@ -329,17 +333,31 @@ void NetworkLine::queueLineSettings() {
     m_client.queueCommand(comport::SetControl, comport::DtrOn);
     if (!m_hardwareFlow)
         m_client.queueCommand(comport::SetControl, comport::RtsOn);
+    m_commandsSentAt = monotonicMicros();
     flush();
 }
 
 OpenProgress NetworkLine::settling(uint64_t now) {
     if (!takeInput())
         return fail(IDS_NET_DROPPED);
+    if (m_answerRoundTrip == 0 && !m_client.requests().empty() &&
+        m_client.requests().front().answered)
+        m_answerRoundTrip = std::max<uint64_t>(1, monotonicMicros() - m_commandsSentAt);
     if (!m_client.allAnswered() && now - m_phaseStart < AnswerMicros)
         return OpenProgress::Pending;
     noteAnswers();
+    fitRoundTrip();
     m_phase = Phase::Ready;
     return OpenProgress::Done;
+}
+
+void NetworkLine::fitRoundTrip() {
+    tcp_info info{};
+    socklen_t length = sizeof info;
+    uint64_t kernel = 0;
+    if (m_fd >= 0 && getsockopt(m_fd, IPPROTO_TCP, TCP_INFO, &info, &length) == 0)
+        kernel = info.tcpi_rtt;
+    m_pacer.fitRoundTrip(std::max(kernel, m_answerRoundTrip), RoundTripBudget);
 }
 
 void NetworkLine::noteAnswers() {
@@ -459,6 +477,12 @@ bool NetworkLine::writeByte(uint8_t byte, uint64_t waitMicros) {
             else
                 m_raw += static_cast<char>(byte);
             m_pacer.sent(now);
+            // A network's round trip changes; look at the kernel's estimate now and then.
+            constexpr unsigned FitEvery = 64;
+            if (++m_writesSinceFit >= FitEvery) {
+                m_writesSinceFit = 0;
+                fitRoundTrip();
+            }
             return flush();
         }
         if (now >= deadline)

@@ -24,6 +24,9 @@ public:
     static constexpr uint64_t ConnectMicros = 5'000'000;    // resolved to connected
     static constexpr uint64_t ResolveMicros = 10'000'000;   // a name server that is slow
     static constexpr uint64_t AnswerMicros = 3'000'000;     // Telnet, then the line settings
+    // Characters that may leave within one round trip: what can still reach the machine after
+    // its DC3, kept below the 10 a control takes.
+    static constexpr uint64_t RoundTripBudget = 8;
 
     // Starts reaching the server. The line comes back Pending: continueOpen finishes the job.
     static OpenedLine open(const PortAddress& address, const MachineDef& machine, int direction,
@@ -32,6 +35,8 @@ public:
 
     // One character time at the machine's rate and framing, in microseconds.
     uint64_t charMicros() const { return m_pacer.charMicros(); }
+    // The time between two bytes: one character time, or more on a long round trip.
+    uint64_t spacingMicros() const { return m_pacer.spacing(); }
 
     bool isFile() const override { return false; }
     bool holds(LineHolds& out) override;
@@ -73,6 +78,9 @@ private:
     // Waits on the socket for input (and for room to write when output is queued).
     void waitOnSocket(uint64_t micros);
     void noteError(int error);
+    // Widens the spacing of bytes to the longest round trip seen: the server's answer to our
+    // first command, and the kernel's estimate for the connection.
+    void fitRoundTrip();
 
     PortAddress m_address;
     bool m_telnet;
@@ -103,6 +111,9 @@ private:
     size_t m_inputBegin = 0;
     bool m_receiving = false;
     bool m_lost = false;
+    uint64_t m_commandsSentAt = 0;  // monotonic: the line settings left
+    uint64_t m_answerRoundTrip = 0; // until the first of them was answered
+    unsigned m_writesSinceFit = 0;
     LineMessage m_failure;
     std::vector<LineMessage> m_warnings;
 };

@@ -14,12 +14,14 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <set>
+#include <time.h>
 #include <string>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include "support/TransferFixture.h"
 #include "transfer/LineSettings.h"
+#include "transfer/NetworkLine.h"
 #include "transfer/Port.h"
 #include "transfer/PosixSerialLine.h"
 
@@ -81,6 +83,7 @@ public:
     bool telnet = true;
     std::set<int> unanswered;          // SET-CONTROL values never answered (modemless port)
     int baudAnswer = 0;                // answer every SET-BAUDRATE with this, when not 0
+    int answerDelayMs = 0;             // real time before answering SET-BAUDRATE (a long way)
     std::string received;              // every byte the client sent
     std::string data;                  // the data part of it, IAC doubling undone
     std::vector<std::string> commands; // each COM-PORT subnegotiation: command and value
@@ -124,6 +127,10 @@ private:
                 std::string value = sub.substr(2);
                 if (command == 5 && unanswered.count(static_cast<uint8_t>(value[0])))
                     continue;
+                if (command == 1 && answerDelayMs > 0) {
+                    const timespec pause{0, answerDelayMs * 1'000'000L};
+                    nanosleep(&pause, nullptr);
+                }
                 if (command == 1 && baudAnswer != 0)
                     value = {static_cast<char>(baudAnswer >> 24), static_cast<char>(baudAnswer >> 16),
                              static_cast<char>(baudAnswer >> 8), static_cast<char>(baudAnswer)};
@@ -244,6 +251,17 @@ TEST_F(NetworkLineScripted, rawTcpCarriesTheBytesAsTheyAreAtTheMachinesPace) {
     EXPECT_EQ(server.received, bytes);
     // 199 character times of 260 us at 38400 8N1 (a late byte is made up by a quarter at most).
     EXPECT_GE(took, std::chrono::microseconds(199 * 260 * 3 / 4));
+    EXPECT_EQ(ComClose(ctx, 0), 0);
+}
+
+TEST_F(NetworkLineScripted, aLongRoundTripSpacesTheBytesSoFewAreOnTheirWay) {
+    // 20 ms to the server and back: at most 8 characters in that time, not 76 at 38400 baud.
+    server.answerDelayMs = 20;
+    usePort(rfc2217());
+    ASSERT_EQ(ComOpen(ctx, 2), 0);
+    const auto* line = dynamic_cast<const NetworkLine*>(ctx.port.get());
+    ASSERT_NE(line, nullptr);
+    EXPECT_GE(line->spacingMicros(), 20'000u / 8);
     EXPECT_EQ(ComClose(ctx, 0), 0);
 }
 
