@@ -23,6 +23,7 @@
 #include "transfer/LineSettings.h"
 #include "transfer/NetworkLine.h"
 #include "transfer/Port.h"
+#include "support/StringIds.h"
 #include "transfer/PosixSerialLine.h"
 
 namespace corvane::testing {
@@ -372,6 +373,40 @@ TEST_F(NetworkLineScripted, aServerGoneMidSendEndsTheTransferNamingIt) {
     ASSERT_EQ(host.errors.size(), 1u);
     EXPECT_EQ(host.errors[0], where() + ": the connection to the device server was lost (the "
                                         "server closed it or restarted).");
+    EXPECT_EQ(ComClose(ctx, 0), 0);
+}
+
+} // namespace
+} // namespace corvane::testing
+
+namespace corvane::testing {
+namespace {
+
+// A local port whose driver did not take a setting says so in the log, as a device server does.
+TEST(LocalPortWarnings, areShownWhenThePortOpens) {
+    struct DroppingLine : ForwardingLine {
+        using ForwardingLine::ForwardingLine;
+        std::vector<LineMessage> openWarnings() const override {
+            return {LineMessage{IDS_PORT_SETTINGS_DROPPED, {"/dev/ttyUSB0", "CS7 PARENB"}}};
+        }
+    };
+    TransferFixture parts;
+    MachineDefSetDefaults(parts.machine.line, parts.machine.config);
+    TestLine inner(parts.clock, FlowSettings{});
+    TransferContext ctx = parts.contextWith([&](const MachineDef&, int, const char*) {
+        OpenedLine opened;
+        opened.line = std::make_unique<DroppingLine>(inner);
+        return opened;
+    });
+    ASSERT_EQ(ComOpen(ctx, 2), 0);
+    ASSERT_EQ(parts.host.log.size(), 1u);
+    EXPECT_EQ(parts.host.log[0].text,
+              "Warning: the port /dev/ttyUSB0 did not take these settings: CS7 PARENB.");
+    parts.host.language = Language::Japanese;
+    EXPECT_EQ(ComClose(ctx, 0), 0);
+    ASSERT_EQ(ComOpen(ctx, 2), 0);
+    EXPECT_EQ(parts.host.log[1].text,
+              "警告: ポート /dev/ttyUSB0 は次の設定を受け付けませんでした: CS7 PARENB。");
     EXPECT_EQ(ComClose(ctx, 0), 0);
 }
 
