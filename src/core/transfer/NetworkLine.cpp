@@ -333,22 +333,33 @@ void NetworkLine::queueLineSettings() {
     m_client.queueCommand(comport::SetControl, comport::DtrOn);
     if (!m_hardwareFlow)
         m_client.queueCommand(comport::SetControl, comport::RtsOn);
-    m_commandsSentAt = monotonicMicros();
     flush();
 }
 
 OpenProgress NetworkLine::settling(uint64_t now) {
     if (!takeInput())
         return fail(IDS_NET_DROPPED);
-    if (m_answerRoundTrip == 0 && !m_client.requests().empty() &&
-        m_client.requests().front().answered)
-        m_answerRoundTrip = std::max<uint64_t>(1, monotonicMicros() - m_commandsSentAt);
     if (!m_client.allAnswered() && now - m_phaseStart < AnswerMicros)
         return OpenProgress::Pending;
     noteAnswers();
     fitRoundTrip();
     m_phase = Phase::Ready;
     return OpenProgress::Done;
+}
+
+void NetworkLine::probeRoundTrip(uint64_t now) {
+    if (m_probeSentAt != 0) {
+        if (!m_client.takeProbeAnswer())
+            return;
+        m_answerRoundTrip = now - m_probeSentAt;
+        m_probeSentAt = 0;
+        fitRoundTrip();
+        return;
+    }
+    if (m_writesSinceFit != 0)
+        return;
+    m_client.queueProbe();
+    m_probeSentAt = std::max<uint64_t>(now, 1);
 }
 
 void NetworkLine::fitRoundTrip() {
@@ -434,6 +445,8 @@ bool NetworkLine::takeInput() {
             noteError(errno);
         break;
     }
+    if (m_probeSentAt != 0)
+        probeRoundTrip(monotonicMicros());
     // Our answers to the server's Telnet options go out as soon as they are due.
     if (m_telnet && !m_client.output().empty())
         flush();
@@ -477,8 +490,10 @@ bool NetworkLine::writeByte(uint8_t byte, uint64_t waitMicros) {
             else
                 m_raw += static_cast<char>(byte);
             m_pacer.sent(now);
-            // A network's round trip changes; look at the kernel's estimate now and then.
-            constexpr unsigned FitEvery = 64;
+            // A network's round trip changes: measure it now and then.
+            if (m_telnet && m_phase == Phase::Ready)
+                probeRoundTrip(now);
+            constexpr unsigned FitEvery = 256;
             if (++m_writesSinceFit >= FitEvery) {
                 m_writesSinceFit = 0;
                 fitRoundTrip();

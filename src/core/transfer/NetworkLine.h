@@ -78,9 +78,10 @@ private:
     // Waits on the socket for input (and for room to write when output is queued).
     void waitOnSocket(uint64_t micros);
     void noteError(int error);
-    // Widens the spacing of bytes to the longest round trip seen: the server's answer to our
-    // first command, and the kernel's estimate for the connection.
+    // Widens the spacing of bytes to the longest round trip seen: the last answer to a probe,
+    // and the kernel's estimate for the connection.
     void fitRoundTrip();
+    void probeRoundTrip(uint64_t now);
 
     PortAddress m_address;
     bool m_telnet;
@@ -111,8 +112,11 @@ private:
     size_t m_inputBegin = 0;
     bool m_receiving = false;
     bool m_lost = false;
-    uint64_t m_commandsSentAt = 0;  // monotonic: the line settings left
-    uint64_t m_answerRoundTrip = 0; // until the first of them was answered
+    // RFC 2217: a question to the server now and then (the current baud rate), timed from when
+    // it left until its answer is read, which happens before every byte: the round trip of
+    // the whole path, server included, that the kernel's estimate does not see.
+    uint64_t m_probeSentAt = 0; // 0: no probe waiting for its answer
+    uint64_t m_answerRoundTrip = 0;
     unsigned m_writesSinceFit = 0;
     LineMessage m_failure;
     std::vector<LineMessage> m_warnings;

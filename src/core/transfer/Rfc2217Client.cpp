@@ -73,6 +73,17 @@ void Rfc2217Client::queueCommandUnanswered(uint8_t command, uint32_t value) {
     queueSub(command, value);
 }
 
+void Rfc2217Client::queueProbe() {
+    queueSub(comport::SetBaudRate, 0);
+    m_probeOutstanding = true;
+}
+
+bool Rfc2217Client::takeProbeAnswer() {
+    const bool answered = m_probeAnswered;
+    m_probeAnswered = false;
+    return answered;
+}
+
 bool Rfc2217Client::allAnswered() const {
     for (const Request& r : m_requests) {
         if (!r.answered)
@@ -214,6 +225,10 @@ void Rfc2217Client::answer(uint8_t command, uint32_t value) {
         r.answered = true;
         r.answer = value;
         return;
+    }
+    if (command == comport::SetBaudRate && m_probeOutstanding) {
+        m_probeOutstanding = false;
+        m_probeAnswered = true;
     }
 }
 

@@ -67,6 +67,10 @@ public:
     void queueCommand(uint8_t command, uint32_t value);
     // Queues a command that needs no answer (DTR off at close).
     void queueCommandUnanswered(uint8_t command, uint32_t value);
+    // Asks for the current baud rate, which changes nothing: its answer times a round trip.
+    void queueProbe();
+    // True once, when the answer to the probe has come.
+    bool takeProbeAnswer();
 
     // What to send; the caller removes what it wrote.
     std::string& output() { return m_output; }
@@ -99,6 +103,8 @@ private:
     bool m_spokeTelnet = false;
     bool m_comPortRefused = false;
     bool m_modemKnown = false;
+    bool m_probeOutstanding = false;
+    bool m_probeAnswered = false;
     uint8_t m_modemState = 0;
     // Option state: enabled on our side / on theirs, and whether we asked (so an answer to our
     // own request is not answered again, and a refusal is said once).

@@ -221,7 +221,7 @@ TEST_F(NetworkLineScripted, ffIsDoubledOnTheWireAndServerCommandsStayOutOfTheDat
         ASSERT_EQ(ComWriteByte(ctx, 0, b), 0);
     server.step();
     EXPECT_EQ(server.data, "\xff\x41\xff\xff");
-    EXPECT_NE(server.received.find("\xff\xff\x41\xff\xff\xff\xff"), std::string::npos);
+    EXPECT_NE(server.received.find("\x41\xff\xff\xff\xff"), std::string::npos);
 
     // Data with a doubled IAC, a NOP, options nobody asked for and subnegotiations that are
     // not ours: only X, 0xFF, Y, Z are the machine's.
@@ -262,7 +262,13 @@ TEST_F(NetworkLineScripted, aLongRoundTripSpacesTheBytesSoFewAreOnTheirWay) {
     ASSERT_EQ(ComOpen(ctx, 2), 0);
     const auto* line = dynamic_cast<const NetworkLine*>(ctx.port.get());
     ASSERT_NE(line, nullptr);
+    ASSERT_EQ(ComWriteByte(ctx, 0, 'A'), 0); // the first byte takes a question along
+    server.step();                           // answered after 20 ms
+    ASSERT_EQ(ComWriteByte(ctx, 0, 'B'), 0);
     EXPECT_GE(line->spacingMicros(), 20'000u / 8);
+    server.step();
+    EXPECT_EQ(server.data, "AB");
+    EXPECT_EQ(server.commands[7], std::string("\x01\x00\x00\x00\x00", 5)); // asks, sets nothing
     EXPECT_EQ(ComClose(ctx, 0), 0);
 }
 

@@ -12,8 +12,10 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <netinet/in.h>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <sys/socket.h>
 #include <time.h>
@@ -49,29 +51,42 @@ long summaryValue(const std::string& output, const std::string& label) {
 }
 
 // A loopback port nobody listens on at the moment.
+// A loopback port for a server, below the range the kernel hands out to outgoing connections
+// (so none of those takes it between our check and the server's bind), free when checked.
 uint16_t freePort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    socklen_t length = sizeof address;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
+    unsigned seed = static_cast<unsigned>(getpid()) * 2654435761u ^
+                    static_cast<unsigned>(std::chrono::steady_clock::now().time_since_epoch().count());
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        seed = seed * 1103515245u + 12345u;
+        const auto port = static_cast<uint16_t>(20000 + (seed >> 8) % 12000);
+        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        address.sin_port = htons(port);
+        const bool free = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+        ::close(fd);
+        if (free)
+            return port;
+    }
+    return 0;
 }
 
-// True once something listens on `port`: our own bind is then refused. (Connecting to find
-// out would make ser2net open the machine's device.)
+// True once a socket listens on 127.0.0.1:`port` (state 0A in the kernel's table). Connecting
+// to find out would make ser2net open the machine's device.
 bool listening(uint16_t port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(port);
-    const bool taken = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0;
-    ::close(fd);
-    return taken;
+    std::ifstream table("/proc/net/tcp");
+    char wanted[32];
+    std::snprintf(wanted, sizeof wanted, "0100007F:%04X", port);
+    std::string line;
+    while (std::getline(table, line)) {
+        std::istringstream fields(line);
+        std::string slot, local, remote, state;
+        fields >> slot >> local >> remote >> state;
+        if (local == wanted && state == "0A")
+            return true;
+    }
+    return false;
 }
 
 // ser2net in the foreground with a configuration of one connection, written here.
@@ -79,32 +94,37 @@ class Ser2net {
 public:
     // `accepter` is "tcp" or "telnet(rfc2217),tcp".
     bool start(const std::string& folder, const std::string& accepter, const std::string& device) {
-        port = freePort();
-        const std::string config = folder + "/ser2net.yaml";
-        std::ofstream(config) << "connection: &machine\n"
-                              << "  accepter: " << accepter << ",127.0.0.1," << port << "\n"
-                              << "  connector: serialdev," << device << ",9600n81,local\n"
-                              << "  options:\n"
-                              << "    kickolduser: true\n"
-                              << "    chardelay: false\n";
-        if (!m_process.start(SER2NET_PATH, {"-n", "-d", "-c", config}))
-            return false;
-        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-        while (std::chrono::steady_clock::now() < giveUp) {
-            if (listening(port))
-                return true;
-            const timespec pause{0, 10'000'000};
-            nanosleep(&pause, nullptr);
+        // A port another program took after we chose it makes ser2net give up: choose again.
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            port = freePort();
+            const std::string config = folder + "/ser2net.yaml";
+            std::ofstream(config) << "connection: &machine\n"
+                                  << "  accepter: " << accepter << ",127.0.0.1," << port << "\n"
+                                  << "  connector: serialdev," << device << ",9600n81,local\n"
+                                  << "  options:\n"
+                                  << "    kickolduser: true\n"
+                                  << "    chardelay: false\n";
+            m_process = std::make_unique<ChildProcess>();
+            if (!m_process->start(SER2NET_PATH, {"-n", "-d", "-c", config}))
+                return false;
+            const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+            while (std::chrono::steady_clock::now() < giveUp && !m_process->wait(10)) {
+                if (listening(port))
+                    return true;
+            }
         }
         return false;
     }
-    void kill() { m_process.signal(SIGKILL); }
-    std::string errors() const { return m_process.err(); }
+    void kill() {
+        if (m_process)
+            m_process->signal(SIGKILL);
+    }
+    std::string errors() const { return m_process ? m_process->err() : std::string(); }
 
     uint16_t port = 0;
 
 private:
-    ChildProcess m_process;
+    std::unique_ptr<ChildProcess> m_process;
 };
 
 // The recording host on the test's clock, but a pause also lets a little real time pass, so
