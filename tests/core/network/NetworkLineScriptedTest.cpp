@@ -291,6 +291,25 @@ TEST_F(NetworkLineScripted, modemStateFromTheServerHoldsTheLine) {
     EXPECT_EQ(ComClose(ctx, 0), 0);
 }
 
+TEST_F(NetworkLineScripted, anIpv6AddressInBracketsIsReached) {
+    const int listener = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in6 address{};
+    address.sin6_family = AF_INET6;
+    address.sin6_addr = in6addr_loopback;
+    if (::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        ::close(listener);
+        GTEST_SKIP() << "no IPv6 loopback here";
+    }
+    socklen_t length = sizeof address;
+    ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+    ::listen(listener, 1);
+    usePort("tcp://[::1]:" + std::to_string(ntohs(address.sin6_port)));
+    EXPECT_EQ(ComOpen(ctx, 2), 0) << (host.errors.empty() ? "" : host.errors[0]);
+    EXPECT_EQ(ComWriteByte(ctx, 0, 'A'), 0);
+    EXPECT_EQ(ComClose(ctx, 0), 0);
+    ::close(listener);
+}
+
 TEST_F(NetworkLineScripted, aServerThatSpeaksNoTelnetIsToldNotWaitedFor) {
     server.telnet = false; // a raw port: takes the bytes, answers nothing
     usePort(rfc2217());
