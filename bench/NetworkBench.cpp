@@ -87,8 +87,9 @@ long summaryValue(const std::string& output, const std::string& label) {
 // A loopback port for a server, below the range the kernel hands out to outgoing connections
 // (so none of those takes it between our check and the server's bind), free when checked.
 uint16_t freePort() {
-    unsigned seed = static_cast<unsigned>(getpid()) * 2654435761u ^
-                    static_cast<unsigned>(std::chrono::steady_clock::now().time_since_epoch().count());
+    unsigned seed =
+        static_cast<unsigned>(getpid()) * 2654435761u ^
+        static_cast<unsigned>(std::chrono::steady_clock::now().time_since_epoch().count());
     for (int attempt = 0; attempt < 100; ++attempt) {
         seed = seed * 1103515245u + 12345u;
         const auto port = static_cast<uint16_t>(20000 + (seed >> 8) % 12000);
@@ -287,7 +288,7 @@ int one(const std::string& path, int baudRate, int cps, double seconds, int dela
     TransferState state;
     BenchHost host;
     TransferContext ctx{machine, config, queue, state, host, DefaultLineOpener(LineOptions{}),
-                        0, {}};
+                        0,       {}};
     const uint64_t start = WexGetTickCount64();
     const double cpu0 = threadCpuSeconds();
     const int result = SendNcData(ctx);
@@ -344,8 +345,8 @@ int main(int argc, char** argv) {
         return 2;
     }
     const double seconds = argc > 0 && std::getenv("CORVANE_BENCH_SECONDS")
-                                ? std::atof(std::getenv("CORVANE_BENCH_SECONDS"))
-                                : 6;
+                               ? std::atof(std::getenv("CORVANE_BENCH_SECONDS"))
+                               : 6;
     const std::string length = std::to_string(seconds);
     int failures = 0;
     for (const char* baud : {"5", "7"}) {

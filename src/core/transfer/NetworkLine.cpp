@@ -240,8 +240,8 @@ OpenProgress NetworkLine::connectNext(uint64_t now) {
     while (m_nextAddress) {
         const addrinfo* a = m_nextAddress;
         m_nextAddress = a->ai_next;
-        const int fd = ::socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
-                                a->ai_protocol);
+        const int fd =
+            ::socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol);
         if (fd < 0) {
             m_lastError = errno;
             continue;
@@ -376,8 +376,8 @@ void NetworkLine::noteAnswers() {
     for (const Rfc2217Client::Request& r : m_client.requests()) {
         const std::string asked = valueText(r.command, r.value);
         if (!r.answered) {
-            m_warnings.push_back(LineMessage{
-                IDS_NET_NOT_CONFIRMED, {server, MessageArg::table(settingName(r)), asked}});
+            m_warnings.push_back(LineMessage{IDS_NET_NOT_CONFIRMED,
+                                             {server, MessageArg::table(settingName(r)), asked}});
         } else if (r.answer != r.value) {
             m_warnings.push_back(LineMessage{IDS_NET_SET_DIFFERENTLY,
                                              {server, MessageArg::table(settingName(r)),

@@ -21,9 +21,9 @@ struct MachineDef;
 class NetworkLine : public Line {
 public:
     // How long each step of the opening may take, on the clock handed to continueOpen.
-    static constexpr uint64_t ConnectMicros = 5'000'000;    // resolved to connected
-    static constexpr uint64_t ResolveMicros = 10'000'000;   // a name server that is slow
-    static constexpr uint64_t AnswerMicros = 3'000'000;     // Telnet, then the line settings
+    static constexpr uint64_t ConnectMicros = 5'000'000;  // resolved to connected
+    static constexpr uint64_t ResolveMicros = 10'000'000; // a name server that is slow
+    static constexpr uint64_t AnswerMicros = 3'000'000;   // Telnet, then the line settings
     // Characters that may leave within one round trip: what can still reach the machine after
     // its DC3, kept below the 10 a control takes.
     static constexpr uint64_t RoundTripBudget = 8;

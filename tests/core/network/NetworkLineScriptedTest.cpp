@@ -14,16 +14,16 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <set>
-#include <time.h>
 #include <string>
 #include <sys/socket.h>
+#include <time.h>
 #include <unistd.h>
 
+#include "support/StringIds.h"
 #include "support/TransferFixture.h"
 #include "transfer/LineSettings.h"
 #include "transfer/NetworkLine.h"
 #include "transfer/Port.h"
-#include "support/StringIds.h"
 #include "transfer/PosixSerialLine.h"
 
 namespace corvane::testing {
@@ -133,7 +133,8 @@ private:
                     nanosleep(&pause, nullptr);
                 }
                 if (command == 1 && baudAnswer != 0)
-                    value = {static_cast<char>(baudAnswer >> 24), static_cast<char>(baudAnswer >> 16),
+                    value = {static_cast<char>(baudAnswer >> 24),
+                             static_cast<char>(baudAnswer >> 16),
                              static_cast<char>(baudAnswer >> 8), static_cast<char>(baudAnswer)};
                 reply(iac + "\xfa\x2c" + static_cast<char>(command + 100) + value + iac + "\xf0");
             } else {
@@ -183,11 +184,11 @@ protected:
 };
 
 TEST_F(NetworkLineScripted, asksTheMachinesFramingAndWarnsOfWhatTheServerDidOtherwise) {
-    machine.line.BaudRate = 5;       // 9600
-    machine.line.OutCode = 0;        // ISO send: 7 data bits, even parity
-    machine.line.Stop = 1;           // two stop bits
-    server.baudAnswer = 4800;        // the server's UART cannot do 9600, say
-    server.unanswered = {8};         // no DTR on its port
+    machine.line.BaudRate = 5; // 9600
+    machine.line.OutCode = 0;  // ISO send: 7 data bits, even parity
+    machine.line.Stop = 1;     // two stop bits
+    server.baudAnswer = 4800;  // the server's UART cannot do 9600, say
+    server.unanswered = {8};   // no DTR on its port
     usePort(rfc2217());
 
     const uint64_t start = clock.now();
@@ -355,8 +356,7 @@ TEST_F(NetworkLineScripted, everyConnectionFaultNamesTheServerAndItsReason) {
         {"rfc2217://mill-7.corvane.test:3001",
          "mill-7.corvane.test:3001: the name of the device server could not be resolved. "
          "Check the host name."},
-        {"tcp://" + fullWhere,
-         fullWhere + ": the device server did not answer within 5 seconds."},
+        {"tcp://" + fullWhere, fullWhere + ": the device server did not answer within 5 seconds."},
         {"tcp://10.0.0.1", "The port is not written as COM n, a device path, tcp://HOST:PORT or "
                            "rfc2217://HOST:PORT."},
     };

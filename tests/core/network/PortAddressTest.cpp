@@ -85,10 +85,9 @@ INSTANTIATE_TEST_SUITE_P(
         AddressCase{"tcp://[host]:4001", false, Tcp, "", ""},
         AddressCase{"rfc2217:/host:4001", false, Rfc, "", ""},
         AddressCase{"telnet://host:23", false, Rfc, "", ""},
-        AddressCase{"udp://host:4001", false, Tcp, "", ""},
-        AddressCase{"COM0", false, Com, "", ""}, AddressCase{"257", false, Com, "", ""},
-        AddressCase{"dev/ttyUSB0", false, Dev, "", ""}, AddressCase{"", false, Com, "", ""},
-        AddressCase{"  ", false, Com, "", ""}));
+        AddressCase{"udp://host:4001", false, Tcp, "", ""}, AddressCase{"COM0", false, Com, "", ""},
+        AddressCase{"257", false, Com, "", ""}, AddressCase{"dev/ttyUSB0", false, Dev, "", ""},
+        AddressCase{"", false, Com, "", ""}, AddressCase{"  ", false, Com, "", ""}));
 
 TEST(PortTexts, aTextTooLongForPortNameIsRefused) {
     PortAddress address;

@@ -54,8 +54,9 @@ long summaryValue(const std::string& output, const std::string& label) {
 // A loopback port for a server, below the range the kernel hands out to outgoing connections
 // (so none of those takes it between our check and the server's bind), free when checked.
 uint16_t freePort() {
-    unsigned seed = static_cast<unsigned>(getpid()) * 2654435761u ^
-                    static_cast<unsigned>(std::chrono::steady_clock::now().time_since_epoch().count());
+    unsigned seed =
+        static_cast<unsigned>(getpid()) * 2654435761u ^
+        static_cast<unsigned>(std::chrono::steady_clock::now().time_since_epoch().count());
     for (int attempt = 0; attempt < 100; ++attempt) {
         seed = seed * 1103515245u + 12345u;
         const auto port = static_cast<uint16_t>(20000 + (seed >> 8) % 12000);
@@ -194,10 +195,11 @@ protected:
         queue.Entries[0].Size = static_cast<uint32_t>(text.size());
         queue.Count = 1;
         // 960 characters a second on the line against 600 executed: the machine holds often.
-        EXPECT_TRUE(sim.start({"read", "--record", path(record), "--exit-after-ms", "20000",
-                               "--wait-ms", "100", "--cps", "600", "--buffer", "64", "--high",
-                               "32", "--low", "8", "--tolerance", "10", "--end-on", "none",
-                               "--idle-ms", "700"}))
+        EXPECT_TRUE(
+            sim.start({"read", "--record",  path(record), "--exit-after-ms", "20000", "--wait-ms",
+                       "100",  "--cps",     "600",        "--buffer",        "64",    "--high",
+                       "32",   "--low",     "8",          "--tolerance",     "10",    "--end-on",
+                       "none", "--idle-ms", "700"}))
             << sim.errors();
         std::string port = sim.device();
         if (throughServer) {
@@ -289,8 +291,8 @@ protected:
     int receive(bool throughServer, Ser2net& server, SimProcess& sim, const std::string& target,
                 const std::string& cps) {
         EXPECT_TRUE(sim.start({"punch", "--program", path("PUNCH.NC"), "--code", "iso",
-                               "--line-end", "crlf", "--parity", "even", "--leader", "20",
-                               "--cps", cps, "--exit-after-ms", "20000"}))
+                               "--line-end", "crlf", "--parity", "even", "--leader", "20", "--cps",
+                               cps, "--exit-after-ms", "20000"}))
             << sim.errors();
         std::string port = sim.device();
         if (throughServer) {
