@@ -13,6 +13,7 @@ set(CORVANE_MANUAL_SOURCE ${PROJECT_SOURCE_DIR}/resources/help)
 set(CORVANE_MANUAL_PAGES
   index.html
   connect.html
+  network.html
   window.html
   machine-device.html
   machine-send.html

@@ -9,6 +9,7 @@
 #include "settings/AppConfig.h"
 #include "settings/MachineDef.h"
 #include "settings/MachineDefKeys.h"
+#include "transfer/PortAddress.h"
 #include "support/IniFile.h"
 
 namespace corvane::cli {
@@ -56,6 +57,14 @@ bool assign(const MachineDefKey& entry, const std::string& value, MachineDef& ma
         if (value.size() > static_cast<std::size_t>(entry.max)) {
             error = std::string(entry.key) + " is at most " + std::to_string(entry.max) +
                     " characters long";
+            return false;
+        }
+        PortAddress port;
+        if (std::strcmp(entry.key, "PortName") == 0 && !value.empty() &&
+            !ParsePortAddress(value, port)) {
+            error = "PortName: '" + value +
+                    "' is not a port (COM n, a device path, tcp://HOST:PORT or "
+                    "rfc2217://HOST:PORT)";
             return false;
         }
         std::memcpy(field, value.c_str(), value.size() + 1);

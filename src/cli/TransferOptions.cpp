@@ -9,7 +9,9 @@
 #include "TerminalHost.h"
 #include "TransferCommands.h"
 #include "settings/AppConfig.h"
+#include "transfer/PortAddress.h"
 #include "transfer/PosixSerialLine.h"
+#include "transfer/SerialPortList.h"
 
 namespace corvane::cli {
 
@@ -60,8 +62,12 @@ int loadTransferSettings(const CliContext& context, TransferOptions& options,
                     std::string("-p and ") + deviceOption +
                         " exclude each other: a transfer "
                         "goes to a serial port or to a device file");
-    if (options.port.size() >= sizeof machine.line.PortName)
-        return fail(context, ExitUsage, "port name is too long: " + options.port);
+    PortAddress portGiven;
+    if (!options.port.empty() && !ParsePortAddress(options.port, portGiven))
+        return fail(context, ExitUsage,
+                    "'" + options.port +
+                        "' is not a port: write COM n, a device path, tcp://HOST:PORT or "
+                        "rfc2217://HOST:PORT (IPv6 addresses in brackets)");
 
     std::string configPath;
     if (const int status = resolveConfigFile(context, configPath); status != ExitSuccess)
@@ -81,8 +87,9 @@ int loadTransferSettings(const CliContext& context, TransferOptions& options,
     }
 
     if (!options.port.empty()) {
-        std::snprintf(machine.line.PortName, sizeof machine.line.PortName, "%s",
-                      options.port.c_str());
+        PortChoice choice;
+        ParsePortText(options.port, choice);
+        ApplyPortChoice(choice, machine.line);
         machine.config.OutofFile = 0;
     }
     if (!options.deviceFile.empty()) {
@@ -96,6 +103,11 @@ int loadTransferSettings(const CliContext& context, TransferOptions& options,
         return fail(context, ExitUsage,
                     std::string("the machine's device is a file: name it with ") + deviceOption +
                         " FILE");
+    } else if (PortAddress address; !MachinePortAddress(machine.line, address)) {
+        return fail(context, ExitUsage,
+                    "the machine's PortName '" + SerialDeviceName(machine.line) +
+                        "' is not a port: write COM n, a device path, tcp://HOST:PORT or "
+                        "rfc2217://HOST:PORT, or give one with -p");
     }
     return ExitSuccess;
 }

@@ -126,7 +126,11 @@ public:
         return true;
     }
 
-    void signal(int number) { ::kill(m_pid, number); }
+    // Only ever to the child itself: kill() with a pid of -1 would reach every process.
+    void signal(int number) {
+        if (m_pid > 0 && !m_status)
+            ::kill(m_pid, number);
+    }
     bool exited() const { return m_status.has_value(); }
     bool started() const { return m_pid > 0; }
     int pid() const { return int(m_pid); }

@@ -306,4 +306,24 @@ constexpr int IDS_DEVICE_FILE_NOT_READ = 8007;
 constexpr int IDS_TARGET_FILE_NOT_WRITTEN = 8008; // the receive target file
 constexpr int IDS_FMT_SYSTEM_ERROR = 8009;        // "%s (%s)" message, system error text
 
+// Network ports (serial device servers) and the settings a port did not take. %s HOST:PORT
+// first where a server is named.
+constexpr int IDS_NET_BAD_PORT_TEXT = 8300;      // PortName is no port text; nothing was tried
+constexpr int IDS_NET_NAME_NOT_RESOLVED = 8301;  // %s HOST:PORT
+constexpr int IDS_NET_REFUSED = 8302;            // %s HOST:PORT
+constexpr int IDS_NET_NO_ANSWER = 8303;          // %s HOST:PORT
+constexpr int IDS_NET_DROPPED = 8304;            // %s HOST:PORT, during a transfer
+constexpr int IDS_NET_NO_TELNET = 8305;          // %s HOST:PORT, rfc2217:// to a raw port
+constexpr int IDS_NET_UNREACHABLE = 8306;        // %s HOST:PORT, %s system error text
+constexpr int IDS_NET_NOT_CONFIRMED = 8307;      // %s HOST:PORT, %s setting, %s value asked
+constexpr int IDS_NET_SET_DIFFERENTLY = 8308;    // %s HOST:PORT, %s setting, %s got, %s asked
+constexpr int IDS_PORT_SETTINGS_DROPPED = 8309;  // %s device, %s the settings, e.g. "CS7 PARENB"
+constexpr int IDS_NET_BAUD_RATE = 8310;          // names of the settings in the two warnings
+constexpr int IDS_NET_DATA_SIZE = 8311;
+constexpr int IDS_NET_PARITY = 8312;
+constexpr int IDS_NET_STOP_SIZE = 8313;
+constexpr int IDS_NET_FLOW_CONTROL = 8314;
+constexpr int IDS_NET_DTR = 8315;
+constexpr int IDS_NET_RTS = 8316;
+
 } // namespace corvane

@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace corvane {
 
@@ -32,6 +33,29 @@ struct FlowSettings {
     bool cts = false; // hold output while CTS is off
     bool dsr = false; // hold output while DSR is off
 };
+
+// A text for the user, as a string-table id and the values for its "%s" places, so that the
+// port layer can word it in the language of the run.
+// An argument is either a text as it stands (a host name, a value) or a table text by id (the
+// name of a setting).
+struct MessageArg {
+    MessageArg(std::string value) : text(std::move(value)) {}
+    MessageArg(const char* value) : text(value) {}
+    static MessageArg table(int id) {
+        MessageArg arg("");
+        arg.textId = id;
+        return arg;
+    }
+    std::string text;
+    int textId = 0;
+};
+
+struct LineMessage {
+    int textId = 0; // 0: no message
+    std::vector<MessageArg> args;
+};
+
+enum class OpenProgress { Done, Pending, Failed };
 
 class Line {
 public:
@@ -61,6 +85,21 @@ public:
     // pseudo-terminal closed): nothing written from now on can arrive, so a transfer waiting
     // for the line to clear should end instead.
     virtual bool lost() const { return false; }
+    // What to tell the user once lost() is true; 0 for the port layer's general text.
+    virtual LineMessage lostReason() const { return {}; }
+
+    // A line may still be reaching its device when the opener returns it (a network server
+    // connecting and agreeing on the line settings). The port layer calls this, never blocking,
+    // with its host's clock, and pumps the window between calls until it is no longer Pending.
+    virtual OpenProgress continueOpen(uint64_t nowMicros) {
+        (void)nowMicros;
+        return OpenProgress::Done;
+    }
+    // Why continueOpen failed.
+    virtual LineMessage openFailure() const { return {}; }
+    // Settings the device did not take as asked (a driver that cannot do 7 data bits, a device
+    // server that set another rate): shown as warnings in the log once the line is open.
+    virtual std::vector<LineMessage> openWarnings() const { return {}; }
 };
 
 // Why an open failed, so the port layer can word it in the language of the run.
@@ -73,6 +112,8 @@ struct OpenedLine {
     // PermissionDenied: the group that owns the device ("" when unknown);
     // Other: the system's error text.
     std::string detail;
+    // When set, the reason in the user's language (it then words the failure alone).
+    LineMessage message;
 };
 
 // Opens the serial port of the machine definition for `direction` (1 receive, 2 send), or the

@@ -27,6 +27,9 @@ struct LineOptions {
     // character time apart, as from a UART at the configured baud rate. Off for bench set-ups
     // where the far end simply reads as fast as it can. No effect on a real serial port.
     bool emulateLineRate = true;
+    // A network port may name its device server by host name, looked up through the system's
+    // resolver. Off, only addresses are taken (tests, which must not ask a name server).
+    bool resolveHostNames = true;
 };
 
 // Bits per second for the `BaudRate` index; 9600 for anything outside 0..7.

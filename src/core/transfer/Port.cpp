@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <string>
+#include <vector>
 
 #include "support/StringIds.h"
 #include "transfer/LineSettings.h"
@@ -17,23 +18,9 @@
 
 namespace corvane {
 
-namespace {
-
-constexpr uint64_t SliceMicros = 20'000;
-constexpr uint64_t ReadWithoutTimeOutMicros = 1'000'000; // one read of the original driver
-constexpr uint64_t DrainMicros = 1'000'000;
-constexpr uint64_t CloseSettleMicros = 1'000'000; // before DTR drops at close
-
-constexpr int OpenHandle = 0;
-constexpr int DeviceKindFile = 1;
-
-Line* lineOf(TransferContext& ctx, int handle) {
-    return handle < 0 ? nullptr : ctx.port.get();
-}
-
 // Puts `args` into the "%s" places of a table text, in order. Table texts are data, so they
 // are never handed to printf as a format.
-std::string formatText(const char* format, std::initializer_list<std::string> args) {
+std::string FormatLineText(const char* format, const std::vector<std::string>& args) {
     std::string out;
     auto arg = args.begin();
     for (const char* p = format; *p != '\0'; ++p) {
@@ -51,7 +38,59 @@ std::string formatText(const char* format, std::initializer_list<std::string> ar
     return out;
 }
 
+OpenedLine FinishOpen(OpenedLine opened, const std::function<uint64_t()>& now,
+                      const std::function<bool(uint64_t)>& wait, bool* interrupted) {
+    if (interrupted)
+        *interrupted = false;
+    while (opened.line) {
+        const OpenProgress progress = opened.line->continueOpen(now());
+        if (progress == OpenProgress::Done)
+            break;
+        if (progress == OpenProgress::Failed) {
+            opened.failure = OpenFailure::Other;
+            opened.message = opened.line->openFailure();
+            opened.line->close();
+            opened.line.reset();
+            break;
+        }
+        if (!wait(OpenSliceMicros)) {
+            opened.line->close();
+            opened.line.reset();
+            if (interrupted)
+                *interrupted = true;
+        }
+    }
+    return opened;
+}
+
+namespace {
+
+constexpr uint64_t SliceMicros = 20'000;
+constexpr uint64_t ReadWithoutTimeOutMicros = 1'000'000; // one read of the original driver
+constexpr uint64_t DrainMicros = 1'000'000;
+constexpr uint64_t CloseSettleMicros = 1'000'000; // before DTR drops at close
+
+constexpr int OpenHandle = 0;
+constexpr int DeviceKindFile = 1;
+
+Line* lineOf(TransferContext& ctx, int handle) {
+    return handle < 0 ? nullptr : ctx.port.get();
+}
+
+std::string formatText(const char* format, std::initializer_list<std::string> args) {
+    return FormatLineText(format, std::vector<std::string>(args));
+}
+
+std::string messageText(TransferContext& ctx, const LineMessage& message) {
+    std::vector<std::string> args;
+    for (const MessageArg& arg : message.args)
+        args.push_back(arg.textId != 0 ? ctx.host.text(arg.textId) : arg.text);
+    return FormatLineText(ctx.host.text(message.textId), args);
+}
+
 std::string failureReason(TransferContext& ctx, const OpenedLine& opened) {
+    if (opened.message.textId != 0)
+        return messageText(ctx, opened.message);
     switch (opened.failure) {
     case OpenFailure::PermissionDenied: {
         // Name the group when we know it: it is not dialout on every distribution.
@@ -110,6 +149,17 @@ int ComOpen(TransferContext& ctx, int direction) {
     OpenedLine opened;
     if (ctx.openLine)
         opened = ctx.openLine(ctx.machine, direction, isFile ? device.c_str() : nullptr);
+    // A network port is still connecting: the window keeps going, and Interrupt ends the wait.
+    bool interrupted = false;
+    opened = FinishOpen(
+        std::move(opened), [&ctx] { return ctx.host.nowMicros(); },
+        [&ctx](uint64_t micros) {
+            ctx.host.idle(micros);
+            return ctx.state.InterruptRequest == 0;
+        },
+        &interrupted);
+    if (interrupted)
+        return -2;
     if (!opened.line) {
         std::string message = ctx.host.text(IDS_FAILED_TO_OPEN_DEVICE);
         message += "\n\n" + device;
@@ -119,6 +169,9 @@ int ComOpen(TransferContext& ctx, int direction) {
         ctx.host.showError(message);
         return -2;
     }
+
+    for (const LineMessage& warning : opened.line->openWarnings())
+        ctx.host.logPrint(LogControl, messageText(ctx, warning));
 
     if ((ctx.machine.line.HandShake & HandShakeXonXoff) && direction == DirectionSend &&
         ctx.machine.config.Xoff != 0 && !opened.line->isFile())
@@ -168,7 +221,9 @@ bool endTransferIfLineLost(TransferContext& ctx, const Line& line) {
         return false;
     if (ctx.state.InterruptRequest == 0) {
         ctx.state.InterruptRequest = 1;
-        ctx.host.showError(ctx.host.text(IDS_PORT_DISCONNECTED));
+        const LineMessage reason = line.lostReason();
+        ctx.host.showError(reason.textId != 0 ? messageText(ctx, reason)
+                                              : std::string(ctx.host.text(IDS_PORT_DISCONNECTED)));
     }
     return true;
 }

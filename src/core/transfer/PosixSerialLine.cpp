@@ -16,7 +16,10 @@
 #include "support/Clock.h"
 #include "transfer/DeviceFileLine.h"
 #include "transfer/LineSettings.h"
+#include "transfer/NetworkLine.h"
+#include "transfer/PortAddress.h"
 #include "transfer/SerialTermios.h"
+#include "support/StringIds.h"
 #include "transfer/TapeCode.h"
 #include "transfer/TransferHost.h"
 
@@ -152,6 +155,7 @@ OpenedLine PosixSerialLine::open(const std::string& device, const MachineDef& ma
     }
 
     std::unique_ptr<PosixSerialLine> line(new PosixSerialLine(fd, FlowSettingsFor(machine.line)));
+    line->m_device = device;
     int error = 0;
     if (!line->setUp(machine, direction, options, error)) {
         line->close();
@@ -474,6 +478,13 @@ void PosixSerialLine::close() {
     m_fd = -1;
 }
 
+std::vector<LineMessage> PosixSerialLine::openWarnings() const {
+    // A pseudo-terminal has no wire, so what it drops changes nothing the machine sees.
+    if (m_dropped.empty() || m_fd < 0 || withoutOutputQueue(m_fd))
+        return {};
+    return {LineMessage{IDS_PORT_SETTINGS_DROPPED, {m_device, m_dropped}}};
+}
+
 OpenedLine OpenDefaultLine(const MachineDef& machine, int direction, const char* deviceFile) {
     return OpenDefaultLine(machine, direction, deviceFile, LineOptions{});
 }
@@ -482,6 +493,16 @@ OpenedLine OpenDefaultLine(const MachineDef& machine, int direction, const char*
                            const LineOptions& options) {
     if (deviceFile)
         return DeviceFileLine::open(deviceFile, direction);
+    PortAddress address;
+    if (!MachinePortAddress(machine.line, address)) {
+        // Never "tried": a mistyped network port must not end up opened as a file path.
+        OpenedLine refused;
+        refused.failure = OpenFailure::Other;
+        refused.message = LineMessage{IDS_NET_BAD_PORT_TEXT, {}};
+        return refused;
+    }
+    if (address.isNetwork())
+        return NetworkLine::open(address, machine, direction, options);
     return PosixSerialLine::open(SerialDeviceName(machine.line), machine, direction, options);
 }
 

@@ -45,6 +45,8 @@ public:
     void dropDtr() override;
     void close() override;
     bool lost() const override { return m_lost; }
+    // The dropped settings of a real port, as a warning for the log.
+    std::vector<LineMessage> openWarnings() const override;
 
 private:
     PosixSerialLine(int fd, const FlowSettings& flow);
@@ -64,6 +66,7 @@ private:
     void scheduleAfterWrite(uint64_t now);
 
     int m_fd;
+    std::string m_device; // as opened; empty when adopted
     FlowSettings m_flow;
     XonXoffFilter m_filter;
     std::string m_input; // data bytes, flow codes and NULs taken out

@@ -12,43 +12,11 @@
 
 #include "settings/MachineDef.h"
 #include "support/StringIds.h"
+#include "transfer/PortAddress.h"
 
 namespace corvane {
 
 namespace {
-
-std::string_view trimmed(std::string_view text) {
-    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front())))
-        text.remove_prefix(1);
-    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back())))
-        text.remove_suffix(1);
-    return text;
-}
-
-bool startsWithNoCase(std::string_view text, std::string_view prefix) {
-    if (text.size() < prefix.size())
-        return false;
-    for (size_t i = 0; i < prefix.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(text[i])) !=
-            std::tolower(static_cast<unsigned char>(prefix[i])))
-            return false;
-    }
-    return true;
-}
-
-// A decimal number of at most a few digits; false for anything else (signs, blanks inside).
-bool parseSmallNumber(std::string_view text, int32_t& value) {
-    if (text.empty() || text.size() > 6)
-        return false;
-    int32_t result = 0;
-    for (const char c : text) {
-        if (c < '0' || c > '9')
-            return false;
-        result = result * 10 + (c - '0');
-    }
-    value = result;
-    return true;
-}
 
 // "ttyS10" after "ttyS2": digit runs compare by value.
 bool naturalLess(const std::string& a, const std::string& b) {
@@ -113,35 +81,17 @@ std::string joined(const std::string& folder, const std::string& name) {
 } // namespace
 
 bool ParsePortText(std::string_view text, PortChoice& out) {
-    text = trimmed(text);
-    if (text.empty())
-        return false;
-
-    std::string_view number = text;
-    if (startsWithNoCase(number, "COM"))
-        number = trimmed(number.substr(3));
-    int32_t value = 0;
-    if (parseSmallNumber(number, value)) {
-        if (value < FirstComNumber || value > LastComNumber)
-            return false;
-        out = PortChoice{};
-        out.comNumber = value;
-        return true;
-    }
-
-    std::string path;
-    if (text.front() == '/')
-        path = std::string(text);
-    else if (text.find('/') == std::string_view::npos && startsWithNoCase(text, "tty"))
-        path = "/dev/" + std::string(text);
-    else
-        return false;
-    // The field holds the path with its terminating zero; a cut path would name another device.
-    if (path.size() >= sizeof MachineLine::PortName || path.find('\0') != std::string::npos)
+    PortAddress address;
+    if (!ParsePortAddress(text, address))
         return false;
     out = PortChoice{};
+    if (address.kind == PortKind::ComNumber) {
+        out.comNumber = address.comNumber;
+        return true;
+    }
+    // A device path and a network port are both kept as text in PortName.
     out.isPath = true;
-    out.path = std::move(path);
+    out.path = address.text();
     return true;
 }
 

@@ -26,7 +26,8 @@ struct PortChoice {
     std::string path;      // the device when isPath
 };
 
-// "3", "COM3" (any case, blanks around) choose COM 3; "/dev/ttyUSB0" chooses that device; a
+// Reads the port text with ParsePortAddress. "3", "COM3" choose COM 3; "/dev/ttyUSB0" chooses that
+// device, "tcp://HOST:PORT" and "rfc2217://HOST:PORT" a device server (both kept in PortName); a
 // bare terminal name ("ttyUSB0") means the one in /dev. False for anything else: an empty text,
 // a number outside 1..256, a relative path, a path too long for `PortName`.
 bool ParsePortText(std::string_view text, PortChoice& out);

@@ -14,5 +14,8 @@ set(CORVANE_TRANSFER_SOURCES
   ReceiveEngine.cpp
   FileChoice.cpp
   SerialPortList.cpp
+  PortAddress.cpp
+  Rfc2217Client.cpp
+  NetworkLine.cpp
 )
 list(TRANSFORM CORVANE_TRANSFER_SOURCES PREPEND ${CMAKE_CURRENT_LIST_DIR}/)

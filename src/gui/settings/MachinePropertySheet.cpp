@@ -21,6 +21,7 @@
 #include "app/HelpViewer.h"
 #include "support/PathParts.h"
 #include "support/StringIds.h"
+#include "transfer/Port.h"
 #include "transfer/SerialPortList.h"
 
 namespace corvane::gui {
@@ -680,7 +681,13 @@ bool MachinePropertySheet::portCheckPasses() {
     }
     // Why it did not open, in the words a transfer would use.
     QString reason;
-    if (const int id = OpenFailureTextId(opened.failure)) {
+    if (opened.message.textId != 0) {
+        std::vector<std::string> args;
+        for (const MessageArg& arg : opened.message.args)
+            args.push_back(arg.textId != 0 ? text(arg.textId).toStdString() : arg.text);
+        reason = QString::fromStdString(
+            FormatLineText(text(opened.message.textId).toUtf8().constData(), args));
+    } else if (const int id = OpenFailureTextId(opened.failure)) {
         reason = text(id);
         if (opened.failure == OpenFailure::PermissionDenied && !opened.detail.empty())
             reason = QStringLiteral("%1 (%2)").arg(reason, QString::fromStdString(opened.detail));

@@ -1,8 +1,12 @@
 #include "settings/MachineSheetHooks.h"
 
+#include <QElapsedTimer>
+#include <QEventLoop>
 #include <QMessageBox>
+#include <QTimer>
 
 #include "settings/MachineDef.h"
+#include "transfer/Port.h"
 #include "transfer/PosixSerialLine.h"
 #include "transfer/SerialPortList.h"
 #include "transfer/TransferHost.h"
@@ -25,7 +29,19 @@ void tellWarning(QWidget* parent, const QString& caption, const QString& text) {
 }
 
 OpenedLine openSheetPort(const MachineDef& machine) {
-    return OpenDefaultLine(machine, DirectionSend, nullptr);
+    // A device server takes a moment to answer: the sheet keeps painting meanwhile, but takes
+    // no input, so a second OK cannot start a second check inside the first.
+    QElapsedTimer clock;
+    clock.start();
+    return FinishOpen(
+        OpenDefaultLine(machine, DirectionSend, nullptr),
+        [&clock] { return static_cast<uint64_t>(clock.nsecsElapsed() / 1000); },
+        [](uint64_t micros) {
+            QEventLoop loop;
+            QTimer::singleShot(static_cast<int>(micros / 1000), &loop, &QEventLoop::quit);
+            loop.exec(QEventLoop::ExcludeUserInputEvents);
+            return true;
+        });
 }
 
 std::vector<std::string> listSheetPorts() {

@@ -3,7 +3,12 @@
 // and checked at the machine's end and in the target file. The screenshots of a send in
 // progress, of the wait for the machine's DC1 and of the Japanese window come from here.
 
+#include <arpa/inet.h>
 #include <functional>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
 #include <string>
 #include <vector>
 
@@ -169,6 +174,56 @@ private slots:
 
     // A USB adapter pulled during the send: the error is shown, the send ends as interrupted
     // and the window is ready for the next command.
+    // The same send to a machine behind a device server in raw mode: a thread of the test
+    // plays the server, says DC1 once connected and keeps every byte until the window closes.
+    void sendReachesAMachineOnTheNetwork() {
+        const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        QVERIFY(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0);
+        socklen_t length = sizeof address;
+        ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+        QVERIFY(::listen(listener, 1) == 0);
+        QByteArray received;
+        std::thread server([&] {
+            const int client = ::accept(listener, nullptr, nullptr);
+            if (client < 0)
+                return;
+            ::send(client, "\x11", 1, MSG_NOSIGNAL);
+            char buffer[4096];
+            ssize_t n;
+            while ((n = ::recv(client, buffer, sizeof buffer, 0)) > 0)
+                received.append(buffer, static_cast<int>(n));
+            ::close(client);
+        });
+
+        const QByteArray program = pocketProgram(2);
+        writeFile(file("POCKET.NC"), program);
+        m_state = AppState{};
+        LoadProductStrings(Language::English, "", m_state.product);
+        LoadConfig(file("none.cfg").toLocal8Bit().constData(), 0, m_state.config, m_state.machine,
+                   ConfigEnvironment{});
+        writeFile(file("ISO.MDF"), IsoMachine);
+        QVERIFY(MachineDefRead(file("ISO.MDF").toLocal8Bit().constData(), m_state.machine.line,
+                               m_state.machine.config) != 0);
+        const std::string port = "tcp://127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+        qstrncpy(m_state.machine.line.PortName, port.c_str(), sizeof m_state.machine.line.PortName);
+        m_files.ncFile = file("POCKET.NC");
+
+        FrameWindow frame(m_state, m_files);
+        SteppingClock clock;
+        frame.host().setClock(&clock);
+        frame.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&frame));
+        frame.dispatchCommand(3000);
+        server.join();
+        ::close(listener);
+        QCOMPARE(received, onTheWire(program));
+        const LogPane& log = *frame.logPane();
+        QVERIFY(log.rowText(log.heldCount() - 1).startsWith(QStringLiteral("==== Completed Send")));
+    }
+
     void machineThatVanishesEndsTheSendAndTheWindowStaysUsable() {
         QByteArray program;
         for (int i = 0; i < 300; ++i)

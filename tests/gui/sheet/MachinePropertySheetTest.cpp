@@ -3,8 +3,11 @@
 // code rules of the first page; the port check; the ranges of every field. Screenshots of
 // every page in English and Japanese go to the screenshot folder for review.
 
+#include <arpa/inet.h>
 #include <deque>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <functional>
 #include <stdlib.h>
 #include <string>
@@ -435,6 +438,13 @@ private slots:
         QTest::newRow("bare tty name") << "ttyACM0" << true << 6 << "/dev/ttyACM0";
         QTest::newRow("by-id from the list") << "/dev/serial/by-id/usb-FTDI_A9-if00-port0" << true
                                              << 6 << "/dev/serial/by-id/usb-FTDI_A9-if00-port0";
+        QTest::newRow("raw device server") << " tcp://10.1.2.3:4001 " << true << 6
+                                           << "tcp://10.1.2.3:4001";
+        QTest::newRow("rfc2217 on IPv6") << "RFC2217://[fd00::21]:3301" << true << 6
+                                         << "rfc2217://[fd00::21]:3301";
+        QTest::newRow("server without port") << "tcp://10.1.2.3" << false << 6 << "/dev/old";
+        QTest::newRow("port out of range") << "tcp://10.1.2.3:65536" << false << 6 << "/dev/old";
+        QTest::newRow("blank in server") << "tcp://mill 3:4001" << false << 6 << "/dev/old";
         QTest::newRow("zero") << "0" << false << 6 << "/dev/old";
         QTest::newRow("too high") << "257" << false << 6 << "/dev/old";
         QTest::newRow("words") << "the usb one" << false << 6 << "/dev/old";
@@ -459,6 +469,40 @@ private slots:
         QCOMPARE(script.notices.size(), size_t(accepted ? 0 : 1));
         QCOMPARE(m_state.machine.line.PortNo, portNo);
         QCOMPARE(QString(m_state.machine.line.PortName), portName);
+    }
+
+    // OK reaches a device server the way a transfer does, and words a failure the same way.
+    void okConnectsToADeviceServer() {
+        const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        QVERIFY(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0);
+        socklen_t length = sizeof address;
+        ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+        const QString where = QStringLiteral("127.0.0.1:%1").arg(ntohs(address.sin_port));
+        QVERIFY(::listen(listener, 4) == 0);
+
+        Script reached;
+        reached.steps.push_back([&](Sheet& sheet) {
+            ctl<QComboBox>(sheet, kComm, 2037)->setEditText("tcp://" + where);
+            click(sheet, Sheet::OkId);
+        });
+        QCOMPARE(ShowMachineProperty(m_state, nullptr, -1, reached.hooks()), 1);
+        QVERIFY(reached.questions.empty());
+        QCOMPARE(QString(m_state.machine.line.PortName), "tcp://" + where);
+
+        ::close(listener); // now nothing listens there
+        Script refused;
+        refused.steps.push_back([&](Sheet& sheet) {
+            ctl<QComboBox>(sheet, kComm, 2037)->setEditText("rfc2217://" + where);
+            click(sheet, Sheet::OkId);
+        });
+        QCOMPARE(ShowMachineProperty(m_state, nullptr, -1, refused.hooks()), 2);
+        QCOMPARE(refused.questions.size(), size_t(1));
+        QCOMPARE(refused.questions[0].detail,
+                 where + ": the connection was refused. Nothing listens on that port: check "
+                         "that the device server runs and the port number.");
     }
 
     // The port box offers the devices found, and shows the number when no device is named.

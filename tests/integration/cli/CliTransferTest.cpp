@@ -273,6 +273,9 @@ TEST_F(CliTransfer, exitStatusesTellWhatWentWrong) {
     writeFile(file("FILE.MDF"), fileMachine);
     writeFile(file("EMPTY.TAP"), "");
     writeFile(file("A.NC"), "G00X0\n");
+    std::string badPort = IsoMachine;
+    badPort.replace(badPort.find("PtpStop=20\n"), 11, "PtpStop=20\nPortName=rfc2217://mill-3:0\n");
+    writeFile(file("BADPORT.MDF"), badPort);
 
     struct Case {
         const char* what;
@@ -290,6 +293,11 @@ TEST_F(CliTransfer, exitStatusesTellWhatWentWrong) {
          {"send", "-m", file("ISO.MDF"), "-p", file("no-such-tty"), file("A.NC")},
          3},
         {"no such NC file", {"send", "-m", file("ISO.MDF"), file("MISSING.NC")}, 3},
+        {"network port without its port number",
+         {"send", "-m", file("ISO.MDF"), "-p", "tcp://mill-3", file("A.NC")},
+         2},
+        {"machine file naming a malformed port", {"send", "-m", file("BADPORT.MDF"), file("A.NC")}, 2},
+        {"device server refusing", {"send", "-m", file("ISO.MDF"), "-p", "tcp://127.0.0.1:1", file("A.NC")}, 3},
         {"target folder missing",
          {"receive", "-m", file("FILE.MDF"), "-i", file("EMPTY.TAP"), file("none/R.NC")},
          3},

@@ -1,0 +1,598 @@
+#include "transfer/NetworkLine.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "settings/MachineDef.h"
+#include "support/Clock.h"
+#include "support/StringIds.h"
+#include "transfer/TapeCode.h"
+#include "transfer/TransferHost.h"
+
+// Principles of operation
+//
+// The device server's serial port is the machine's line; the socket only carries it. So the
+// rules of the local port hold unchanged: the machine's XON/XOFF come back as data and are
+// acted on here, before every byte (the server is never asked to do XON/XOFF itself: it would
+// act on its serial side, where a stopped line could not be seen from here, and it swallows
+// the codes). A socket says nothing about what the far UART still has to send, so bytes leave
+// one character time apart at the machine's rate, as from a UART: what is in flight when the
+// machine says XOFF is then what one round trip carries, a character or two on a shop network.
+// Where a round trip is worth more characters than a control accepts after its XOFF (a fast
+// line, a slow network), the bytes are spaced wider, so that never more than a few are on
+// their way: slower, but the machine never overflows.
+//
+// Opening never blocks: the name is looked up, the connection made and the Telnet options and
+// line settings agreed in steps that the port layer drives between pumps of the window. Every
+// step has its own limit, and a server that never answers a command costs at most three
+// seconds and a warning, not the transfer.
+
+namespace corvane {
+
+namespace {
+
+// Input the machine sends while we only write is kept, but not without bound.
+constexpr size_t MaxBufferedInput = 64 * 1024;
+
+uint64_t monotonicMicros() {
+    return WexGetTickCount64();
+}
+
+void sleepMicros(uint64_t micros) {
+    const timespec ts{static_cast<time_t>(micros / 1000000u),
+                      static_cast<long>(micros % 1000000u) * 1000};
+    ppoll(nullptr, 0, &ts, nullptr);
+}
+
+timespec toTimespec(uint64_t micros) {
+    return timespec{static_cast<time_t>(micros / 1000000u),
+                    static_cast<long>(micros % 1000000u) * 1000};
+}
+
+bool connectionGone(int error) {
+    return error == ECONNRESET || error == EPIPE || error == ENOTCONN || error == ETIMEDOUT ||
+           error == EHOSTUNREACH || error == ENETUNREACH || error == ECONNABORTED;
+}
+
+int settingName(const Rfc2217Client::Request& r) {
+    switch (r.command) {
+    case comport::SetBaudRate:
+        return IDS_NET_BAUD_RATE;
+    case comport::SetDataSize:
+        return IDS_NET_DATA_SIZE;
+    case comport::SetParity:
+        return IDS_NET_PARITY;
+    case comport::SetStopSize:
+        return IDS_NET_STOP_SIZE;
+    default:
+        break;
+    }
+    if (r.value >= 7 && r.value <= 9)
+        return IDS_NET_DTR;
+    if (r.value >= 10 && r.value <= 12)
+        return IDS_NET_RTS;
+    return IDS_NET_FLOW_CONTROL;
+}
+
+// A value the way a serial port's settings are written (9600, E, 1.5, RTS/CTS, ON).
+std::string valueText(uint8_t command, uint32_t value) {
+    switch (command) {
+    case comport::SetParity: {
+        static constexpr const char* Names[] = {"?", "NONE", "ODD", "EVEN", "MARK", "SPACE"};
+        return value <= 5 ? Names[value] : std::to_string(value);
+    }
+    case comport::SetStopSize:
+        return value == 3 ? "1.5" : std::to_string(value);
+    case comport::SetControl:
+        switch (value) {
+        case 1:
+            return "NONE";
+        case 2:
+            return "XON/XOFF";
+        case 3:
+            return "RTS/CTS";
+        case 8:
+        case 11:
+            return "ON";
+        case 9:
+        case 12:
+            return "OFF";
+        default:
+            return std::to_string(value);
+        }
+    default:
+        return std::to_string(value);
+    }
+}
+
+} // namespace
+
+// A name lookup that runs while the window keeps going: glibc's asynchronous getaddrinfo.
+struct NetworkLine::Resolution {
+    std::string host;
+    std::string service;
+    addrinfo hints{};
+    gaicb request{};
+    gaicb* list[1] = {&request};
+};
+
+NetworkLine::NetworkLine(const PortAddress& address, const MachineDef& machine, int direction,
+                         const LineOptions& options)
+    : m_address(address), m_telnet(address.kind == PortKind::Rfc2217),
+      m_resolveNames(options.resolveHostNames), m_flow(FlowSettingsFor(machine.line)),
+      m_filter(m_flow, true) {
+    m_receiving = direction == DirectionReceive;
+    const Framing framing = FramingFor(machine.line, direction);
+    m_baud = static_cast<uint32_t>(BaudRateFor(machine.line.BaudRate));
+    m_dataSize = static_cast<uint32_t>(framing.dataBits);
+    m_parity = framing.parity == 'O' ? 2u : framing.parity == 'E' ? 3u : 1u;
+    m_stopSize = static_cast<uint32_t>(framing.stopBits);
+    m_hardwareFlow = (machine.line.HandShake & HandShakeRtsCts) != 0;
+    const int bits = 1 + framing.dataBits + (framing.parity != 'N' ? 1 : 0) + framing.stopBits;
+    m_pacer = CharacterPacer(static_cast<uint64_t>(bits) * 1000000u / m_baud);
+}
+
+NetworkLine::~NetworkLine() {
+    close();
+}
+
+OpenedLine NetworkLine::open(const PortAddress& address, const MachineDef& machine, int direction,
+                             const LineOptions& options) {
+    OpenedLine opened;
+    opened.line.reset(new NetworkLine(address, machine, direction, options));
+    return opened;
+}
+
+OpenProgress NetworkLine::fail(int textId, const std::string& detail) {
+    m_phase = Phase::Failed;
+    m_failure = LineMessage{textId, {m_address.hostPort()}};
+    if (!detail.empty())
+        m_failure.args.push_back(detail);
+    close();
+    return OpenProgress::Failed;
+}
+
+OpenProgress NetworkLine::continueOpen(uint64_t now) {
+    if (!m_phaseStarted) {
+        m_phaseStarted = true;
+        m_phaseStart = now;
+    }
+    switch (m_phase) {
+    case Phase::Resolving:
+        return resolve(now);
+    case Phase::Connecting:
+        return connecting(now);
+    case Phase::Negotiating:
+        return negotiating(now);
+    case Phase::Settling:
+        return settling(now);
+    case Phase::Ready:
+        return OpenProgress::Done;
+    case Phase::Failed:
+        return OpenProgress::Failed;
+    }
+    return OpenProgress::Failed;
+}
+
+OpenProgress NetworkLine::resolve(uint64_t now) {
+    const std::string service = std::to_string(m_address.port);
+    if (!m_resolution) {
+        // An address needs no name server: take it at once.
+        addrinfo hints{};
+        hints.ai_family = AF_UNSPEC;
+        hints.ai_socktype = SOCK_STREAM;
+        hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV;
+        if (getaddrinfo(m_address.host.c_str(), service.c_str(), &hints, &m_addresses) == 0) {
+            m_ownAddresses = true;
+            m_nextAddress = m_addresses;
+            m_phase = Phase::Connecting;
+            m_phaseStart = now;
+            return connectNext(now);
+        }
+        m_addresses = nullptr;
+        if (!m_resolveNames)
+            return fail(IDS_NET_NAME_NOT_RESOLVED);
+        m_resolution = std::make_unique<Resolution>();
+        Resolution& r = *m_resolution;
+        r.host = m_address.host;
+        r.service = service;
+        r.hints.ai_family = AF_UNSPEC;
+        r.hints.ai_socktype = SOCK_STREAM;
+        r.hints.ai_flags = AI_NUMERICSERV | AI_ADDRCONFIG;
+        r.request.ar_name = r.host.c_str();
+        r.request.ar_service = r.service.c_str();
+        r.request.ar_request = &r.hints;
+        if (getaddrinfo_a(GAI_NOWAIT, r.list, 1, nullptr) != 0) {
+            m_resolution.reset();
+            return fail(IDS_NET_NAME_NOT_RESOLVED);
+        }
+    }
+    const int status = gai_error(&m_resolution->request);
+    if (status == EAI_INPROGRESS) {
+        if (now - m_phaseStart >= ResolveMicros)
+            return fail(IDS_NET_NAME_NOT_RESOLVED);
+        return OpenProgress::Pending;
+    }
+    if (status != 0) {
+        m_resolution.reset();
+        return fail(IDS_NET_NAME_NOT_RESOLVED);
+    }
+    m_addresses = m_resolution->request.ar_result;
+    m_ownAddresses = true;
+    m_resolution.reset();
+    m_nextAddress = m_addresses;
+    m_phase = Phase::Connecting;
+    m_phaseStart = now;
+    return connectNext(now);
+}
+
+OpenProgress NetworkLine::connectNext(uint64_t now) {
+    // A name may stand for several addresses (localhost: ::1 and 127.0.0.1); the first that
+    // takes the connection wins.
+    while (m_nextAddress) {
+        const addrinfo* a = m_nextAddress;
+        m_nextAddress = a->ai_next;
+        const int fd =
+            ::socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol);
+        if (fd < 0) {
+            m_lastError = errno;
+            continue;
+        }
+        if (::connect(fd, a->ai_addr, a->ai_addrlen) == 0 || errno == EINPROGRESS) {
+            m_fd = fd;
+            return connecting(now);
+        }
+        m_lastError = errno;
+        ::close(fd);
+    }
+    if (m_lastError == ECONNREFUSED)
+        return fail(IDS_NET_REFUSED);
+    if (m_lastError == ETIMEDOUT)
+        return fail(IDS_NET_NO_ANSWER);
+    return fail(IDS_NET_UNREACHABLE, std::strerror(m_lastError ? m_lastError : EHOSTUNREACH));
+}
+
+OpenProgress NetworkLine::connecting(uint64_t now) {
+    pollfd p{m_fd, POLLOUT, 0};
+    if (::poll(&p, 1, 0) > 0) {
+        int error = 0;
+        socklen_t length = sizeof error;
+        if (getsockopt(m_fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0)
+            error = errno;
+        if (error == 0) {
+            connected(now);
+            return m_telnet ? negotiating(now) : OpenProgress::Done;
+        }
+        m_lastError = error;
+        ::close(m_fd);
+        m_fd = -1;
+        return connectNext(now);
+    }
+    if (now - m_phaseStart >= ConnectMicros)
+        return fail(IDS_NET_NO_ANSWER);
+    return OpenProgress::Pending;
+}
+
+void NetworkLine::connected(uint64_t now) {
+    // One byte per write must go out as it is written, not when Nagle thinks it worth it.
+    const int on = 1;
+    setsockopt(m_fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    setsockopt(m_fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+    if (m_addresses && m_ownAddresses) {
+        freeaddrinfo(m_addresses);
+        m_addresses = nullptr;
+        m_nextAddress = nullptr;
+    }
+    m_phaseStart = now;
+    if (!m_telnet) {
+        m_phase = Phase::Ready;
+        fitRoundTrip();
+        return;
+    }
+    m_phase = Phase::Negotiating;
+    m_client.start();
+    flush();
+}
+
+OpenProgress NetworkLine::negotiating(uint64_t now) {
+    if (!takeInput())
+        return fail(IDS_NET_DROPPED);
+    if (m_client.comPortRefused())
+        return fail(IDS_NET_NO_TELNET);
+    if (m_client.comPortAccepted()) {
+        queueLineSettings();
+        m_phase = Phase::Settling;
+        m_phaseStart = now;
+        return settling(now);
+    }
+    // A raw port forwards our Telnet bytes to the machine and answers nothing (or the
+    // machine's own data); a Telnet server without COM-PORT never says DO.
+    if (now - m_phaseStart >= AnswerMicros)
+        return fail(IDS_NET_NO_TELNET);
+    return OpenProgress::Pending;
+}
+
+void NetworkLine::queueLineSettings() {
+    // XON/XOFF is never asked for: the machine's codes must reach us. RTS/CTS belongs to the
+    // server's UART, which alone can stop within a character of CTS dropping.
+    m_client.queueCommand(comport::SetBaudRate, m_baud);
+    m_client.queueCommand(comport::SetDataSize, m_dataSize);
+    m_client.queueCommand(comport::SetParity, m_parity);
+    m_client.queueCommand(comport::SetStopSize, m_stopSize);
+    m_client.queueCommand(comport::SetControl,
+                          m_hardwareFlow ? comport::FlowHardware : comport::FlowNone);
+    // DTR and RTS up, as a local port raises them for a ready sender.
+    m_client.queueCommand(comport::SetControl, comport::DtrOn);
+    if (!m_hardwareFlow)
+        m_client.queueCommand(comport::SetControl, comport::RtsOn);
+    flush();
+}
+
+OpenProgress NetworkLine::settling(uint64_t now) {
+    if (!takeInput())
+        return fail(IDS_NET_DROPPED);
+    if (!m_client.allAnswered() && now - m_phaseStart < AnswerMicros)
+        return OpenProgress::Pending;
+    noteAnswers();
+    fitRoundTrip();
+    m_phase = Phase::Ready;
+    return OpenProgress::Done;
+}
+
+void NetworkLine::probeRoundTrip(uint64_t now) {
+    if (m_probeSentAt != 0) {
+        if (!m_client.takeProbeAnswer())
+            return;
+        m_answerRoundTrip = now - m_probeSentAt;
+        m_probeSentAt = 0;
+        fitRoundTrip();
+        return;
+    }
+    if (m_writesSinceFit != 0)
+        return;
+    m_client.queueProbe();
+    m_probeSentAt = std::max<uint64_t>(now, 1);
+}
+
+void NetworkLine::fitRoundTrip() {
+    tcp_info info{};
+    socklen_t length = sizeof info;
+    uint64_t kernel = 0;
+    if (m_fd >= 0 && getsockopt(m_fd, IPPROTO_TCP, TCP_INFO, &info, &length) == 0)
+        kernel = info.tcpi_rtt;
+    m_pacer.fitRoundTrip(std::max(kernel, m_answerRoundTrip), RoundTripBudget);
+}
+
+void NetworkLine::noteAnswers() {
+    const std::string server = m_address.hostPort();
+    for (const Rfc2217Client::Request& r : m_client.requests()) {
+        const std::string asked = valueText(r.command, r.value);
+        if (!r.answered) {
+            m_warnings.push_back(LineMessage{IDS_NET_NOT_CONFIRMED,
+                                             {server, MessageArg::table(settingName(r)), asked}});
+        } else if (r.answer != r.value) {
+            m_warnings.push_back(LineMessage{IDS_NET_SET_DIFFERENTLY,
+                                             {server, MessageArg::table(settingName(r)),
+                                              valueText(r.command, r.answer), asked}});
+        }
+    }
+}
+
+bool NetworkLine::flush() {
+    std::string& out = m_telnet ? m_client.output() : m_raw;
+    while (!out.empty() && m_fd >= 0) {
+        const ssize_t n = ::send(m_fd, out.data(), out.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n > 0) {
+            out.erase(0, static_cast<size_t>(n));
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            return true;
+        noteError(errno);
+        return false;
+    }
+    return !m_lost;
+}
+
+void NetworkLine::noteError(int error) {
+    if (connectionGone(error))
+        m_lost = true;
+}
+
+bool NetworkLine::takeInput() {
+    if (m_fd < 0)
+        return false;
+    if (m_inputBegin > 0 && (m_inputBegin == m_input.size() || m_inputBegin >= 4096)) {
+        m_input.erase(0, m_inputBegin);
+        m_inputBegin = 0;
+    }
+    uint8_t chunk[512];
+    std::string decoded;
+    for (;;) {
+        if (m_receiving && m_input.size() - m_inputBegin >= MaxBufferedInput)
+            break; // what stays in the socket is not lost; the server's buffer fills instead
+        const ssize_t n = ::recv(m_fd, chunk, sizeof chunk, MSG_DONTWAIT);
+        if (n > 0) {
+            decoded.clear();
+            if (m_telnet)
+                m_client.take(chunk, static_cast<size_t>(n), decoded);
+            else
+                decoded.assign(reinterpret_cast<const char*>(chunk), static_cast<size_t>(n));
+            for (const char c : decoded) {
+                if (m_filter.take(static_cast<uint8_t>(c)) &&
+                    (m_receiving || m_input.size() - m_inputBegin < MaxBufferedInput))
+                    m_input.push_back(c);
+            }
+            continue;
+        }
+        if (n == 0) {
+            m_lost = true; // the server closed the connection (or was restarted)
+            break;
+        }
+        if (errno == EINTR)
+            continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK)
+            noteError(errno);
+        break;
+    }
+    if (m_probeSentAt != 0)
+        probeRoundTrip(monotonicMicros());
+    // Our answers to the server's Telnet options go out as soon as they are due.
+    if (m_telnet && !m_client.output().empty())
+        flush();
+    return !m_lost;
+}
+
+void NetworkLine::waitOnSocket(uint64_t micros) {
+    if (m_fd < 0 || m_lost) {
+        sleepMicros(micros);
+        return;
+    }
+    const std::string& out = m_telnet ? m_client.output() : m_raw;
+    pollfd p{m_fd, static_cast<short>(out.empty() ? POLLIN : (POLLIN | POLLOUT)), 0};
+    const timespec ts = toTimespec(micros);
+    ppoll(&p, 1, &ts, nullptr);
+}
+
+bool NetworkLine::holds(LineHolds& out) {
+    out = LineHolds{};
+    if (!takeInput())
+        return false;
+    out.xoff = m_filter.held();
+    if (m_telnet && m_client.modemStateKnown()) {
+        out.cts = m_flow.cts && !(m_client.modemState() & comport::Cts);
+        out.dsr = m_flow.dsr && !(m_client.modemState() & comport::Dsr);
+    }
+    return true;
+}
+
+bool NetworkLine::writeByte(uint8_t byte, uint64_t waitMicros) {
+    const uint64_t deadline = monotonicMicros() + waitMicros;
+    for (;;) {
+        if (!takeInput())
+            return false;
+        const uint64_t now = monotonicMicros();
+        const std::string& pending = m_telnet ? m_client.output() : m_raw;
+        const bool busy = !m_pacer.ready(now) || !pending.empty();
+        if (!busy && !m_filter.held()) {
+            if (m_telnet)
+                m_client.queueData(byte);
+            else
+                m_raw += static_cast<char>(byte);
+            m_pacer.sent(now);
+            // A network's round trip changes: measure it now and then.
+            if (m_telnet && m_phase == Phase::Ready)
+                probeRoundTrip(now);
+            constexpr unsigned FitEvery = 256;
+            if (++m_writesSinceFit >= FitEvery) {
+                m_writesSinceFit = 0;
+                fitRoundTrip();
+            }
+            return flush();
+        }
+        if (now >= deadline)
+            return false;
+        uint64_t wait = deadline - now;
+        if (!m_pacer.ready(now))
+            wait = std::min(wait, m_pacer.nextAt() - now);
+        if (!pending.empty() && !flush())
+            return false;
+        waitOnSocket(wait);
+    }
+}
+
+ReadResult NetworkLine::readByte(uint64_t waitMicros) {
+    const uint64_t deadline = monotonicMicros() + waitMicros;
+    for (;;) {
+        const bool alive = takeInput();
+        if (m_inputBegin < m_input.size())
+            return {ReadStatus::Byte, static_cast<uint8_t>(m_input[m_inputBegin++])};
+        if (!alive)
+            return {ReadStatus::Error, 0};
+        const uint64_t now = monotonicMicros();
+        if (now >= deadline)
+            return {};
+        waitOnSocket(deadline - now);
+    }
+}
+
+void NetworkLine::waitForChange(uint64_t waitMicros) {
+    if (!takeInput()) {
+        sleepMicros(waitMicros);
+        return;
+    }
+    waitOnSocket(waitMicros);
+    takeInput();
+}
+
+void NetworkLine::drainOutput(uint64_t waitMicros) {
+    // Sent means taken by the server: our queue empty, the socket's too (acknowledged), and
+    // the last byte's character time over.
+    const uint64_t deadline = monotonicMicros() + waitMicros;
+    for (;;) {
+        if (m_fd < 0 || m_lost || !flush())
+            return;
+        const uint64_t now = monotonicMicros();
+        const std::string& pending = m_telnet ? m_client.output() : m_raw;
+        int unsent = 0;
+        if (ioctl(m_fd, TIOCOUTQ, &unsent) != 0)
+            unsent = 0;
+        if (pending.empty() && unsent == 0 && m_pacer.ready(now))
+            return;
+        if (now >= deadline)
+            return;
+        sleepMicros(std::min<uint64_t>(deadline - now, 1000));
+    }
+}
+
+void NetworkLine::purge() {
+    takeInput();
+    m_input.clear();
+    m_inputBegin = 0;
+}
+
+void NetworkLine::dropDtr() {
+    if (!m_telnet || m_fd < 0 || m_lost)
+        return;
+    m_client.queueCommandUnanswered(comport::SetControl, comport::DtrOff);
+    flush();
+}
+
+void NetworkLine::close() {
+    if (m_resolution) {
+        // A lookup still running cannot always be cancelled; its request must then outlive
+        // us, as the resolver will still write into it.
+        const int cancel = gai_cancel(&m_resolution->request);
+        if (cancel == EAI_NOTCANCELED) {
+            static_cast<void>(m_resolution.release());
+        } else {
+            if (cancel == EAI_ALLDONE && gai_error(&m_resolution->request) == 0)
+                freeaddrinfo(m_resolution->request.ar_result);
+            m_resolution.reset();
+        }
+    }
+    if (m_addresses && m_ownAddresses)
+        freeaddrinfo(m_addresses);
+    m_addresses = nullptr;
+    m_nextAddress = nullptr;
+    if (m_fd >= 0) {
+        ::close(m_fd);
+        m_fd = -1;
+    }
+}
+
+LineMessage NetworkLine::lostReason() const {
+    return LineMessage{IDS_NET_DROPPED, {m_address.hostPort()}};
+}
+
+} // namespace corvane

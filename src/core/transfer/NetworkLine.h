@@ -1,0 +1,125 @@
+#pragma once
+// A machine behind a serial device server on the network: raw TCP (the bytes as they are) or
+// RFC 2217 (Telnet COM-PORT-CONTROL, which also sets the server's serial port).
+
+#include <memory>
+#include <string>
+
+#include "transfer/CharacterPacer.h"
+#include "transfer/Line.h"
+#include "transfer/LineSettings.h"
+#include "transfer/PortAddress.h"
+#include "transfer/Rfc2217Client.h"
+#include "transfer/XonXoffFilter.h"
+
+struct addrinfo;
+
+namespace corvane {
+
+struct MachineDef;
+
+class NetworkLine : public Line {
+public:
+    // How long each step of the opening may take, on the clock handed to continueOpen.
+    static constexpr uint64_t ConnectMicros = 5'000'000;  // resolved to connected
+    static constexpr uint64_t ResolveMicros = 10'000'000; // a name server that is slow
+    static constexpr uint64_t AnswerMicros = 3'000'000;   // Telnet, then the line settings
+    // Characters that may leave within one round trip: what can still reach the machine after
+    // its DC3, kept below the 10 a control takes.
+    static constexpr uint64_t RoundTripBudget = 8;
+
+    // Starts reaching the server. The line comes back Pending: continueOpen finishes the job.
+    static OpenedLine open(const PortAddress& address, const MachineDef& machine, int direction,
+                           const LineOptions& options);
+    ~NetworkLine() override;
+
+    // One character time at the machine's rate and framing, in microseconds.
+    uint64_t charMicros() const { return m_pacer.charMicros(); }
+    // The time between two bytes: one character time, or more on a long round trip.
+    uint64_t spacingMicros() const { return m_pacer.spacing(); }
+
+    bool isFile() const override { return false; }
+    bool holds(LineHolds& out) override;
+    bool writeByte(uint8_t byte, uint64_t waitMicros) override;
+    ReadResult readByte(uint64_t waitMicros) override;
+    void holdUntilXon() override { m_filter.hold(); }
+    void waitForChange(uint64_t waitMicros) override;
+    void drainOutput(uint64_t waitMicros) override;
+    void purge() override;
+    void dropDtr() override;
+    void close() override;
+    bool lost() const override { return m_lost; }
+    LineMessage lostReason() const override;
+    OpenProgress continueOpen(uint64_t nowMicros) override;
+    LineMessage openFailure() const override { return m_failure; }
+    std::vector<LineMessage> openWarnings() const override { return m_warnings; }
+
+private:
+    enum class Phase { Resolving, Connecting, Negotiating, Settling, Ready, Failed };
+    struct Resolution;
+
+    NetworkLine(const PortAddress& address, const MachineDef& machine, int direction,
+                const LineOptions& options);
+    OpenProgress resolve(uint64_t now);
+    OpenProgress connectNext(uint64_t now);
+    OpenProgress connecting(uint64_t now);
+    OpenProgress negotiating(uint64_t now);
+    OpenProgress settling(uint64_t now);
+    void queueLineSettings();
+    void noteAnswers();
+    OpenProgress fail(int textId, const std::string& detail = {});
+    void connected(uint64_t now);
+
+    // Reads what the server sent: Telnet commands out, flow codes through the filter, data
+    // into the input. False once the connection is gone.
+    bool takeInput();
+    // Writes as much of the queued output as the socket takes. False on a broken connection.
+    bool flush();
+    // Waits on the socket for input (and for room to write when output is queued).
+    void waitOnSocket(uint64_t micros);
+    void noteError(int error);
+    // Widens the spacing of bytes to the longest round trip seen: the last answer to a probe,
+    // and the kernel's estimate for the connection.
+    void fitRoundTrip();
+    void probeRoundTrip(uint64_t now);
+
+    PortAddress m_address;
+    bool m_telnet;
+    bool m_resolveNames;
+    FlowSettings m_flow;
+    XonXoffFilter m_filter;
+    CharacterPacer m_pacer;
+    Rfc2217Client m_client;
+    // The line settings asked of an RFC 2217 server.
+    uint32_t m_baud = 9600;
+    uint32_t m_dataSize = 8;
+    uint32_t m_parity = 1;
+    uint32_t m_stopSize = 1;
+    bool m_hardwareFlow = false;
+
+    Phase m_phase = Phase::Resolving;
+    std::unique_ptr<Resolution> m_resolution;
+    addrinfo* m_addresses = nullptr;
+    const addrinfo* m_nextAddress = nullptr;
+    bool m_ownAddresses = false; // from getaddrinfo (freeaddrinfo) or the async lookup's own
+    int m_lastError = 0;
+    uint64_t m_phaseStart = 0;
+    bool m_phaseStarted = false;
+
+    int m_fd = -1;
+    std::string m_raw;   // raw mode: bytes waiting to be written
+    std::string m_input; // data bytes for the reader, flow codes and NULs taken out
+    size_t m_inputBegin = 0;
+    bool m_receiving = false;
+    bool m_lost = false;
+    // RFC 2217: a question to the server now and then (the current baud rate), timed from when
+    // it left until its answer is read, which happens before every byte: the round trip of
+    // the whole path, server included, that the kernel's estimate does not see.
+    uint64_t m_probeSentAt = 0; // 0: no probe waiting for its answer
+    uint64_t m_answerRoundTrip = 0;
+    unsigned m_writesSinceFit = 0;
+    LineMessage m_failure;
+    std::vector<LineMessage> m_warnings;
+};
+
+} // namespace corvane
