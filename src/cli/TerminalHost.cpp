@@ -32,8 +32,9 @@ constexpr int BarWidth = 20;
 // the few calls allowed here. Nothing needs restoring first: this program never changes the
 // modes of the terminal the user types in (the line settings belong to the serial port's own
 // descriptor, which the kernel closes, dropping the exclusive lock; the next transfer sets
-// every line setting again), and a receive target is flushed after every stored line, so the
-// lines already shown are on disk.
+// every line setting again), and a receive target is flushed after every line stored from a
+// serial line (from a device file at least every tenth of a second), so the lines already
+// shown are on disk.
 extern "C" void onInterruptSignal(int) {
     const int savedErrno = errno;
     g_interruptPresses = g_interruptPresses + 1;
@@ -65,7 +66,10 @@ TerminalHost::TerminalHost(TransferState& state, Language language, bool quiet,
                            std::string deviceFile)
     : m_state(state), m_language(language), m_quiet(quiet), m_deviceFile(std::move(deviceFile)),
       m_progressTerminal(!quiet && isatty(STDERR_FILENO) == 1),
-      m_stdoutTerminal(isatty(STDOUT_FILENO) == 1) {}
+      m_stdoutTerminal(isatty(STDOUT_FILENO) == 1),
+      m_closingPrefix(formatPrefix(text(IDS_FMT_CLOSING))),
+      m_headerPrefix(formatPrefix(text(IDS_FMT_FILE_HEADER))),
+      m_filePrefix(formatPrefix(text(IDS_FMT_FILE_PATH))) {}
 
 TerminalHost::~TerminalHost() {
     clearProgress();
@@ -103,12 +107,9 @@ int TerminalHost::interruptCount() const {
 }
 
 bool TerminalHost::isClosingLine(const std::string& text) {
-    const std::string closing = formatPrefix(this->text(IDS_FMT_CLOSING));
-    const std::string header = formatPrefix(this->text(IDS_FMT_FILE_HEADER));
-    const std::string file = formatPrefix(this->text(IDS_FMT_FILE_PATH));
-    if (startsWith(text, file))
+    if (startsWith(text, m_filePrefix))
         return true;
-    return startsWith(text, closing) && !startsWith(text, header);
+    return startsWith(text, m_closingPrefix) && !startsWith(text, m_headerPrefix);
 }
 
 void TerminalHost::printLine(const std::string& text) {
@@ -208,13 +209,23 @@ void TerminalHost::showError(const std::string& text) {
     m_progressDirty = true;
 }
 
-void TerminalHost::serviceMessages() {
+void TerminalHost::drainWakePipe() {
     if (g_wakePipe[0] >= 0) {
         char buffer[16];
         while (read(g_wakePipe[0], buffer, sizeof buffer) > 0) {
         }
     }
-    if (g_interruptPresses > 0 && m_state.InterruptRequest == 0)
+}
+
+// The engines pump after every character of a receive and every block of a send, so this
+// costs no system call unless Ctrl-C was pressed since the last look.
+void TerminalHost::serviceMessages() {
+    const int presses = g_interruptPresses;
+    if (presses != m_pressesDrained) {
+        drainWakePipe();
+        m_pressesDrained = presses;
+    }
+    if (presses > 0 && m_state.InterruptRequest == 0)
         m_state.InterruptRequest = 1;
     drawProgress(false);
 }
@@ -226,7 +237,10 @@ void TerminalHost::idle(uint64_t micros) {
     // the slice, also after an interrupt while the engine finishes its pauses.
     if (g_wakePipe[0] >= 0) {
         pollfd wake{g_wakePipe[0], POLLIN, 0};
-        ppoll(&wake, 1, &wait, nullptr);
+        // A byte the last pump missed (the handler writes it just after counting) is taken
+        // out here, or every later wait would end at once.
+        if (ppoll(&wake, 1, &wait, nullptr) > 0 && (wake.revents & POLLIN))
+            drainWakePipe();
     } else {
         nanosleep(&wait, nullptr);
     }

@@ -58,6 +58,7 @@ public:
 
 private:
     void printLine(const std::string& text);
+    void drainWakePipe();
     void clearProgress();
     void drawProgress(bool force);
     std::string progressText(int width) const;
@@ -79,6 +80,11 @@ private:
     uint32_t m_total = 0;
     uint32_t m_position = 0;
     bool m_catching = false;
+    int m_pressesDrained = 0; // Ctrl-C presses whose wake-up bytes have been taken out
+    // The closing lines quiet mode keeps, by the start of their formats.
+    std::string m_closingPrefix;
+    std::string m_headerPrefix;
+    std::string m_filePrefix;
 };
 
 } // namespace corvane::cli

@@ -204,6 +204,14 @@ int ComReadByte(TransferContext& ctx, int handle) {
         return -1;
     ComCheckLine(ctx, handle, 1); // only for the display: a held line may still deliver
 
+    // A device file hands out what it has read without waiting; only at its end does the
+    // read below need the clock.
+    if (line->isFile()) {
+        const ReadResult r = line->readByte(0);
+        if (r.status == ReadStatus::Byte)
+            return r.byte;
+    }
+
     const int32_t timeOut = ctx.machine.config.PtrTimeOut;
     const bool limited = timeOut >= 1;
     const uint64_t limit =
@@ -236,6 +244,7 @@ int ComClose(TransferContext& ctx, int handle) {
     if (!line)
         return -1;
     line->drainOutput(DrainMicros);
+    const bool delivered = line->outputDelivered();
     if (!line->isFile()) {
         line->purge();
         pumpingWait(ctx, CloseSettleMicros, false);
@@ -243,6 +252,12 @@ int ComClose(TransferContext& ctx, int handle) {
     }
     line->close();
     ctx.port.reset();
+    if (!delivered) {
+        // The end of the program is missing from the file: that must not pass for a
+        // completed transfer.
+        ctx.host.showError(ctx.host.text(IDS_DEVICE_FILE_NOT_WRITTEN));
+        return -3;
+    }
     return 0;
 }
 

@@ -41,14 +41,19 @@ std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 #endif
 
 std::string format(const char* fmt, ...) {
+    // Most texts are short (a count, a log line); one formatting pass into the stack serves
+    // them, and only a longer text is formatted again into its own storage.
+    char small[256];
     va_list args;
     va_start(args, fmt);
     va_list copy;
     va_copy(copy, args);
-    const int needed = std::vsnprintf(nullptr, 0, fmt, copy);
+    const int needed = std::vsnprintf(small, sizeof small, fmt, copy);
     va_end(copy);
     std::string out;
-    if (needed > 0) {
+    if (needed > 0 && static_cast<size_t>(needed) < sizeof small) {
+        out.assign(small, static_cast<size_t>(needed));
+    } else if (needed > 0) {
         out.resize(static_cast<size_t>(needed) + 1);
         std::vsnprintf(out.data(), out.size(), fmt, args);
         out.resize(static_cast<size_t>(needed));
@@ -71,13 +76,14 @@ public:
     // False at end of file (nothing read). `offset` is the position in the file afterwards.
     bool next(char* out, size_t capacity, size_t& length) {
         length = 0;
+        // The copy belongs to this reader alone: no stream locking per character.
         while (length + 1 < capacity) {
-            int c = std::getc(m_file);
+            int c = getc_unlocked(m_file);
             if (c == EOF)
                 break;
             ++m_offset;
             if (c == '\r') {
-                const int following = std::getc(m_file);
+                const int following = getc_unlocked(m_file);
                 if (following == '\n') {
                     ++m_offset;
                     c = '\n';
@@ -359,7 +365,8 @@ void SendRun::updateRemainingTime(uint32_t position) {
 
 void SendRun::finish() {
     if (m_handle >= 0) {
-        ComClose(m_ctx, m_handle);
+        if (ComClose(m_ctx, m_handle) != 0 && m_result == SendCompleted)
+            m_result = SendBlockFailed; // the last characters never reached the device file
         m_handle = -1;
     }
 
