@@ -63,7 +63,11 @@ void GuiTransferHost::setFrameTitle(int direction, const char* file, bool) {
     m_frame.setFrameTitle(direction, file);
 }
 
-void GuiTransferHost::progressShow(bool visible) { m_frame.progressShow(visible); }
+// The bar goes away at a transfer's end; the position the engine reached is shown first.
+void GuiTransferHost::progressShow(bool visible) {
+    flushStatus();
+    m_frame.progressShow(visible);
+}
 void GuiTransferHost::progressRange(uint32_t total) { m_frame.progressRange(total); }
 // Moved for every block as well; a progress bar repaints itself at once when it grows.
 void GuiTransferHost::progressPos(uint32_t position) {
