@@ -421,18 +421,20 @@ bool PosixSerialLine::writeByte(uint8_t byte, uint64_t waitMicros) {
 }
 
 ReadResult PosixSerialLine::readByte(uint64_t waitMicros) {
-    const uint64_t deadline = monotonicMicros() + waitMicros;
+    uint64_t now = monotonicMicros();
+    const uint64_t deadline = now + waitMicros;
     for (;;) {
-        const bool alive = takeInput();
+        const bool alive = takeInputUnlessFresh(now);
         if (m_inputBegin < m_input.size())
             return {ReadStatus::Byte, static_cast<uint8_t>(m_input[m_inputBegin++])};
         if (!alive)
             return {ReadStatus::Error, 0};
-        const uint64_t now = monotonicMicros();
         if (now >= deadline)
             return {};
         if (!waitForInput(deadline - now))
             return {ReadStatus::Error, 0};
+        m_inputSeen = false; // what woke the poll is read on the next pass
+        now = monotonicMicros();
     }
 }
 
