@@ -26,6 +26,7 @@ volatile sig_atomic_t g_interruptPresses = 0;
 int g_wakePipe[2] = {-1, -1};
 
 constexpr uint64_t ProgressIntervalMicros = 100000;
+constexpr uint64_t LogFlushMicros = 100000;
 constexpr int BarWidth = 20;
 
 // Second Ctrl-C: the user wants out now, not after the next held byte clears. _exit is one of
@@ -72,6 +73,7 @@ TerminalHost::TerminalHost(TransferState& state, Language language, bool quiet,
       m_filePrefix(formatPrefix(text(IDS_FMT_FILE_PATH))) {}
 
 TerminalHost::~TerminalHost() {
+    std::fflush(stdout);
     clearProgress();
     if (m_catching) {
         struct sigaction deflt {};
@@ -118,8 +120,26 @@ void TerminalHost::printLine(const std::string& text) {
     const size_t end = text.find('\n');
     std::fwrite(text.data(), 1, end == std::string::npos ? text.size() : end, stdout);
     std::fputc('\n', stdout);
-    std::fflush(stdout);
+    // A person at a terminal sees every line as it comes. A pipe or a file gets them a tick
+    // at a time (a device file moves thousands of blocks a second), and before every wait and
+    // every closing line, so a script reading along is never more than a tick behind.
+    m_logPending = true;
+    if (m_stdoutTerminal || isClosingLine(text))
+        flushLog();
+    else
+        flushLogIfDue();
     m_progressDirty = true;
+}
+
+void TerminalHost::flushLog() {
+    std::fflush(stdout);
+    m_logPending = false;
+    m_lastLogFlush = nowMicros();
+}
+
+void TerminalHost::flushLogIfDue() {
+    if (m_logPending && nowMicros() - m_lastLogFlush >= LogFlushMicros)
+        flushLog();
 }
 
 void TerminalHost::logPrint(int, const std::string& text) {
@@ -190,6 +210,7 @@ bool TerminalHost::selectDeviceFile(bool receive, MachineDef& machine, std::stri
 // Message-box texts put the detail (a path) after an empty line; in a terminal it goes on an
 // indented line of its own.
 void TerminalHost::showError(const std::string& text) {
+    std::fflush(stdout);
     clearProgress();
     std::string out;
     bool newline = false;
@@ -227,10 +248,13 @@ void TerminalHost::serviceMessages() {
     }
     if (presses > 0 && m_state.InterruptRequest == 0)
         m_state.InterruptRequest = 1;
+    flushLogIfDue();
     drawProgress(false);
 }
 
 void TerminalHost::idle(uint64_t micros) {
+    if (m_logPending)
+        flushLog();
     timespec wait{static_cast<time_t>(micros / 1000000),
                   static_cast<long>(micros % 1000000) * 1000};
     // The pipe was drained by the last pump, so this blocks until the next Ctrl-C or the end of

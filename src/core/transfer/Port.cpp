@@ -179,16 +179,19 @@ int ComWriteByte(TransferContext& ctx, int handle, uint8_t byte) {
     Line* line = lineOf(ctx, handle);
     if (!line)
         return -1;
-    if (endTransferIfLineLost(ctx, *line))
+    // A device file is never held and never lost; its bytes take the short way.
+    const bool isFile = line->isFile();
+    if (!isFile && endTransferIfLineLost(ctx, *line))
         return -1;
-    if (ComCheckLine(ctx, handle, 0) == 0) {
+    if (!isFile && ComCheckLine(ctx, handle, 0) == 0) {
         // The caller retries at once; sleeping on the line here keeps that loop from spinning
         // while the machine holds it, and wakes as soon as its XON arrives.
         line->waitForChange(SliceMicros);
         return -1;
     }
     if (!line->writeByte(byte, SliceMicros)) {
-        endTransferIfLineLost(ctx, *line);
+        if (!isFile)
+            endTransferIfLineLost(ctx, *line);
         return -1;
     }
 
