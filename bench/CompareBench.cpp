@@ -14,9 +14,18 @@
 //   4. peak resident memory of corvane-cli for a 1 MB and a 100 MB program (sent into a
 //      device file, /dev/null, which takes a minute instead of a quarter of an hour);
 //   5. the window's start-up: from exec until the process stops using the CPU (its event
-//      loop is idle), and its time from exec to the first byte of a send on the wire.
+//      loop is idle), and its time from exec to the first byte of a send on the wire;
+//   6. CPU while sending at the line rate (38400 and 9600 baud, paced, nothing holding) and
+//      how full the line is kept, corvane-cli and the window, against the least any sender
+//      pays here that wakes once per character;
+//   7. CPU while receiving from cnc-sim punching at the line rate, nothing lost;
+//   8. sends and receives through a device file of --big-mb megabytes against cp, and with an
+//      earlier build (--before BUILD-DIR) the device-file output of the examples and of the
+//      acceptance-style machines compared byte for byte.
+// With --before every figure of 6 to 8 is printed for both builds and as a ratio after/before.
 //
 // usage: compare_bench [--mb N] [--repeat N] [--big-mb N] [--skip-big] [--keep]
+//                      [--before BUILD-DIR] [--cost-only]
 // Every figure is printed; the exit status is 0 when every run could be made.
 
 #include <algorithm>
@@ -32,6 +41,7 @@
 #include <vector>
 
 #include "BenchSupport.h"
+#include "LineRateBench.h"
 
 using namespace corvane::bench;
 
@@ -177,14 +187,16 @@ struct Bench {
     }
     static std::vector<std::string> guiEnv() { return {"QT_QPA_PLATFORM=offscreen"}; }
 
-    // ASCII 8N1 at 38400 with XON/XOFF; nothing around the data but `start` and `stop`.
-    bool machine(const std::string& path, const std::string& port, int start, int stop) {
+    // ASCII 8N1 at 38400 (or `baudIndex`) with XON/XOFF; nothing around the data but `start`
+    // and `stop`.
+    bool machine(const std::string& path, const std::string& port, int start, int stop,
+                 int baudIndex = 7, std::vector<std::string> more = {}) {
         std::vector<std::string> keys{"OutCode=2",
                                       "DataLen=1",
                                       "Parity=0",
                                       "Stop=0",
                                       "HandShake=1",
-                                      "BaudRate=7",
+                                      "BaudRate=" + std::to_string(baudIndex),
                                       "Xoff=0",
                                       "ErCode=0",
                                       "HeadLf=0",
@@ -199,6 +211,7 @@ struct Bench {
                                       "PtpStop=" + std::to_string(stop)};
         if (!port.empty())
             keys.push_back("PortName=" + port);
+        keys.insert(keys.end(), more.begin(), more.end());
         return writeMachine(CORVANE_CLI_PATH, path, keys, work.path());
     }
 };
@@ -479,6 +492,375 @@ double guiFirstByte(Bench& b) {
     return pty.first() - child.startedAt();
 }
 
+// ---- 6. to 8. cost per character -------------------------------------------------------------
+
+double lineCpsFor(int baudIndex) {
+    return baudIndex == 5 ? 960.0 : 3840.0; // 8N1: ten bits a character
+}
+
+// A paced send of `bytes` to cnc-sim taking every character as it arrives.
+RateRun sendAtLineRate(Bench& b, const Build& build, int baudIndex, bool gui, uint64_t bytes) {
+    RateRun run;
+    const std::string tag = build.name + (gui ? "-gui-" : "-cli-") + std::to_string(baudIndex);
+    const std::string link = b.work.file("rate-" + tag + ".line");
+    const std::string record = b.work.file("rate-" + tag + ".record");
+    const std::string program = b.work.file("rate-" + std::to_string(bytes) + ".nc");
+    const uint64_t size = writeProgram(program, bytes);
+    const double seconds = double(size) / lineCpsFor(baudIndex);
+    Sim sim(CNC_SIM_PATH, b.work.path(), "sim-" + tag, b.realtime);
+    if (!sim.start({"read", "--wait-ms", "0", "--record", record, "--link", link,
+                    "--exit-after-ms", std::to_string(long((seconds + 60) * 1000))}))
+        return run;
+    const std::string machine = b.work.file("rate-" + tag + ".MDF");
+    if (!b.machine(machine, link, 18, 20, baudIndex))
+        return run;
+    std::vector<std::string> args;
+    if (gui)
+        args = {build.gui, "-CREATE", "-CFG=" + b.config, "-MDF=" + machine, "-EXIT", program};
+    else
+        args = {build.cli, "--cfg", b.config, "send", "-q", "-m", machine, "-p", link, program};
+    Child child;
+    if (!child.start(args, b.work.file(tag + ".out"), b.work.file(tag + ".err"),
+                     gui ? Bench::guiEnv() : std::vector<std::string>{}))
+        return run;
+    const bool measured = measureDataPhase(child, record, size + 2, lineCpsFor(baudIndex),
+                                           nowSeconds() + seconds + 60, run);
+    const ChildResult r = child.wait(seconds + 60);
+    sim.wait(20);
+    const std::string wire = readWholeFile(record);
+    const bool whole = wire == "\x12" + readWholeFile(program) + "\x14";
+    run.ok = measured && r.status == 0 && whole;
+    if (!run.ok)
+        run.note = "exit " + std::to_string(r.status) + (whole ? "" : ", record differs") +
+                   (measured ? "" : ", not measured") + ": " +
+                   readWholeFile(b.work.file(tag + ".err"));
+    return run;
+}
+
+// cnc-sim punches `bytes` at the line rate; corvane-cli receives them.
+RateRun receiveAtLineRate(Bench& b, const Build& build, int baudIndex, uint64_t bytes) {
+    RateRun run;
+    const std::string tag = build.name + "-receive-" + std::to_string(baudIndex);
+    const std::string program = b.work.file("punch-" + std::to_string(bytes) + ".nc");
+    const uint64_t size = writeProgram(program, bytes, 3);
+    const std::string expected = b.work.file(tag + ".expected");
+    writeExpected(expected, program, "", "\r\n", "");
+    const uint64_t expectedSize = fileSize(expected);
+    const std::string target = b.work.file(tag + ".target");
+    const std::string link = b.work.file(tag + ".line");
+    const double cps = lineCpsFor(baudIndex);
+    const double seconds = double(size) / cps;
+    Sim sim(CNC_SIM_PATH, b.work.path(), "sim-" + tag, b.realtime);
+    if (!sim.start({"punch", "--program", program, "--code", "ascii", "--cps",
+                    std::to_string(long(cps)), "--link", link, "--exit-after-ms",
+                    std::to_string(long((seconds + 60) * 1000))}))
+        return run;
+    const std::string machine = b.work.file(tag + ".MDF");
+    if (!b.machine(machine, link, 0, 20, baudIndex,
+                   {"PtrStart=17", "PtrStop=19", "PtrBegin=0", "PtrEof=2", "RecvSpace=2",
+                    "PtrTimeOut=20000"}))
+        return run;
+    Child child;
+    if (!child.start({build.cli, "--cfg", b.config, "receive", "-q", "-m", machine, "-p", link,
+                      target},
+                     b.work.file(tag + ".out"), b.work.file(tag + ".err")))
+        return run;
+    // The target grows by whole lines with CR LF; the machine's rate is that of the program.
+    const bool measured = measureDataPhase(child, target, expectedSize,
+                                           cps * double(expectedSize) / double(size),
+                                           nowSeconds() + seconds + 60, run);
+    const ChildResult r = child.wait(seconds + 60);
+    sim.wait(20);
+    std::string detail;
+    const bool same = sameFiles(expected, target, detail);
+    run.ok = measured && r.status == 0 && same;
+    if (!run.ok)
+        run.note = "exit " + std::to_string(r.status) + (same ? "" : ", " + detail) +
+                   (measured ? "" : ", not measured") + ": " +
+                   readWholeFile(b.work.file(tag + ".err"));
+    return run;
+}
+
+struct FileRun {
+    bool ok = false;
+    double seconds = 0;
+    long rss = 0;
+};
+
+// corvane-cli sending `program` into the device file `out`, or receiving from `program` into
+// `out` when `receive`.
+FileRun deviceFileRun(Bench& b, const Build& build, const std::string& machine,
+                      const std::string& program, const std::string& out, bool receive,
+                      double limit, bool reportFailure = true) {
+    FileRun f;
+    std::vector<std::string> args{build.cli, "--cfg", b.config};
+    if (receive)
+        args.insert(args.end(), {"receive", "-q", "-m", machine, "-i", program, out});
+    else
+        args.insert(args.end(), {"send", "-q", "-m", machine, "-o", out, program});
+    Child child;
+    if (!child.start(args, b.work.file("file.out"), b.work.file("file.err"),
+                     {"TMPDIR=" + b.work.path()}, true))
+        return f;
+    const ChildResult r = child.wait(limit);
+    f.ok = r.status == 0;
+    f.seconds = r.wallSeconds;
+    f.rss = r.maxRssKiB;
+    if (!f.ok && reportFailure)
+        std::printf("  %s %s: exit %d: %s\n", build.name.c_str(), receive ? "receive" : "send",
+                    r.status, readWholeFile(b.work.file("file.err")).c_str());
+    return f;
+}
+
+double copySeconds(Bench& b, const std::string& from, const std::string& to) {
+    Child child;
+    if (!child.start({"/bin/cp", from, to}, b.work.file("cp.out"), b.work.file("cp.err")))
+        return -1;
+    const ChildResult r = child.wait(600);
+    return r.status == 0 ? r.wallSeconds : -1;
+}
+
+// Machines that exercise the whole send and receive processing, all with a device file:
+// the examples' own machines, then codes, line ends, leaders, user codes, numbering, word
+// breaks, TV check, comments and % removal, skip rules.
+std::vector<std::pair<std::string, std::vector<std::string>>> acceptanceMachines() {
+    return {
+        {"iso-leaders", {"OutCode=0", "PtpNull=20,20,5", "PtpSpace=3,2,1", "ErCode=3", "HeadLf=1",
+                         "PtpStart=18", "PtpStop=20", "LfCode=0"}},
+        {"eia-blank-tape", {"OutCode=1", "PtpNull=30,30,10", "ErCode=3", "Comment=0"}},
+        {"ascii-crlf-numbered", {"OutCode=2", "LfCode=1", "NnoBase=10", "NnoIncr=10",
+                                 "WordBreak=1", "TVCheck=1", "DeleteErCode=1"}},
+        {"ascii-cr-odd", {"OutCode=2", "LfCode=2", "TVCheck=2", "SendSpace=0", "Comment=0"}},
+        {"ascii-lfcrcr-user-codes", {"OutCode=2", "LfCode=3", "PtpUser0=1214", "PtpUser1=AA0D",
+                                     "PtpUser2=7F", "ErCode=1"}},
+        {"skip-rules", {"OutCode=2", "SendSkipLine=M06,T01", "SendSkipCode=F,S",
+                        "ReceiveSkipLine=G00", "ReceiveSkipCode=Z", "PtrBegin=1", "PtrEof=1",
+                        "RecvSpace=1"}},
+        {"receive-spaces-dropped", {"OutCode=2", "PtrBegin=0", "PtrEof=3", "RecvSpace=0"}},
+    };
+}
+
+// Programs with the corners a reader meets: CR LF, a bare CR, blank lines, a line of 600
+// characters, a line of exactly 511, tabs, lower case, bytes above 127, comments, stray ')'.
+std::string cornerProgram() {
+    std::string p = "%\r\nO0042 (CORNERS)\r\n\r\nN10 G90 G17\n";
+    p += std::string(511, 'X') + "\n" + std::string(600, 'Y') + "\n";
+    p += "\tG01 x10 y20 (lower case) F100.\n  (only a comment)\n  \n";
+    p += "G01X-10.Y20.Z-5.5\rG00 Z50.\n";
+    p += "N20 T01 M06 (TOOL \xE9\xF1)\nN30 S1200 M03) stray\n%%\nM30\n%";
+    return p;
+}
+
+} // namespace
+
+namespace {
+
+void costPerCharacter(Bench& b, const std::vector<Build>& builds, double bigMegabytes,
+                      bool skipBig) {
+    const bool both = builds.size() > 1;
+    auto head = [&](const char* what) {
+        std::printf("  %-44s", what);
+        for (const Build& build : builds)
+            std::printf(" %16s", build.name.c_str());
+        if (both)
+            std::printf(" %14s", "after/before");
+        std::printf("\n");
+    };
+    auto row = [&](const std::string& what, const std::vector<double>& values, int decimals) {
+        std::printf("  %-44s", what.c_str());
+        for (double v : values)
+            if (v < 0)
+                std::printf(" %16s", "failed");
+            else
+                std::printf(" %16.*f", decimals, v);
+        if (both && values.size() == 2 && values[0] > 0 && values[1] >= 0)
+            std::printf(" %14.3f", values[1] / values[0]);
+        std::printf("\n");
+    };
+
+    std::printf("\n== 6. Sending at the line rate (paced, cnc-sim takes every character as it "
+                "arrives; CPU and line use between 10 %% and 90 %% of the program)\n");
+    std::printf("  load average %s", readWholeFile("/proc/loadavg").c_str());
+    const double floor38400 = wakePerCharacterFloor(3840, 5);
+    const double floor9600 = wakePerCharacterFloor(960, 5);
+    std::printf("  least CPU of a sender that wakes once per character on this machine (a loop "
+                "that sleeps to each\n  character time and writes it into a pty): %.4f s/s at "
+                "38400 baud, %.4f s/s at 9600 baud\n",
+                floor38400, floor9600);
+    head("");
+    struct Case {
+        const char* name;
+        int baud;
+        bool gui;
+        uint64_t bytes;
+    };
+    const Case cases[] = {{"corvane-cli 38400", 7, false, 120 * 1024},
+                          {"corvane-cli 9600", 5, false, 30 * 1024},
+                          {"corvane (window) 38400", 7, true, 120 * 1024}};
+    for (const Case& c : cases) {
+        if (c.gui && (builds.front().gui.empty() || access(builds.front().gui.c_str(), X_OK)))
+            continue;
+        std::vector<double> cpu, use, perFloor;
+        for (const Build& build : builds) {
+            const RateRun r = sendAtLineRate(b, build, c.baud, c.gui, c.bytes);
+            if (!r.ok) {
+                std::printf("  %s, %s: %s\n", c.name, build.name.c_str(), r.note.c_str());
+                ++b.failures;
+            }
+            cpu.push_back(r.ok ? r.cpuShare : -1);
+            use.push_back(r.ok ? r.utilisation : -1);
+            const double floor = c.baud == 5 ? floor9600 : floor38400;
+            perFloor.push_back(r.ok && floor > 0 ? r.cpuShare / floor : -1);
+        }
+        row(std::string(c.name) + ": CPU s/s", cpu, 4);
+        row(std::string(c.name) + ": ratio CPU / least", perFloor, 2);
+        row(std::string(c.name) + ": line utilisation", use, 3);
+    }
+
+    std::printf("\n== 7. Receiving at the line rate (cnc-sim punch --cps 3840 and 960, "
+                "corvane-cli receive; target compared byte for byte)\n");
+    head("");
+    for (int baud : {7, 5}) {
+        std::vector<double> cpu, perFloor;
+        for (const Build& build : builds) {
+            const RateRun r = receiveAtLineRate(b, build, baud, baud == 7 ? 120 * 1024 : 30 * 1024);
+            if (!r.ok) {
+                std::printf("  receive %d, %s: %s\n", baud == 7 ? 38400 : 9600, build.name.c_str(),
+                            r.note.c_str());
+                ++b.failures;
+            }
+            cpu.push_back(r.ok ? r.cpuShare : -1);
+            const double floor = baud == 5 ? floor9600 : floor38400;
+            perFloor.push_back(r.ok && floor > 0 ? r.cpuShare / floor : -1);
+        }
+        const std::string name = baud == 7 ? "corvane-cli receive 38400" : "corvane-cli receive 9600";
+        row(name + ": CPU s/s", cpu, 4);
+        row(name + ": ratio CPU / least", perFloor, 2);
+    }
+
+    const double mb = skipBig ? 10 : bigMegabytes;
+    std::printf("\n== 8. Device files (%.0f MB program, -q; into and out of a file in the work "
+                "folder) against cp\n",
+                mb);
+    const std::string program = b.work.file("device.nc");
+    const uint64_t size = writeProgram(program, uint64_t(mb * 1048576), 5);
+    const std::string machine = b.work.file("device.MDF");
+    const std::string receiveMachine = b.work.file("device-receive.MDF");
+    if (!b.machine(machine, "", 0, 0) ||
+        !b.machine(receiveMachine, "", 0, 20, 7, {"PtrBegin=0", "PtrEof=0", "RecvSpace=2"})) {
+        ++b.failures;
+        return;
+    }
+    const double cp = copySeconds(b, program, b.work.file("device.cp"));
+    std::remove(b.work.file("device.cp").c_str());
+    std::printf("  cp: %.2f s = %.1f MB/s\n", cp, double(size) / 1048576.0 / cp);
+    head("");
+    std::vector<std::string> sent, received;
+    std::vector<double> sendRate, sendRatio, receiveRate, receiveRatio, sendRss, receiveRss;
+    for (const Build& build : builds) {
+        const std::string out = b.work.file("device-" + build.name + ".tape");
+        const FileRun s = deviceFileRun(b, build, machine, program, out, false, 60 + mb * 3);
+        const std::string target = b.work.file("device-" + build.name + ".target");
+        const FileRun r =
+            deviceFileRun(b, build, receiveMachine, program, target, true, 60 + mb * 3);
+        if (!s.ok || !r.ok)
+            ++b.failures;
+        const double sMb = s.ok ? double(size) / 1048576.0 / s.seconds : -1;
+        const double rMb = r.ok ? double(size) / 1048576.0 / r.seconds : -1;
+        sendRate.push_back(sMb);
+        receiveRate.push_back(rMb);
+        sendRatio.push_back(s.ok && cp > 0 ? sMb / (double(size) / 1048576.0 / cp) : -1);
+        receiveRatio.push_back(r.ok && cp > 0 ? rMb / (double(size) / 1048576.0 / cp) : -1);
+        sendRss.push_back(s.ok ? double(s.rss) : -1);
+        receiveRss.push_back(r.ok ? double(r.rss) : -1);
+        sent.push_back(out);
+        received.push_back(target);
+    }
+    row("send into a device file: MB/s", sendRate, 1);
+    row("send: ratio to cp", sendRatio, 3);
+    row("send: peak RSS KiB", sendRss, 0);
+    row("receive from a device file: MB/s", receiveRate, 1);
+    row("receive: ratio to cp", receiveRatio, 3);
+    row("receive: peak RSS KiB", receiveRss, 0);
+    std::string detail;
+    const std::string expectedTarget = b.work.file("device.expected");
+    writeExpected(expectedTarget, program, "", "\r\n", "");
+    for (size_t i = 0; i < builds.size(); ++i) {
+        const bool tape = sameFiles(program, sent[i], detail);
+        std::printf("  %s: device file %s the program%s\n", builds[i].name.c_str(),
+                    tape ? "equals" : "DIFFERS from", tape ? "" : (": " + detail).c_str());
+        const bool target = sameFiles(expectedTarget, received[i], detail);
+        std::printf("  %s: received target %s the program with CR LF%s\n",
+                    builds[i].name.c_str(), target ? "equals" : "DIFFERS from",
+                    target ? "" : (": " + detail).c_str());
+        if (!tape || !target)
+            ++b.failures;
+    }
+    for (const std::string& f : sent)
+        std::remove(f.c_str());
+    for (const std::string& f : received)
+        std::remove(f.c_str());
+    std::remove(expectedTarget.c_str());
+    std::remove(program.c_str());
+
+    if (!both)
+        return;
+    // The examples and the acceptance-style machines: every program through every machine,
+    // sent into a device file and received back from one, by both builds.
+    std::vector<std::pair<std::string, std::string>> programs;
+    for (const char* name : {"BRACKET.NC", "SHAFT.NC"})
+        programs.emplace_back(name, std::string(CORVANE_SOURCE_DIR) + "/examples/programs/" + name);
+    const std::string corners = b.work.file("CORNERS.NC");
+    {
+        std::FILE* f = std::fopen(corners.c_str(), "wb");
+        const std::string text = cornerProgram();
+        std::fwrite(text.data(), 1, text.size(), f);
+        std::fclose(f);
+    }
+    programs.emplace_back("CORNERS.NC", corners);
+    const std::string generated = b.work.file("GENERATED.NC");
+    writeProgram(generated, 200 * 1024, 9);
+    programs.emplace_back("GENERATED.NC", generated);
+
+    std::vector<std::pair<std::string, std::string>> machines;
+    for (const char* name : {"VMC-ISO-XONXOFF.MDF", "LATHE-EIA.MDF", "TAPE-FILE-ASCII.MDF"})
+        machines.emplace_back(name, std::string(CORVANE_SOURCE_DIR) + "/examples/machines/" + name);
+    for (const auto& [name, keys] : acceptanceMachines()) {
+        const std::string path = b.work.file("accept-" + name + ".MDF");
+        if (!writeMachine(builds[1].cli, path, keys, b.work.path())) {
+            ++b.failures;
+            continue;
+        }
+        machines.emplace_back(name, path);
+    }
+    int compared = 0, differing = 0;
+    for (const auto& [mName, mPath] : machines) {
+        for (const auto& [pName, pPath] : programs) {
+            for (bool receive : {false, true}) {
+                std::string outs[2];
+                for (size_t i = 0; i < 2; ++i) {
+                    outs[i] = b.work.file("same-" + builds[i].name + (receive ? ".target" : ".tape"));
+                    std::remove(outs[i].c_str());
+                    // Exit statuses differ by design here (a machine with a time-out ends a
+                    // receive from a file as "Receive TimeOut"); the files must not.
+                    deviceFileRun(b, builds[i], mPath, pPath, outs[i], receive, 120, false);
+                }
+                ++compared;
+                if (!sameFiles(outs[0], outs[1], detail)) {
+                    ++differing;
+                    std::printf("  DIFFERENT: %s %s with %s: %s\n", receive ? "receive" : "send",
+                                pName.c_str(), mName.c_str(), detail.c_str());
+                }
+            }
+        }
+    }
+    std::printf("  device-file output, before and after, byte for byte: %d of %d runs the same "
+                "(%zu machines x %zu programs, send and receive)\n",
+                compared - differing, compared, machines.size(), programs.size());
+    if (differing > 0)
+        ++b.failures;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -487,6 +869,8 @@ int main(int argc, char** argv) {
     double bigMegabytes = 100;
     int repeat = 3;
     bool skipBig = false;
+    bool costOnly = false;
+    std::string before;
     Bench b;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
@@ -500,9 +884,13 @@ int main(int argc, char** argv) {
             skipBig = true;
         else if (a == "--keep")
             b.work.keep();
+        else if (a == "--before" && i + 1 < argc)
+            before = argv[++i];
+        else if (a == "--cost-only")
+            costOnly = true;
         else {
             std::fprintf(stderr, "usage: compare_bench [--mb N] [--repeat N] [--big-mb N] "
-                                 "[--skip-big] [--keep]\n");
+                                 "[--skip-big] [--keep] [--before BUILD-DIR] [--cost-only]\n");
             return 2;
         }
     }
@@ -518,6 +906,17 @@ int main(int argc, char** argv) {
         std::printf("(C-Kermit not found at %s: its columns are left out; install the package "
                     "ckermit)\n",
                     KermitPath);
+
+    std::vector<Build> builds;
+    if (!before.empty())
+        builds.push_back({"before", before + "/src/cli/corvane-cli", before + "/src/gui/corvane"});
+    builds.push_back({before.empty() ? "corvane" : "after", CORVANE_CLI_PATH, guiPath()});
+    if (costOnly) {
+        costPerCharacter(b, builds, bigMegabytes, skipBig);
+        std::printf("\ncompare_bench: %s\n",
+                    b.failures == 0 ? "all runs made" : "some runs failed (see above)");
+        return b.failures == 0 ? 0 : 1;
+    }
 
     std::vector<Flat> flat;
     throughput(b, megabytes, repeat, flat);
@@ -614,6 +1013,7 @@ int main(int argc, char** argv) {
     } else {
         std::printf("  (the window, corvane, was not built: no start-up figures for it)\n");
     }
+    costPerCharacter(b, builds, bigMegabytes, skipBig);
     std::printf("\ncompare_bench: %s\n",
                 b.failures == 0 ? "all runs made" : "some runs failed (see above)");
     return b.failures == 0 ? 0 : 1;

@@ -26,14 +26,16 @@ volatile sig_atomic_t g_interruptPresses = 0;
 int g_wakePipe[2] = {-1, -1};
 
 constexpr uint64_t ProgressIntervalMicros = 100000;
+constexpr uint64_t LogFlushMicros = 100000;
 constexpr int BarWidth = 20;
 
 // Second Ctrl-C: the user wants out now, not after the next held byte clears. _exit is one of
 // the few calls allowed here. Nothing needs restoring first: this program never changes the
 // modes of the terminal the user types in (the line settings belong to the serial port's own
 // descriptor, which the kernel closes, dropping the exclusive lock; the next transfer sets
-// every line setting again), and a receive target is flushed after every stored line, so the
-// lines already shown are on disk.
+// every line setting again), and a receive target is flushed after every line stored from a
+// serial line (from a device file at least every tenth of a second), so the lines already
+// shown are on disk.
 extern "C" void onInterruptSignal(int) {
     const int savedErrno = errno;
     g_interruptPresses = g_interruptPresses + 1;
@@ -65,9 +67,13 @@ TerminalHost::TerminalHost(TransferState& state, Language language, bool quiet,
                            std::string deviceFile)
     : m_state(state), m_language(language), m_quiet(quiet), m_deviceFile(std::move(deviceFile)),
       m_progressTerminal(!quiet && isatty(STDERR_FILENO) == 1),
-      m_stdoutTerminal(isatty(STDOUT_FILENO) == 1) {}
+      m_stdoutTerminal(isatty(STDOUT_FILENO) == 1),
+      m_closingPrefix(formatPrefix(text(IDS_FMT_CLOSING))),
+      m_headerPrefix(formatPrefix(text(IDS_FMT_FILE_HEADER))),
+      m_filePrefix(formatPrefix(text(IDS_FMT_FILE_PATH))) {}
 
 TerminalHost::~TerminalHost() {
+    std::fflush(stdout);
     clearProgress();
     if (m_catching) {
         struct sigaction deflt {};
@@ -103,12 +109,9 @@ int TerminalHost::interruptCount() const {
 }
 
 bool TerminalHost::isClosingLine(const std::string& text) {
-    const std::string closing = formatPrefix(this->text(IDS_FMT_CLOSING));
-    const std::string header = formatPrefix(this->text(IDS_FMT_FILE_HEADER));
-    const std::string file = formatPrefix(this->text(IDS_FMT_FILE_PATH));
-    if (startsWith(text, file))
+    if (startsWith(text, m_filePrefix))
         return true;
-    return startsWith(text, closing) && !startsWith(text, header);
+    return startsWith(text, m_closingPrefix) && !startsWith(text, m_headerPrefix);
 }
 
 void TerminalHost::printLine(const std::string& text) {
@@ -117,8 +120,26 @@ void TerminalHost::printLine(const std::string& text) {
     const size_t end = text.find('\n');
     std::fwrite(text.data(), 1, end == std::string::npos ? text.size() : end, stdout);
     std::fputc('\n', stdout);
-    std::fflush(stdout);
+    // A person at a terminal sees every line as it comes. A pipe or a file gets them a tick
+    // at a time (a device file moves thousands of blocks a second), and before every wait and
+    // every closing line, so a script reading along is never more than a tick behind.
+    m_logPending = true;
+    if (m_stdoutTerminal || isClosingLine(text))
+        flushLog();
+    else
+        flushLogIfDue();
     m_progressDirty = true;
+}
+
+void TerminalHost::flushLog() {
+    std::fflush(stdout);
+    m_logPending = false;
+    m_lastLogFlush = nowMicros();
+}
+
+void TerminalHost::flushLogIfDue() {
+    if (m_logPending && nowMicros() - m_lastLogFlush >= LogFlushMicros)
+        flushLog();
 }
 
 void TerminalHost::logPrint(int, const std::string& text) {
@@ -189,6 +210,7 @@ bool TerminalHost::selectDeviceFile(bool receive, MachineDef& machine, std::stri
 // Message-box texts put the detail (a path) after an empty line; in a terminal it goes on an
 // indented line of its own.
 void TerminalHost::showError(const std::string& text) {
+    std::fflush(stdout);
     clearProgress();
     std::string out;
     bool newline = false;
@@ -208,25 +230,41 @@ void TerminalHost::showError(const std::string& text) {
     m_progressDirty = true;
 }
 
-void TerminalHost::serviceMessages() {
+void TerminalHost::drainWakePipe() {
     if (g_wakePipe[0] >= 0) {
         char buffer[16];
         while (read(g_wakePipe[0], buffer, sizeof buffer) > 0) {
         }
     }
-    if (g_interruptPresses > 0 && m_state.InterruptRequest == 0)
+}
+
+// The engines pump after every character of a receive and every block of a send, so this
+// costs no system call unless Ctrl-C was pressed since the last look.
+void TerminalHost::serviceMessages() {
+    const int presses = g_interruptPresses;
+    if (presses != m_pressesDrained) {
+        drainWakePipe();
+        m_pressesDrained = presses;
+    }
+    if (presses > 0 && m_state.InterruptRequest == 0)
         m_state.InterruptRequest = 1;
+    flushLogIfDue();
     drawProgress(false);
 }
 
 void TerminalHost::idle(uint64_t micros) {
+    if (m_logPending)
+        flushLog();
     timespec wait{static_cast<time_t>(micros / 1000000),
                   static_cast<long>(micros % 1000000) * 1000};
     // The pipe was drained by the last pump, so this blocks until the next Ctrl-C or the end of
     // the slice, also after an interrupt while the engine finishes its pauses.
     if (g_wakePipe[0] >= 0) {
         pollfd wake{g_wakePipe[0], POLLIN, 0};
-        ppoll(&wake, 1, &wait, nullptr);
+        // A byte the last pump missed (the handler writes it just after counting) is taken
+        // out here, or every later wait would end at once.
+        if (ppoll(&wake, 1, &wait, nullptr) > 0 && (wake.revents & POLLIN))
+            drainWakePipe();
     } else {
         nanosleep(&wait, nullptr);
     }

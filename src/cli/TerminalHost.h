@@ -3,7 +3,8 @@
 //
 // Principles of operation: the engines run on the main thread exactly as in the window
 // program and call back here for everything they show and for every wait.
-//  * Log lines go to stdout, one per line, flushed, as the log pane shows them, so a script
+//  * Log lines go to stdout, one per line, as the log pane shows them: at once to a terminal,
+//    to a pipe or a file at least every tenth of a second and before every wait, so a script
 //    can read them while the transfer runs. Quiet mode keeps only the closing lines.
 //  * The status parts and the progress bar become one line on stderr, redrawn in place with
 //    \r at most a few times a second, and only when stderr is a terminal.
@@ -58,6 +59,10 @@ public:
 
 private:
     void printLine(const std::string& text);
+    void drainWakePipe();
+    void flushLog();
+    // Log lines written to a pipe or file reach it at least every LogFlushMicros.
+    void flushLogIfDue();
     void clearProgress();
     void drawProgress(bool force);
     std::string progressText(int width) const;
@@ -79,6 +84,13 @@ private:
     uint32_t m_total = 0;
     uint32_t m_position = 0;
     bool m_catching = false;
+    uint64_t m_lastLogFlush = 0;
+    bool m_logPending = false; // log lines in stdout's buffer
+    int m_pressesDrained = 0; // Ctrl-C presses whose wake-up bytes have been taken out
+    // The closing lines quiet mode keeps, by the start of their formats.
+    std::string m_closingPrefix;
+    std::string m_headerPrefix;
+    std::string m_filePrefix;
 };
 
 } // namespace corvane::cli

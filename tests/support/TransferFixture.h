@@ -37,6 +37,7 @@ public:
     void holdUntilXon() override { m_inner.holdUntilXon(); }
     void waitForChange(uint64_t waitMicros) override { m_inner.waitForChange(waitMicros); }
     void drainOutput(uint64_t waitMicros) override { m_inner.drainOutput(waitMicros); }
+    bool outputDelivered() const override { return m_inner.outputDelivered(); }
     void purge() override { m_inner.purge(); }
     void dropDtr() override { m_inner.dropDtr(); }
     void close() override { m_inner.close(); }

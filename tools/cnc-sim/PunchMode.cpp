@@ -32,7 +32,9 @@ PunchMode::PunchMode(const PunchOptions& options, std::vector<uint8_t> output, P
                      SignalWatch& signals)
     : m_options(options), m_output(std::move(output)), m_pty(pty), m_signals(signals),
       m_startUs(monotonicUs()), m_report(options.common.verbose, m_startUs),
-      m_rate(options.cps, 1, m_startUs),
+      // The wait between characters is counted in milliseconds; a rate above a thousand a
+      // second needs the characters of a late millisecond made up, a couple at a time.
+      m_rate(options.cps, std::max(1u, options.cps / 500), m_startUs),
       m_phase(options.waitForStart ? Phase::WaitStart : Phase::Sending) {}
 
 int PunchMode::run() {

@@ -54,16 +54,32 @@ bool DeviceFileLine::writeByte(uint8_t byte, uint64_t waitMicros) {
         return false;
     if (!m_forSending)
         return true; // a receive writes nothing into the file it reads
-    for (;;) {
-        const ssize_t n = ::write(m_fd, &byte, 1);
-        if (n == 1)
-            return true;
-        if (n < 0 && errno == EINTR)
-            continue;
+    if (m_pending == sizeof m_buffer && !flushPending()) {
         // Disk full or a vanished medium: the caller retries, so do not let it spin.
         sleepMicros(waitMicros);
         return false;
     }
+    m_buffer[m_pending++] = byte;
+    return true;
+}
+
+bool DeviceFileLine::flushPending() {
+    size_t done = 0;
+    while (done < m_pending) {
+        const ssize_t n = ::write(m_fd, m_buffer + done, m_pending - done);
+        if (n > 0) {
+            done += static_cast<size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        break;
+    }
+    // What the file took is gone from the block; the rest waits for the next try.
+    if (done > 0 && done < m_pending)
+        std::memmove(m_buffer, m_buffer + done, m_pending - done);
+    m_pending -= done;
+    return m_pending == 0;
 }
 
 ReadResult DeviceFileLine::readByte(uint64_t) {
@@ -88,10 +104,16 @@ void DeviceFileLine::waitForChange(uint64_t waitMicros) {
     sleepMicros(waitMicros);
 }
 
-void DeviceFileLine::drainOutput(uint64_t) {}
+void DeviceFileLine::drainOutput(uint64_t) {
+    // One try: a disk that refused the block just now is not going to take it in the next
+    // second; outputDelivered() tells the port layer what became of it.
+    if (m_fd >= 0 && m_forSending)
+        flushPending();
+}
 
 void DeviceFileLine::close() {
     if (m_fd >= 0) {
+        flushPending();
         ::close(m_fd);
         m_fd = -1;
     }

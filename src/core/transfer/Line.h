@@ -81,6 +81,10 @@ public:
     virtual void dropDtr() = 0;
     virtual void close() = 0;
 
+    // False while bytes that writeByte accepted have not reached the device: a device file
+    // gathers them into blocks, and the disk may refuse the last one even after the drain.
+    virtual bool outputDelivered() const { return true; }
+
     // True once the device has gone away (a USB adapter pulled out, the far end of a
     // pseudo-terminal closed): nothing written from now on can arrive, so a transfer waiting
     // for the line to clear should end instead.

@@ -234,16 +234,19 @@ int ComWriteByte(TransferContext& ctx, int handle, uint8_t byte) {
     Line* line = lineOf(ctx, handle);
     if (!line)
         return -1;
-    if (endTransferIfLineLost(ctx, *line))
+    // A device file is never held and never lost; its bytes take the short way.
+    const bool isFile = line->isFile();
+    if (!isFile && endTransferIfLineLost(ctx, *line))
         return -1;
-    if (ComCheckLine(ctx, handle, 0) == 0) {
+    if (!isFile && ComCheckLine(ctx, handle, 0) == 0) {
         // The caller retries at once; sleeping on the line here keeps that loop from spinning
         // while the machine holds it, and wakes as soon as its XON arrives.
         line->waitForChange(SliceMicros);
         return -1;
     }
     if (!line->writeByte(byte, SliceMicros)) {
-        endTransferIfLineLost(ctx, *line);
+        if (!isFile)
+            endTransferIfLineLost(ctx, *line);
         return -1;
     }
 
@@ -258,6 +261,14 @@ int ComReadByte(TransferContext& ctx, int handle) {
     if (!line)
         return -1;
     ComCheckLine(ctx, handle, 1); // only for the display: a held line may still deliver
+
+    // A device file hands out what it has read without waiting; only at its end does the
+    // read below need the clock.
+    if (line->isFile()) {
+        const ReadResult r = line->readByte(0);
+        if (r.status == ReadStatus::Byte)
+            return r.byte;
+    }
 
     const int32_t timeOut = ctx.machine.config.PtrTimeOut;
     const bool limited = timeOut >= 1;
@@ -291,6 +302,7 @@ int ComClose(TransferContext& ctx, int handle) {
     if (!line)
         return -1;
     line->drainOutput(DrainMicros);
+    const bool delivered = line->outputDelivered();
     if (!line->isFile()) {
         line->purge();
         pumpingWait(ctx, CloseSettleMicros, false);
@@ -298,6 +310,12 @@ int ComClose(TransferContext& ctx, int handle) {
     }
     line->close();
     ctx.port.reset();
+    if (!delivered) {
+        // The end of the program is missing from the file: that must not pass for a
+        // completed transfer.
+        ctx.host.showError(ctx.host.text(IDS_DEVICE_FILE_NOT_WRITTEN));
+        return -3;
+    }
     return 0;
 }
 

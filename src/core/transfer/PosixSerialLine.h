@@ -5,6 +5,7 @@
 #include <termios.h>
 
 #include "transfer/Line.h"
+#include "transfer/LinePacer.h"
 #include "transfer/LineSettings.h"
 #include "transfer/XonXoffFilter.h"
 
@@ -54,6 +55,9 @@ private:
     // Moves everything the machine has sent so far through the flow filter. False when the
     // device reports an error (unplugged adapter, hung-up line).
     bool takeInput();
+    // takeInput() unless the input was looked at a moment ago (by a read, or by a poll that
+    // saw nothing arrive): a byte's check before its write then costs no system call.
+    bool takeInputUnlessFresh(uint64_t now);
     // Bytes still in the driver's output queue; 0 when the driver cannot say.
     int outputQueued() const;
     // Waits for input at most `micros`. False when the device reports a hang-up or error.
@@ -62,8 +66,6 @@ private:
     void noteError(int error);
     // Notes what poll said about the device: a hang-up means it has gone.
     void notePoll(short revents);
-    // When the next byte may leave on a paced line, given that one left at `now`.
-    void scheduleAfterWrite(uint64_t now);
 
     int m_fd;
     std::string m_device; // as opened; empty when adopted
@@ -82,7 +84,10 @@ private:
     uint64_t m_charMicros = 1042; // one character at 9600 baud
     std::string m_dropped;
     bool m_paced = false;
-    uint64_t m_nextWriteAt = 0; // paced: the earliest moment for the next byte
+    LinePacer m_pacer; // paced: when the next byte may leave
+    uint64_t m_inputSeenAt = 0; // when the input was last found taken in (0: never)
+    bool m_inputSeen = false;
+    int m_originalTimerSlack = -1; // the thread's timer slack before a paced line tightened it
     bool m_lost = false;
 };
 

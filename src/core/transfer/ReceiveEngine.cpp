@@ -75,6 +75,7 @@ private:
     DataEnd readData();
     DataEnd lineEnd(int c);
     bool storeLine(bool showActivity);
+    bool flushTargetIfDue();
     void trimTrailingSpaces();
     int signalEnd();
     void sendEndCode();
@@ -94,6 +95,7 @@ private:
     int m_count = 0;
     int m_lastChar = 0;
     int m_writeErrno = 0;
+    uint64_t m_lastFlushMicros = 0;
     std::string m_scratch; // reused for every log and status text
 };
 
@@ -245,15 +247,29 @@ bool ReceiveRun::storeLine(bool showActivity) {
         m_scratch.assign(m_line, static_cast<size_t>(n));
         m_host.setStatusText(StatusActivity, m_scratch);
     }
-    // Flushed per line: a line takes far longer to arrive than to write, and a receive that is
-    // killed, or a disk that fills up, then loses nothing that was already shown as stored.
+    // Flushed per line from a serial line: a line takes far longer to arrive than to write,
+    // and a receive that is killed, or a disk that fills up, then loses nothing that was
+    // already shown as stored. A device file delivers lines as fast as the disk reads; there a
+    // write per line would cost more than everything else, so its lines are flushed once a
+    // tick, and always at the close.
     if (std::fwrite(m_line, 1, static_cast<size_t>(n), m_target) != static_cast<size_t>(n) ||
-        std::fwrite("\r\n", 1, 2, m_target) != 2 || std::fflush(m_target) != 0) {
+        std::fwrite("\r\n", 1, 2, m_target) != 2 || !flushTargetIfDue()) {
         m_writeErrno = errno;
         return false;
     }
     m_host.setStatusText(StatusBlocks, formatted(m_host.text(IDS_FMT_COUNT), m_count));
     return true;
+}
+
+bool ReceiveRun::flushTargetIfDue() {
+    constexpr uint64_t FlushTickMicros = 100'000;
+    if (m_deviceFile) {
+        const uint64_t now = m_host.nowMicros();
+        if (now - m_lastFlushMicros < FlushTickMicros)
+            return true;
+        m_lastFlushMicros = now;
+    }
+    return std::fflush(m_target) == 0;
 }
 
 // After user code and end code. Returns the result to keep.

@@ -41,14 +41,19 @@ std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 #endif
 
 std::string format(const char* fmt, ...) {
+    // Most texts are short (a count, a log line); one formatting pass into the stack serves
+    // them, and only a longer text is formatted again into its own storage.
+    char small[256];
     va_list args;
     va_start(args, fmt);
     va_list copy;
     va_copy(copy, args);
-    const int needed = std::vsnprintf(nullptr, 0, fmt, copy);
+    const int needed = std::vsnprintf(small, sizeof small, fmt, copy);
     va_end(copy);
     std::string out;
-    if (needed > 0) {
+    if (needed > 0 && static_cast<size_t>(needed) < sizeof small) {
+        out.assign(small, static_cast<size_t>(needed));
+    } else if (needed > 0) {
         out.resize(static_cast<size_t>(needed) + 1);
         std::vsnprintf(out.data(), out.size(), fmt, args);
         out.resize(static_cast<size_t>(needed));
@@ -71,13 +76,14 @@ public:
     // False at end of file (nothing read). `offset` is the position in the file afterwards.
     bool next(char* out, size_t capacity, size_t& length) {
         length = 0;
+        // The copy belongs to this reader alone: no stream locking per character.
         while (length + 1 < capacity) {
-            int c = std::getc(m_file);
+            int c = getc_unlocked(m_file);
             if (c == EOF)
                 break;
             ++m_offset;
             if (c == '\r') {
-                const int following = std::getc(m_file);
+                const int following = getc_unlocked(m_file);
                 if (following == '\n') {
                     ++m_offset;
                     c = '\n';
@@ -146,6 +152,8 @@ private:
     uint32_t m_lastEstimateMillis = 0;
 
     char m_readBuffer[SendLineSize] = {};
+    std::string m_echo;      // reused for every echo line
+    std::string m_countText; // and for the block count
     SendBlock m_block;
 };
 
@@ -320,12 +328,25 @@ bool SendRun::sendPiece(char* line, size_t length, uint32_t position) {
         }
 
         ++m_blockCount;
+        // "%05d: %s%s" and "%d", put together by hand: a device file moves blocks so fast
+        // that printf would be a good part of the cost of a block.
+        char count[16];
+        const int digits = std::snprintf(count, sizeof count, "%d", m_blockCount);
         if (echo()) {
-            const int shown = m_block.length - 1; // without the line feed
-            m_host.logPrint(
-                LogText, format("%05d: %s%.*s", m_blockCount, m_block.prefix, shown, m_block.text));
+            // Without the line feed, and like %s only up to a NUL the file may hold.
+            const size_t shown =
+                strnlen(m_block.text, static_cast<size_t>(m_block.length - 1));
+            m_echo.clear();
+            if (digits < 5)
+                m_echo.append(static_cast<size_t>(5 - digits), '0');
+            m_echo.append(count, static_cast<size_t>(digits));
+            m_echo.append(": ");
+            m_echo.append(m_block.prefix, strnlen(m_block.prefix, sizeof m_block.prefix));
+            m_echo.append(m_block.text, shown);
+            m_host.logPrint(LogText, m_echo);
         }
-        m_host.setStatusText(StatusBlocks, format("%d", m_blockCount));
+        m_countText.assign(count, static_cast<size_t>(digits));
+        m_host.setStatusText(StatusBlocks, m_countText);
     }
 
     // Dropped lines pump as well, so a long run of comments cannot keep an interrupt waiting.
@@ -359,7 +380,8 @@ void SendRun::updateRemainingTime(uint32_t position) {
 
 void SendRun::finish() {
     if (m_handle >= 0) {
-        ComClose(m_ctx, m_handle);
+        if (ComClose(m_ctx, m_handle) != 0 && m_result == SendCompleted)
+            m_result = SendBlockFailed; // the last characters never reached the device file
         m_handle = -1;
     }
 

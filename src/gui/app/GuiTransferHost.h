@@ -5,6 +5,9 @@
 
 #include <QElapsedTimer>
 
+#include <array>
+#include <string>
+
 #include "app/NotifyLink.h"
 #include "transfer/TransferHost.h"
 
@@ -46,12 +49,26 @@ public:
     // Null: the real clock.
     void setClock(HostClock* clock) { m_clock = clock; }
 
+    // How often, at most, the engines' pumps turn the event queue and repaint: 25 times a
+    // second is smooth to the eye, and the engines call far more often than that.
+    static constexpr qint64 PumpTickMillis = 40;
+
 private:
+    // True when a tick has passed since the queue last turned (and starts the next tick).
+    bool tickDue();
+    // Shows the status texts and the progress the engines wrote since the last tick.
+    void flushStatus();
+
     FrameWindow& m_frame;
     AppState& m_state;
     FileQuestions& m_files;
     HostClock* m_clock = nullptr;
     NotifyLink m_notify;
+    QElapsedTimer m_sincePump; // real time: a rate limit for the screen, not program time
+    std::array<std::string, 4> m_pendingStatus;
+    std::array<bool, 4> m_statusPending{};
+    uint32_t m_pendingProgress = 0;
+    bool m_progressPending = false;
 };
 
 } // namespace corvane::gui

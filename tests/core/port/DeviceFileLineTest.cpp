@@ -47,6 +47,32 @@ TEST_F(DeviceFile, sendReplacesTheFileWithTheBytesWritten) {
     EXPECT_EQ(get(), bytes);
 }
 
+TEST_F(DeviceFile, bytesGatheredBeyondOneBlockAllReachTheFileAtTheClose) {
+    // More than one block, and no drain before the close: an interrupted or failing engine
+    // may close without one, and nothing accepted may be left behind.
+    std::string bytes;
+    for (int i = 0; i < 200'000; ++i)
+        bytes.push_back(static_cast<char>((i * 7) % 251));
+    OpenedLine opened = OpenDefaultLine(machine, 2, path.c_str());
+    ASSERT_NE(opened.line, nullptr);
+    for (char c : bytes)
+        ASSERT_TRUE(opened.line->writeByte(static_cast<uint8_t>(c), 20000));
+    opened.line->close();
+    EXPECT_EQ(get(), bytes);
+}
+
+TEST_F(DeviceFile, bytesTheDiskRefusesAreNotReportedDelivered) {
+    if (::access("/dev/full", W_OK) != 0)
+        GTEST_SKIP() << "no /dev/full here";
+    OpenedLine opened = OpenDefaultLine(machine, 2, "/dev/full");
+    ASSERT_NE(opened.line, nullptr);
+    for (char c : std::string("%\nG01X1\n"))
+        ASSERT_TRUE(opened.line->writeByte(static_cast<uint8_t>(c), 0));
+    opened.line->drainOutput(1000000);
+    EXPECT_FALSE(opened.line->outputDelivered());
+    opened.line->close();
+}
+
 TEST_F(DeviceFile, receiveReadsEveryByteThenAnswersNothingAtOnce) {
     const std::string bytes("A\0\x11\x13\xFF", 5);
     put(bytes);

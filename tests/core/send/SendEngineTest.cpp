@@ -1,12 +1,16 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
+#include <iterator>
+#include <unistd.h>
 #include <functional>
 #include <ostream>
 #include <string>
 #include <vector>
 
 #include "SendFixture.h"
+#include "transfer/PosixSerialLine.h"
 
 namespace corvane::testing {
 namespace {
@@ -656,6 +660,64 @@ TEST_F(SendFixture, aVanishedDeviceEndsTheSendAsInterrupted) {
     EXPECT_EQ(host.errors, (std::vector<std::string>{"The connection to the port was lost."}));
     EXPECT_EQ(finalLine(), "==== Interrupted Send ====");
     EXPECT_FALSE(state.TransferRunning);
+}
+
+} // namespace corvane::testing
+
+namespace corvane::testing {
+
+// A device file takes a send's bytes in blocks, not one write each. What the engine counted
+// as sent must still be in the file when the send ends early, and a disk that refuses the
+// last block must not leave a "Completed Send" behind.
+class DeviceFileSend : public SendFixture {
+protected:
+    DeviceFileSend() {
+        machine.config.OutofFile = 1;
+        ctx.openLine = DefaultLineOpener(LineOptions{});
+    }
+};
+
+TEST_F(DeviceFileSend, anInterruptKeepsEveryBlockSentSoFarAndNothingMore) {
+    host.deviceFile = (folder / "TAPE.TXT").string();
+    std::vector<std::string> lines;
+    std::string program;
+    for (int i = 1; i <= 6000; ++i) {
+        lines.push_back("N" + std::to_string(i * 10) + " G01 X" + std::to_string(i) + ".5");
+        program += lines.back() + "\n";
+    }
+    addFile("A.NC", program);
+    host.onPump = [this] {
+        if (host.log.size() >= 4000)
+            state.InterruptRequest = 1;
+    };
+
+    EXPECT_EQ(send(), 1018);
+
+    std::ifstream in(host.deviceFile, std::ios::binary);
+    const std::string file{std::istreambuf_iterator<char>(in), {}};
+    size_t echoed = 0;
+    for (const std::string& text : logTexts())
+        if (text.size() > 7 && text.compare(5, 2, ": ") == 0)
+            ++echoed;
+    ASSERT_GT(echoed, 3000u); // well beyond one block of the file
+    std::string expected;
+    for (size_t i = 0; i < echoed; ++i)
+        expected += lines[i] + "\n";
+    EXPECT_EQ(file, expected);
+    EXPECT_EQ(finalLine(), "==== Interrupted Send ====");
+}
+
+TEST_F(DeviceFileSend, aDiskThatRefusesTheLastBlockIsNoCompletedSend) {
+    if (::access("/dev/full", W_OK) != 0)
+        GTEST_SKIP() << "no /dev/full here";
+    host.deviceFile = "/dev/full";
+    addFile("A.NC", "G00X0\nM30\n");
+
+    EXPECT_NE(send(), 0);
+
+    EXPECT_EQ(host.errors, (std::vector<std::string>{"The device file could not be written."}));
+    EXPECT_EQ(finalLine(), "==== Interrupted Send ====");
+    EXPECT_EQ(host.notices.back(), (std::pair<uint32_t, uint32_t>{2, 0}));
 }
 
 } // namespace corvane::testing

@@ -85,6 +85,17 @@ const int kTableIds[] = {3000, 3001, 3002, 3009, 3010, 3013, 3015};
 
 } // namespace
 
+// Counts the paint events a widget receives.
+class PaintCounter : public QObject {
+public:
+    int count = 0;
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Paint)
+            ++count;
+        return false;
+    }
+};
+
 class FrameWindowTest : public QObject {
     Q_OBJECT
 
@@ -407,6 +418,48 @@ private slots:
         frame.dispatchCommand(3004);
         QCOMPARE(m_state.config.ToolBar, 0);
         QTRY_VERIFY(!frame.isVisible());
+    }
+
+    // A device file takes blocks far faster than a screen repaints: the pane repaints once a
+    // tick, not once a line, and still holds the newest lines, every one, in order.
+    void linesFasterThanTheScreenAllShowInOrderWithFewRepaints() {
+        constexpr int Blocks = 2000;
+        QByteArray program;
+        for (int i = 1; i <= Blocks; ++i)
+            program += "N" + QByteArray::number(i * 10) + "G01X" + QByteArray::number(i) + "\n";
+        writeFile(file("A.NC"), program);
+        m_files.ncFiles = {file("A.NC")};
+        m_files.deviceFile = file("PUNCH.TAP");
+        FrameWindow frame(m_state, m_files);
+        frame.host().setClock(&m_clock);
+        frame.resize(720, 420);
+        frame.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&frame));
+        PaintCounter paints;
+        frame.logPane()->installEventFilter(&paints);
+
+        frame.dispatchCommand(3000);
+        QCoreApplication::processEvents();
+
+        QCOMPARE(readFile(file("PUNCH.TAP")), "\x12" + program + "\x14");
+        const LogPane* pane = frame.logPane();
+        QVERIFY(pane->heldCount() > 5);
+        int expected = -1; // the block number the next echo row must carry
+        int echoes = 0;
+        for (int row = 0; row < pane->heldCount(); ++row) {
+            const QString text = pane->rowText(row);
+            if (text.size() < 7 || text.mid(5, 2) != QStringLiteral(": ") || !text[0].isDigit())
+                continue;
+            const int number = text.left(5).toInt();
+            if (expected >= 0)
+                QCOMPARE(number, expected);
+            QCOMPARE(text.mid(7), QStringLiteral("N%1G01X%2").arg(number * 10).arg(number));
+            expected = number + 1;
+            ++echoes;
+        }
+        QCOMPARE(expected, Blocks + 1);
+        QVERIFY(echoes > 3);
+        QVERIFY2(paints.count < Blocks / 10, qPrintable(QString::number(paints.count)));
     }
 
     void interruptStopsTheSendAndTheWindowStays() {
