@@ -363,7 +363,9 @@ void LineService::send(const PendingSend& pending) {
     m_phase = Phase::Sending;
     m_host.setActivity(LineActivity::Sending, rec.file.empty() ? pending.name : rec.file);
     const uint64_t start = m_host.nowMicros();
-    const int result = runSend(path);
+    // A reply is made of comments only: a machine that drops comments from what it is sent
+    // would get two bare "%" lines and the operator would never learn why.
+    const int result = runSend(path, !reply.empty());
     m_phase = Phase::Idle;
     rec.millis = (m_host.nowMicros() - start) / 1000;
     if (!reply.empty())
@@ -391,7 +393,7 @@ void LineService::send(const PendingSend& pending) {
         goOffline("the line was lost");
 }
 
-int LineService::runSend(const std::string& path) {
+int LineService::runSend(const std::string& path, bool keepComments) {
     // One file, queued exactly as the terminal's send queues a file it is given.
     m_queue = SendQueue{};
     std::snprintf(m_queue.Entries[0].Name, sizeof m_queue.Entries[0].Name, "%s", path.c_str());
@@ -402,10 +404,14 @@ int LineService::runSend(const std::string& path) {
 
     TransferContext ctx{m_settings.machine, m_settings.config, m_queue, m_state, m_host,
                         m_openLine, 0, nullptr};
+    const int32_t comment = m_settings.machine.config.Comment;
+    if (keepComments)
+        m_settings.machine.config.Comment = 1;
     m_state.InterruptRequest = 0;
     m_state.TransferBusy = true;
     const int result = SendNcData(ctx);
     m_state.TransferBusy = false;
+    m_settings.machine.config.Comment = comment;
     m_queue = SendQueue{};
     return result;
 }

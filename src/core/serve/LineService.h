@@ -85,7 +85,7 @@ private:
                       uint64_t startMicros);
     void answerRequest(const std::string& name);
     void send(const PendingSend& pending);
-    int runSend(const std::string& path);
+    int runSend(const std::string& path, bool keepComments);
     void waitMicros(uint64_t micros);
     void goOffline(const std::string& why);
 
