@@ -24,7 +24,8 @@ namespace fs = std::filesystem;
 constexpr const char* ServeUsage =
     "usage: corvane-cli [--cfg FILE] serve [-m MACHINE.MDF] [-p PORT] [--name NAME]\n"
     "                   [--inbox DIR] [--library DIR] [--journal FILE]\n"
-    "                   [--request-delay-ms N] [--scan-lines N] [--no-pace] [LINE.ini]\n"
+    "                   [--request-delay-ms N] [--scan-lines N] [--retry-ms N] [--no-pace]\n"
+    "                   [LINE.ini]\n"
     "\n"
     "Serves one machine line unattended, until stopped with SIGTERM or Ctrl-C:\n"
     "  * every program the machine punches is filed in the inbox under its program number\n"
@@ -44,6 +45,7 @@ constexpr const char* ServeUsage =
     "  --journal FILE        the journal (default: INBOX/journal.jsonl)\n"
     "  --request-delay-ms N  the pause before a request is answered\n"
     "  --scan-lines N        how many lines are searched for the number and the request\n"
+    "  --retry-ms N          how often a port that cannot be opened is tried (default 5000)\n"
     "  --no-pace             on a pseudo-terminal, send as fast as the far end reads\n"
     "\n"
     "exit status: 0 stopped, 2 usage error, 3 a named file or folder cannot be used\n";
@@ -56,6 +58,7 @@ struct ServeOptions {
     std::string journal;
     std::string requestDelay;
     std::string scanLines;
+    std::string retry;
     std::string lineFile;
     bool help = false;
 };
@@ -108,6 +111,8 @@ int parseServeOptions(const CliContext& context, CliArguments arguments, ServeOp
             target = &options.requestDelay;
         else if (argument == "--scan-lines")
             target = &options.scanLines;
+        else if (argument == "--retry-ms")
+            target = &options.retry;
         if (target) {
             if (i + 1 >= arguments.size())
                 return fail(context, ExitUsage, argument + " needs a value (try --help)");
@@ -202,6 +207,11 @@ int runServe(CliContext& context, CliArguments arguments, serve::EventSink* sink
         if (!parseCount(options.scanLines, 1000, value) || value < 1)
             return fail(context, ExitUsage, "scan lines: not a number from 1 to 1000: " + options.scanLines);
         settings.scanLines = static_cast<int>(value);
+    }
+    if (!options.retry.empty()) {
+        if (!parseCount(options.retry, 3'600'000, value) || value < 10)
+            return fail(context, ExitUsage, "retry: not a number of ms from 10: " + options.retry);
+        settings.retryMillis = static_cast<uint32_t>(value);
     }
     if (const int status = loadTransferSettings(context, options.transfer, "-i", settings.config,
                                                 settings.machine))

@@ -199,7 +199,7 @@ void LineService::listenOnce() {
     if (temporary.empty()) {
         m_host.showError("inbox: " + error);
         m_host.setActivity(LineActivity::Error);
-        waitMicros(RetryMicros);
+        waitMicros(retryMicros());
         return;
     }
     m_watch.reset();
@@ -234,7 +234,7 @@ void LineService::listenOnce() {
         unlink(temporary.c_str());
         if (result == ReceiveTargetNotCreated) {
             m_host.setActivity(LineActivity::Error);
-            waitMicros(RetryMicros);
+            waitMicros(retryMicros());
         } else if (m_watch.lost) {
             goOffline("the line was lost");
         }
@@ -432,13 +432,17 @@ void LineService::waitMicros(uint64_t micros) {
 
 void LineService::goOffline(const std::string& why) {
     if (!m_offlineSaid) {
-        m_host.log("the port is not available (" + oneLine(why) + "); trying again every 5 s");
+        const uint32_t ms = m_settings.retryMillis;
+        const std::string every =
+            ms % 1000 == 0 ? std::to_string(ms / 1000) + " s" : std::to_string(ms) + " ms";
+        m_host.log("the port is not available (" + oneLine(why) + "); trying again every " +
+                   every);
         m_offlineSaid = true;
     }
     m_host.setQuietRepeats(true);
     m_phase = Phase::Offline;
     m_host.setActivity(LineActivity::Offline);
-    waitMicros(RetryMicros);
+    waitMicros(retryMicros());
     if (m_phase == Phase::Offline)
         m_phase = Phase::Idle;
 }

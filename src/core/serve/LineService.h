@@ -30,7 +30,7 @@
 namespace corvane::serve {
 
 constexpr uint32_t DefaultRequestDelayMillis = 3000;
-constexpr uint64_t RetryMicros = 5'000'000;
+constexpr uint32_t DefaultRetryMillis = 5000;
 
 struct ServeSettings {
     std::string name;    // the line's name, in log lines, records and file names
@@ -41,6 +41,7 @@ struct ServeSettings {
     std::string journal;
     uint32_t requestDelayMillis = DefaultRequestDelayMillis;
     int scanLines = DefaultScanLines;
+    uint32_t retryMillis = DefaultRetryMillis; // a port that cannot be opened is tried this often
 };
 
 // What the service needs from the world beyond the line; defaults are the real ones.
@@ -73,7 +74,7 @@ private:
         std::string commandId;
     };
 
-    bool stopping() const { return m_stopping; }
+    uint64_t retryMicros() const { return uint64_t{m_settings.retryMillis} * 1000; }
     void pump();
     void takeCommands();
     void answer(const ServeCommand& command);
