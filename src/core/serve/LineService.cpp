@@ -84,6 +84,7 @@ LineService::LineService(ServeSettings settings, TransferHost& host, LineOpener 
       m_host(host, m_settings.name, m_env.sink),
       m_openLine(watchedOpener(std::move(openLine), m_watch)), m_inbox(m_settings.inbox),
       m_journal(m_settings.journal), m_receiveTimeOut(m_settings.machine.config.PtrTimeOut) {
+    m_watch.listenSliceMicros = IdleSliceMicros;
     if (!m_env.wallClock)
         m_env.wallClock = [] { return std::time(nullptr); };
     m_host.setOnPump([this] { pump(); });
@@ -108,6 +109,16 @@ std::string LineService::prepare() {
         return "inbox: " + error;
     if (std::string error = m_journal.prepare(); !error.empty())
         return "journal: " + error;
+    const std::string stamp = localStamp(static_cast<long long>(m_env.wallClock()));
+    for (const std::string& path : m_inbox.recoverLeftovers(m_settings.name + "-" + stamp)) {
+        JournalRecord rec = newRecord("receive");
+        rec.file = path;
+        rec.bytes = fileSize(path);
+        rec.sha256 = sha256OfFile(path);
+        rec.result = TransferResult::Failed;
+        rec.message = "an unfinished receive of an earlier run, found at start";
+        record(std::move(rec));
+    }
     return {};
 }
 
@@ -199,10 +210,11 @@ void LineService::listenOnce() {
     if (temporary.empty()) {
         m_host.showError("inbox: " + error);
         m_host.setActivity(LineActivity::Error);
-        waitMicros(retryMicros());
+        waitMicros(retryMicros(), IdleSliceMicros);
         return;
     }
     m_watch.reset();
+    m_watch.listening = true;
     m_abandonListen = false;
     m_settings.machine.config.PtrTimeOut = 0;
     m_phase = Phase::Listening;
@@ -215,6 +227,7 @@ void LineService::listenOnce() {
     ReceiveOutcome outcome;
     const int result = ReceiveNcData(ctx, temporary.c_str(), &outcome);
     m_state.TransferBusy = false;
+    m_watch.listening = false;
     m_settings.machine.config.PtrTimeOut = m_receiveTimeOut;
     m_phase = Phase::Idle;
     m_abandonListen = false;
@@ -234,7 +247,7 @@ void LineService::listenOnce() {
         unlink(temporary.c_str());
         if (result == ReceiveTargetNotCreated) {
             m_host.setActivity(LineActivity::Error);
-            waitMicros(retryMicros());
+            waitMicros(retryMicros(), IdleSliceMicros);
         } else if (m_watch.lost) {
             goOffline("the line was lost");
         }
@@ -306,7 +319,7 @@ void LineService::answerRequest(const std::string& name) {
     // The operator switches the control to read mode meanwhile.
     m_phase = Phase::Waiting;
     m_host.setActivity(LineActivity::Waiting, name);
-    waitMicros(static_cast<uint64_t>(m_settings.requestDelayMillis) * 1000);
+    waitMicros(static_cast<uint64_t>(m_settings.requestDelayMillis) * 1000, SliceMicros);
     m_phase = Phase::Idle;
     if (m_stopping || m_cancelled) {
         JournalRecord rec = newRecord("send");
@@ -418,7 +431,7 @@ int LineService::runSend(const std::string& path, bool keepComments) {
 
 // ---- waits, records, files ----
 
-void LineService::waitMicros(uint64_t micros) {
+void LineService::waitMicros(uint64_t micros, uint64_t sliceMicros) {
     const uint64_t start = m_host.nowMicros();
     for (;;) {
         if (m_stopping || m_cancelled || (m_phase == Phase::Offline && m_pendingSend))
@@ -426,7 +439,7 @@ void LineService::waitMicros(uint64_t micros) {
         const uint64_t elapsed = m_host.nowMicros() - start;
         if (elapsed >= micros)
             return;
-        m_host.idle(std::min(SliceMicros, micros - elapsed));
+        m_host.idle(std::min(sliceMicros, micros - elapsed));
     }
 }
 
@@ -442,7 +455,7 @@ void LineService::goOffline(const std::string& why) {
     m_host.setQuietRepeats(true);
     m_phase = Phase::Offline;
     m_host.setActivity(LineActivity::Offline);
-    waitMicros(retryMicros());
+    waitMicros(retryMicros(), IdleSliceMicros);
     if (m_phase == Phase::Offline)
         m_phase = Phase::Idle;
 }
