@@ -361,6 +361,14 @@ void LineService::send(const PendingSend& pending) {
             rec.message = "refused: not a library name: " + commentSafe(pending.name);
         }
     }
+    // The reply programs tell the operator at the control why nothing came. A command from
+    // outside was not asked at the control: its sender learns why from the record, and the
+    // machine is not sent a program nobody there is waiting for.
+    if (!reply.empty() && !pending.request) {
+        rec.result = answered;
+        finishTransfer(std::move(rec));
+        return;
+    }
     if (!reply.empty()) {
         path = replyFile(reply);
         if (path.empty()) {
