@@ -120,10 +120,13 @@ protected:
         return readFile(file("reply.bin"));
     }
 
+    // The inbox as a person listing it sees it: the hidden file of a listen in progress is
+    // not a program.
     std::vector<std::string> inboxNames() const {
         std::vector<std::string> names;
         for (const auto& entry : fs::directory_iterator(file("inbox")))
-            names.push_back(entry.path().filename().string());
+            if (entry.path().filename().string().front() != '.')
+                names.push_back(entry.path().filename().string());
         std::sort(names.begin(), names.end());
         return names;
     }
