@@ -142,14 +142,24 @@ bool idleReal(double seconds) {
     Scratch dir;
     const std::string machine = dir.path + "/bench.MDF";
     std::FILE* f = std::fopen(machine.c_str(), "w");
-    std::fputs("[MCN_RS232C]\nHandShake=1\n[MCN_Config]\nPtrBegin=1\nPtrEof=3\nPtrTimeOut=5000\n", f);
+    std::fputs("[MCN_RS232C]\nHandShake=1\n[MCN_Config]\nPtrBegin=1\nPtrEof=3\nPtrTimeOut=5000\n",
+               f);
     std::fclose(f);
     std::fclose(std::fopen((dir.path + "/c.cfg").c_str(), "w"));
     fs::create_directories(dir.path + "/lib");
     Pty pty;
-    std::vector<std::string> args{CORVANE_CLI_PATH, "--cfg", dir.path + "/c.cfg", "serve", "-m",
-                                  machine, "-p", ptsname(pty.master), "--inbox",
-                                  dir.path + "/inbox", "--library", dir.path + "/lib"};
+    std::vector<std::string> args{CORVANE_CLI_PATH,
+                                  "--cfg",
+                                  dir.path + "/c.cfg",
+                                  "serve",
+                                  "-m",
+                                  machine,
+                                  "-p",
+                                  ptsname(pty.master),
+                                  "--inbox",
+                                  dir.path + "/inbox",
+                                  "--library",
+                                  dir.path + "/lib"};
     std::vector<char*> argv;
     for (auto& a : args)
         argv.push_back(a.data());

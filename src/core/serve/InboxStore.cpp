@@ -88,8 +88,7 @@ std::vector<std::string> InboxStore::recoverLeftovers(const std::string& prefix)
             unlink(path.c_str());
             continue;
         }
-        const StoreResult stored =
-            storeFailed(path, prefix + "-recovered-" + std::to_string(++n));
+        const StoreResult stored = storeFailed(path, prefix + "-recovered-" + std::to_string(++n));
         if (!stored.path.empty())
             moved.push_back(stored.path);
     }

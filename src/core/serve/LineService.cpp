@@ -145,8 +145,8 @@ void LineService::pump() {
     if (!m_stopping && m_env.stopRequested && m_env.stopRequested())
         m_stopping = true;
     takeCommands();
-    const bool running = m_phase == Phase::Listening || m_phase == Phase::Receiving ||
-                         m_phase == Phase::Sending;
+    const bool running =
+        m_phase == Phase::Listening || m_phase == Phase::Receiving || m_phase == Phase::Sending;
     // Set again at every turn: opening the port clears the request, and an engine must see it
     // however early it came.
     if (running && (m_stopping || m_cancelled || m_abandonListen) && m_state.InterruptRequest == 0)
@@ -166,8 +166,8 @@ void LineService::takeCommands() {
 
 void LineService::answer(const ServeCommand& command) {
     if (command.kind == ServeCommand::Kind::Cancel) {
-        const bool active = m_phase == Phase::Receiving || m_phase == Phase::Sending ||
-                            m_phase == Phase::Waiting;
+        const bool active =
+            m_phase == Phase::Receiving || m_phase == Phase::Sending || m_phase == Phase::Waiting;
         if (!active || m_cancelled) {
             refuse("nothing to cancel", command.id);
             return;
@@ -220,8 +220,8 @@ void LineService::listenOnce() {
     m_phase = Phase::Listening;
     m_host.setActivity(LineActivity::Idle);
 
-    TransferContext ctx{m_settings.machine, m_settings.config, m_queue, m_state, m_host,
-                        m_openLine, 0, nullptr};
+    TransferContext ctx{
+        m_settings.machine, m_settings.config, m_queue, m_state, m_host, m_openLine, 0, nullptr};
     m_state.InterruptRequest = 0;
     m_state.TransferBusy = true;
     ReceiveOutcome outcome;
@@ -423,8 +423,8 @@ int LineService::runSend(const std::string& path, bool keepComments) {
     m_watch.reset();
     m_host.clearLastError();
 
-    TransferContext ctx{m_settings.machine, m_settings.config, m_queue, m_state, m_host,
-                        m_openLine, 0, nullptr};
+    TransferContext ctx{
+        m_settings.machine, m_settings.config, m_queue, m_state, m_host, m_openLine, 0, nullptr};
     const int32_t comment = m_settings.machine.config.Comment;
     if (keepComments)
         m_settings.machine.config.Comment = 1;
@@ -456,8 +456,7 @@ void LineService::goOffline(const std::string& why) {
         const uint32_t ms = m_settings.retryMillis;
         const std::string every =
             ms % 1000 == 0 ? std::to_string(ms / 1000) + " s" : std::to_string(ms) + " ms";
-        m_host.log("the port is not available (" + oneLine(why) + "); trying again every " +
-                   every);
+        m_host.log("the port is not available (" + oneLine(why) + "); trying again every " + every);
         m_offlineSaid = true;
     }
     m_host.setQuietRepeats(true);

@@ -37,9 +37,9 @@ constexpr uint32_t DefaultRetryMillis = 5000;
 constexpr uint64_t IdleSliceMicros = 250'000;
 
 struct ServeSettings {
-    std::string name;    // the line's name, in log lines, records and file names
-    MachineDef machine;  // port already laid over it
-    AppConfig config;    // Echo
+    std::string name;   // the line's name, in log lines, records and file names
+    MachineDef machine; // port already laid over it
+    AppConfig config;   // Echo
     std::string inbox;
     std::string library;
     std::string journal;
@@ -50,8 +50,8 @@ struct ServeSettings {
 
 // What the service needs from the world beyond the line; defaults are the real ones.
 struct ServeEnvironment {
-    std::function<bool()> stopRequested;        // SIGTERM / SIGINT seen
-    std::function<time_t()> wallClock;          // for record times and time-stamped names
+    std::function<bool()> stopRequested; // SIGTERM / SIGINT seen
+    std::function<time_t()> wallClock;   // for record times and time-stamped names
     EventSink* sink = nullptr;
     CommandSource* commands = nullptr;
 };

@@ -115,9 +115,7 @@ protected:
     // Runs the service until `done` holds after a pump, or an hour and a half of test time.
     void serve(std::function<bool()> done) {
         ServeEnvironment env;
-        env.stopRequested = [this, done] {
-            return done() || clock.now() > 5400 * Second;
-        };
+        env.stopRequested = [this, done] { return done() || clock.now() > 5400 * Second; };
         env.wallClock = [] { return time_t{1796800502}; };
         env.sink = &sink;
         env.commands = &commands;

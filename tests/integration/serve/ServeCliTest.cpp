@@ -61,11 +61,10 @@ protected:
 
     void startServe() {
         m_serve = std::make_unique<ChildProcess>();
-        ASSERT_TRUE(m_serve->start(CORVANE_CLI_PATH,
-                                   {"--cfg", file("corvane.cfg"), "serve", "-m", file("ISO.MDF"),
-                                    "-p", port(), "--name", "mill1", "--inbox", file("inbox"),
-                                    "--library", file("lib"), "--request-delay-ms", "100",
-                                    "--retry-ms", "200"}));
+        ASSERT_TRUE(m_serve->start(
+            CORVANE_CLI_PATH, {"--cfg", file("corvane.cfg"), "serve", "-m", file("ISO.MDF"), "-p",
+                               port(), "--name", "mill1", "--inbox", file("inbox"), "--library",
+                               file("lib"), "--request-delay-ms", "100", "--retry-ms", "200"}));
     }
 
     // The machine on the line's port for one run; the previous run must have ended.
@@ -142,9 +141,9 @@ TEST_F(ServeCli, FilesByProgramNumberKeepsOlderVersionsAndStampsTheRest) {
         SimProcess sim;
         startSim(sim, {"punch", "--program", file("PUNCH.NC"), "--leader", "10"});
         ChildProcess receive;
-        ASSERT_TRUE(receive.start(CORVANE_CLI_PATH, {"--cfg", file("corvane.cfg"), "receive", "-q",
-                                                     "-m", file("ISO.MDF"), "-p", port(),
-                                                     file("RECV.NC")}));
+        ASSERT_TRUE(
+            receive.start(CORVANE_CLI_PATH, {"--cfg", file("corvane.cfg"), "receive", "-q", "-m",
+                                             file("ISO.MDF"), "-p", port(), file("RECV.NC")}));
         ASSERT_EQ(receive.wait(20000), 0) << receive.err();
         ASSERT_EQ(sim.wait(10000), 0);
     }
@@ -192,9 +191,9 @@ TEST_F(ServeCli, RequestsAreAnsweredFromTheLibraryOnly) {
         SimProcess sim;
         startSim(sim, {"read", "--record", file("send.bin")});
         ChildProcess send;
-        ASSERT_TRUE(send.start(CORVANE_CLI_PATH, {"--cfg", file("corvane.cfg"), "send", "-q", "-m",
-                                                  file("ISO.MDF"), "-p", port(),
-                                                  file("lib/O0012.NC")}));
+        ASSERT_TRUE(
+            send.start(CORVANE_CLI_PATH, {"--cfg", file("corvane.cfg"), "send", "-q", "-m",
+                                          file("ISO.MDF"), "-p", port(), file("lib/O0012.NC")}));
         ASSERT_EQ(send.wait(20000), 0) << send.err();
         ASSERT_EQ(sim.wait(10000), 0);
     }
