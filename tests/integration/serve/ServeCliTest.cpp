@@ -59,12 +59,17 @@ protected:
     std::string file(const std::string& name) const { return m_dir.file(name); }
     std::string port() const { return file("tty"); }
 
+    // From a line file as the service unit starts it, its paths taken from the file's folder;
+    // options given beside it win.
     void startServe() {
+        fs::create_directories(file("lines"));
+        writeFile(file("lines/mill1.ini"), "[Line]\nMachine=../ISO.MDF\nPort=" + port() +
+                                               "\nInbox=../inbox\nLibrary=../lib\n"
+                                               "RequestDelay=60000\n");
         m_serve = std::make_unique<ChildProcess>();
-        ASSERT_TRUE(m_serve->start(
-            CORVANE_CLI_PATH, {"--cfg", file("corvane.cfg"), "serve", "-m", file("ISO.MDF"), "-p",
-                               port(), "--name", "mill1", "--inbox", file("inbox"), "--library",
-                               file("lib"), "--request-delay-ms", "100", "--retry-ms", "200"}));
+        ASSERT_TRUE(m_serve->start(CORVANE_CLI_PATH,
+                                   {"--cfg", file("corvane.cfg"), "serve", "--request-delay-ms",
+                                    "100", "--retry-ms", "200", file("lines/mill1.ini")}));
     }
 
     // The machine on the line's port for one run; the previous run must have ended.
