@@ -25,6 +25,10 @@ constexpr CliCommand Commands[] = {
     {"receive", runReceiveCommand,
      "receive [-m MDF] [-p PORT] [-i FILE] [-q] TARGET\n"
      "                                   receive one program into TARGET (exit 0/1/2/3/4)"},
+    {"shop", runShopCommand,
+     "shop status --broker URL [--wait-ms N]\n"
+     "                                   every served line's state, from the shop's broker\n"
+     "  shop send --broker URL LINE NAME  have LINE send library program NAME (exit 0/1)"},
 };
 
 void printUsage(std::FILE* stream) {
