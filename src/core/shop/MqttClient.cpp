@@ -40,6 +40,7 @@ MqttClient::MqttClient(Options options, std::function<uint64_t()> nowUs,
     mosquitto_disconnect_callback_set(m_mosq, &MqttClient::disconnectCallback);
     mosquitto_message_callback_set(m_mosq, &MqttClient::messageCallback);
     mosquitto_publish_callback_set(m_mosq, &MqttClient::publishCallback);
+    mosquitto_log_callback_set(m_mosq, &MqttClient::logCallback);
     mosquitto_max_inflight_messages_set(m_mosq, 20);
     int rc = MOSQ_ERR_SUCCESS;
     const ShopSettings& settings = m_options.settings;
@@ -69,6 +70,7 @@ MqttClient::~MqttClient() {
 
 void MqttClient::attempt() {
     m_refusal.clear();
+    m_libraryError.clear();
     const BrokerAddress& broker = m_options.settings.broker;
     const int rc = m_everStarted ? mosquitto_reconnect_async(m_mosq)
                                  : mosquitto_connect_async(m_mosq, broker.host.c_str(), broker.port,
@@ -93,8 +95,12 @@ void MqttClient::lost(const std::string& why) {
     // log of a line that goes on serving its machine.
     if (!m_outageReported) {
         m_outageReported = true;
-        m_log("broker " + brokerAddressText(m_options.settings.broker) + ": " +
-              (m_refusal.empty() ? why : m_refusal) + "; trying again in the background");
+        std::string reason = m_refusal.empty() ? why : m_refusal;
+        while (!reason.empty() && reason.back() == '.')
+            reason.pop_back();
+        if (m_refusal.empty() && !m_libraryError.empty())
+            reason += " (" + m_libraryError + ")";
+        m_log("broker " + brokerAddressText(m_options.settings.broker) + ": " + reason + m_options.outageNote);
     }
     if (wasConnected && onConnectionLost)
         onConnectionLost();
@@ -219,6 +225,11 @@ void MqttClient::publishCallback(mosquitto*, void* self, int mid) {
     auto* client = static_cast<MqttClient*>(self);
     if (client->onPublished)
         client->onPublished(mid);
+}
+
+void MqttClient::logCallback(mosquitto*, void* self, int level, const char* text) {
+    if ((level & MOSQ_LOG_ERR) && text)
+        static_cast<MqttClient*>(self)->m_libraryError = text;
 }
 
 } // namespace corvane::shop

@@ -37,6 +37,7 @@ public:
         std::string clientId;
         std::optional<MqttWill> will; // retained, QoS 1
         int keepAliveSeconds = 20;
+        std::string outageNote; // added to the one line logged per outage
     };
 
     // `nowUs` is a monotonic clock in microseconds; `log` takes one line, no line end.
@@ -77,6 +78,7 @@ private:
     static void disconnectCallback(mosquitto*, void* self, int rc);
     static void messageCallback(mosquitto*, void* self, const mosquitto_message* message);
     static void publishCallback(mosquitto*, void* self, int mid);
+    static void logCallback(mosquitto*, void* self, int level, const char* text);
 
     Options m_options;
     std::function<uint64_t()> m_nowUs;
@@ -91,6 +93,7 @@ private:
     uint64_t m_backoffUs = 0;
     int m_connections = 0;
     std::string m_refusal; // from a CONNACK that said no
+    std::string m_libraryError; // the library's last error line (TLS says why only there)
 };
 
 } // namespace corvane::shop

@@ -34,6 +34,7 @@ MqttClient::Options clientOptions(const ShopSettings& settings, std::string pass
     options.password = std::move(password);
     options.clientId = clientIdFor(line);
     options.will = MqttWill{stateTopic(settings, line), std::move(willPayload)};
+    options.outageNote = "; serving on, and trying again in the background";
     return options;
 }
 

@@ -256,7 +256,7 @@ TEST_F(ShopSinkTest, brokerKilledAndRestartedLosesNoRecordAndRepeatsNone) {
     for (int n = 0; n < next; ++n)
         EXPECT_EQ(seen[serve::toJson(recordNumber(n))], 1) << "record " << n;
     EXPECT_EQ(std::count_if(log.begin(), log.end(),
-                            [](const std::string& l) { return l.find("trying again") != std::string::npos; }),
+                            [](const std::string& l) { return l.find("trying again in the background") != std::string::npos; }),
               1)
         << "one line per outage";
 }
