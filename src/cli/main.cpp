@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "CliCommon.h"
+#include "ServeCommand.h"
 #include "TransferCommands.h"
 #include "app/ConfigLocation.h"
 
@@ -25,6 +26,9 @@ constexpr CliCommand Commands[] = {
     {"receive", runReceiveCommand,
      "receive [-m MDF] [-p PORT] [-i FILE] [-q] TARGET\n"
      "                                   receive one program into TARGET (exit 0/1/2/3/4)"},
+    {"serve", runServeCommand,
+     "serve [-m MDF] [-p PORT] [--inbox DIR] [--library DIR] [LINE.ini]\n"
+     "                                   serve one machine line unattended (exit 0/2/3)"},
     {"shop", runShopCommand,
      "shop status --broker URL [--wait-ms N]\n"
      "                                   every served line's state, from the shop's broker\n"

@@ -204,54 +204,93 @@ std::string parseRead(ArgumentCursor& cursor, ReadOptions& o) {
     return {};
 }
 
+// One option of the punch mode; false when `arg` is not one.
+bool takePunchOption(ArgumentCursor& cursor, const std::string& arg, PunchOptions& o,
+                     std::string& error) {
+    if (arg == "--program") {
+        if (auto v = cursor.value(arg, error))
+            o.programPath = *v;
+    } else if (arg == "--code") {
+        constexpr Choice<TapeCode> codes[] = {
+            {"iso", TapeCode::Iso}, {"eia", TapeCode::Eia}, {"ascii", TapeCode::Ascii}};
+        takeChoice(cursor, arg, codes, o.code, error);
+    } else if (arg == "--line-end") {
+        constexpr Choice<LineEnd> ends[] = {
+            {"lf", LineEnd::Lf}, {"crlf", LineEnd::CrLf}, {"cr", LineEnd::Cr}};
+        takeChoice(cursor, arg, ends, o.lineEnd, error);
+    } else if (arg == "--parity") {
+        constexpr Choice<Parity> parities[] = {
+            {"none", Parity::None}, {"even", Parity::Even}, {"odd", Parity::Odd}};
+        takeChoice(cursor, arg, parities, o.parity, error);
+    } else if (arg == "--start-code")
+        takeCode(cursor, arg, false, o.startCode, error);
+    else if (arg == "--no-wait")
+        o.waitForStart = false;
+    else if (arg == "--leader")
+        takeNumber(cursor, arg, 0, 100'000, o.leader, error);
+    else if (arg == "--dc2")
+        o.dc2 = true;
+    else if (arg == "--trailer")
+        takeNumber(cursor, arg, 0, 100'000, o.trailer, error);
+    else if (arg == "--end-code")
+        takeCode(cursor, arg, true, o.endCode, error);
+    else if (arg == "--cps")
+        takeRate(cursor, arg, o.cps, error);
+    else if (arg == "--chunk")
+        takeNumber(cursor, arg, 1, 65'536, o.chunk, error);
+    else if (arg == "--drain-ms")
+        takeNumber(cursor, arg, 0, 3'600'000, o.drainMs, error);
+    else if (arg == "--linger-ms")
+        takeNumber(cursor, arg, 0, 3'600'000, o.lingerMs, error);
+    else
+        return false;
+    return true;
+}
+
+std::string checkPunch(const char* mode, const PunchOptions& o) {
+    if (o.programPath.empty())
+        return std::string(mode) + ": --program FILE is required";
+    if (o.common.xon == o.common.xoff)
+        return std::string(mode) + ": --xon and --xoff must differ";
+    return {};
+}
+
 std::string parsePunch(ArgumentCursor& cursor, PunchOptions& o) {
     auto takeOwn = [&](const std::string& arg, std::string& error) {
-        if (arg == "--program") {
-            if (auto v = cursor.value(arg, error))
-                o.programPath = *v;
-        } else if (arg == "--code") {
-            constexpr Choice<TapeCode> codes[] = {
-                {"iso", TapeCode::Iso}, {"eia", TapeCode::Eia}, {"ascii", TapeCode::Ascii}};
-            takeChoice(cursor, arg, codes, o.code, error);
-        } else if (arg == "--line-end") {
-            constexpr Choice<LineEnd> ends[] = {
-                {"lf", LineEnd::Lf}, {"crlf", LineEnd::CrLf}, {"cr", LineEnd::Cr}};
-            takeChoice(cursor, arg, ends, o.lineEnd, error);
-        } else if (arg == "--parity") {
-            constexpr Choice<Parity> parities[] = {
-                {"none", Parity::None}, {"even", Parity::Even}, {"odd", Parity::Odd}};
-            takeChoice(cursor, arg, parities, o.parity, error);
-        } else if (arg == "--start-code")
-            takeCode(cursor, arg, false, o.startCode, error);
-        else if (arg == "--no-wait")
-            o.waitForStart = false;
-        else if (arg == "--leader")
-            takeNumber(cursor, arg, 0, 100'000, o.leader, error);
-        else if (arg == "--dc2")
-            o.dc2 = true;
-        else if (arg == "--trailer")
-            takeNumber(cursor, arg, 0, 100'000, o.trailer, error);
-        else if (arg == "--end-code")
-            takeCode(cursor, arg, true, o.endCode, error);
-        else if (arg == "--cps")
-            takeRate(cursor, arg, o.cps, error);
-        else if (arg == "--chunk")
-            takeNumber(cursor, arg, 1, 65'536, o.chunk, error);
-        else if (arg == "--drain-ms")
-            takeNumber(cursor, arg, 0, 3'600'000, o.drainMs, error);
-        else if (arg == "--linger-ms")
-            takeNumber(cursor, arg, 0, 3'600'000, o.lingerMs, error);
+        return takePunchOption(cursor, arg, o, error);
+    };
+    if (std::string error = takeOptions(cursor, "punch", o.common, takeOwn); !error.empty())
+        return error;
+    return checkPunch("punch", o);
+}
+
+// The punch options for the request, and a few read options for the reply. --record records
+// the reply only: what the host sends after it opened the device again.
+std::string parseRequest(ArgumentCursor& cursor, RequestOptions& o) {
+    auto takeOwn = [&](const std::string& arg, std::string& error) {
+        if (takePunchOption(cursor, arg, o.punch, error))
+            return true;
+        if (arg == "--reply-wait-ms")
+            takeNumber(cursor, arg, 0, 3'600'000, o.reply.waitMs, error);
+        else if (arg == "--reply-no-start")
+            o.reply.sendStart = false;
+        else if (arg == "--reply-end-on")
+            takeCode(cursor, arg, true, o.reply.endOn, error);
+        else if (arg == "--reply-idle-ms")
+            takeNumber(cursor, arg, 0, 3'600'000, o.reply.idleMs, error);
         else
             return false;
         return true;
     };
-    if (std::string error = takeOptions(cursor, "punch", o.common, takeOwn); !error.empty())
+    if (std::string error = takeOptions(cursor, "request", o.punch.common, takeOwn);
+        !error.empty())
         return error;
-    if (o.programPath.empty())
-        return "punch: --program FILE is required";
-    if (o.common.xon == o.common.xoff)
-        return "punch: --xon and --xoff must differ";
-    return {};
+    o.reply.common = o.punch.common;
+    o.punch.common.recordPath.clear();
+    o.reply.high = o.reply.buffer * 3 / 4;
+    o.reply.low = o.reply.high / 3;
+    o.reply.afterReopen = true;
+    return checkPunch("request", o.punch);
 }
 
 } // namespace
@@ -275,7 +314,7 @@ std::optional<int> parseCode(const std::string& text) {
 ParsedOptions parseOptions(const std::vector<std::string>& args) {
     ParsedOptions parsed;
     if (args.empty()) {
-        parsed.error = "a mode is needed: read or punch";
+        parsed.error = "a mode is needed: read, punch or request";
         return parsed;
     }
     const std::string& mode = args.front();
@@ -292,8 +331,11 @@ ParsedOptions parseOptions(const std::vector<std::string>& args) {
     } else if (mode == "punch") {
         parsed.mode = Mode::Punch;
         parsed.error = parsePunch(cursor, parsed.punch);
+    } else if (mode == "request") {
+        parsed.mode = Mode::Request;
+        parsed.error = parseRequest(cursor, parsed.request);
     } else {
-        parsed.error = "unknown mode '" + mode + "' (read or punch)";
+        parsed.error = "unknown mode '" + mode + "' (read, punch or request)";
     }
     return parsed;
 }
@@ -301,6 +343,8 @@ ParsedOptions parseOptions(const std::vector<std::string>& args) {
 std::string usageText() {
     return R"(usage: cnc-sim read  [options]   the machine reads a program the host sends
        cnc-sim punch --program FILE [options]   the machine punches a program to the host
+       cnc-sim request --program FILE [options] the machine punches a request program, then
+                                                reads what the host sends back
 
 A simulated CNC machine tool on a pseudo-terminal. The first line on stdout names the device
 ("device /dev/pts/N"); a summary line follows when the run ends.
@@ -351,6 +395,15 @@ punch mode:
                         XOFF then stops the output within N characters (for soak runs)
   --drain-ms N          time the host gets to read the last characters (default 2000)
   --linger-ms N         keep listening to the host N ms after the output (default 0)
+
+request mode (an operator asking the host for a program from the control):
+  the punch options above for the request program, then the machine reads on the same
+  line what the host sends once it has opened the device again; --record records only that
+  reply.
+  --reply-wait-ms N     as --wait-ms of read mode, for the reply (default 200)
+  --reply-no-start      do not send the start code for the reply
+  --reply-end-on CODE|none  the code that ends the reply (default 0x14, DC4)
+  --reply-idle-ms N     end the reply after N ms without data (default: never)
 
 Exit status: 0 ok, 1 alarm or failure, 2 usage error.
 )";

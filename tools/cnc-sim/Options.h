@@ -37,6 +37,8 @@ struct ReadOptions {
     long holdMs = 10'000; // --hold-ms: how long that hold lasts
     int endOn = 0x14;     // kNoCode: no end code
     long idleMs = 0;      // end after this long without data once data came, 0 = never
+    // Request mode: what came before the host opened the device again is not the reply.
+    bool afterReopen = false;
 };
 
 struct PunchOptions {
@@ -57,12 +59,19 @@ struct PunchOptions {
     long lingerMs = 0;   // keep listening to the host after the output
 };
 
-enum class Mode { Help, Read, Punch };
+// The machine punches a request, then reads the reply on the same line.
+struct RequestOptions {
+    PunchOptions punch;
+    ReadOptions reply;
+};
+
+enum class Mode { Help, Read, Punch, Request };
 
 struct ParsedOptions {
     Mode mode = Mode::Help;
     ReadOptions read;
     PunchOptions punch;
+    RequestOptions request;
     std::string error; // non-empty: a usage error
 };
 

@@ -35,7 +35,7 @@ ReaderMode::ReaderMode(const ReadOptions& options, Pty& pty, SignalWatch& signal
       m_report(options.common.verbose, m_startUs),
       m_execution(options.cps, burstFor(options.cps), m_startUs),
       m_line(options.lineCps, burstFor(options.lineCps), m_startUs),
-      m_random(options.holdRandomSeed.value_or(0)) {}
+      m_waitingForOpen(options.afterReopen), m_random(options.holdRandomSeed.value_or(0)) {}
 
 int ReaderMode::run() {
     if (!m_options.common.recordPath.empty()) {
@@ -65,6 +65,7 @@ int ReaderMode::run() {
         if (fds[1].revents & POLLIN) {
             if (m_pty.readClientEvents() > 0) {
                 m_report.event("host opened the device");
+                m_waitingForOpen = false;
                 // A host that opens the port anew may flush what was sent before: the start
                 // code is due again until data comes.
                 if (m_options.sendStart && !m_dataStarted)
@@ -142,6 +143,8 @@ void ReaderMode::readLine(int64_t nowUs) {
     ssize_t n = ::read(m_pty.master(), buffer, want);
     if (n <= 0)
         return;
+    if (m_waitingForOpen)
+        return; // the end of the request's own transfer, not the reply
     m_line.take(size_t(n));
     m_recorder.write(buffer, size_t(n));
     // Byte by byte, so that the XOFF goes out at the very character that reached the high

@@ -68,6 +68,7 @@ private:
     uint64_t m_holds = 0;
     int m_alarms = 0;
 
+    bool m_waitingForOpen; // request mode: bytes before the host's next open are not the reply
     std::mt19937 m_random;
     int64_t m_nextRandomUs = -1;
 };

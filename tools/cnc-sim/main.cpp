@@ -60,7 +60,7 @@ int main(int argc, char** argv) {
         return ReaderMode(parsed.read, pty, signals).run();
     }
 
-    const PunchOptions& punch = parsed.punch;
+    const PunchOptions& punch = parsed.mode == Mode::Request ? parsed.request.punch : parsed.punch;
     std::string text;
     if (!readFile(punch.programPath, text)) {
         std::fprintf(stderr, "cnc-sim: cannot read %s\n", punch.programPath.c_str());
@@ -73,5 +73,9 @@ int main(int argc, char** argv) {
     }
     if (!openLine(pty, punch.common.linkPath))
         return 1;
-    return PunchMode(punch, punchBytes(punch, encoded.bytes), pty, signals).run();
+    const int punched = PunchMode(punch, punchBytes(punch, encoded.bytes), pty, signals).run();
+    if (parsed.mode != Mode::Request || punched != 0)
+        return punched;
+    // The operator switches the control to read mode; the same line carries the reply.
+    return ReaderMode(parsed.request.reply, pty, signals).run();
 }

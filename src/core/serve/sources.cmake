@@ -1,5 +1,12 @@
 set(CORVANE_SERVE_SOURCES
   JournalRecord.cpp
   EventSink.cpp
+  ProgramScan.cpp
+  Library.cpp
+  InboxStore.cpp
+  Journal.cpp
+  WatchedLine.cpp
+  ServiceHost.cpp
+  LineService.cpp
 )
 list(TRANSFORM CORVANE_SERVE_SOURCES PREPEND ${CMAKE_CURRENT_LIST_DIR}/)

@@ -6,5 +6,6 @@ set(CORVANE_SUPPORT_SOURCES
   ArgumentTokens.cpp
   StringTable.cpp
   Json.cpp
+  Sha256.cpp
 )
 list(TRANSFORM CORVANE_SUPPORT_SOURCES PREPEND ${CMAKE_CURRENT_LIST_DIR}/)

@@ -1,0 +1,243 @@
+// corvane-cli serve: one machine line served unattended (automatic receive, remote requests,
+// the transfer journal). The service itself lives in the core; this file reads the options and
+// the line file, and turns SIGTERM / SIGINT into a stop.
+
+#include <signal.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+
+#include "ServeCommand.h"
+#include "TerminalHost.h"
+#include "TransferCommands.h"
+#include "serve/LineService.h"
+#include "support/IniFile.h"
+#include "transfer/PosixSerialLine.h"
+
+namespace corvane::cli {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* ServeUsage =
+    "usage: corvane-cli [--cfg FILE] serve [-m MACHINE.MDF] [-p PORT] [--name NAME]\n"
+    "                   [--inbox DIR] [--library DIR] [--journal FILE]\n"
+    "                   [--request-delay-ms N] [--scan-lines N] [--retry-ms N] [--no-pace]\n"
+    "                   [LINE.ini]\n"
+    "\n"
+    "Serves one machine line unattended, until stopped with SIGTERM or Ctrl-C:\n"
+    "  * every program the machine punches is filed in the inbox under its program number\n"
+    "    (O0012.NC); an older file of that name is kept as O0012.NC.~1~, and a receive that\n"
+    "    fails goes to failed/ under a time-stamped name;\n"
+    "  * a program whose first lines hold (REQ=NAME) or (PRG=NAME) asks for the library\n"
+    "    program NAME, which is sent after the request delay; (PRG=DIRLIST) lists the library;\n"
+    "  * every transfer is one JSON line in the journal.\n"
+    "LINE.ini has one section [Line] with Name, Machine, Port, Inbox, Library, Journal,\n"
+    "RequestDelay (ms, default 3000) and ScanLines (default 5); relative paths there are taken\n"
+    "from the file's folder, and the options here take precedence.\n"
+    "  -m MACHINE.MDF        the machine definition\n"
+    "  -p PORT               the serial device (default: the machine's port)\n"
+    "  --name NAME           the line's name in log lines, records and file names\n"
+    "  --inbox DIR           where received programs are filed (created when missing)\n"
+    "  --library DIR         where requested programs are looked up\n"
+    "  --journal FILE        the journal (default: INBOX/journal.jsonl)\n"
+    "  --request-delay-ms N  the pause before a request is answered\n"
+    "  --scan-lines N        how many lines are searched for the number and the request\n"
+    "  --retry-ms N          how often a port that cannot be opened is tried (default 5000)\n"
+    "  --no-pace             on a pseudo-terminal, send as fast as the far end reads\n"
+    "\n"
+    "exit status: 0 stopped, 2 usage error, 3 a named file or folder cannot be used\n";
+
+struct ServeOptions {
+    TransferOptions transfer; // -m, -p, --no-pace
+    std::string name;
+    std::string inbox;
+    std::string library;
+    std::string journal;
+    std::string requestDelay;
+    std::string scanLines;
+    std::string retry;
+    std::string lineFile;
+    bool help = false;
+};
+
+// A path from the line file is taken from the file's folder; from the command line, from the
+// current folder.
+std::string resolved(const std::string& path, const fs::path& base) {
+    if (path.empty())
+        return path;
+    const fs::path p(path);
+    return namedPath(p.is_absolute() ? p.string() : (base / p).string());
+}
+
+bool parseCount(const std::string& text, long max, long& value) {
+    if (text.empty())
+        return false;
+    char* end = nullptr;
+    const long n = std::strtol(text.c_str(), &end, 10);
+    if (*end != '\0' || n < 0 || n > max)
+        return false;
+    value = n;
+    return true;
+}
+
+int parseServeOptions(const CliContext& context, CliArguments arguments, ServeOptions& options) {
+    for (size_t i = 0; i < arguments.size(); ++i) {
+        const std::string& argument = arguments[i];
+        if (isHelpOption(argument)) {
+            options.help = true;
+            continue;
+        }
+        if (argument == "--no-pace") {
+            options.transfer.noPace = true;
+            continue;
+        }
+        std::string* target = nullptr;
+        if (argument == "-m")
+            target = &options.transfer.machineFile;
+        else if (argument == "-p")
+            target = &options.transfer.port;
+        else if (argument == "--name")
+            target = &options.name;
+        else if (argument == "--inbox")
+            target = &options.inbox;
+        else if (argument == "--library")
+            target = &options.library;
+        else if (argument == "--journal")
+            target = &options.journal;
+        else if (argument == "--request-delay-ms")
+            target = &options.requestDelay;
+        else if (argument == "--scan-lines")
+            target = &options.scanLines;
+        else if (argument == "--retry-ms")
+            target = &options.retry;
+        if (target) {
+            if (i + 1 >= arguments.size())
+                return fail(context, ExitUsage, argument + " needs a value (try --help)");
+            *target = arguments[++i];
+            continue;
+        }
+        if (!argument.empty() && argument[0] == '-')
+            return fail(context, ExitUsage, "unknown option '" + argument + "' (try --help)");
+        if (!options.lineFile.empty())
+            return fail(context, ExitUsage, "serve takes one line file (try --help)");
+        options.lineFile = argument;
+    }
+    return ExitSuccess;
+}
+
+// The line file's values under the options: an option given wins, paths from the file are
+// taken from its folder.
+int applyLineFile(const CliContext& context, ServeOptions& options) {
+    const fs::path cwd = fs::current_path();
+    auto fromOption = [&cwd](std::string& value) { value = resolved(value, cwd); };
+    fromOption(options.transfer.machineFile);
+    fromOption(options.inbox);
+    fromOption(options.library);
+    fromOption(options.journal);
+    if (options.lineFile.empty())
+        return ExitSuccess;
+
+    const std::string path = namedPath(options.lineFile);
+    std::string error;
+    if (path.empty() || !checkReadableFile(path, &error))
+        return fail(context, ExitFile, error.empty() ? options.lineFile + ": path too long" : error);
+    IniError iniError;
+    const IniFile ini = IniFile::load(path, &iniError);
+    if (iniError)
+        return fail(context, ExitFile, path + ": " + iniError.message);
+    if (!ini.hasSection("Line"))
+        return fail(context, ExitUsage, path + ": no [Line] section");
+    const fs::path base = fs::path(path).parent_path();
+    auto take = [&ini, &base](const char* key, std::string& value, bool isPath) {
+        if (!value.empty())
+            return;
+        if (auto text = ini.get("Line", key); text && !text->empty())
+            value = isPath ? resolved(*text, base) : *text;
+    };
+    take("Name", options.name, false);
+    take("Machine", options.transfer.machineFile, true);
+    take("Port", options.transfer.port, false);
+    take("Inbox", options.inbox, true);
+    take("Library", options.library, true);
+    take("Journal", options.journal, true);
+    take("RequestDelay", options.requestDelay, false);
+    take("ScanLines", options.scanLines, false);
+    if (options.name.empty())
+        options.name = fs::path(path).stem().string();
+    return ExitSuccess;
+}
+
+} // namespace
+
+int runServeCommand(CliContext& context, CliArguments arguments) {
+    return runServe(context, arguments, nullptr, nullptr);
+}
+
+int runServe(CliContext& context, CliArguments arguments, serve::EventSink* sink,
+             serve::CommandSource* commands) {
+    ServeOptions options;
+    if (const int status = parseServeOptions(context, arguments, options))
+        return status;
+    if (options.help) {
+        std::fputs(ServeUsage, context.out);
+        return ExitSuccess;
+    }
+    if (const int status = applyLineFile(context, options))
+        return status;
+    if (options.inbox.empty())
+        return fail(context, ExitUsage, "serve needs an inbox (--inbox or Inbox=)");
+    if (options.library.empty())
+        return fail(context, ExitUsage, "serve needs a library (--library or Library=)");
+
+    serve::ServeSettings settings;
+    settings.name = options.name.empty() ? "line" : options.name;
+    settings.inbox = options.inbox;
+    settings.library = options.library;
+    settings.journal = options.journal.empty() ? options.inbox + "/journal.jsonl" : options.journal;
+    long value = 0;
+    if (!options.requestDelay.empty()) {
+        if (!parseCount(options.requestDelay, 3'600'000, value))
+            return fail(context, ExitUsage, "request delay: not a number of ms: " + options.requestDelay);
+        settings.requestDelayMillis = static_cast<uint32_t>(value);
+    }
+    if (!options.scanLines.empty()) {
+        if (!parseCount(options.scanLines, 1000, value) || value < 1)
+            return fail(context, ExitUsage, "scan lines: not a number from 1 to 1000: " + options.scanLines);
+        settings.scanLines = static_cast<int>(value);
+    }
+    if (!options.retry.empty()) {
+        if (!parseCount(options.retry, 3'600'000, value) || value < 10)
+            return fail(context, ExitUsage, "retry: not a number of ms from 10: " + options.retry);
+        settings.retryMillis = static_cast<uint32_t>(value);
+    }
+    if (const int status = loadTransferSettings(context, options.transfer, "-i", settings.config,
+                                                settings.machine))
+        return status;
+    if (std::string error = serve::checkServeSettings(settings); !error.empty())
+        return fail(context, ExitUsage, error);
+
+    signal(SIGPIPE, SIG_IGN); // a closed log reader must not stop the line
+    TransferState hostState; // the terminal host's own view; the service keeps the real one
+    TerminalHost terminal(
+        hostState,
+        TerminalLanguage(std::getenv("LC_ALL"), std::getenv("LC_MESSAGES"), std::getenv("LANG")),
+        false, {});
+    terminal.catchInterrupts();
+
+    serve::ServeEnvironment environment;
+    environment.stopRequested = [&terminal] { return terminal.interruptCount() > 0; };
+    environment.sink = sink;
+    environment.commands = commands;
+    serve::LineService service(std::move(settings), terminal,
+                               DefaultLineOpener(lineOptionsFor(options.transfer)),
+                               std::move(environment));
+    if (std::string error = service.prepare(); !error.empty())
+        return fail(context, ExitFile, error);
+    service.run();
+    return ExitSuccess;
+}
+
+} // namespace corvane::cli

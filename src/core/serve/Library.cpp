@@ -1,0 +1,107 @@
+#include "serve/Library.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <ctime>
+#include <vector>
+
+#include "serve/ProgramScan.h"
+
+namespace corvane::serve {
+namespace {
+
+// A plain file (not a link out of the folder, not a device) that we may read.
+bool isPlainFile(const std::string& path) {
+    struct stat info {};
+    if (lstat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+        return false;
+    return access(path.c_str(), R_OK) == 0;
+}
+
+bool allDigits(std::string_view text) {
+    return !text.empty() &&
+           std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+std::string reply(const char* word, std::string_view name) {
+    return "%\n(" + std::string(word) + " " + commentSafe(name) + ")\n%\n";
+}
+
+} // namespace
+
+LibraryLookup lookupProgram(const std::string& library, std::string_view name,
+                            const std::string& ext) {
+    if (!isLibraryName(name))
+        return {LookupResult::Refused, {}};
+    const std::string base = library + "/";
+    std::vector<std::string> candidates{std::string(name)};
+    if (!ext.empty()) {
+        candidates.push_back(std::string(name) + "." + ext);
+        if (allDigits(name))
+            candidates.push_back("O" + std::string(name) + "." + ext);
+    }
+    for (const std::string& candidate : candidates) {
+        if (!isLibraryName(candidate))
+            continue;
+        if (isPlainFile(base + candidate))
+            return {LookupResult::Found, base + candidate};
+    }
+    return {LookupResult::NotFound, {}};
+}
+
+std::string notFoundReply(std::string_view name) {
+    return reply("NOT FOUND", name);
+}
+
+std::string refusedReply(std::string_view name) {
+    return reply("REFUSED", name);
+}
+
+std::string directoryListing(const std::string& library, int maxLines) {
+    struct Entry {
+        std::string name;
+        uint64_t size;
+        time_t modified;
+    };
+    std::vector<Entry> entries;
+    if (DIR* dir = opendir(library.c_str())) {
+        while (const dirent* entry = readdir(dir)) {
+            const std::string name = entry->d_name;
+            if (!isLibraryName(name) || name.front() == '.')
+                continue;
+            struct stat info {};
+            if (lstat((library + "/" + name).c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+                continue;
+            entries.push_back({name, static_cast<uint64_t>(info.st_size), info.st_mtime});
+        }
+        closedir(dir);
+    }
+    std::sort(entries.begin(), entries.end(),
+              [](const Entry& a, const Entry& b) { return a.name < b.name; });
+
+    std::string out = "%\n(DIRLIST " + std::to_string(entries.size()) + " FILES)\n";
+    // The "%" lines, the title and the "MORE" line count against the limit too.
+    const int fileLines = std::max(maxLines - 4, 1);
+    int lines = 0;
+    for (const Entry& entry : entries) {
+        if (lines == fileLines)
+            break;
+        char date[16] = "";
+        struct tm local {};
+        if (localtime_r(&entry.modified, &local))
+            std::strftime(date, sizeof date, "%Y-%m-%d", &local);
+        out += "(" + commentSafe(entry.name) + " " + std::to_string(entry.size) + " " + date +
+               ")\n";
+        ++lines;
+    }
+    if (entries.size() > static_cast<size_t>(lines))
+        out += "(... " + std::to_string(entries.size() - static_cast<size_t>(lines)) + " MORE)\n";
+    out += "%\n";
+    return out;
+}
+
+} // namespace corvane::serve

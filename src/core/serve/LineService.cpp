@@ -1,0 +1,517 @@
+#include "serve/LineService.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "serve/Library.h"
+#include "support/Sha256.h"
+#include "transfer/LineSettings.h"
+#include "transfer/ReceiveEngine.h"
+#include "transfer/SendEngine.h"
+#include "transfer/TransferContext.h"
+
+namespace corvane::serve {
+namespace {
+
+constexpr uint64_t SliceMicros = 20'000;
+// Enough of a received program to find its number or request in the first lines.
+constexpr size_t HeadBytes = 64 * 1024;
+
+uint64_t fileSize(const std::string& path) {
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0 ? static_cast<uint64_t>(info.st_size) : 0;
+}
+
+std::string readHead(const std::string& path) {
+    std::string text;
+    if (std::FILE* file = std::fopen(path.c_str(), "rb")) {
+        text.resize(HeadBytes);
+        text.resize(std::fread(text.data(), 1, text.size(), file));
+        std::fclose(file);
+    }
+    return text;
+}
+
+// A message-box text (a title, an empty line, the device, the reason) as one log line.
+std::string oneLine(const std::string& text) {
+    std::string out;
+    size_t start = 0;
+    while (start <= text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos)
+            end = text.size();
+        if (end > start)
+            out += (out.empty() ? "" : " ") + text.substr(start, end - start);
+        start = end + 1;
+    }
+    return out;
+}
+
+bool isFolder(const std::string& path) {
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+} // namespace
+
+std::string checkServeSettings(const ServeSettings& settings) {
+    if (!isLibraryName(settings.name))
+        return "the line's name '" + settings.name +
+               "' may hold only letters, digits, '_', '.' and '-' (it names files)";
+    if (settings.inbox.empty())
+        return "no inbox folder given";
+    if (settings.library.empty())
+        return "no library folder given";
+    if (settings.scanLines < 1)
+        return "ScanLines must be 1 or more";
+    if (settings.machine.config.OutofFile != 0)
+        return "the machine's device is a file; a served line needs a port";
+    // The receive would then end only when interrupted, so every program would be filed as
+    // failed; better to say so at the start than to discover it in failed/.
+    if (settings.machine.config.PtrEof == 0 && settings.machine.config.PtrTimeOut <= 0)
+        return "the machine's receive never ends on its own: set an end check (PtrEof) or a "
+               "receive time-out (PtrTimeOut)";
+    return {};
+}
+
+LineService::LineService(ServeSettings settings, TransferHost& host, LineOpener openLine,
+                         ServeEnvironment environment)
+    : m_settings(std::move(settings)), m_env(std::move(environment)),
+      m_host(host, m_settings.name, m_env.sink),
+      m_openLine(watchedOpener(std::move(openLine), m_watch)), m_inbox(m_settings.inbox),
+      m_journal(m_settings.journal), m_receiveTimeOut(m_settings.machine.config.PtrTimeOut) {
+    if (!m_env.wallClock)
+        m_env.wallClock = [] { return std::time(nullptr); };
+    m_host.setOnPump([this] { pump(); });
+    // The listen waits for the machine without end; once the first byte is in, the machine's
+    // own time-out applies again to the rest of the program.
+    m_watch.onFirstByte = [this] {
+        if (m_phase != Phase::Listening)
+            return;
+        m_settings.machine.config.PtrTimeOut = m_receiveTimeOut;
+        m_phase = Phase::Receiving;
+        m_dataStartMicros = m_host.nowMicros();
+        m_host.setActivity(LineActivity::Receiving);
+    };
+}
+
+std::string LineService::prepare() {
+    if (std::string error = checkServeSettings(m_settings); !error.empty())
+        return error;
+    if (!isFolder(m_settings.library) || access(m_settings.library.c_str(), R_OK | X_OK) != 0)
+        return m_settings.library + ": the library folder does not exist or cannot be read";
+    if (std::string error = m_inbox.prepare(); !error.empty())
+        return "inbox: " + error;
+    if (std::string error = m_journal.prepare(); !error.empty())
+        return "journal: " + error;
+    return {};
+}
+
+void LineService::run() {
+    m_host.log("serving " + SerialDeviceName(m_settings.machine.line) + "; inbox " +
+               m_settings.inbox + ", library " + m_settings.library + ", journal " +
+               m_settings.journal);
+    while (!m_stopping) {
+        if (m_pendingSend) {
+            const PendingSend pending = *m_pendingSend;
+            m_pendingSend.reset();
+            send(pending);
+            continue;
+        }
+        listenOnce();
+    }
+    m_host.setActivity(LineActivity::Offline);
+    m_host.log("stopped");
+}
+
+// ---- the service's turn, between the engines' characters and in every wait slice ----
+
+void LineService::pump() {
+    if (!m_stopping && m_env.stopRequested && m_env.stopRequested())
+        m_stopping = true;
+    takeCommands();
+    const bool running = m_phase == Phase::Listening || m_phase == Phase::Receiving ||
+                         m_phase == Phase::Sending;
+    // Set again at every turn: opening the port clears the request, and an engine must see it
+    // however early it came.
+    if (running && (m_stopping || m_cancelled || m_abandonListen) && m_state.InterruptRequest == 0)
+        m_state.InterruptRequest = 1;
+    if (m_phase == Phase::Receiving)
+        m_host.setPosition(m_watch.bytesRead);
+}
+
+void LineService::takeCommands() {
+    if (!m_env.commands)
+        return;
+    while (auto rejection = m_env.commands->takeRejection())
+        refuse(*rejection, {});
+    while (auto command = m_env.commands->takeCommand())
+        answer(*command);
+}
+
+void LineService::answer(const ServeCommand& command) {
+    if (command.kind == ServeCommand::Kind::Cancel) {
+        const bool active = m_phase == Phase::Receiving || m_phase == Phase::Sending ||
+                            m_phase == Phase::Waiting;
+        if (!active || m_cancelled) {
+            refuse("nothing to cancel", command.id);
+            return;
+        }
+        m_cancelled = true;
+        m_cancelId = command.id;
+        return;
+    }
+    // A send may take the line only while nothing has come from the machine: a listen that
+    // has not received a byte is given up cleanly, a port being retried is tried for the send.
+    const bool free = (m_phase == Phase::Listening && !m_watch.firstByte) ||
+                      m_phase == Phase::Offline || m_phase == Phase::Idle;
+    if (!free || m_pendingSend || m_stopping) {
+        JournalRecord busy = newRecord("send");
+        busy.request = command.name;
+        busy.result = TransferResult::Refused;
+        busy.message = "busy";
+        busy.commandId = command.id;
+        record(std::move(busy));
+        return;
+    }
+    m_pendingSend = PendingSend{command.name, std::nullopt, command.id};
+    if (m_phase == Phase::Listening)
+        m_abandonListen = true;
+}
+
+void LineService::refuse(const std::string& reason, const std::string& commandId) {
+    JournalRecord refused = newRecord("command");
+    refused.result = TransferResult::Refused;
+    refused.message = reason;
+    refused.commandId = commandId;
+    record(std::move(refused));
+}
+
+// ---- receiving ----
+
+void LineService::listenOnce() {
+    std::string error;
+    const std::string temporary = m_inbox.createTemporary(&error);
+    if (temporary.empty()) {
+        m_host.showError("inbox: " + error);
+        m_host.setActivity(LineActivity::Error);
+        waitMicros(retryMicros());
+        return;
+    }
+    m_watch.reset();
+    m_abandonListen = false;
+    m_settings.machine.config.PtrTimeOut = 0;
+    m_phase = Phase::Listening;
+    m_host.setActivity(LineActivity::Idle);
+
+    TransferContext ctx{m_settings.machine, m_settings.config, m_queue, m_state, m_host,
+                        m_openLine, 0, nullptr};
+    m_state.InterruptRequest = 0;
+    m_state.TransferBusy = true;
+    ReceiveOutcome outcome;
+    const int result = ReceiveNcData(ctx, temporary.c_str(), &outcome);
+    m_state.TransferBusy = false;
+    m_settings.machine.config.PtrTimeOut = m_receiveTimeOut;
+    m_phase = Phase::Idle;
+    m_abandonListen = false;
+
+    if (result == ReceivePortNotOpened) {
+        unlink(temporary.c_str());
+        goOffline(m_host.lastError());
+        return;
+    }
+    if (m_offlineSaid && result != ReceiveTargetNotCreated) {
+        m_offlineSaid = false;
+        m_host.setQuietRepeats(false);
+        m_host.log("the port is open again");
+    }
+    if (!m_watch.firstByte) {
+        // Nothing came: a listen given up for a send or a stop, or a line that went away.
+        unlink(temporary.c_str());
+        if (result == ReceiveTargetNotCreated) {
+            m_host.setActivity(LineActivity::Error);
+            waitMicros(retryMicros());
+        } else if (m_watch.lost) {
+            goOffline("the line was lost");
+        }
+        return;
+    }
+    fileReceived(result, outcome.timedOut(), temporary, m_dataStartMicros);
+    if (m_watch.lost)
+        goOffline("the line was lost");
+}
+
+void LineService::fileReceived(int result, bool timedOut, const std::string& temporary,
+                               uint64_t startMicros) {
+    const uint64_t millis = (m_host.nowMicros() - startMicros) / 1000;
+    // Without an end check the machine's silence is the only way a program ends, so there a
+    // time-out is the normal end, not a failure.
+    const bool endCheck = m_settings.machine.config.PtrEof != 0;
+    const bool endedWell = result == ReceiveDone && (!timedOut || !endCheck) && !m_watch.lost;
+
+    if (endedWell) {
+        if (auto request = findRequest(readHead(temporary), m_settings.scanLines)) {
+            unlink(temporary.c_str());
+            answerRequest(request->name);
+            return;
+        }
+    }
+
+    JournalRecord rec = newRecord("receive");
+    rec.millis = millis;
+    const time_t now = m_env.wallClock();
+    const std::string stamped =
+        m_settings.name + "-" + localStamp(static_cast<long long>(now)) + "." + extension();
+    StoreResult stored;
+    if (endedWell) {
+        const std::string number = programNumber(readHead(temporary), m_settings.scanLines);
+        stored = m_inbox.store(temporary, number.empty() ? stamped : number + "." + extension());
+        rec.result = TransferResult::Completed;
+    } else {
+        stored = m_inbox.storeFailed(temporary, stamped);
+        if (m_watch.lost) {
+            rec.result = TransferResult::Failed;
+            rec.message = "the line was lost";
+        } else if (timedOut) {
+            rec.result = TransferResult::TimeOut;
+            rec.message = "the machine fell silent";
+        } else if (result == ReceiveInterrupted) {
+            rec.result = TransferResult::Interrupted;
+            rec.message = m_cancelled ? "cancelled" : "stopped";
+        } else {
+            rec.result = TransferResult::Failed;
+            rec.message = result == ReceiveTargetWriteFailed ? "the program could not be written"
+                                                             : "the end codes could not be sent";
+        }
+    }
+    if (stored.path.empty()) {
+        rec.result = TransferResult::Failed;
+        rec.message = "not filed: " + stored.error;
+        rec.file = temporary;
+    } else {
+        rec.file = stored.path;
+    }
+    rec.bytes = fileSize(rec.file);
+    rec.sha256 = sha256OfFile(rec.file);
+    finishTransfer(std::move(rec));
+}
+
+void LineService::answerRequest(const std::string& name) {
+    m_host.log("request for " + commentSafe(name) + "; answering in " +
+               std::to_string(m_settings.requestDelayMillis) + " ms");
+    // The operator switches the control to read mode meanwhile.
+    m_phase = Phase::Waiting;
+    m_host.setActivity(LineActivity::Waiting, name);
+    waitMicros(static_cast<uint64_t>(m_settings.requestDelayMillis) * 1000);
+    m_phase = Phase::Idle;
+    if (m_stopping || m_cancelled) {
+        JournalRecord rec = newRecord("send");
+        rec.request = name;
+        rec.result = TransferResult::Interrupted;
+        rec.message = m_cancelled ? "cancelled" : "stopped";
+        finishTransfer(std::move(rec));
+        return;
+    }
+    send(PendingSend{name, name, {}});
+}
+
+// ---- sending ----
+
+void LineService::send(const PendingSend& pending) {
+    JournalRecord rec = newRecord("send");
+    rec.request = pending.request;
+    rec.commandId = pending.commandId;
+
+    std::string path;
+    std::string reply;
+    TransferResult answered = TransferResult::Completed;
+    if (isDirectoryListRequest(pending.name)) {
+        reply = directoryListing(m_settings.library);
+        rec.file = m_settings.library;
+        rec.message = "library list";
+    } else {
+        const LibraryLookup found = lookupProgram(m_settings.library, pending.name, extension());
+        if (found.result == LookupResult::Found) {
+            path = found.path;
+            rec.file = path;
+        } else if (found.result == LookupResult::NotFound) {
+            reply = notFoundReply(pending.name);
+            answered = TransferResult::NotFound;
+            rec.message = "not found: " + commentSafe(pending.name);
+        } else {
+            reply = refusedReply(pending.name);
+            answered = TransferResult::Refused;
+            rec.message = "refused: not a library name: " + commentSafe(pending.name);
+        }
+    }
+    if (!reply.empty()) {
+        path = replyFile(reply);
+        if (path.empty()) {
+            rec.result = TransferResult::Failed;
+            rec.message = "the reply could not be written into the inbox";
+            finishTransfer(std::move(rec));
+            return;
+        }
+    }
+    rec.bytes = fileSize(path);
+    rec.sha256 = sha256OfFile(path);
+
+    m_phase = Phase::Sending;
+    m_host.setActivity(LineActivity::Sending, rec.file.empty() ? pending.name : rec.file);
+    const uint64_t start = m_host.nowMicros();
+    // A reply is made of comments only: a machine that drops comments from what it is sent
+    // would get two bare "%" lines and the operator would never learn why.
+    const int result = runSend(path, !reply.empty());
+    m_phase = Phase::Idle;
+    rec.millis = (m_host.nowMicros() - start) / 1000;
+    if (!reply.empty())
+        unlink(path.c_str());
+
+    if (result == SendCompleted) {
+        rec.result = answered;
+    } else if (result == SendFileNotOpened) {
+        rec.result = TransferResult::Failed;
+        rec.message = "the file could not be read";
+    } else if (result == SendPortNotOpened) {
+        rec.result = TransferResult::Failed;
+        rec.message = oneLine(m_host.lastError());
+    } else if (m_watch.lost) {
+        rec.result = TransferResult::Failed;
+        rec.message = "the line was lost";
+    } else {
+        rec.result = TransferResult::Interrupted;
+        rec.message = m_cancelled ? "cancelled" : "stopped";
+    }
+    finishTransfer(std::move(rec));
+    if (result == SendPortNotOpened)
+        goOffline(m_host.lastError());
+    else if (m_watch.lost)
+        goOffline("the line was lost");
+}
+
+int LineService::runSend(const std::string& path, bool keepComments) {
+    // One file, queued exactly as the terminal's send queues a file it is given.
+    m_queue = SendQueue{};
+    std::snprintf(m_queue.Entries[0].Name, sizeof m_queue.Entries[0].Name, "%s", path.c_str());
+    m_queue.Entries[0].Size = static_cast<uint32_t>(fileSize(path) & 0xFFFFFFFFu);
+    m_queue.Count = 1;
+    m_watch.reset();
+    m_host.clearLastError();
+
+    TransferContext ctx{m_settings.machine, m_settings.config, m_queue, m_state, m_host,
+                        m_openLine, 0, nullptr};
+    const int32_t comment = m_settings.machine.config.Comment;
+    if (keepComments)
+        m_settings.machine.config.Comment = 1;
+    m_state.InterruptRequest = 0;
+    m_state.TransferBusy = true;
+    const int result = SendNcData(ctx);
+    m_state.TransferBusy = false;
+    m_settings.machine.config.Comment = comment;
+    m_queue = SendQueue{};
+    return result;
+}
+
+// ---- waits, records, files ----
+
+void LineService::waitMicros(uint64_t micros) {
+    const uint64_t start = m_host.nowMicros();
+    for (;;) {
+        if (m_stopping || m_cancelled || (m_phase == Phase::Offline && m_pendingSend))
+            return;
+        const uint64_t elapsed = m_host.nowMicros() - start;
+        if (elapsed >= micros)
+            return;
+        m_host.idle(std::min(SliceMicros, micros - elapsed));
+    }
+}
+
+void LineService::goOffline(const std::string& why) {
+    if (!m_offlineSaid) {
+        const uint32_t ms = m_settings.retryMillis;
+        const std::string every =
+            ms % 1000 == 0 ? std::to_string(ms / 1000) + " s" : std::to_string(ms) + " ms";
+        m_host.log("the port is not available (" + oneLine(why) + "); trying again every " +
+                   every);
+        m_offlineSaid = true;
+    }
+    m_host.setQuietRepeats(true);
+    m_phase = Phase::Offline;
+    m_host.setActivity(LineActivity::Offline);
+    waitMicros(retryMicros());
+    if (m_phase == Phase::Offline)
+        m_phase = Phase::Idle;
+}
+
+JournalRecord LineService::newRecord(const char* direction) const {
+    JournalRecord rec;
+    rec.time = isoUtc(static_cast<long long>(m_env.wallClock()));
+    rec.line = m_settings.name;
+    rec.direction = direction;
+    return rec;
+}
+
+// A Cancel is answered by the record of the transfer it stopped; when that record already
+// answers a command of its own, the Cancel gets a record beside it.
+void LineService::finishTransfer(JournalRecord rec) {
+    std::optional<JournalRecord> cancelRecord;
+    if (m_cancelled && m_cancelId) {
+        if (rec.commandId.empty()) {
+            rec.commandId = *m_cancelId;
+        } else {
+            JournalRecord extra = newRecord(rec.direction.c_str());
+            extra.request = rec.request;
+            extra.file = rec.file;
+            extra.result = TransferResult::Interrupted;
+            extra.message = "cancelled";
+            extra.commandId = *m_cancelId;
+            cancelRecord = std::move(extra);
+        }
+    }
+    m_cancelled = false;
+    m_cancelId.reset();
+    record(std::move(rec));
+    if (cancelRecord)
+        record(std::move(*cancelRecord));
+}
+
+void LineService::record(JournalRecord rec) {
+    if (std::string error = m_journal.append(rec); !error.empty())
+        m_host.showError("journal: " + error);
+    std::string summary = rec.direction + " " + resultName(rec.result);
+    if (rec.request)
+        summary += " (request " + commentSafe(*rec.request) + ")";
+    if (!rec.file.empty())
+        summary += ": " + rec.file + " (" + std::to_string(rec.bytes) + " bytes)";
+    if (!rec.message.empty())
+        summary += ": " + rec.message;
+    m_host.log(summary);
+    if (m_env.sink)
+        m_env.sink->transferRecorded(rec);
+}
+
+std::string LineService::replyFile(const std::string& text) {
+    const std::string path = m_inbox.createTemporary();
+    if (path.empty())
+        return {};
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    const bool written = file && std::fwrite(text.data(), 1, text.size(), file) == text.size();
+    if (file)
+        std::fclose(file);
+    if (!written) {
+        unlink(path.c_str());
+        return {};
+    }
+    return path;
+}
+
+std::string LineService::extension() const {
+    const char* ext = m_settings.machine.config.DefExt;
+    return *ext ? std::string(ext) : std::string("NC");
+}
+
+} // namespace corvane::serve

@@ -1,0 +1,63 @@
+#pragma once
+// The line as the service hands it to the engines: the real line, passed through unchanged,
+// with a note of what the service must know and the engines do not tell it: when the first
+// byte came (the end of the listen), how many bytes came, and whether the device went away.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+#include "transfer/Line.h"
+
+namespace corvane::serve {
+
+struct LineWatch {
+    bool firstByte = false;
+    bool lost = false;
+    uint64_t bytesRead = 0;
+    std::function<void()> onFirstByte; // called once, when the first data byte is read
+
+    void reset() {
+        firstByte = false;
+        lost = false;
+        bytesRead = 0;
+    }
+};
+
+class WatchedLine : public Line {
+public:
+    WatchedLine(std::unique_ptr<Line> inner, LineWatch& watch)
+        : m_inner(std::move(inner)), m_watch(watch) {}
+
+    bool isFile() const override { return m_inner->isFile(); }
+    bool holds(LineHolds& out) override { return m_inner->holds(out); }
+    bool writeByte(uint8_t byte, uint64_t waitMicros) override {
+        const bool written = m_inner->writeByte(byte, waitMicros);
+        noteLost();
+        return written;
+    }
+    ReadResult readByte(uint64_t waitMicros) override;
+    void holdUntilXon() override { m_inner->holdUntilXon(); }
+    void waitForChange(uint64_t waitMicros) override { m_inner->waitForChange(waitMicros); }
+    void drainOutput(uint64_t waitMicros) override { m_inner->drainOutput(waitMicros); }
+    void purge() override { m_inner->purge(); }
+    void dropDtr() override { m_inner->dropDtr(); }
+    void close() override { m_inner->close(); }
+    bool lost() const override {
+        const bool gone = m_inner->lost();
+        if (gone)
+            m_watch.lost = true;
+        return gone;
+    }
+
+private:
+    void noteLost() { (void)lost(); }
+
+    std::unique_ptr<Line> m_inner;
+    LineWatch& m_watch;
+};
+
+// An opener that wraps every line `inner` opens.
+LineOpener watchedOpener(LineOpener inner, LineWatch& watch);
+
+} // namespace corvane::serve

@@ -1,0 +1,164 @@
+// The files an unattended line keeps and reads: the inbox and its versions, the library
+// boundary, the journal, and the digest the journal carries.
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <sstream>
+
+#include "core/support/TempDir.h"
+#include "serve/InboxStore.h"
+#include "serve/Journal.h"
+#include "serve/Library.h"
+#include "support/Json.h"
+#include "support/Sha256.h"
+
+namespace corvane::serve {
+namespace {
+
+using corvane::test::readFile;
+using corvane::test::TempDir;
+using corvane::test::writeFile;
+namespace fs = std::filesystem;
+
+TEST(Sha256, KnownDigests) {
+    EXPECT_EQ(Sha256().hexDigest(),
+              "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+    Sha256 abc;
+    abc.update("abc");
+    EXPECT_EQ(abc.hexDigest(), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    // Two blocks, fed in uneven pieces: the padding and the buffering across calls.
+    Sha256 pieces;
+    const std::string text = "abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq";
+    pieces.update(text.substr(0, 7));
+    pieces.update(text.substr(7));
+    EXPECT_EQ(pieces.hexDigest(),
+              "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
+}
+
+TEST(InboxStore, NothingIsEverOverwritten) {
+    TempDir dir;
+    InboxStore inbox(dir.file("inbox"));
+    ASSERT_EQ(inbox.prepare(), "");
+    for (const char* content : {"first\r\n", "second\r\n", "third\r\n"}) {
+        const std::string temporary = inbox.createTemporary();
+        ASSERT_FALSE(temporary.empty());
+        writeFile(temporary, content);
+        const StoreResult stored = inbox.store(temporary, "O0012.NC");
+        ASSERT_EQ(stored.error, "");
+        EXPECT_EQ(stored.path, dir.file("inbox/O0012.NC"));
+        EXPECT_FALSE(fs::exists(temporary));
+    }
+    EXPECT_EQ(readFile(dir.file("inbox/O0012.NC")), "third\r\n");
+    EXPECT_EQ(readFile(dir.file("inbox/O0012.NC.~1~")), "first\r\n");
+    EXPECT_EQ(readFile(dir.file("inbox/O0012.NC.~2~")), "second\r\n");
+
+    const std::string temporary = inbox.createTemporary();
+    writeFile(temporary, "half");
+    const StoreResult failed = inbox.storeFailed(temporary, "mill1-20261209-071502.NC");
+    EXPECT_EQ(failed.path, dir.file("inbox/failed/mill1-20261209-071502.NC"));
+    EXPECT_EQ(readFile(failed.path), "half");
+}
+
+TEST(InboxStore, AnInboxThatCannotBeMadeIsReported) {
+    TempDir dir;
+    writeFile(dir.file("plain"), "a file where the inbox should be");
+    EXPECT_NE(InboxStore(dir.file("plain")).prepare(), "");
+    EXPECT_NE(InboxStore(dir.file("plain/inbox")).prepare(), "");
+}
+
+class LibraryTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        fs::create_directory(m_dir.file("lib"));
+        writeFile(m_dir.file("lib/O0012.NC"), "%\nO0012\n%\n");
+        writeFile(m_dir.file("lib/PART"), "%\nPART\n%\n");
+        writeFile(m_dir.file("lib/PART.NC"), "%\nPART.NC\n%\n");
+        writeFile(m_dir.file("secret.NC"), "outside");
+    }
+    std::string lib() const { return m_dir.file("lib"); }
+    TempDir m_dir;
+};
+
+TEST_F(LibraryTest, NameThenExtensionThenProgramNumber) {
+    EXPECT_EQ(lookupProgram(lib(), "PART", "NC").path, lib() + "/PART");
+    EXPECT_EQ(lookupProgram(lib(), "PART.NC", "NC").path, lib() + "/PART.NC");
+    EXPECT_EQ(lookupProgram(lib(), "O0012", "NC").path, lib() + "/O0012.NC");
+    EXPECT_EQ(lookupProgram(lib(), "0012", "NC").path, lib() + "/O0012.NC");
+    EXPECT_EQ(lookupProgram(lib(), "12", "NC").result, LookupResult::NotFound);
+    EXPECT_EQ(lookupProgram(lib(), "O0013", "NC").result, LookupResult::NotFound);
+}
+
+TEST_F(LibraryTest, NothingOutsideTheLibraryIsReached) {
+    EXPECT_EQ(lookupProgram(lib(), "../secret.NC", "NC").result, LookupResult::Refused);
+    EXPECT_EQ(lookupProgram(lib(), "..", "NC").result, LookupResult::Refused);
+    EXPECT_EQ(lookupProgram(lib(), "/etc/passwd", "NC").result, LookupResult::Refused);
+    // A link placed in the library that points out of it is not followed.
+    ASSERT_EQ(symlink(m_dir.file("secret.NC").c_str(), (lib() + "/LINK.NC").c_str()), 0);
+    EXPECT_EQ(lookupProgram(lib(), "LINK.NC", "NC").result, LookupResult::NotFound);
+    EXPECT_EQ(directoryListing(lib()).find("LINK"), std::string::npos);
+    EXPECT_EQ(refusedReply("../../etc/passwd"), "%\n(REFUSED ../../etc/passwd)\n%\n");
+    EXPECT_EQ(notFoundReply("O9(9)"), "%\n(NOT FOUND O9?9?)\n%\n");
+}
+
+TEST_F(LibraryTest, ListingIsCommentsOnlyAndBounded) {
+    const std::string listing = directoryListing(lib());
+    EXPECT_EQ(listing.substr(0, 2), "%\n");
+    EXPECT_NE(listing.find("(O0012.NC 10 "), std::string::npos) << listing;
+    std::istringstream lines(listing);
+    std::string line;
+    int count = 0;
+    while (std::getline(lines, line)) {
+        ++count;
+        EXPECT_TRUE(line == "%" || (line.front() == '(' && line.back() == ')')) << line;
+    }
+    EXPECT_EQ(count, 2 + 3 + 1);
+
+    for (int i = 0; i < 250; ++i)
+        writeFile(lib() + "/P" + std::to_string(1000 + i), "x");
+    const std::string big = directoryListing(lib());
+    EXPECT_LE(std::count(big.begin(), big.end(), '\n'), DirectoryListMaxLines);
+    EXPECT_NE(big.find("MORE)"), std::string::npos);
+}
+
+TEST(Journal, OneParsableLinePerRecord) {
+    TempDir dir;
+    Journal journal(dir.file("journal.jsonl"));
+    ASSERT_EQ(journal.prepare(), "");
+    JournalRecord first;
+    first.time = isoUtc(1796800502);
+    first.line = "mill1";
+    first.direction = "receive";
+    first.file = "/inbox/O0012.NC";
+    first.bytes = 42;
+    first.message = "a \"quoted\"\nline";
+    JournalRecord second = first;
+    second.direction = "send";
+    second.request = "O0012";
+    second.commandId = "c-7";
+    second.result = TransferResult::NotFound;
+    ASSERT_EQ(journal.append(first), "");
+    ASSERT_EQ(journal.append(second), "");
+
+    std::istringstream lines(readFile(dir.file("journal.jsonl")));
+    std::string line;
+    std::vector<JsonObject> objects;
+    while (std::getline(lines, line)) {
+        const JsonParse parsed = parseFlatJsonObject(line);
+        ASSERT_TRUE(parsed.object) << parsed.error << ": " << line;
+        objects.push_back(*parsed.object);
+    }
+    ASSERT_EQ(objects.size(), 2u);
+    EXPECT_EQ(jsonString(objects[0], "time"), "2026-12-09T07:15:02Z");
+    EXPECT_EQ(jsonString(objects[0], "message"), "a \"quoted\"\nline");
+    EXPECT_EQ(objects[0].at("request").kind, JsonValue::Kind::Null);
+    EXPECT_FALSE(objects[0].count("command"));
+    EXPECT_EQ(jsonString(objects[1], "result"), "not-found");
+    EXPECT_EQ(jsonString(objects[1], "command"), "c-7");
+}
+
+} // namespace
+} // namespace corvane::serve
