@@ -65,3 +65,17 @@ if(TARGET corvane)
   add_custom_target(corvane_manual ALL DEPENDS ${CORVANE_MANUAL_STAMP})
   add_dependencies(corvane corvane_manual)
 endif()
+
+# The systemd template unit of the unattended service, with the path of corvane-cli as
+# installed (also under `cmake --install --prefix`, which is why it is written at install
+# time). Systemd looks in <prefix>/lib/systemd/system for /usr and /usr/local.
+set(CORVANE_SYSTEMD_UNIT_DIR "lib/systemd/system" CACHE STRING
+    "Folder for the systemd unit, relative to the install prefix")
+install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(CODE "
+  set(CORVANE_BINDIR \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}\")
+  set(CORVANE_DOCDIR \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_DOCDIR}\")
+  set(unit \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CORVANE_SYSTEMD_UNIT_DIR}/corvane-serve@.service\")
+  message(STATUS \"Installing: \${unit}\")
+  configure_file(\"${PROJECT_SOURCE_DIR}/resources/systemd/corvane-serve@.service.in\" \"\${unit}\" @ONLY)
+")

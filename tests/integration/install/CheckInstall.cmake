@@ -41,6 +41,32 @@ foreach(program corvane-cli cnc-sim)
   endif()
 endforeach()
 
+# The service's unit, starting the corvane-cli that was installed with it.
+set(unit "${PREFIX}/lib/systemd/system/corvane-serve@.service")
+need_file("${unit}")
+if(EXISTS "${unit}")
+  file(READ "${unit}" unit_text)
+  string(FIND "${unit_text}" "ExecStart=${PREFIX}/bin/corvane-cli serve /etc/corvane/lines/%i.ini" at)
+  if(at LESS 0)
+    fail("the unit does not start ${PREFIX}/bin/corvane-cli serve")
+  endif()
+  foreach(line "SupplementaryGroups=dialout" "Restart=on-failure")
+    string(FIND "${unit_text}" "${line}" at)
+    if(at LESS 0)
+      fail("the unit lacks ${line}")
+    endif()
+  endforeach()
+  find_program(ANALYZE systemd-analyze)
+  if(ANALYZE)
+    execute_process(COMMAND "${ANALYZE}" verify "${unit}" RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+    # verify of a template complains only about the instance it cannot resolve; a syntax
+    # error shows as an unknown key or section.
+    if(err MATCHES "Unknown key|Unknown section|Invalid")
+      fail("systemd-analyze verify: ${err}")
+    endif()
+  endif()
+endif()
+
 # The manual where the window program looks for it from <prefix>/bin: ../share/corvane/help.
 set(help "${PREFIX}/bin/../share/corvane/help")
 need_file("${help}/style.css")

@@ -1,0 +1,300 @@
+// corvane-cli serve with the simulated machine on a pseudo-terminal. The line's port is a
+// link that each run of cnc-sim places anew, as a device server or a re-plugged adapter would
+// bring the port back; the service is given a short retry so the suite stays quick.
+
+#include <gtest/gtest.h>
+
+#include <signal.h>
+
+#include <filesystem>
+#include <set>
+#include <sstream>
+
+#include "core/support/TempDir.h"
+#include "support/ChildProcess.h"
+#include "support/Json.h"
+#include "support/Sha256.h"
+#include "support/SimProcess.h"
+
+namespace corvane::testing {
+namespace {
+
+using corvane::test::readFile;
+using corvane::test::TempDir;
+using corvane::test::writeFile;
+namespace fs = std::filesystem;
+
+// ISO with Xon/Xoff, % before and after, CR LF line ends, comments dropped from what is sent;
+// the receive starts at % and ends at % or DC4, with a 5 s time-out inside the program.
+const char* const IsoMachine = "[MCN_RS232C]\n"
+                               "BaudRate=5\nDataLen=0\nParity=2\nStop=1\nHandShake=1\nOutCode=0\n"
+                               "PtrStart=17\nPtrStop=19\nPtpStart=18\nPtpStop=20\n"
+                               "[MCN_Config]\n"
+                               "OutofFile=0\nXoff=1\nErCode=3\nLfCode=1\nComment=0\nHeadLf=1\n"
+                               "PtpNull=5;3;0\nPtpSpace=0;0;0\nSendDelay=1\nDefExt=NC\n"
+                               "PtrBegin=1\nPtrEof=3\nRecvSpace=2\nPtrTimeOut=5000\n";
+
+const char* const Program = "%\nO0001 (TEST PART)\nG21 G90 G54\nG00 X0 Y0 S1200 M03\nM30\n%\n";
+
+struct Record {
+    JsonObject fields;
+    std::string text(const char* key) const { return jsonString(fields, key).value_or(""); }
+};
+
+class ServeCli : public ::testing::Test {
+protected:
+    void SetUp() override {
+        writeFile(file("corvane.cfg"), "");
+        writeFile(file("ISO.MDF"), IsoMachine);
+        fs::create_directory(file("lib"));
+        writeFile(file("lib/O0012.NC"), "%\nO0012 (FACE)\nG00 X0 Y0\nG01 X50. F300.\nM30\n%\n");
+    }
+    void TearDown() override {
+        if (m_serve && !m_serve->exited()) {
+            m_serve->signal(SIGTERM);
+            m_serve->wait(10000);
+        }
+    }
+
+    std::string file(const std::string& name) const { return m_dir.file(name); }
+    std::string port() const { return file("tty"); }
+
+    void startServe() {
+        m_serve = std::make_unique<ChildProcess>();
+        ASSERT_TRUE(m_serve->start(CORVANE_CLI_PATH,
+                                   {"--cfg", file("corvane.cfg"), "serve", "-m", file("ISO.MDF"),
+                                    "-p", port(), "--name", "mill1", "--inbox", file("inbox"),
+                                    "--library", file("lib"), "--request-delay-ms", "100",
+                                    "--retry-ms", "200"}));
+    }
+
+    // The machine on the line's port for one run; the previous run must have ended.
+    void startSim(SimProcess& sim, std::vector<std::string> args) {
+        args.insert(args.end(), {"--link", port(), "--exit-after-ms", "30000"});
+        ASSERT_TRUE(sim.start(args)) << sim.errors();
+    }
+
+    // Waits until the journal holds `count` records, then reads them all.
+    std::vector<Record> journal(size_t count, int timeoutMs = 20000) {
+        const long long deadline = steadyNowMs() + timeoutMs;
+        std::vector<Record> records;
+        for (;;) {
+            records.clear();
+            std::istringstream lines(readFile(file("inbox/journal.jsonl")));
+            std::string line;
+            while (std::getline(lines, line)) {
+                const JsonParse parsed = parseFlatJsonObject(line);
+                EXPECT_TRUE(parsed.object) << parsed.error << ": " << line;
+                if (parsed.object)
+                    records.push_back({*parsed.object});
+            }
+            if (records.size() >= count || steadyNowMs() >= deadline)
+                break;
+            m_serve->pump(50);
+        }
+        EXPECT_EQ(records.size(), count) << m_serve->out() << m_serve->err();
+        // A record's digest is that of the file it names, and the byte count its size (for
+        // the newest record of a name: an older one's file has since become NAME.~N~).
+        std::set<std::string> checked;
+        for (auto it = records.rbegin(); it != records.rend(); ++it) {
+            const Record& r = *it;
+            const std::string path = r.text("file");
+            if (r.text("direction") == "receive" && checked.insert(path).second) {
+                EXPECT_EQ(r.text("sha256"), sha256OfFile(path)) << path;
+                EXPECT_EQ(jsonNumber(r.fields, "bytes").value_or(-1),
+                          static_cast<double>(fs::file_size(path)));
+            }
+        }
+        return records;
+    }
+
+    // What the machine records when it asks with `request`: the reply, from the host's next
+    // open of the port on.
+    std::string ask(const std::string& request, size_t recordsAfter) {
+        writeFile(file("REQ.NC"), request);
+        fs::remove(file("reply.bin"));
+        SimProcess sim;
+        startSim(sim, {"request", "--program", file("REQ.NC"), "--record", file("reply.bin")});
+        EXPECT_EQ(sim.wait(20000), 0) << sim.errors();
+        journal(recordsAfter);
+        return readFile(file("reply.bin"));
+    }
+
+    std::vector<std::string> inboxNames() const {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(file("inbox")))
+            names.push_back(entry.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    TempDir m_dir;
+    std::unique_ptr<ChildProcess> m_serve;
+};
+
+TEST_F(ServeCli, FilesByProgramNumberKeepsOlderVersionsAndStampsTheRest) {
+    // What a receive from the terminal stores, to compare with.
+    writeFile(file("PUNCH.NC"), Program);
+    {
+        SimProcess sim;
+        startSim(sim, {"punch", "--program", file("PUNCH.NC"), "--leader", "10"});
+        ChildProcess receive;
+        ASSERT_TRUE(receive.start(CORVANE_CLI_PATH, {"--cfg", file("corvane.cfg"), "receive", "-q",
+                                                     "-m", file("ISO.MDF"), "-p", port(),
+                                                     file("RECV.NC")}));
+        ASSERT_EQ(receive.wait(20000), 0) << receive.err();
+        ASSERT_EQ(sim.wait(10000), 0);
+    }
+
+    startServe();
+    {
+        SimProcess sim;
+        startSim(sim, {"punch", "--program", file("PUNCH.NC"), "--leader", "10"});
+        journal(1);
+        EXPECT_EQ(sim.wait(10000), 0) << sim.errors();
+    }
+    EXPECT_EQ(readFile(file("inbox/O0001.NC")), readFile(file("RECV.NC")));
+
+    writeFile(file("PUNCH.NC"), "%\nO0001 (SECOND)\nM30\n%\n");
+    {
+        SimProcess sim;
+        startSim(sim, {"punch", "--program", file("PUNCH.NC")});
+        journal(2);
+        EXPECT_EQ(sim.wait(10000), 0) << sim.errors();
+    }
+    writeFile(file("PUNCH.NC"), "%\n(NO NUMBER)\nG00 X1\n%\n");
+    {
+        SimProcess sim;
+        startSim(sim, {"punch", "--program", file("PUNCH.NC")});
+        journal(3);
+        EXPECT_EQ(sim.wait(10000), 0) << sim.errors();
+    }
+    const auto records = journal(3);
+    EXPECT_EQ(readFile(file("inbox/O0001.NC")), "%\r\nO0001 (SECOND)\r\nM30\r\n%\r\n");
+    EXPECT_EQ(readFile(file("inbox/O0001.NC.~1~")), readFile(file("RECV.NC")));
+    const std::string stamped = fs::path(records[2].text("file")).filename().string();
+    EXPECT_EQ(stamped.rfind("mill1-", 0), 0u) << stamped;
+    EXPECT_EQ(stamped.size(), std::string("mill1-20261209-071502.NC").size()) << stamped;
+    for (const Record& r : records)
+        EXPECT_EQ(r.text("result"), "completed");
+    EXPECT_NE(m_serve->out().find("[mill1] "), std::string::npos);
+
+    m_serve->signal(SIGTERM);
+    EXPECT_EQ(m_serve->wait(10000), 0);
+}
+
+TEST_F(ServeCli, RequestsAreAnsweredFromTheLibraryOnly) {
+    // What the terminal's send puts on the wire for the same program.
+    {
+        SimProcess sim;
+        startSim(sim, {"read", "--record", file("send.bin")});
+        ChildProcess send;
+        ASSERT_TRUE(send.start(CORVANE_CLI_PATH, {"--cfg", file("corvane.cfg"), "send", "-q", "-m",
+                                                  file("ISO.MDF"), "-p", port(),
+                                                  file("lib/O0012.NC")}));
+        ASSERT_EQ(send.wait(20000), 0) << send.err();
+        ASSERT_EQ(sim.wait(10000), 0);
+    }
+    startServe();
+
+    EXPECT_EQ(ask("%\n(REQ = O0012)\n%\n", 1), readFile(file("send.bin")));
+
+    const std::string listing = ask("%\n(PRG=DIRLIST)\n%\n", 2);
+    EXPECT_NE(listing.find("(O0012.NC "), std::string::npos) << listing;
+
+    EXPECT_NE(ask("%\n(REQ=O0099)\n%\n", 3).find("(NOT FOUND O0099)"), std::string::npos);
+
+    writeFile(file("secret.NC"), "%\n(SECRET)\n%\n");
+    const std::string refused = ask("%\n(REQ=../secret.NC)\n%\n", 4);
+    EXPECT_NE(refused.find("(REFUSED ../secret.NC)"), std::string::npos) << refused;
+    EXPECT_EQ(refused.find("SECRET"), std::string::npos);
+
+    const auto records = journal(4);
+    const char* const results[] = {"completed", "completed", "not-found", "refused"};
+    for (size_t i = 0; i < records.size(); ++i) {
+        EXPECT_EQ(records[i].text("direction"), "send");
+        EXPECT_EQ(records[i].text("result"), results[i]);
+    }
+    EXPECT_EQ(records[0].text("request"), "O0012");
+    EXPECT_EQ(records[0].text("file"), file("lib/O0012.NC"));
+    EXPECT_EQ(records[0].text("sha256"), sha256OfFile(file("lib/O0012.NC")));
+    // A request is a question, not a program: nothing of it is filed.
+    EXPECT_EQ(inboxNames(), (std::vector<std::string>{"failed", "journal.jsonl"}));
+}
+
+// A program long enough to be cut in the middle.
+std::string longProgram() {
+    std::string text = "%\nO0002 (LONG)\n";
+    for (int i = 0; i < 200; ++i)
+        text += "G01 X" + std::to_string(i) + ". Y" + std::to_string(i) + ". F500.\n";
+    return text + "M30\n%\n";
+}
+
+TEST_F(ServeCli, AMachineThatVanishesIsFiledAsFailedAndServedAgain) {
+    startServe();
+    writeFile(file("LONG.NC"), longProgram());
+    {
+        SimProcess sim;
+        startSim(sim, {"punch", "--program", file("LONG.NC"), "--cps", "400"});
+        ASSERT_TRUE(m_serve->waitForOutput("00005:", 20000)) << m_serve->out();
+        sim.terminate(); // the line goes away in the middle of the program
+        sim.wait(10000);
+    }
+    const auto failed = journal(1);
+    EXPECT_EQ(failed[0].text("result"), "failed");
+    EXPECT_EQ(failed[0].text("message"), "the line was lost");
+    EXPECT_EQ(fs::path(failed[0].text("file")).parent_path(), fs::path(file("inbox/failed")));
+
+    writeFile(file("PUNCH.NC"), Program);
+    SimProcess sim;
+    startSim(sim, {"punch", "--program", file("PUNCH.NC")});
+    const auto records = journal(2);
+    EXPECT_EQ(records[1].text("result"), "completed");
+    EXPECT_TRUE(fs::exists(file("inbox/O0001.NC")));
+    EXPECT_FALSE(fs::exists(file("inbox/O0002.NC")));
+    EXPECT_NE(m_serve->out().find("trying again"), std::string::npos);
+}
+
+TEST_F(ServeCli, StopInTheMiddleOfAProgramFilesNothingUnderItsName) {
+    startServe();
+    writeFile(file("LONG.NC"), longProgram());
+    SimProcess sim;
+    startSim(sim, {"punch", "--program", file("LONG.NC"), "--cps", "400"});
+    ASSERT_TRUE(m_serve->waitForOutput("00005:", 20000)) << m_serve->out();
+    m_serve->signal(SIGTERM);
+    EXPECT_EQ(m_serve->wait(10000), 0) << m_serve->err();
+
+    const auto records = journal(1, 1000);
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].text("result"), "interrupted");
+    EXPECT_EQ(fs::path(records[0].text("file")).parent_path(), fs::path(file("inbox/failed")));
+    EXPECT_EQ(inboxNames(), (std::vector<std::string>{"failed", "journal.jsonl"}));
+}
+
+TEST_F(ServeCli, RefusedAtStartWithTheReason) {
+    ChildProcess noLibrary;
+    ASSERT_TRUE(noLibrary.start(CORVANE_CLI_PATH,
+                                {"--cfg", file("corvane.cfg"), "serve", "-m", file("ISO.MDF"),
+                                 "--inbox", file("inbox"), "--library", file("missing")}));
+    EXPECT_EQ(noLibrary.wait(10000), 3);
+    EXPECT_NE(noLibrary.err().find("library"), std::string::npos) << noLibrary.err();
+
+    ChildProcess noMachine;
+    ASSERT_TRUE(noMachine.start(CORVANE_CLI_PATH,
+                                {"--cfg", file("corvane.cfg"), "serve", "-m", file("NONE.MDF"),
+                                 "--inbox", file("inbox"), "--library", file("lib")}));
+    EXPECT_EQ(noMachine.wait(10000), 3);
+
+    // Paths in a line file are taken from its folder.
+    fs::create_directory(file("lines"));
+    writeFile(file("lines/mill2.ini"),
+              "[Line]\nMachine=../ISO.MDF\nInbox=../in2\nLibrary=../missing\n");
+    ChildProcess fromFile;
+    ASSERT_TRUE(fromFile.start(CORVANE_CLI_PATH,
+                               {"--cfg", file("corvane.cfg"), "serve", file("lines/mill2.ini")}));
+    EXPECT_EQ(fromFile.wait(10000), 3);
+    EXPECT_NE(fromFile.err().find(file("missing")), std::string::npos) << fromFile.err();
+}
+
+} // namespace
+} // namespace corvane::testing
