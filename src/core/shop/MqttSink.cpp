@@ -57,6 +57,7 @@ MqttSink::MqttSink(ShopSettings settings, std::string password, std::string line
                                  .add("position", uint64_t{0})
                                  .add("total", uint64_t{0})
                                  .addNull("time")
+                                 .add("served", false)
                                  .text()),
                m_clock.nowUs, m_log),
       m_queue(limits.queueMessages, limits.queueBytes) {
@@ -66,17 +67,17 @@ MqttSink::MqttSink(ShopSettings settings, std::string password, std::string line
     m_client.onPublished = [this](int mid) { m_inFlight.erase(mid); };
 }
 
-std::string MqttSink::stateJson(const serve::LineStatus& status, const char* activity, bool withTime) const {
+std::string MqttSink::stateJson(const serve::LineStatus& status, const char* activity, bool served) const {
     JsonObjectWriter json;
     json.add("line", m_line)
         .add("state", activity)
         .add("file", status.file)
         .add("position", status.position)
         .add("total", status.total);
-    if (withTime)
-        json.add("time", m_clock.wallTime());
-    else
-        json.addNull("time");
+    json.add("time", m_clock.wallTime());
+    // "offline" alone cannot tell a line whose port is away (its service is there and takes
+    // commands) from a line whose service is gone (its will, or its goodbye).
+    json.add("served", served);
     if (m_hasRecord) {
         // The last transfer's outcome travels with the state, so a newcomer reading only the
         // retained states sees what each line last did.
@@ -158,24 +159,24 @@ void MqttSink::message(const std::string& topic, std::string_view payload) {
     if (!parsed.command) {
         m_log(parsed.refusal);
         if (m_rejections.size() < m_limits.waitingCommands)
-            m_rejections.push_back(parsed.refusal);
+            m_rejections.emplace_back(++m_arrivals, parsed.refusal);
         return;
     }
-    m_commands.push_back(std::move(*parsed.command));
+    m_commands.emplace_back(++m_arrivals, std::move(*parsed.command));
 }
 
 std::optional<serve::ServeCommand> MqttSink::takeCommand() {
-    if (m_commands.empty())
+    if (m_commands.empty() || (!m_rejections.empty() && m_rejections.front().first < m_commands.front().first))
         return std::nullopt;
-    serve::ServeCommand command = std::move(m_commands.front());
+    serve::ServeCommand command = std::move(m_commands.front().second);
     m_commands.pop_front();
     return command;
 }
 
 std::optional<std::string> MqttSink::takeRejection() {
-    if (m_rejections.empty())
+    if (m_rejections.empty() || (!m_commands.empty() && m_commands.front().first < m_rejections.front().first))
         return std::nullopt;
-    std::string rejection = std::move(m_rejections.front());
+    std::string rejection = std::move(m_rejections.front().second);
     m_rejections.pop_front();
     return rejection;
 }
@@ -186,7 +187,7 @@ void MqttSink::finish(int maxMs) {
     offline.file.clear();
     offline.position = offline.total = 0;
     m_queue.push({OutgoingMessage::Kind::State, stateTopic(m_settings, m_line),
-                  stateJson(offline, "offline", true)});
+                  stateJson(offline, "offline", false)});
     const uint64_t deadline = m_clock.nowUs() + static_cast<uint64_t>(maxMs) * 1000;
     while (undelivered() > 0 && m_clock.nowUs() < deadline) {
         handOver();

@@ -64,7 +64,7 @@ public:
     const MqttClient& client() const { return m_client; }
 
 private:
-    std::string stateJson(const serve::LineStatus& status, const char* activity, bool withTime) const;
+    std::string stateJson(const serve::LineStatus& status, const char* activity, bool served) const;
     void queueState(const serve::LineStatus& status);
     void connected();
     void message(const std::string& topic, std::string_view payload);
@@ -87,8 +87,11 @@ private:
     serve::JournalRecord m_lastRecord;
     bool m_hasRecord = false;
 
-    std::deque<serve::ServeCommand> m_commands;
-    std::deque<std::string> m_rejections;
+    // Both in arrival order, numbered, so that each is handed out only after everything that
+    // came before it: the answers then come in the order the commands were sent.
+    std::deque<std::pair<uint64_t, serve::ServeCommand>> m_commands;
+    std::deque<std::pair<uint64_t, std::string>> m_rejections;
+    uint64_t m_arrivals = 0;
 };
 
 } // namespace corvane::shop

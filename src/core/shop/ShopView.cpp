@@ -55,6 +55,7 @@ bool parseLineState(std::string_view payload, LineState& state) {
     state.position = numberOr0(o, "position");
     state.total = numberOr0(o, "total");
     state.time = jsonString(o, "time").value_or("");
+    state.served = jsonBool(o, "served").value_or(state.state != "offline");
     state.lastResult = jsonString(o, "last_result").value_or("");
     state.lastFile = jsonString(o, "last_file").value_or("");
     state.lastTime = jsonString(o, "last_time").value_or("");
@@ -65,6 +66,8 @@ std::string formatLineState(const LineState& state, size_t nameWidth) {
     std::string text = state.line;
     text.append(nameWidth > text.size() ? nameWidth - text.size() : 0, ' ');
     text += "  " + state.state;
+    if (state.state == "offline")
+        text += state.served ? " (port not available)" : " (not served)";
     if (!state.file.empty()) {
         text += "  " + state.file + "  " + std::to_string(state.position);
         if (state.total > 0) {
@@ -151,8 +154,8 @@ ShopSendResult sendThroughShop(const ShopAccess& access, const std::string& line
         client.disconnect();
         return result;
     }
-    if (state->state == "offline") {
-        result.message = "line " + line + " is offline";
+    if (!state->served) {
+        result.message = "line " + line + " is not served (its service is not running)";
         client.disconnect();
         return result;
     }
@@ -167,8 +170,8 @@ ShopSendResult sendThroughShop(const ShopAccess& access, const std::string& line
         if (!published && client.connected())
             published = client.publish(commandTopic(access.settings, line), shopCommandJson(command), 1, false)
                             .has_value();
-        if (state->state == "offline") {
-            result.message = "line " + line + " went offline before it answered";
+        if (!state->served) {
+            result.message = "line " + line + " stopped before it answered";
             client.disconnect();
             return result;
         }

@@ -19,6 +19,7 @@ struct LineState {
     uint64_t position = 0;
     uint64_t total = 0;
     std::string time;
+    bool served = true;     // false: the line's service is gone (not only its port)
     std::string lastResult; // empty when the line has done no transfer yet
     std::string lastFile;
     std::string lastTime;

@@ -150,10 +150,10 @@ TEST_F(ShopCliTest, shopSendWaitsForItsOwnAnswerAndExitsByTheResult) {
     EXPECT_NE(err.find("lathe has no state"), std::string::npos) << err;
     line->finish(2000);
     EXPECT_EQ(cli({"shop", "send", "--broker", broker.url(), "mill1", "O1"}), 1);
-    EXPECT_NE(err.find("mill1 is offline"), std::string::npos) << err;
+    EXPECT_NE(err.find("mill1 is not served"), std::string::npos) << err;
 
     EXPECT_EQ(cli({"shop", "status", "--broker", broker.url(), "--wait-ms", "300"}), 0) << err;
-    EXPECT_EQ(out.rfind("mill1  offline", 0), 0u) << out;
+    EXPECT_EQ(out.rfind("mill1  offline (not served)", 0), 0u) << out;
 }
 
 TEST_F(ShopCliTest, tlsWithTheTestCaAndRefusedWithAnother) {

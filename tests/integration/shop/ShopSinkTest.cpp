@@ -288,7 +288,8 @@ TEST_F(ShopSinkTest, lastWillSaysOfflineWhenTheServiceVanishesAndFinishSaysItWhe
     shop::ShopAccess access{settingsFor(broker), "", [] { return WexGetTickCount64(); }};
     auto stateOf = [&] {
         const shop::ShopStatusResult view = shop::collectShopStatus(access, 300);
-        return view.lines.empty() ? std::string("none") : view.lines[0].state;
+        return view.lines.empty() ? std::string("none")
+                                  : view.lines[0].state + (view.lines[0].served ? "" : " (gone)");
     };
     {
         auto sink = makeSink(broker, shop::systemSinkClock());
@@ -300,17 +301,21 @@ TEST_F(ShopSinkTest, lastWillSaysOfflineWhenTheServiceVanishesAndFinishSaysItWhe
     }
     const long long deadline = steadyNowMs() + 5000;
     std::string state;
-    while ((state = stateOf()) != "offline" && steadyNowMs() < deadline) {
+    while ((state = stateOf()) != "offline (gone)" && steadyNowMs() < deadline) {
     }
-    EXPECT_EQ(state, "offline");
+    EXPECT_EQ(state, "offline (gone)");
 
     auto sink = makeSink(broker, shop::systemSinkClock());
     ASSERT_TRUE(serviceUntil(*sink, [&] { return sink->client().connected(); }));
     sink->statusChanged({"mill1", LineActivity::Idle, "", 0, 0});
     ASSERT_TRUE(serviceUntil(*sink, [&] { return sink->undelivered() == 0; }));
     EXPECT_EQ(stateOf(), "idle");
-    sink->finish(2000);
+    // A line whose port is away is offline but still served: it takes commands.
+    sink->statusChanged({"mill1", LineActivity::Offline, "", 0, 0});
+    ASSERT_TRUE(serviceUntil(*sink, [&] { return sink->undelivered() == 0; }));
     EXPECT_EQ(stateOf(), "offline");
+    sink->finish(2000);
+    EXPECT_EQ(stateOf(), "offline (gone)");
 }
 
 } // namespace
