@@ -12,6 +12,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -94,6 +95,8 @@ public:
         if (m_options.persistence)
             conf << "persistence true\npersistence_location " << m_folder << "/\n"
                  << "autosave_on_changes true\nautosave_interval 1\n";
+        // Every packet in the log, so a failing test can show who sent what twice.
+        conf << "log_dest file " << m_folder << "/mosquitto.log\nlog_type all\n";
         conf.close();
         m_process = std::make_unique<ChildProcess>();
         if (!m_process->start(mosquittoPath(), {"-c", m_folder + "/mosquitto.conf"}))
@@ -115,11 +118,20 @@ public:
         }
     }
 
+    // SIGSTOP / SIGCONT: a broker that has stopped reading, as a hung one would.
+    void pause() { m_process->signal(SIGSTOP); }
+    void resume() { m_process->signal(SIGCONT); }
+
     int port() const { return m_port; }
     std::string url() const {
         return std::string(m_options.certFile.empty() ? "mqtt" : "mqtts") + "://127.0.0.1:" + std::to_string(m_port);
     }
-    std::string log() const { return m_process ? m_process->out() + m_process->err() : std::string(); }
+    // Everything the broker said, across restarts.
+    std::string log() const {
+        std::ifstream in(m_folder + "/mosquitto.log");
+        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        return text + (m_process ? m_process->err() : std::string());
+    }
 
 private:
     std::string m_folder;

@@ -186,11 +186,13 @@ TEST_F(ShopServe, shopSendPushesALibraryProgramAndRefusalsComeBackAsEvents) {
     waitForWatcher(watcher, broker.port());
     startServe(broker);
 
-    // Each push with the machine in read mode, as the operator would have it.
+    // Each push with the machine in read mode, as the operator would have it. The control
+    // repeats its DC1 until data comes: one sent while the line was still listening would be
+    // gone by the time the push starts.
     auto push = [&](const std::string& name) {
         std::string out;
         SimProcess sim;
-        startSim(sim, {"read", "--record", file("got.bin")});
+        startSim(sim, {"read", "--record", file("got.bin"), "--start-repeat-ms", "300"});
         const int status = shop({"shop", "send", "--broker", broker.url(), "mill1", name}, out);
         EXPECT_EQ(sim.wait(10000), 0) << sim.errors();
         return std::make_pair(status, out);
@@ -288,7 +290,7 @@ TEST_F(ShopServe, brokerKilledMidTransferTheTransferCompletesAndEveryEventArrive
     for (const std::string& payload : watcher.payloads("corvane/mill1/event"))
         ++seen[payload];
     for (const std::string& line : journal)
-        EXPECT_EQ(seen[line], 1) << line;
+        EXPECT_EQ(seen[line], 1) << line << "\n" << broker.log();
     EXPECT_EQ(seen.size(), 3u) << m_serve->out();
     EXPECT_FALSE(m_serve->exited());
     EXPECT_NE(m_serve->out().find("[mill1] broker " + broker.url()), std::string::npos) << m_serve->out();

@@ -226,7 +226,10 @@ TEST_F(ShopSinkTest, brokerKilledAndRestartedLosesNoRecordAndRepeatsNone) {
         sink->transferRecorded(recordNumber(next));
     ASSERT_TRUE(serviceUntil(*sink, [&] { return sink->undelivered() == 0; }));
 
-    // A burst handed over just before the crash: some of it is in flight when the broker dies.
+    // A burst handed over while the broker has stopped reading, then the crash: what was in
+    // flight never reached it, and must go out once after the reconnect (from the MQTT
+    // library's own queue, not again from the sink's).
+    broker.pause();
     for (; next < 25; ++next) {
         sink->transferRecorded(recordNumber(next));
         sink->service();
@@ -254,7 +257,7 @@ TEST_F(ShopSinkTest, brokerKilledAndRestartedLosesNoRecordAndRepeatsNone) {
         ++seen[payload];
     ASSERT_EQ(seen.size(), size_t(next));
     for (int n = 0; n < next; ++n)
-        EXPECT_EQ(seen[serve::toJson(recordNumber(n))], 1) << "record " << n;
+        EXPECT_EQ(seen[serve::toJson(recordNumber(n))], 1) << "record " << n << "\n" << broker.log();
     EXPECT_EQ(std::count_if(log.begin(), log.end(),
                             [](const std::string& l) { return l.find("trying again in the background") != std::string::npos; }),
               1)
