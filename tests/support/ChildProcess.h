@@ -127,6 +127,7 @@ public:
     }
 
     void signal(int number) { ::kill(m_pid, number); }
+    pid_t pid() const { return m_pid; }
     bool exited() const { return m_status.has_value(); }
     const std::string& out() const { return m_stdout; }
     const std::string& err() const { return m_stderr; }
