@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <arpa/inet.h>
 #include <mosquitto.h>
+#include <netdb.h>
 #include <poll.h>
 
 namespace corvane::shop {
@@ -21,7 +23,40 @@ std::string reasonOf(int rc) {
     return mosquitto_strerror(rc);
 }
 
+bool isAddressLiteral(const std::string& host) {
+    unsigned char buffer[sizeof(in6_addr)];
+    return inet_pton(AF_INET, host.c_str(), buffer) == 1 || inet_pton(AF_INET6, host.c_str(), buffer) == 1;
+}
+
 } // namespace
+
+// One getaddrinfo_a request; the library's resolver thread writes into it until it is done,
+// so it is freed only then.
+struct MqttClient::Lookup {
+    std::string host;
+    addrinfo hints{};
+    gaicb request{};
+    bool started = false;
+
+    explicit Lookup(std::string name) : host(std::move(name)) {
+        hints.ai_socktype = SOCK_STREAM;
+        request.ar_name = host.c_str();
+        request.ar_request = &hints;
+        gaicb* list[1] = {&request};
+        started = getaddrinfo_a(GAI_NOWAIT, list, 1, nullptr) == 0;
+    }
+    ~Lookup() {
+        if (started && gai_cancel(&request) == EAI_NOTCANCELED) {
+            const gaicb* list[1] = {&request};
+            while (gai_error(&request) == EAI_INPROGRESS)
+                gai_suspend(list, 1, nullptr);
+        }
+        if (request.ar_result)
+            freeaddrinfo(request.ar_result);
+    }
+    // EAI_INPROGRESS while waiting, 0 when the name is known, else why not.
+    int status() { return started ? gai_error(&request) : EAI_SYSTEM; }
+};
 
 MqttClient::MqttClient(Options options, std::function<uint64_t()> nowUs,
                        std::function<void(const std::string&)> log)
@@ -71,6 +106,16 @@ MqttClient::~MqttClient() {
 void MqttClient::attempt() {
     m_refusal.clear();
     m_libraryError.clear();
+    const std::string& host = m_options.settings.broker.host;
+    if (isAddressLiteral(host)) {
+        connectNow();
+        return;
+    }
+    m_lookup = std::make_unique<Lookup>(host);
+    m_state = State::Resolving;
+}
+
+void MqttClient::connectNow() {
     const BrokerAddress& broker = m_options.settings.broker;
     const int rc = m_everStarted ? mosquitto_reconnect_async(m_mosq)
                                  : mosquitto_connect_async(m_mosq, broker.host.c_str(), broker.port,
@@ -114,6 +159,17 @@ void MqttClient::service() {
         if (m_nowUs() >= m_nextAttemptUs)
             attempt();
         return;
+    case State::Resolving: {
+        const int status = m_lookup->status();
+        if (status == EAI_INPROGRESS)
+            return;
+        m_lookup.reset();
+        if (status == 0)
+            connectNow();
+        else
+            lost(std::string("cannot look up the broker's name: ") + gai_strerror(status));
+        return;
+    }
     case State::Connecting:
     case State::Connected: {
         const int rc = mosquitto_loop(m_mosq, 0, 1);
@@ -142,7 +198,8 @@ void MqttClient::wait(int maxMs) {
         const uint64_t untilAttemptMs = m_nextAttemptUs > now ? (m_nextAttemptUs - now) / 1000 : 0;
         ::poll(nullptr, 0, static_cast<int>(std::min<uint64_t>(sliceMs, untilAttemptMs)));
     } else {
-        ::poll(nullptr, 0, sliceMs);
+        // A name lookup has nothing to wait on here; look again every 20 ms.
+        ::poll(nullptr, 0, m_state == State::Resolving ? std::min(sliceMs, 20) : sliceMs);
     }
     service();
 }

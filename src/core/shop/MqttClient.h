@@ -7,12 +7,18 @@
 // between its waits and never lose a character of a transfer to the network. wait() is the
 // one blocking call, for the shop verbs: it sleeps on the socket, never spins.
 //
+// The library looks a host name up inside its connect call, where a name server that does not
+// answer would hold the line for many seconds. A name is therefore looked up first without
+// waiting (getaddrinfo_a); only when that answered does the connect go ahead, so a dead name
+// server costs the line nothing but a later connection.
+//
 // The library keeps QoS 1 messages it has sent and not yet had acknowledged, and sends them
 // again after a reconnect of the same client; callers therefore hand over a message once and
 // learn of its delivery from onPublished, never sending it again themselves.
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -71,8 +77,10 @@ public:
     int connectionCount() const { return m_connections; }
 
 private:
-    enum class State { Waiting, Connecting, Connected, Closed };
+    enum class State { Waiting, Resolving, Connecting, Connected, Closed };
+    struct Lookup;
     void attempt();
+    void connectNow();
     void lost(const std::string& why);
     static void connectCallback(mosquitto*, void* self, int rc);
     static void disconnectCallback(mosquitto*, void* self, int rc);
@@ -84,6 +92,7 @@ private:
     std::function<uint64_t()> m_nowUs;
     std::function<void(const std::string&)> m_log;
     mosquitto* m_mosq = nullptr;
+    std::unique_ptr<Lookup> m_lookup; // a name lookup in progress
     std::string m_setupError;
     State m_state = State::Waiting;
     bool m_everStarted = false;

@@ -97,8 +97,12 @@ void MqttSink::queueState(const serve::LineStatus& status) {
 }
 
 void MqttSink::statusChanged(const serve::LineStatus& status) {
-    const bool changed = !m_statusKnown || status.activity != m_status.activity || status.file != m_status.file;
-    const bool moved = status.position != m_status.position || status.total != m_status.total;
+    // A line under flow control flips between held and sending many times a second; those
+    // flips are thinned like progress. Any other change goes out at once.
+    const bool flip = status.activity != m_status.activity &&
+                      (status.activity == serve::LineActivity::Held || m_status.activity == serve::LineActivity::Held);
+    const bool changed = !m_statusKnown || status.file != m_status.file || (status.activity != m_status.activity && !flip);
+    const bool moved = flip || status.position != m_status.position || status.total != m_status.total;
     m_status = status;
     m_status.line = m_line;
     m_statusKnown = true;

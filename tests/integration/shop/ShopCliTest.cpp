@@ -154,6 +154,12 @@ TEST_F(ShopCliTest, shopSendWaitsForItsOwnAnswerAndExitsByTheResult) {
 
     EXPECT_EQ(cli({"shop", "status", "--broker", broker.url(), "--wait-ms", "300"}), 0) << err;
     EXPECT_EQ(out.rfind("mill1  offline (not served)", 0), 0u) << out;
+    // A host name is looked up before the connection is made (here: localhost).
+    EXPECT_EQ(cli({"shop", "status", "--broker", "mqtt://localhost:" + std::to_string(broker.port()), "--wait-ms",
+                   "300"}),
+              0)
+        << err;
+    EXPECT_EQ(out.rfind("mill1  offline (not served)", 0), 0u) << out;
 }
 
 TEST_F(ShopCliTest, tlsWithTheTestCaAndRefusedWithAnother) {
