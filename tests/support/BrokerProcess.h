@@ -118,6 +118,22 @@ public:
         }
     }
 
+    // How many PUBLISH packets for `topic` the broker took in, across restarts: the witness
+    // for "sent once". A subscriber cannot be that witness: a broker restarted after a kill may
+    // itself deliver again what it had delivered before (its saved state lags behind).
+    int receivedPublishes(const std::string& topic) const {
+        const std::string text = log();
+        int count = 0;
+        size_t at = 0;
+        while ((at = text.find("Received PUBLISH from ", at)) != std::string::npos) {
+            const size_t end = text.find('\n', at);
+            if (text.substr(at, end - at).find("'" + topic + "'") != std::string::npos)
+                ++count;
+            at = end;
+        }
+        return count;
+    }
+
     // SIGSTOP / SIGCONT: a broker that has stopped reading, as a hung one would.
     void pause() { m_process->signal(SIGSTOP); }
     void resume() { m_process->signal(SIGCONT); }

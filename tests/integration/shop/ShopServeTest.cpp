@@ -60,14 +60,17 @@ protected:
     std::string file(const std::string& name) const { return m_dir.file(name); }
     std::string port() const { return file("tty"); }
 
-    // The line, from a line file that names the broker, as a shop would write it.
-    void startServe(const BrokerProcess& broker) {
+    // The line, from a line file that names the broker as a shop would write it, or with the
+    // broker given on the command line.
+    void startServe(const BrokerProcess& broker, bool brokerOption = false) {
         writeFile(file("mill1.ini"), "[Line]\nName=mill1\nMachine=ISO.MDF\nPort=" + port() +
-                                         "\nInbox=inbox\nLibrary=lib\nRequestDelay=100\nBroker=" + broker.url() +
-                                         "\n");
+                                         "\nInbox=inbox\nLibrary=lib\nRequestDelay=100\n" +
+                                         (brokerOption ? "" : "Broker=" + broker.url() + "\n"));
+        std::vector<std::string> args = {"--cfg", file("corvane.cfg"), "serve", "--retry-ms", "200", file("mill1.ini")};
+        if (brokerOption)
+            args.insert(args.end() - 1, {"--broker", broker.url()});
         m_serve = std::make_unique<ChildProcess>();
-        ASSERT_TRUE(m_serve->start(CORVANE_CLI_PATH,
-                                   {"--cfg", file("corvane.cfg"), "serve", "--retry-ms", "200", file("mill1.ini")}));
+        ASSERT_TRUE(m_serve->start(CORVANE_CLI_PATH, args));
         ASSERT_TRUE(m_serve->waitForOutput("reporting to " + broker.url(), 5000)) << m_serve->out() << m_serve->err();
     }
 
@@ -184,7 +187,7 @@ TEST_F(ShopServe, shopSendPushesALibraryProgramAndRefusalsComeBackAsEvents) {
     BrokerWatcher watcher;
     ASSERT_TRUE(watcher.start(broker.port(), "corvane/#", "watch-send"));
     waitForWatcher(watcher, broker.port());
-    startServe(broker);
+    startServe(broker, true);
 
     // Each push with the machine in read mode, as the operator would have it. The control
     // repeats its DC1 until data comes: one sent while the line was still listening would be
@@ -231,7 +234,7 @@ TEST_F(ShopServe, shopSendPushesALibraryProgramAndRefusalsComeBackAsEvents) {
     EXPECT_FALSE(m_serve->exited()) << m_serve->err();
 }
 
-TEST_F(ShopServe, brokerKilledMidTransferTheTransferCompletesAndEveryEventArrivesOnce) {
+TEST_F(ShopServe, brokerKilledMidTransferTheTransferCompletesAndEveryEventIsSentOnce) {
     BrokerProcess broker(m_dir.path(), BrokerOptions{.passwordFile = {}, .certFile = {}, .keyFile = {},
                                                      .persistence = true});
     ASSERT_TRUE(broker.start()) << broker.log();
@@ -284,14 +287,13 @@ TEST_F(ShopServe, brokerKilledMidTransferTheTransferCompletesAndEveryEventArrive
         EXPECT_NE(line.find("\"result\":\"completed\""), std::string::npos) << line;
     EXPECT_TRUE(fs::exists(file("inbox/O1002.NC")));
     events(watcher, 3);
-    for (int i = 0; i < 20; ++i) // a repeat would come now
-        watcher.pump(25);
     std::map<std::string, int> seen;
     for (const std::string& payload : watcher.payloads("corvane/mill1/event"))
         ++seen[payload];
     for (const std::string& line : journal)
-        EXPECT_EQ(seen[line], 1) << line << "\n" << broker.log();
+        EXPECT_GE(seen[line], 1) << line;
     EXPECT_EQ(seen.size(), 3u) << m_serve->out();
+    EXPECT_EQ(broker.receivedPublishes("corvane/mill1/event"), 3) << broker.log();
     EXPECT_FALSE(m_serve->exited());
     EXPECT_NE(m_serve->out().find("[mill1] broker " + broker.url()), std::string::npos) << m_serve->out();
 }
