@@ -151,7 +151,8 @@ int applyLineFile(const CliContext& context, ServeOptions& options) {
     const std::string path = namedPath(options.lineFile);
     std::string error;
     if (path.empty() || !checkReadableFile(path, &error))
-        return fail(context, ExitFile, error.empty() ? options.lineFile + ": path too long" : error);
+        return fail(context, ExitFile,
+                    error.empty() ? options.lineFile + ": path too long" : error);
     IniError iniError;
     const IniFile ini = IniFile::load(path, &iniError);
     if (iniError)
@@ -213,12 +214,14 @@ int runServe(CliContext& context, CliArguments arguments, serve::EventSink* sink
     long value = 0;
     if (!options.requestDelay.empty()) {
         if (!parseCount(options.requestDelay, 3'600'000, value))
-            return fail(context, ExitUsage, "request delay: not a number of ms: " + options.requestDelay);
+            return fail(context, ExitUsage,
+                        "request delay: not a number of ms: " + options.requestDelay);
         settings.requestDelayMillis = static_cast<uint32_t>(value);
     }
     if (!options.scanLines.empty()) {
         if (!parseCount(options.scanLines, 1000, value) || value < 1)
-            return fail(context, ExitUsage, "scan lines: not a number from 1 to 1000: " + options.scanLines);
+            return fail(context, ExitUsage,
+                        "scan lines: not a number from 1 to 1000: " + options.scanLines);
         settings.scanLines = static_cast<int>(value);
     }
     if (!options.retry.empty()) {
@@ -240,7 +243,7 @@ int runServe(CliContext& context, CliArguments arguments, serve::EventSink* sink
     }
 
     signal(SIGPIPE, SIG_IGN); // a closed log reader must not stop the line
-    TransferState hostState; // the terminal host's own view; the service keeps the real one
+    TransferState hostState;  // the terminal host's own view; the service keeps the real one
     TerminalHost terminal(
         hostState,
         TerminalLanguage(std::getenv("LC_ALL"), std::getenv("LC_MESSAGES"), std::getenv("LANG")),

@@ -290,6 +290,7 @@ std::string parseRequest(ArgumentCursor& cursor, RequestOptions& o) {
     o.reply.high = o.reply.buffer * 3 / 4;
     o.reply.low = o.reply.high / 3;
     o.reply.afterReopen = true;
+    o.punch.endOnReopen = true;
     return checkPunch("request", o.punch);
 }
 

@@ -39,6 +39,7 @@ struct ReadOptions {
     long idleMs = 0;      // end after this long without data once data came, 0 = never
     // Request mode: what came before the host opened the device again is not the reply.
     bool afterReopen = false;
+    bool hostJustOpened = false; // the host's open was seen before this mode began
 };
 
 struct PunchOptions {
@@ -57,6 +58,7 @@ struct PunchOptions {
     long chunk = 1;      // --chunk: characters per write when --cps is 0
     long drainMs = 2000; // how long the host may take to read the last bytes
     long lingerMs = 0;   // keep listening to the host after the output
+    bool endOnReopen = false; // request mode: the host's next open ends the punch
 };
 
 // The machine punches a request, then reads the reply on the same line.

@@ -62,8 +62,16 @@ int PunchMode::run() {
             m_status = 1;
             break;
         }
-        if (fds[1].revents & POLLIN && m_pty.readClientEvents() > 0)
+        if (fds[1].revents & POLLIN && m_pty.readClientEvents() > 0) {
             m_report.event("host opened the device");
+            // A request's reply can begin before the punch has seen its output read to the
+            // end; what follows this open belongs to the reply, so leave it unread.
+            if (m_options.endOnReopen &&
+                (m_phase == Phase::Draining || m_phase == Phase::Lingering)) {
+                m_reopened = true;
+                break;
+            }
+        }
         // Input first: an XOFF that is already here must stop the very next character.
         if (fds[2].revents & POLLIN) {
             uint8_t buffer[256];

@@ -24,6 +24,9 @@ public:
     PunchMode(const PunchOptions& options, std::vector<uint8_t> output, Pty& pty,
               SignalWatch& signals);
     int run();
+    // Request mode: the host opened the device again after the output (the reply begins);
+    // the punch ended there without reading what came after.
+    bool reopened() const { return m_reopened; }
 
 private:
     enum class Phase { WaitStart, Sending, Draining, Lingering, Done };
@@ -50,6 +53,7 @@ private:
     int64_t m_phaseDeadlineUs = 0;
     int64_t m_allReadSinceUs = -1; // when the host was first seen with nothing left to read
     int m_status = 0;
+    bool m_reopened = false;
 };
 
 } // namespace cncsim

@@ -38,6 +38,8 @@ ReaderMode::ReaderMode(const ReadOptions& options, Pty& pty, SignalWatch& signal
       m_waitingForOpen(options.afterReopen), m_random(options.holdRandomSeed.value_or(0)) {}
 
 int ReaderMode::run() {
+    if (m_options.hostJustOpened && m_options.sendStart)
+        m_startDueUs = m_startUs + m_options.waitMs * 1000;
     if (!m_options.common.recordPath.empty()) {
         std::string error;
         if (!m_recorder.open(m_options.common.recordPath, error)) {

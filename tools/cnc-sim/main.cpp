@@ -73,9 +73,13 @@ int main(int argc, char** argv) {
     }
     if (!openLine(pty, punch.common.linkPath))
         return 1;
-    const int punched = PunchMode(punch, punchBytes(punch, encoded.bytes), pty, signals).run();
+    PunchMode punchMode(punch, punchBytes(punch, encoded.bytes), pty, signals);
+    const int punched = punchMode.run();
     if (parsed.mode != Mode::Request || punched != 0)
         return punched;
     // The operator switches the control to read mode; the same line carries the reply.
-    return ReaderMode(parsed.request.reply, pty, signals).run();
+    ReadOptions reply = parsed.request.reply;
+    reply.afterReopen = !punchMode.reopened();
+    reply.hostJustOpened = punchMode.reopened();
+    return ReaderMode(reply, pty, signals).run();
 }

@@ -1,5 +1,6 @@
 #include "serve/InboxStore.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,6 +13,7 @@ namespace corvane::serve {
 namespace {
 
 constexpr int MaxVersions = 100000;
+constexpr const char* TemporaryPrefix = ".receiving-";
 
 std::string systemError(const std::string& what) {
     return what + ": " + std::strerror(errno);
@@ -66,8 +68,35 @@ std::string InboxStore::prepare() const {
     return {};
 }
 
+std::vector<std::string> InboxStore::recoverLeftovers(const std::string& prefix) const {
+    std::vector<std::string> leftovers;
+    if (DIR* dir = opendir(m_folder.c_str())) {
+        while (const dirent* entry = readdir(dir)) {
+            const std::string name = entry->d_name;
+            if (name.rfind(TemporaryPrefix, 0) == 0)
+                leftovers.push_back(m_folder + "/" + name);
+        }
+        closedir(dir);
+    }
+    std::vector<std::string> moved;
+    int n = 0;
+    for (const std::string& path : leftovers) {
+        struct stat info {};
+        if (lstat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+            continue;
+        if (info.st_size == 0) {
+            unlink(path.c_str());
+            continue;
+        }
+        const StoreResult stored = storeFailed(path, prefix + "-recovered-" + std::to_string(++n));
+        if (!stored.path.empty())
+            moved.push_back(stored.path);
+    }
+    return moved;
+}
+
 std::string InboxStore::createTemporary(std::string* error) const {
-    std::string path = m_folder + "/.receiving-XXXXXX";
+    std::string path = m_folder + "/" + TemporaryPrefix + "XXXXXX";
     const int fd = mkostemp(path.data(), O_CLOEXEC);
     if (fd < 0) {
         if (error)

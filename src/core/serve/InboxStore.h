@@ -8,6 +8,7 @@
 //  * a receive that did not end well goes to failed/ under a time-stamped name.
 
 #include <string>
+#include <vector>
 
 namespace corvane::serve {
 
@@ -26,6 +27,11 @@ public:
 
     // A new, empty, hidden file in the inbox for the next receive. Empty on failure.
     std::string createTemporary(std::string* error = nullptr) const;
+
+    // Receives cut short by a crash or a power cut leave their hidden temporary files; they
+    // are moved into failed/ as `<prefix>-recovered-N` (empty ones are removed), so that no
+    // received byte stays hidden. Returns the paths they were moved to.
+    std::vector<std::string> recoverLeftovers(const std::string& prefix) const;
 
     // Files `temporary` as `name` (a plain file name).
     StoreResult store(const std::string& temporary, const std::string& name) const;

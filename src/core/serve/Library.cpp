@@ -94,8 +94,8 @@ std::string directoryListing(const std::string& library, int maxLines) {
         struct tm local {};
         if (localtime_r(&entry.modified, &local))
             std::strftime(date, sizeof date, "%Y-%m-%d", &local);
-        out += "(" + commentSafe(entry.name) + " " + std::to_string(entry.size) + " " + date +
-               ")\n";
+        out +=
+            "(" + commentSafe(entry.name) + " " + std::to_string(entry.size) + " " + date + ")\n";
         ++lines;
     }
     if (entries.size() > static_cast<size_t>(lines))

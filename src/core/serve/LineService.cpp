@@ -84,6 +84,7 @@ LineService::LineService(ServeSettings settings, TransferHost& host, LineOpener 
       m_host(host, m_settings.name, m_env.sink),
       m_openLine(watchedOpener(std::move(openLine), m_watch)), m_inbox(m_settings.inbox),
       m_journal(m_settings.journal), m_receiveTimeOut(m_settings.machine.config.PtrTimeOut) {
+    m_watch.listenSliceMicros = IdleSliceMicros;
     if (!m_env.wallClock)
         m_env.wallClock = [] { return std::time(nullptr); };
     m_host.setOnPump([this] { pump(); });
@@ -108,6 +109,16 @@ std::string LineService::prepare() {
         return "inbox: " + error;
     if (std::string error = m_journal.prepare(); !error.empty())
         return "journal: " + error;
+    const std::string stamp = localStamp(static_cast<long long>(m_env.wallClock()));
+    for (const std::string& path : m_inbox.recoverLeftovers(m_settings.name + "-" + stamp)) {
+        JournalRecord rec = newRecord("receive");
+        rec.file = path;
+        rec.bytes = fileSize(path);
+        rec.sha256 = sha256OfFile(path);
+        rec.result = TransferResult::Failed;
+        rec.message = "an unfinished receive of an earlier run, found at start";
+        record(std::move(rec));
+    }
     return {};
 }
 
@@ -134,8 +145,8 @@ void LineService::pump() {
     if (!m_stopping && m_env.stopRequested && m_env.stopRequested())
         m_stopping = true;
     takeCommands();
-    const bool running = m_phase == Phase::Listening || m_phase == Phase::Receiving ||
-                         m_phase == Phase::Sending;
+    const bool running =
+        m_phase == Phase::Listening || m_phase == Phase::Receiving || m_phase == Phase::Sending;
     // Set again at every turn: opening the port clears the request, and an engine must see it
     // however early it came.
     if (running && (m_stopping || m_cancelled || m_abandonListen) && m_state.InterruptRequest == 0)
@@ -155,8 +166,8 @@ void LineService::takeCommands() {
 
 void LineService::answer(const ServeCommand& command) {
     if (command.kind == ServeCommand::Kind::Cancel) {
-        const bool active = m_phase == Phase::Receiving || m_phase == Phase::Sending ||
-                            m_phase == Phase::Waiting;
+        const bool active =
+            m_phase == Phase::Receiving || m_phase == Phase::Sending || m_phase == Phase::Waiting;
         if (!active || m_cancelled) {
             refuse("nothing to cancel", command.id);
             return;
@@ -199,22 +210,24 @@ void LineService::listenOnce() {
     if (temporary.empty()) {
         m_host.showError("inbox: " + error);
         m_host.setActivity(LineActivity::Error);
-        waitMicros(retryMicros());
+        waitMicros(retryMicros(), IdleSliceMicros);
         return;
     }
     m_watch.reset();
+    m_watch.listening = true;
     m_abandonListen = false;
     m_settings.machine.config.PtrTimeOut = 0;
     m_phase = Phase::Listening;
     m_host.setActivity(LineActivity::Idle);
 
-    TransferContext ctx{m_settings.machine, m_settings.config, m_queue, m_state, m_host,
-                        m_openLine, 0, nullptr};
+    TransferContext ctx{
+        m_settings.machine, m_settings.config, m_queue, m_state, m_host, m_openLine, 0, nullptr};
     m_state.InterruptRequest = 0;
     m_state.TransferBusy = true;
     ReceiveOutcome outcome;
     const int result = ReceiveNcData(ctx, temporary.c_str(), &outcome);
     m_state.TransferBusy = false;
+    m_watch.listening = false;
     m_settings.machine.config.PtrTimeOut = m_receiveTimeOut;
     m_phase = Phase::Idle;
     m_abandonListen = false;
@@ -234,7 +247,7 @@ void LineService::listenOnce() {
         unlink(temporary.c_str());
         if (result == ReceiveTargetNotCreated) {
             m_host.setActivity(LineActivity::Error);
-            waitMicros(retryMicros());
+            waitMicros(retryMicros(), IdleSliceMicros);
         } else if (m_watch.lost) {
             goOffline("the line was lost");
         }
@@ -306,7 +319,7 @@ void LineService::answerRequest(const std::string& name) {
     // The operator switches the control to read mode meanwhile.
     m_phase = Phase::Waiting;
     m_host.setActivity(LineActivity::Waiting, name);
-    waitMicros(static_cast<uint64_t>(m_settings.requestDelayMillis) * 1000);
+    waitMicros(static_cast<uint64_t>(m_settings.requestDelayMillis) * 1000, SliceMicros);
     m_phase = Phase::Idle;
     if (m_stopping || m_cancelled) {
         JournalRecord rec = newRecord("send");
@@ -347,6 +360,14 @@ void LineService::send(const PendingSend& pending) {
             answered = TransferResult::Refused;
             rec.message = "refused: not a library name: " + commentSafe(pending.name);
         }
+    }
+    // The reply programs tell the operator at the control why nothing came. A command from
+    // outside was not asked at the control: its sender learns why from the record, and the
+    // machine is not sent a program nobody there is waiting for.
+    if (!reply.empty() && !pending.request) {
+        rec.result = answered;
+        finishTransfer(std::move(rec));
+        return;
     }
     if (!reply.empty()) {
         path = replyFile(reply);
@@ -402,8 +423,8 @@ int LineService::runSend(const std::string& path, bool keepComments) {
     m_watch.reset();
     m_host.clearLastError();
 
-    TransferContext ctx{m_settings.machine, m_settings.config, m_queue, m_state, m_host,
-                        m_openLine, 0, nullptr};
+    TransferContext ctx{
+        m_settings.machine, m_settings.config, m_queue, m_state, m_host, m_openLine, 0, nullptr};
     const int32_t comment = m_settings.machine.config.Comment;
     if (keepComments)
         m_settings.machine.config.Comment = 1;
@@ -418,7 +439,7 @@ int LineService::runSend(const std::string& path, bool keepComments) {
 
 // ---- waits, records, files ----
 
-void LineService::waitMicros(uint64_t micros) {
+void LineService::waitMicros(uint64_t micros, uint64_t sliceMicros) {
     const uint64_t start = m_host.nowMicros();
     for (;;) {
         if (m_stopping || m_cancelled || (m_phase == Phase::Offline && m_pendingSend))
@@ -426,7 +447,7 @@ void LineService::waitMicros(uint64_t micros) {
         const uint64_t elapsed = m_host.nowMicros() - start;
         if (elapsed >= micros)
             return;
-        m_host.idle(std::min(SliceMicros, micros - elapsed));
+        m_host.idle(std::min(sliceMicros, micros - elapsed));
     }
 }
 
@@ -435,14 +456,13 @@ void LineService::goOffline(const std::string& why) {
         const uint32_t ms = m_settings.retryMillis;
         const std::string every =
             ms % 1000 == 0 ? std::to_string(ms / 1000) + " s" : std::to_string(ms) + " ms";
-        m_host.log("the port is not available (" + oneLine(why) + "); trying again every " +
-                   every);
+        m_host.log("the port is not available (" + oneLine(why) + "); trying again every " + every);
         m_offlineSaid = true;
     }
     m_host.setQuietRepeats(true);
     m_phase = Phase::Offline;
     m_host.setActivity(LineActivity::Offline);
-    waitMicros(retryMicros());
+    waitMicros(retryMicros(), IdleSliceMicros);
     if (m_phase == Phase::Offline)
         m_phase = Phase::Idle;
 }

@@ -31,11 +31,15 @@ namespace corvane::serve {
 
 constexpr uint32_t DefaultRequestDelayMillis = 3000;
 constexpr uint32_t DefaultRetryMillis = 5000;
+// How long one wait lasts while the line is idle (listening, or waiting to retry the port):
+// long enough that an idle service costs next to no CPU, short enough that a stop or a
+// command is taken at once for a person.
+constexpr uint64_t IdleSliceMicros = 250'000;
 
 struct ServeSettings {
-    std::string name;    // the line's name, in log lines, records and file names
-    MachineDef machine;  // port already laid over it
-    AppConfig config;    // Echo
+    std::string name;   // the line's name, in log lines, records and file names
+    MachineDef machine; // port already laid over it
+    AppConfig config;   // Echo
     std::string inbox;
     std::string library;
     std::string journal;
@@ -46,8 +50,8 @@ struct ServeSettings {
 
 // What the service needs from the world beyond the line; defaults are the real ones.
 struct ServeEnvironment {
-    std::function<bool()> stopRequested;        // SIGTERM / SIGINT seen
-    std::function<time_t()> wallClock;          // for record times and time-stamped names
+    std::function<bool()> stopRequested; // SIGTERM / SIGINT seen
+    std::function<time_t()> wallClock;   // for record times and time-stamped names
     EventSink* sink = nullptr;
     CommandSource* commands = nullptr;
 };
@@ -87,7 +91,7 @@ private:
     void answerRequest(const std::string& name);
     void send(const PendingSend& pending);
     int runSend(const std::string& path, bool keepComments);
-    void waitMicros(uint64_t micros);
+    void waitMicros(uint64_t micros, uint64_t sliceMicros);
     void goOffline(const std::string& why);
 
     JournalRecord newRecord(const char* direction) const;

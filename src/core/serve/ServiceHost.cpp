@@ -35,8 +35,8 @@ void ServiceHost::publish() {
     if (!m_sink)
         return;
     LineStatus shown = m_status;
-    if (m_held && (shown.activity == LineActivity::Sending ||
-                   shown.activity == LineActivity::Receiving))
+    if (m_held &&
+        (shown.activity == LineActivity::Sending || shown.activity == LineActivity::Receiving))
         shown.activity = LineActivity::Held;
     if (m_everPublished && shown.activity == m_published.activity &&
         shown.file == m_published.file && shown.position == m_published.position &&

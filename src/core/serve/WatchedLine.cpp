@@ -1,8 +1,12 @@
 #include "serve/WatchedLine.h"
 
+#include <algorithm>
+
 namespace corvane::serve {
 
 ReadResult WatchedLine::readByte(uint64_t waitMicros) {
+    if (m_watch.listening && !m_watch.firstByte)
+        waitMicros = std::max(waitMicros, m_watch.listenSliceMicros);
     const ReadResult r = m_inner->readByte(waitMicros);
     if (r.status == ReadStatus::Byte) {
         ++m_watch.bytesRead;

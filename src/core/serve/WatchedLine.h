@@ -12,6 +12,14 @@
 namespace corvane::serve {
 
 struct LineWatch {
+    // While the service only listens (nothing received yet), a wait for a byte blocks up to
+    // this long, however short a slice the port layer asks for: an idle line then wakes a few
+    // times a second instead of fifty, which is what keeps a service that listens for days
+    // near zero CPU. Nothing is delayed by it: the wait ends the moment a byte arrives. Only
+    // a stop or a command from outside is noticed up to this much later.
+    bool listening = false;
+    uint64_t listenSliceMicros = 0;
+
     bool firstByte = false;
     bool lost = false;
     uint64_t bytesRead = 0;

@@ -115,9 +115,7 @@ protected:
     // Runs the service until `done` holds after a pump, or an hour and a half of test time.
     void serve(std::function<bool()> done) {
         ServeEnvironment env;
-        env.stopRequested = [this, done] {
-            return done() || clock.now() > 5400 * Second;
-        };
+        env.stopRequested = [this, done] { return done() || clock.now() > 5400 * Second; };
         env.wallClock = [] { return time_t{1796800502}; };
         env.sink = &sink;
         env.commands = &commands;
@@ -200,6 +198,38 @@ TEST_F(LineServiceTest, SendCommandWhileIdleGivesUpTheListenAndSends) {
         EXPECT_TRUE(entry.path().filename() == "journal.jsonl" ||
                     entry.path().filename() == "failed")
             << entry.path();
+}
+
+TEST_F(LineServiceTest, SendCommandForANameOutsideTheLibraryTouchesNothing) {
+    addLine();
+    addLine();
+    commands.at(1 * Second, {ServeCommand::Kind::Send, "../lib/O0012.NC", "c-2"});
+    commands.at(20 * Second, {ServeCommand::Kind::Send, "O0099", "c-3"});
+    serve([this] { return sink.records.size() >= 2; });
+
+    ASSERT_EQ(sink.records.size(), 2u);
+    EXPECT_EQ(sink.records[0].result, TransferResult::Refused);
+    EXPECT_EQ(sink.records[0].commandId, "c-2");
+    EXPECT_EQ(sink.records[1].result, TransferResult::NotFound);
+    EXPECT_EQ(sink.records[1].commandId, "c-3");
+    // Only listens were opened, and nothing was written but their start codes.
+    for (const auto& line : lines)
+        EXPECT_EQ(line->written().find('%'), std::string::npos) << line->written();
+    EXPECT_FALSE(sink.saw(LineActivity::Sending));
+}
+
+TEST_F(LineServiceTest, AHeldSendIsReportedAsHeld) {
+    settings.machine.config.Xoff = 1; // the send waits for the machine's DC1
+    addLine();
+    addLine().input("\x11", 60 * Second);
+    addLine();
+    commands.at(1 * Second, {ServeCommand::Kind::Send, "O0012", "c-4"});
+    serve([this] { return !sink.records.empty(); });
+
+    ASSERT_EQ(sink.records.size(), 1u);
+    EXPECT_EQ(sink.records[0].result, TransferResult::Completed);
+    EXPECT_TRUE(sink.saw(LineActivity::Held));
+    EXPECT_GE(sink.records[0].millis, 55'000u);
 }
 
 TEST_F(LineServiceTest, EveryCommandGetsOneRecord) {

@@ -14,16 +14,16 @@ TEST(ProgramNumber, FoundInTheFirstLinesAndKeptAsWritten) {
         const char* expected;
     } const cases[] = {
         {"%\r\nO0012 (PART)\r\nG00X0\r\n%\r\n", 5, "O0012"},
-        {"%O0012\nG00X0\n", 5, "O0012"},            // on the % line itself
-        {"O12345678\n", 5, "O12345678"},            // eight digits
-        {"O123456789\n", 5, ""},                    // nine is not a program number
-        {"O\nG00\n", 5, ""},                        // no digits
-        {"o0012\n", 5, ""},                         // lower case is not the O word
-        {"G00 O0012\n", 5, ""},                     // not at the start of the line
+        {"%O0012\nG00X0\n", 5, "O0012"},                    // on the % line itself
+        {"O12345678\n", 5, "O12345678"},                    // eight digits
+        {"O123456789\n", 5, ""},                            // nine is not a program number
+        {"O\nG00\n", 5, ""},                                // no digits
+        {"o0012\n", 5, ""},                                 // lower case is not the O word
+        {"G00 O0012\n", 5, ""},                             // not at the start of the line
         {"%\n\n\n(A)\n(B)\n(C)\n(D)\n(E)\nO0099\n", 5, ""}, // the sixth non-empty line
         {"%\n\n\n(A)\n(B)\n(C)\n(D)\n(E)\nO0099\n", 6, "O0099"},
         {"%\n\n\n(A)\n(B)\n(C)\n(D)\nO0099\n", 5, "O0099"}, // a bare % line does not count
-        {"(A)\n  O0007\n", 5, "O0007"},            // leading blanks set aside
+        {"(A)\n  O0007\n", 5, "O0007"},                     // leading blanks set aside
         {"O1X2\n", 5, "O1"},
     };
     for (const Case& c : cases)
@@ -39,12 +39,12 @@ TEST(RemoteRequest, KeywordsBlanksAndCase) {
         {"%\n(PRG=DIRLIST)\n%\n", "DIRLIST"},
         {"%\n(req = 12 )\n%\n", "12"},
         {"%\nO0001 (Prg=PART-7.NC)\n%\n", "PART-7.NC"},
-        {"%\n(NOTE)(REQ=A1)\n%\n", "A1"},          // the second comment on a line
-        {"%\n(REQ=../../etc/passwd)\n", "../../etc/passwd"}, // found; refused later
-        {"%\n(REQUEST O12)\n%\n", nullptr},         // no "="
-        {"%\nG01 X1 REQ=O12\n%\n", nullptr},        // not in a comment
+        {"%\n(NOTE)(REQ=A1)\n%\n", "A1"},                      // the second comment on a line
+        {"%\n(REQ=../../etc/passwd)\n", "../../etc/passwd"},   // found; refused later
+        {"%\n(REQUEST O12)\n%\n", nullptr},                    // no "="
+        {"%\nG01 X1 REQ=O12\n%\n", nullptr},                   // not in a comment
         {"%\n(A)\n(B)\n(C)\n(D)\n(E)\n(REQ=LATE)\n", nullptr}, // past the fifth line
-        {"%\n(REQ=)\n%\n", ""},                     // empty: refused later
+        {"%\n(REQ=)\n%\n", ""},                                // empty: refused later
     };
     for (const Case& c : cases) {
         const auto request = findRequest(c.text, DefaultScanLines);
@@ -60,9 +60,9 @@ TEST(RemoteRequest, KeywordsBlanksAndCase) {
 TEST(LibraryName, OnlyPlainNamesPass) {
     for (const char* good : {"O0012", "O0012.NC", "part_7-b.nc", "12", "a.b.c"})
         EXPECT_TRUE(isLibraryName(good)) << good;
-    for (const char* bad : {"", ".", "..", "../x", "a/b", "a\\b", "/etc/passwd", "a..b", "a b",
-                            "a:b", "a(b", "\xC3\xA9t\xC3\xA9",
-                            "0123456789012345678901234567890123456789012345678901234567890123x"})
+    for (const char* bad :
+         {"", ".", "..", "../x", "a/b", "a\\b", "/etc/passwd", "a..b", "a b", "a:b", "a(b",
+          "\xC3\xA9t\xC3\xA9", "0123456789012345678901234567890123456789012345678901234567890123x"})
         EXPECT_FALSE(isLibraryName(bad)) << bad;
 }
 

@@ -63,6 +63,19 @@ TEST(InboxStore, NothingIsEverOverwritten) {
     EXPECT_EQ(readFile(failed.path), "half");
 }
 
+TEST(InboxStore, LeftoversOfACrashAreMovedToFailed) {
+    TempDir dir;
+    InboxStore inbox(dir.file("inbox"));
+    ASSERT_EQ(inbox.prepare(), "");
+    writeFile(inbox.createTemporary(), "%\r\nO0012\r\nG0");
+    const std::string empty = inbox.createTemporary();
+    const auto moved = inbox.recoverLeftovers("mill1-20261209-071502");
+    ASSERT_EQ(moved.size(), 1u);
+    EXPECT_EQ(moved[0], dir.file("inbox/failed/mill1-20261209-071502-recovered-1"));
+    EXPECT_EQ(readFile(moved[0]), "%\r\nO0012\r\nG0");
+    EXPECT_FALSE(fs::exists(empty));
+}
+
 TEST(InboxStore, AnInboxThatCannotBeMadeIsReported) {
     TempDir dir;
     writeFile(dir.file("plain"), "a file where the inbox should be");

@@ -59,13 +59,17 @@ protected:
     std::string file(const std::string& name) const { return m_dir.file(name); }
     std::string port() const { return file("tty"); }
 
+    // From a line file as the service unit starts it, its paths taken from the file's folder;
+    // options given beside it win.
     void startServe() {
+        fs::create_directories(file("lines"));
+        writeFile(file("lines/mill1.ini"), "[Line]\nMachine=../ISO.MDF\nPort=" + port() +
+                                               "\nInbox=../inbox\nLibrary=../lib\n"
+                                               "RequestDelay=60000\n");
         m_serve = std::make_unique<ChildProcess>();
         ASSERT_TRUE(m_serve->start(CORVANE_CLI_PATH,
-                                   {"--cfg", file("corvane.cfg"), "serve", "-m", file("ISO.MDF"),
-                                    "-p", port(), "--name", "mill1", "--inbox", file("inbox"),
-                                    "--library", file("lib"), "--request-delay-ms", "100",
-                                    "--retry-ms", "200"}));
+                                   {"--cfg", file("corvane.cfg"), "serve", "--request-delay-ms",
+                                    "100", "--retry-ms", "200", file("lines/mill1.ini")}));
     }
 
     // The machine on the line's port for one run; the previous run must have ended.
@@ -120,10 +124,13 @@ protected:
         return readFile(file("reply.bin"));
     }
 
+    // The inbox as a person listing it sees it: the hidden file of a listen in progress is
+    // not a program.
     std::vector<std::string> inboxNames() const {
         std::vector<std::string> names;
         for (const auto& entry : fs::directory_iterator(file("inbox")))
-            names.push_back(entry.path().filename().string());
+            if (entry.path().filename().string().front() != '.')
+                names.push_back(entry.path().filename().string());
         std::sort(names.begin(), names.end());
         return names;
     }
@@ -139,9 +146,9 @@ TEST_F(ServeCli, FilesByProgramNumberKeepsOlderVersionsAndStampsTheRest) {
         SimProcess sim;
         startSim(sim, {"punch", "--program", file("PUNCH.NC"), "--leader", "10"});
         ChildProcess receive;
-        ASSERT_TRUE(receive.start(CORVANE_CLI_PATH, {"--cfg", file("corvane.cfg"), "receive", "-q",
-                                                     "-m", file("ISO.MDF"), "-p", port(),
-                                                     file("RECV.NC")}));
+        ASSERT_TRUE(
+            receive.start(CORVANE_CLI_PATH, {"--cfg", file("corvane.cfg"), "receive", "-q", "-m",
+                                             file("ISO.MDF"), "-p", port(), file("RECV.NC")}));
         ASSERT_EQ(receive.wait(20000), 0) << receive.err();
         ASSERT_EQ(sim.wait(10000), 0);
     }
@@ -189,9 +196,9 @@ TEST_F(ServeCli, RequestsAreAnsweredFromTheLibraryOnly) {
         SimProcess sim;
         startSim(sim, {"read", "--record", file("send.bin")});
         ChildProcess send;
-        ASSERT_TRUE(send.start(CORVANE_CLI_PATH, {"--cfg", file("corvane.cfg"), "send", "-q", "-m",
-                                                  file("ISO.MDF"), "-p", port(),
-                                                  file("lib/O0012.NC")}));
+        ASSERT_TRUE(
+            send.start(CORVANE_CLI_PATH, {"--cfg", file("corvane.cfg"), "send", "-q", "-m",
+                                          file("ISO.MDF"), "-p", port(), file("lib/O0012.NC")}));
         ASSERT_EQ(send.wait(20000), 0) << send.err();
         ASSERT_EQ(sim.wait(10000), 0);
     }
