@@ -13,7 +13,7 @@ int openShopSink(const CliContext& context, const shop::ShopSettingsText& broker
                     "line name '" + lineName + "' cannot stand in a broker topic (no '/', '+' or '#')");
     const shop::ShopSettingsRead read = shop::readShopSettings(broker);
     if (!read.error.empty())
-        return fail(context, read.error.find(" file") != std::string::npos ? ExitFile : ExitUsage, read.error);
+        return fail(context, read.fileError ? ExitFile : ExitUsage, read.error);
     std::FILE* out = context.out;
     const std::string prefix = "[" + lineName + "] ";
     sink = std::make_unique<shop::MqttSink>(read.settings, read.password, lineName, shop::systemSinkClock(),

@@ -79,7 +79,7 @@ int parseShopOptions(const CliContext& context, CliArguments arguments, ShopOpti
 int readAccess(const CliContext& context, const ShopOptions& options, shop::ShopAccess& access) {
     shop::ShopSettingsRead read = shop::readShopSettings(options.broker);
     if (!read.error.empty())
-        return fail(context, read.error.find("file") != std::string::npos ? ExitFile : ExitUsage, read.error);
+        return fail(context, read.fileError ? ExitFile : ExitUsage, read.error);
     access.settings = read.settings;
     access.password = read.password;
     access.nowUs = [] { return WexGetTickCount64(); };

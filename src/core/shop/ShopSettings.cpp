@@ -52,6 +52,7 @@ ShopSettingsRead readShopSettings(const ShopSettingsText& text) {
         struct stat info {};
         if (::stat(text.caFile.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
             result.error = "CA file '" + text.caFile + "' does not exist or is not a file";
+            result.fileError = true;
             return result;
         }
     }
@@ -63,8 +64,10 @@ ShopSettingsRead readShopSettings(const ShopSettingsText& text) {
             return result;
         }
         result.password = readPassword(text.passwordFile, result.error);
-        if (!result.error.empty())
+        if (!result.error.empty()) {
+            result.fileError = true;
             return result;
+        }
     }
     if (!text.topicPrefix.empty()) {
         for (char c : text.topicPrefix) {

@@ -31,6 +31,7 @@ struct ShopSettingsRead {
     ShopSettings settings;
     std::string password;
     std::string error;
+    bool fileError = false; // the error is about a named file (missing, unreadable, empty)
 };
 
 ShopSettingsRead readShopSettings(const ShopSettingsText& text);

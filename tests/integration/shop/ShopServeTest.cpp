@@ -202,17 +202,16 @@ TEST_F(ShopServe, shopSendPushesALibraryProgramAndRefusalsComeBackAsEvents) {
     };
     auto [status, out] = push("O0012");
     EXPECT_EQ(status, 0) << out << m_serve->out();
+    (void)status;
     EXPECT_EQ(out, "mill1: completed " + file("lib/O0012.NC") + "\n");
     EXPECT_NE(readFile(file("got.bin")).find("G01 X50. F300."), std::string::npos);
 
-    std::tie(status, out) = push("O0099");
-    EXPECT_EQ(status, 1);
+    // A name that is not in the library, or is not a name at all, is answered on the broker
+    // alone: nobody at the control asked, so the machine is sent nothing.
+    EXPECT_EQ(shop({"shop", "send", "--broker", broker.url(), "mill1", "O0099"}, out), 1);
     EXPECT_NE(out.find("mill1: not-found"), std::string::npos) << out;
-    EXPECT_NE(readFile(file("got.bin")).find("(NOT FOUND O0099)"), std::string::npos);
-    std::tie(status, out) = push("../mill1.ini");
-    EXPECT_EQ(status, 1);
+    EXPECT_EQ(shop({"shop", "send", "--broker", broker.url(), "mill1", "../mill1.ini"}, out), 1);
     EXPECT_NE(out.find("mill1: refused"), std::string::npos) << out;
-    EXPECT_EQ(readFile(file("got.bin")).find("Broker"), std::string::npos);
 
     // What a broker client may throw at the line: each answered, none fatal.
     for (const std::string& payload : {std::string(R"({"send":)"), std::string(R"({"cancel":true,"id":"c1"})"),
@@ -296,6 +295,31 @@ TEST_F(ShopServe, brokerKilledMidTransferTheTransferCompletesAndEveryEventIsSent
     EXPECT_EQ(broker.receivedPublishes("corvane/mill1/event"), 3) << broker.log();
     EXPECT_FALSE(m_serve->exited());
     EXPECT_NE(m_serve->out().find("[mill1] broker " + broker.url()), std::string::npos) << m_serve->out();
+}
+
+TEST_F(ShopServe, brokerSettingsAreCheckedBeforeTheLineIsServed) {
+    auto serve = [&](const std::string& extraKeys, const std::vector<std::string>& options) {
+        writeFile(file("m.ini"), "[Line]\nName=mill1\nMachine=ISO.MDF\nPort=" + port() +
+                                     "\nInbox=inbox\nLibrary=lib\n" + extraKeys);
+        std::vector<std::string> args = {"--cfg", file("corvane.cfg"), "serve"};
+        args.insert(args.end(), options.begin(), options.end());
+        args.push_back(file("m.ini"));
+        ChildProcess child;
+        EXPECT_TRUE(child.start(CORVANE_CLI_PATH, args));
+        const int status = child.wait(10000).value_or(-1);
+        return std::make_pair(status, child.err());
+    };
+    auto [status, err] = serve("", {"--broker", "tcp://127.0.0.1:1883"});
+    EXPECT_EQ(status, 2);
+    EXPECT_NE(err.find("mqtt://"), std::string::npos) << err;
+    // The password file is taken from the line file's folder, and must be there.
+    std::tie(status, err) = serve("Broker=mqtt://127.0.0.1:1\nBrokerUser=mill1\nBrokerPasswordFile=mill1.pw\n", {});
+    EXPECT_EQ(status, 3);
+    EXPECT_NE(err.find(file("mill1.pw")), std::string::npos) << err;
+    std::tie(status, err) = serve("Broker=mqtt://127.0.0.1:1\n", {"--name", "mill+1"});
+    EXPECT_EQ(status, 2);
+    EXPECT_NE(err.find("mill+1"), std::string::npos) << err;
+    EXPECT_FALSE(fs::exists(file("inbox/journal.jsonl")));
 }
 
 } // namespace
