@@ -159,11 +159,11 @@ void MqttSink::message(const std::string& topic, std::string_view payload) {
         return;
     ShopCommandParse parsed = parseShopCommand(payload);
     if (parsed.command && m_commands.size() >= m_limits.waitingCommands)
-        parsed = {std::nullopt, "command refused: too many commands waiting"};
+        parsed = {std::nullopt, "command refused: too many commands waiting", parsed.command->id};
     if (!parsed.command) {
         m_log(parsed.refusal);
         if (m_rejections.size() < m_limits.waitingCommands)
-            m_rejections.emplace_back(++m_arrivals, parsed.refusal);
+            m_rejections.emplace_back(++m_arrivals, serve::CommandRefusal{parsed.refusal, parsed.id});
         return;
     }
     m_commands.emplace_back(++m_arrivals, std::move(*parsed.command));
@@ -177,12 +177,18 @@ std::optional<serve::ServeCommand> MqttSink::takeCommand() {
     return command;
 }
 
-std::optional<std::string> MqttSink::takeRejection() {
+std::optional<serve::CommandRefusal> MqttSink::takeRefusal() {
     if (m_rejections.empty() || (!m_commands.empty() && m_commands.front().first < m_rejections.front().first))
         return std::nullopt;
-    std::string rejection = std::move(m_rejections.front().second);
+    serve::CommandRefusal refusal = std::move(m_rejections.front().second);
     m_rejections.pop_front();
-    return rejection;
+    return refusal;
+}
+
+std::optional<std::string> MqttSink::takeRejection() {
+    if (auto refusal = takeRefusal())
+        return std::move(refusal->reason);
+    return std::nullopt;
 }
 
 void MqttSink::finish(int maxMs) {

@@ -54,6 +54,7 @@ public:
 
     std::optional<serve::ServeCommand> takeCommand() override;
     std::optional<std::string> takeRejection() override;
+    std::optional<serve::CommandRefusal> takeRefusal() override;
 
     // At the end of the service: hands over what is still queued for at most `maxMs`, says
     // "offline" and leaves cleanly.
@@ -90,7 +91,7 @@ private:
     // Both in arrival order, numbered, so that each is handed out only after everything that
     // came before it: the answers then come in the order the commands were sent.
     std::deque<std::pair<uint64_t, serve::ServeCommand>> m_commands;
-    std::deque<std::pair<uint64_t, std::string>> m_rejections;
+    std::deque<std::pair<uint64_t, serve::CommandRefusal>> m_rejections;
     uint64_t m_arrivals = 0;
 };
 

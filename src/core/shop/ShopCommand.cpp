@@ -25,6 +25,7 @@ ShopCommandParse parseShopCommand(std::string_view payload) {
             return result;
         }
         command.id = *id;
+        result.id = *id;
     }
     const bool hasSend = object.count("send") != 0;
     const bool hasCancel = object.count("cancel") != 0;
@@ -49,6 +50,7 @@ ShopCommandParse parseShopCommand(std::string_view payload) {
         command.kind = serve::ServeCommand::Kind::Cancel;
     }
     result.command = std::move(command);
+    result.id.clear();
     return result;
 }
 

@@ -17,6 +17,7 @@ constexpr size_t MaxCommandBytes = 64 * 1024;
 struct ShopCommandParse {
     std::optional<serve::ServeCommand> command;
     std::string refusal; // why, when there is no command
+    std::string id;      // a refused command's "id", when it had a readable one
 };
 
 ShopCommandParse parseShopCommand(std::string_view payload);

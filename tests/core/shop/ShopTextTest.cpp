@@ -94,6 +94,10 @@ TEST(ShopCommandTest, everythingElseIsRefusedWithAReason) {
         EXPECT_FALSE(parsed.command) << payload;
         EXPECT_EQ(parsed.refusal.rfind("command refused: ", 0), 0u) << payload;
     }
+    // A refused command that carried a readable id gives it back, so its sender hears of it.
+    EXPECT_EQ(parseShopCommand(R"({"send":"","id":"r7"})").id, "r7");
+    EXPECT_EQ(parseShopCommand(R"({"send":"O1","cancel":true,"id":"r8"})").id, "r8");
+    EXPECT_EQ(parseShopCommand(R"({"send":"O1","id":"ok"})").id, "");
     const std::string big = R"({"send":")" + std::string(MaxCommandBytes, 'A') + R"("})";
     EXPECT_NE(parseShopCommand(big).refusal.find("more than 65536"), std::string::npos);
 }

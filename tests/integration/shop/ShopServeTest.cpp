@@ -215,18 +215,19 @@ TEST_F(ShopServe, shopSendPushesALibraryProgramAndRefusalsComeBackAsEvents) {
 
     // What a broker client may throw at the line: each answered, none fatal.
     for (const std::string& payload : {std::string(R"({"send":)"), std::string(R"({"cancel":true,"id":"c1"})"),
-                                      std::string(70000, '{')}) {
+                                       std::string(70000, '{'), std::string(R"({"send":7,"id":"n1"})")}) {
         ChildProcess pub;
         ASSERT_TRUE(pub.start(mosquittoPubPath(), {"-h", "127.0.0.1", "-p", std::to_string(broker.port()), "-q", "1",
                                                    "-t", "corvane/mill1/command", "-m", payload}));
         pub.wait(5000);
     }
-    const std::vector<std::string> all = events(watcher, 6);
-    ASSERT_EQ(all.size(), 6u) << m_serve->out();
+    const std::vector<std::string> all = events(watcher, 7);
+    ASSERT_EQ(all.size(), 7u) << m_serve->out();
     EXPECT_NE(all[3].find("malformed JSON"), std::string::npos) << all[3];
     EXPECT_NE(all[4].find("\"command\":\"c1\""), std::string::npos) << all[4];
     EXPECT_NE(all[4].find("nothing to cancel"), std::string::npos) << all[4];
     EXPECT_NE(all[5].find("70000 bytes"), std::string::npos) << all[5];
+    EXPECT_NE(all[6].find("\"command\":\"n1\""), std::string::npos) << all[6];
     for (size_t i = 3; i < all.size(); ++i)
         EXPECT_NE(all[i].find("\"result\":\"refused\""), std::string::npos) << all[i];
     EXPECT_EQ(all, journalLines());
