@@ -24,6 +24,7 @@ set(CORVANE_MANUAL_PAGES
   controls.html
   troubleshooting.html
   command-line.html
+  shop.html
   files.html
 )
 set(CORVANE_MANUAL_FILES ${CORVANE_MANUAL_SOURCE}/style.css)

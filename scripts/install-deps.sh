@@ -25,6 +25,8 @@ packages+=(desktop-file-utils)
 packages+=(ser2net)
 # The shop-wide view: the MQTT client library, and a real broker the tests start themselves.
 packages+=(libmosquitto-dev mosquitto mosquitto-clients)
+# The broker tests make their own CA and server certificate for TLS.
+packages+=(openssl)
 # The desktop tier: a real X server, a light window manager, xdotool to drive the window and
 # ImageMagick's import to take screenshots of it.
 packages+=(xvfb openbox xdotool imagemagick x11-utils)

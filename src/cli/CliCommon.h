@@ -34,6 +34,7 @@ struct CliCommand {
 // The verbs, each in its own file.
 int runMachineCommand(CliContext& context, CliArguments arguments);
 int runConfigCommand(CliContext& context, CliArguments arguments);
+int runShopCommand(CliContext& context, CliArguments arguments);
 
 bool isHelpOption(const std::string& argument);
 

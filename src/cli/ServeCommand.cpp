@@ -9,6 +9,7 @@
 #include <filesystem>
 
 #include "ServeCommand.h"
+#include "ServeShop.h"
 #include "TerminalHost.h"
 #include "TransferCommands.h"
 #include "serve/LineService.h"
@@ -25,7 +26,7 @@ constexpr const char* ServeUsage =
     "usage: corvane-cli [--cfg FILE] serve [-m MACHINE.MDF] [-p PORT] [--name NAME]\n"
     "                   [--inbox DIR] [--library DIR] [--journal FILE]\n"
     "                   [--request-delay-ms N] [--scan-lines N] [--retry-ms N] [--no-pace]\n"
-    "                   [LINE.ini]\n"
+    "                   [--broker URL] [LINE.ini]\n"
     "\n"
     "Serves one machine line unattended, until stopped with SIGTERM or Ctrl-C:\n"
     "  * every program the machine punches is filed in the inbox under its program number\n"
@@ -47,6 +48,10 @@ constexpr const char* ServeUsage =
     "  --scan-lines N        how many lines are searched for the number and the request\n"
     "  --retry-ms N          how often a port that cannot be opened is tried (default 5000)\n"
     "  --no-pace             on a pseudo-terminal, send as fast as the far end reads\n"
+    "  --broker URL          report state and records to the shop's MQTT broker and take\n"
+    "                        its commands (mqtt://HOST:PORT or mqtts://HOST:PORT); the line\n"
+    "                        file's keys Broker, BrokerCa, BrokerUser, BrokerPasswordFile\n"
+    "                        and TopicPrefix say the same there\n"
     "\n"
     "exit status: 0 stopped, 2 usage error, 3 a named file or folder cannot be used\n";
 
@@ -59,6 +64,7 @@ struct ServeOptions {
     std::string requestDelay;
     std::string scanLines;
     std::string retry;
+    shop::ShopSettingsText broker; // --broker and the line file's Broker keys
     std::string lineFile;
     bool help = false;
 };
@@ -113,6 +119,8 @@ int parseServeOptions(const CliContext& context, CliArguments arguments, ServeOp
             target = &options.scanLines;
         else if (argument == "--retry-ms")
             target = &options.retry;
+        else if (argument == "--broker")
+            target = &options.broker.broker;
         if (target) {
             if (i + 1 >= arguments.size())
                 return fail(context, ExitUsage, argument + " needs a value (try --help)");
@@ -166,6 +174,11 @@ int applyLineFile(const CliContext& context, ServeOptions& options) {
     take("Journal", options.journal, true);
     take("RequestDelay", options.requestDelay, false);
     take("ScanLines", options.scanLines, false);
+    take("Broker", options.broker.broker, false);
+    take("BrokerCa", options.broker.caFile, true);
+    take("BrokerUser", options.broker.user, false);
+    take("BrokerPasswordFile", options.broker.passwordFile, true);
+    take("TopicPrefix", options.broker.topicPrefix, false);
     if (options.name.empty())
         options.name = fs::path(path).stem().string();
     return ExitSuccess;
@@ -221,6 +234,13 @@ int runServe(CliContext& context, CliArguments arguments, serve::EventSink* sink
         return status;
     if (std::string error = serve::checkServeSettings(settings); !error.empty())
         return fail(context, ExitUsage, error);
+    std::unique_ptr<shop::MqttSink> shopSink;
+    if (!sink && !commands) {
+        if (const int status = openShopSink(context, options.broker, settings.name, shopSink))
+            return status;
+        sink = shopSink.get();
+        commands = shopSink.get();
+    }
 
     signal(SIGPIPE, SIG_IGN); // a closed log reader must not stop the line
     TransferState hostState;  // the terminal host's own view; the service keeps the real one
@@ -240,6 +260,8 @@ int runServe(CliContext& context, CliArguments arguments, serve::EventSink* sink
     if (std::string error = service.prepare(); !error.empty())
         return fail(context, ExitFile, error);
     service.run();
+    if (shopSink)
+        shopSink->finish(2000); // what the broker has not yet had, then "offline"
     return ExitSuccess;
 }
 

@@ -29,6 +29,10 @@ constexpr CliCommand Commands[] = {
     {"serve", runServeCommand,
      "serve [-m MDF] [-p PORT] [--inbox DIR] [--library DIR] [LINE.ini]\n"
      "                                   serve one machine line unattended (exit 0/2/3)"},
+    {"shop", runShopCommand,
+     "shop status --broker URL [--wait-ms N]\n"
+     "                                   every served line's state, from the shop's broker\n"
+     "  shop send --broker URL LINE NAME  have LINE send library program NAME (exit 0/1)"},
 };
 
 void printUsage(std::FILE* stream) {

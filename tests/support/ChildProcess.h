@@ -133,7 +133,7 @@ public:
     }
     bool exited() const { return m_status.has_value(); }
     bool started() const { return m_pid > 0; }
-    int pid() const { return int(m_pid); }
+    pid_t pid() const { return m_pid; }
     const std::string& out() const { return m_stdout; }
     const std::string& err() const { return m_stderr; }
 

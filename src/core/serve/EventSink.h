@@ -45,6 +45,13 @@ struct ServeCommand {
     std::string id;   // echoed in the answering record's "command"; may be empty
 };
 
+// A command refused before it reached the service, with the id it carried when that much of
+// it could be read, so that the refusal reaches its sender too.
+struct CommandRefusal {
+    std::string reason;
+    std::string id;
+};
+
 class CommandSource {
 public:
     virtual ~CommandSource() = default;
@@ -53,6 +60,13 @@ public:
     // A command that could not even be read (malformed JSON, too large): the service answers
     // it with a "refused" record. Never blocks.
     virtual std::optional<std::string> takeRejection() { return std::nullopt; }
+    // The same, with the refused command's id when it had a readable one. By default the
+    // rejection above, without an id.
+    virtual std::optional<CommandRefusal> takeRefusal() {
+        if (auto reason = takeRejection())
+            return CommandRefusal{std::move(*reason), {}};
+        return std::nullopt;
+    }
 };
 
 } // namespace corvane::serve

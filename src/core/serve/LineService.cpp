@@ -158,8 +158,8 @@ void LineService::pump() {
 void LineService::takeCommands() {
     if (!m_env.commands)
         return;
-    while (auto rejection = m_env.commands->takeRejection())
-        refuse(*rejection, {});
+    while (auto refusal = m_env.commands->takeRefusal())
+        refuse(refusal->reason, refusal->id);
     while (auto command = m_env.commands->takeCommand())
         answer(*command);
 }

@@ -1,0 +1,144 @@
+// corvane-cli shop: the whole shop seen through its broker. Option parsing only; the broker
+// work is in the shop library.
+
+#include <algorithm>
+#include <charconv>
+#include <string>
+#include <vector>
+
+#include "CliCommon.h"
+#include "shop/ShopView.h"
+#include "support/Clock.h"
+
+namespace corvane::cli {
+
+namespace {
+
+constexpr const char* ShopUsage =
+    "usage: corvane-cli shop status --broker URL [BROKER OPTIONS] [--wait-ms N]\n"
+    "       corvane-cli shop send --broker URL [BROKER OPTIONS] [--wait-ms N] LINE NAME\n"
+    "\n"
+    "status  prints one line per served line from the states the broker keeps: state, file,\n"
+    "        progress and the last transfer. Collects for N ms (default 1000).\n"
+    "send    asks LINE to send the library program NAME and waits for its answer: exit 0\n"
+    "        when the program was sent completely, 1 otherwise with the reason. The line\n"
+    "        must show a state within N ms (default 3000) and not be offline.\n"
+    "\n"
+    "broker options:\n"
+    "  --broker URL          mqtt://HOST[:PORT] or mqtts://HOST[:PORT]\n"
+    "  --ca FILE             the CA certificate that signed the broker's (mqtts)\n"
+    "  --user NAME           the account on the broker\n"
+    "  --password-file FILE  the account's password, on the file's first line\n"
+    "  --prefix TEXT         the topic prefix (default corvane/)\n";
+
+struct ShopOptions {
+    shop::ShopSettingsText broker;
+    int waitMs = -1;
+    std::vector<std::string> operands;
+};
+
+int parseShopOptions(const CliContext& context, CliArguments arguments, ShopOptions& options) {
+    for (size_t i = 0; i < arguments.size(); ++i) {
+        const std::string& argument = arguments[i];
+        std::string* target = nullptr;
+        std::string waitText;
+        if (argument == "--broker")
+            target = &options.broker.broker;
+        else if (argument == "--ca")
+            target = &options.broker.caFile;
+        else if (argument == "--user")
+            target = &options.broker.user;
+        else if (argument == "--password-file")
+            target = &options.broker.passwordFile;
+        else if (argument == "--prefix")
+            target = &options.broker.topicPrefix;
+        else if (argument == "--wait-ms")
+            target = &waitText;
+        else if (argument.size() > 1 && argument[0] == '-')
+            return fail(context, ExitUsage, "unknown option '" + argument + "' (try --help)");
+        else {
+            options.operands.push_back(argument);
+            continue;
+        }
+        if (i + 1 >= arguments.size())
+            return fail(context, ExitUsage, argument + " needs a value");
+        *target = arguments[++i];
+        if (target == &waitText) {
+            int value = -1;
+            const auto [end, ec] = std::from_chars(waitText.data(), waitText.data() + waitText.size(), value);
+            if (ec != std::errc() || end != waitText.data() + waitText.size() || value < 0)
+                return fail(context, ExitUsage, "--wait-ms needs a number of milliseconds");
+            options.waitMs = value;
+        }
+    }
+    if (options.broker.broker.empty())
+        return fail(context, ExitUsage, "shop needs --broker URL");
+    return ExitSuccess;
+}
+
+int readAccess(const CliContext& context, const ShopOptions& options, shop::ShopAccess& access) {
+    shop::ShopSettingsRead read = shop::readShopSettings(options.broker);
+    if (!read.error.empty())
+        return fail(context, read.fileError ? ExitFile : ExitUsage, read.error);
+    access.settings = read.settings;
+    access.password = read.password;
+    access.nowUs = [] { return WexGetTickCount64(); };
+    return ExitSuccess;
+}
+
+int showStatus(CliContext& context, const ShopOptions& options) {
+    if (!options.operands.empty())
+        return fail(context, ExitUsage, "shop status takes no names (try --help)");
+    shop::ShopAccess access;
+    if (const int status = readAccess(context, options, access); status != ExitSuccess)
+        return status;
+    const shop::ShopStatusResult result =
+        shop::collectShopStatus(access, options.waitMs < 0 ? 1000 : options.waitMs);
+    if (!result.error.empty())
+        return fail(context, ExitFailure, result.error);
+    size_t width = 0;
+    for (const shop::LineState& line : result.lines)
+        width = std::max(width, line.line.size());
+    for (const shop::LineState& line : result.lines)
+        std::fprintf(context.out, "%s\n", shop::formatLineState(line, width).c_str());
+    return ExitSuccess;
+}
+
+int sendProgram(CliContext& context, const ShopOptions& options) {
+    if (options.operands.size() != 2)
+        return fail(context, ExitUsage, "shop send needs LINE and NAME (try --help)");
+    shop::ShopAccess access;
+    if (const int status = readAccess(context, options, access); status != ExitSuccess)
+        return status;
+    const shop::ShopSendResult result = shop::sendThroughShop(access, options.operands[0], options.operands[1],
+                                                              options.waitMs < 0 ? 3000 : options.waitMs);
+    if (!result.completed)
+        return fail(context, ExitFailure, result.message);
+    std::fprintf(context.out, "%s\n", result.message.c_str());
+    return ExitSuccess;
+}
+
+} // namespace
+
+int runShopCommand(CliContext& context, CliArguments arguments) {
+    for (const std::string& argument : arguments) {
+        if (isHelpOption(argument)) {
+            std::fputs(ShopUsage, context.out);
+            return ExitSuccess;
+        }
+    }
+    if (arguments.empty()) {
+        std::fputs(ShopUsage, context.err);
+        return ExitUsage;
+    }
+    ShopOptions options;
+    if (const int status = parseShopOptions(context, arguments.subspan(1), options); status != ExitSuccess)
+        return status;
+    if (arguments[0] == "status")
+        return showStatus(context, options);
+    if (arguments[0] == "send")
+        return sendProgram(context, options);
+    return fail(context, ExitUsage, "unknown shop command '" + arguments[0] + "' (try --help)");
+}
+
+} // namespace corvane::cli

@@ -1,0 +1,292 @@
+#include "shop/MqttClient.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <arpa/inet.h>
+#include <mosquitto.h>
+#include <netdb.h>
+#include <poll.h>
+
+namespace corvane::shop {
+
+namespace {
+
+constexpr uint64_t FirstBackoffUs = 1'000'000;
+constexpr uint64_t MaxBackoffUs = 10'000'000;
+// A connection that has not been accepted by then is given up and tried again.
+constexpr uint64_t ConnectTimeoutUs = 10'000'000;
+
+std::string reasonOf(int rc) {
+    if (rc == MOSQ_ERR_ERRNO)
+        return std::strerror(errno);
+    return mosquitto_strerror(rc);
+}
+
+bool isAddressLiteral(const std::string& host) {
+    unsigned char buffer[sizeof(in6_addr)];
+    return inet_pton(AF_INET, host.c_str(), buffer) == 1 || inet_pton(AF_INET6, host.c_str(), buffer) == 1;
+}
+
+} // namespace
+
+// One getaddrinfo_a request; the library's resolver thread writes into it until it is done,
+// so it is freed only then.
+struct MqttClient::Lookup {
+    std::string host;
+    addrinfo hints{};
+    gaicb request{};
+    bool started = false;
+
+    explicit Lookup(std::string name) : host(std::move(name)) {
+        hints.ai_socktype = SOCK_STREAM;
+        request.ar_name = host.c_str();
+        request.ar_request = &hints;
+        gaicb* list[1] = {&request};
+        started = getaddrinfo_a(GAI_NOWAIT, list, 1, nullptr) == 0;
+    }
+    ~Lookup() {
+        if (started && gai_cancel(&request) == EAI_NOTCANCELED) {
+            const gaicb* list[1] = {&request};
+            while (gai_error(&request) == EAI_INPROGRESS)
+                gai_suspend(list, 1, nullptr);
+        }
+        if (request.ar_result)
+            freeaddrinfo(request.ar_result);
+    }
+    // EAI_INPROGRESS while waiting, 0 when the name is known, else why not.
+    int status() { return started ? gai_error(&request) : EAI_SYSTEM; }
+};
+
+MqttClient::MqttClient(Options options, std::function<uint64_t()> nowUs,
+                       std::function<void(const std::string&)> log)
+    : m_options(std::move(options)), m_nowUs(std::move(nowUs)), m_log(std::move(log)) {
+    mosquitto_lib_init();
+    // A clean session: a command sent while the line is away is not carried out hours later
+    // at a machine whose operator no longer expects it; the sender sees the line offline.
+    m_mosq = mosquitto_new(m_options.clientId.empty() ? nullptr : m_options.clientId.c_str(), true, this);
+    if (!m_mosq) {
+        m_setupError = "the MQTT library could not be set up";
+        m_state = State::Closed;
+        return;
+    }
+    mosquitto_int_option(m_mosq, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
+    mosquitto_connect_callback_set(m_mosq, &MqttClient::connectCallback);
+    mosquitto_disconnect_callback_set(m_mosq, &MqttClient::disconnectCallback);
+    mosquitto_message_callback_set(m_mosq, &MqttClient::messageCallback);
+    mosquitto_publish_callback_set(m_mosq, &MqttClient::publishCallback);
+    mosquitto_log_callback_set(m_mosq, &MqttClient::logCallback);
+    mosquitto_max_inflight_messages_set(m_mosq, 20);
+    int rc = MOSQ_ERR_SUCCESS;
+    const ShopSettings& settings = m_options.settings;
+    if (!settings.user.empty())
+        rc = mosquitto_username_pw_set(m_mosq, settings.user.c_str(),
+                                       m_options.password.empty() ? nullptr : m_options.password.c_str());
+    if (rc == MOSQ_ERR_SUCCESS && m_options.will)
+        rc = mosquitto_will_set(m_mosq, m_options.will->topic.c_str(),
+                                static_cast<int>(m_options.will->payload.size()),
+                                m_options.will->payload.data(), 1, true);
+    if (rc == MOSQ_ERR_SUCCESS && settings.broker.tls) {
+        if (settings.caFile.empty())
+            rc = mosquitto_int_option(m_mosq, MOSQ_OPT_TLS_USE_OS_CERTS, 1);
+        else
+            rc = mosquitto_tls_set(m_mosq, settings.caFile.c_str(), nullptr, nullptr, nullptr, nullptr);
+    }
+    if (rc != MOSQ_ERR_SUCCESS) {
+        m_setupError = "the broker connection could not be set up: " + reasonOf(rc);
+        m_state = State::Closed;
+    }
+}
+
+MqttClient::~MqttClient() {
+    if (m_mosq)
+        mosquitto_destroy(m_mosq);
+}
+
+void MqttClient::attempt() {
+    m_refusal.clear();
+    m_libraryError.clear();
+    const std::string& host = m_options.settings.broker.host;
+    if (isAddressLiteral(host)) {
+        connectNow();
+        return;
+    }
+    m_lookup = std::make_unique<Lookup>(host);
+    m_state = State::Resolving;
+}
+
+void MqttClient::connectNow() {
+    const BrokerAddress& broker = m_options.settings.broker;
+    const int rc = m_everStarted ? mosquitto_reconnect_async(m_mosq)
+                                 : mosquitto_connect_async(m_mosq, broker.host.c_str(), broker.port,
+                                                           m_options.keepAliveSeconds);
+    if (rc != MOSQ_ERR_SUCCESS) {
+        lost(reasonOf(rc));
+        return;
+    }
+    m_everStarted = true;
+    m_state = State::Connecting;
+    m_attemptDeadlineUs = m_nowUs() + ConnectTimeoutUs;
+}
+
+void MqttClient::lost(const std::string& why) {
+    const bool wasConnected = m_state == State::Connected;
+    if (m_state == State::Closed)
+        return;
+    m_state = State::Waiting;
+    m_backoffUs = wasConnected || m_backoffUs == 0 ? FirstBackoffUs : std::min(m_backoffUs * 2, MaxBackoffUs);
+    m_nextAttemptUs = m_nowUs() + m_backoffUs;
+    // One line per outage, not one per attempt: a broker down for a night must not fill the
+    // log of a line that goes on serving its machine.
+    if (!m_outageReported) {
+        m_outageReported = true;
+        std::string reason = m_refusal.empty() ? why : m_refusal;
+        while (!reason.empty() && reason.back() == '.')
+            reason.pop_back();
+        if (m_refusal.empty() && !m_libraryError.empty())
+            reason += " (" + m_libraryError + ")";
+        m_log("broker " + brokerAddressText(m_options.settings.broker) + ": " + reason + m_options.outageNote);
+    }
+    if (wasConnected && onConnectionLost)
+        onConnectionLost();
+}
+
+void MqttClient::service() {
+    switch (m_state) {
+    case State::Closed:
+        return;
+    case State::Waiting:
+        if (m_nowUs() >= m_nextAttemptUs)
+            attempt();
+        return;
+    case State::Resolving: {
+        const int status = m_lookup->status();
+        if (status == EAI_INPROGRESS)
+            return;
+        m_lookup.reset();
+        if (status == 0)
+            connectNow();
+        else
+            lost(std::string("cannot look up the broker's name: ") + gai_strerror(status));
+        return;
+    }
+    case State::Connecting:
+    case State::Connected: {
+        const int rc = mosquitto_loop(m_mosq, 0, 1);
+        if (m_state == State::Waiting) {
+            // The disconnect callback has already noted the loss.
+        } else if (rc != MOSQ_ERR_SUCCESS) {
+            lost(reasonOf(rc));
+        } else if (m_state == State::Connecting && m_nowUs() >= m_attemptDeadlineUs) {
+            mosquitto_disconnect(m_mosq);
+            lost("no answer from the broker");
+        }
+        return;
+    }
+    }
+}
+
+void MqttClient::wait(int maxMs) {
+    int sliceMs = std::max(0, maxMs);
+    const int sock = m_mosq ? mosquitto_socket(m_mosq) : -1;
+    if ((m_state == State::Connecting || m_state == State::Connected) && sock >= 0) {
+        pollfd p{sock, static_cast<short>(POLLIN | (mosquitto_want_write(m_mosq) ? POLLOUT : 0)), 0};
+        // Keep-alive pings are due now and then; a second is far inside any keep-alive.
+        ::poll(&p, 1, std::min(sliceMs, 1000));
+    } else if (m_state == State::Waiting) {
+        const uint64_t now = m_nowUs();
+        const uint64_t untilAttemptMs = m_nextAttemptUs > now ? (m_nextAttemptUs - now) / 1000 : 0;
+        ::poll(nullptr, 0, static_cast<int>(std::min<uint64_t>(sliceMs, untilAttemptMs)));
+    } else {
+        // A name lookup has nothing to wait on here; look again every 20 ms.
+        ::poll(nullptr, 0, m_state == State::Resolving ? std::min(sliceMs, 20) : sliceMs);
+    }
+    service();
+}
+
+std::optional<int> MqttClient::publish(const std::string& topic, std::string_view payload, int qos,
+                                       bool retain) {
+    if (m_state != State::Connected)
+        return std::nullopt;
+    int mid = 0;
+    const int rc = mosquitto_publish(m_mosq, &mid, topic.c_str(), static_cast<int>(payload.size()),
+                                     payload.data(), qos, retain);
+    switch (rc) {
+    case MOSQ_ERR_SUCCESS:
+        return mid;
+    case MOSQ_ERR_NO_CONN:
+    case MOSQ_ERR_CONN_LOST:
+    case MOSQ_ERR_ERRNO:
+        // The connection went while the message was handed over. A QoS 1 message is already
+        // in the library's own queue by then and goes out after the reconnect; offering it
+        // again would deliver it twice.
+        if (qos > 0)
+            return mid;
+        return std::nullopt;
+    default:
+        m_log("broker refused a message for " + topic + ": " + reasonOf(rc));
+        return std::nullopt;
+    }
+}
+
+bool MqttClient::subscribe(const std::string& topic, int qos) {
+    if (m_state != State::Connected)
+        return false;
+    return mosquitto_subscribe(m_mosq, nullptr, topic.c_str(), qos) == MOSQ_ERR_SUCCESS;
+}
+
+void MqttClient::disconnect() {
+    const bool wasConnected = m_state == State::Connected;
+    m_state = State::Closed;
+    if (wasConnected) {
+        mosquitto_disconnect(m_mosq);
+        // The DISCONNECT packet is written by the loop; one pass with a short wait sends it.
+        mosquitto_loop(m_mosq, 100, 1);
+    }
+}
+
+void MqttClient::connectCallback(mosquitto*, void* self, int rc) {
+    auto* client = static_cast<MqttClient*>(self);
+    if (rc != 0) {
+        client->m_refusal = std::string("the broker refused the connection: ") + mosquitto_connack_string(rc);
+        return;
+    }
+    client->m_state = State::Connected;
+    client->m_backoffUs = 0;
+    ++client->m_connections;
+    if (client->m_outageReported) {
+        client->m_log("broker " + brokerAddressText(client->m_options.settings.broker) + ": connected again");
+        client->m_outageReported = false;
+    }
+    if (client->onConnected)
+        client->onConnected();
+}
+
+void MqttClient::disconnectCallback(mosquitto*, void* self, int rc) {
+    auto* client = static_cast<MqttClient*>(self);
+    if (client->m_state == State::Closed)
+        return;
+    if (rc != 0 || client->m_state == State::Connected)
+        client->lost(client->m_refusal.empty() ? "the connection was lost" : client->m_refusal);
+}
+
+void MqttClient::messageCallback(mosquitto*, void* self, const mosquitto_message* message) {
+    auto* client = static_cast<MqttClient*>(self);
+    if (client->onMessage && message && message->topic)
+        client->onMessage(message->topic,
+                          std::string_view(static_cast<const char*>(message->payload),
+                                           message->payload ? static_cast<size_t>(message->payloadlen) : 0));
+}
+
+void MqttClient::publishCallback(mosquitto*, void* self, int mid) {
+    auto* client = static_cast<MqttClient*>(self);
+    if (client->onPublished)
+        client->onPublished(mid);
+}
+
+void MqttClient::logCallback(mosquitto*, void* self, int level, const char* text) {
+    if ((level & MOSQ_LOG_ERR) && text)
+        static_cast<MqttClient*>(self)->m_libraryError = text;
+}
+
+} // namespace corvane::shop

@@ -1,0 +1,68 @@
+#include "shop/ShopCommand.h"
+
+#include "support/Json.h"
+
+namespace corvane::shop {
+
+ShopCommandParse parseShopCommand(std::string_view payload) {
+    ShopCommandParse result;
+    if (payload.size() > MaxCommandBytes) {
+        result.refusal = "command refused: " + std::to_string(payload.size()) + " bytes, more than " +
+                         std::to_string(MaxCommandBytes);
+        return result;
+    }
+    const JsonParse parsed = parseFlatJsonObject(payload);
+    if (!parsed.object) {
+        result.refusal = "command refused: malformed JSON (" + parsed.error + ")";
+        return result;
+    }
+    const JsonObject& object = *parsed.object;
+    serve::ServeCommand command;
+    if (object.count("id")) {
+        const auto id = jsonString(object, "id");
+        if (!id) {
+            result.refusal = "command refused: \"id\" is not a string";
+            return result;
+        }
+        command.id = *id;
+        result.id = *id;
+    }
+    const bool hasSend = object.count("send") != 0;
+    const bool hasCancel = object.count("cancel") != 0;
+    if (hasSend == hasCancel) {
+        result.refusal = hasSend ? "command refused: both \"send\" and \"cancel\""
+                                 : "command refused: neither \"send\" nor \"cancel\"";
+        return result;
+    }
+    if (hasSend) {
+        const auto name = jsonString(object, "send");
+        if (!name || name->empty()) {
+            result.refusal = "command refused: \"send\" is not a program name";
+            return result;
+        }
+        command.kind = serve::ServeCommand::Kind::Send;
+        command.name = *name;
+    } else {
+        if (jsonBool(object, "cancel") != true) {
+            result.refusal = "command refused: \"cancel\" is not true";
+            return result;
+        }
+        command.kind = serve::ServeCommand::Kind::Cancel;
+    }
+    result.command = std::move(command);
+    result.id.clear();
+    return result;
+}
+
+std::string shopCommandJson(const serve::ServeCommand& command) {
+    JsonObjectWriter json;
+    if (command.kind == serve::ServeCommand::Kind::Send)
+        json.add("send", command.name);
+    else
+        json.add("cancel", true);
+    if (!command.id.empty())
+        json.add("id", command.id);
+    return json.text();
+}
+
+} // namespace corvane::shop

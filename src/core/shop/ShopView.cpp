@@ -1,0 +1,190 @@
+#include "shop/ShopView.h"
+
+#include <algorithm>
+#include <map>
+#include <optional>
+#include <unistd.h>
+
+#include "shop/MqttClient.h"
+#include "shop/ShopCommand.h"
+#include "support/Json.h"
+
+namespace corvane::shop {
+
+namespace {
+
+std::string uniqueId(const std::string& prefix, uint64_t nowUs) {
+    char host[64] = {};
+    ::gethostname(host, sizeof host - 1);
+    return prefix + "-" + host + "-" + std::to_string(::getpid()) + "-" + std::to_string(nowUs);
+}
+
+// Connects within `waitMs`; the client's own log lines become the error.
+bool connectWithin(MqttClient& client, const ShopAccess& access, int waitMs, std::string& error) {
+    const uint64_t deadline = access.nowUs() + static_cast<uint64_t>(waitMs) * 1000;
+    while (!client.connected() && access.nowUs() < deadline && client.setupError().empty())
+        client.wait(static_cast<int>(std::max<uint64_t>(1, (deadline - access.nowUs()) / 1000)));
+    if (client.connected())
+        return true;
+    if (!client.setupError().empty())
+        error = client.setupError();
+    else if (error.empty())
+        error = "broker " + brokerAddressText(access.settings.broker) + " did not answer";
+    return false;
+}
+
+uint64_t numberOr0(const JsonObject& object, std::string_view key) {
+    const auto n = jsonNumber(object, key);
+    return n && *n > 0 ? static_cast<uint64_t>(*n) : 0;
+}
+
+} // namespace
+
+bool parseLineState(std::string_view payload, LineState& state) {
+    const JsonParse parsed = parseFlatJsonObject(payload);
+    if (!parsed.object)
+        return false;
+    const JsonObject& o = *parsed.object;
+    const auto line = jsonString(o, "line");
+    const auto activity = jsonString(o, "state");
+    if (!line || !activity)
+        return false;
+    state.line = *line;
+    state.state = *activity;
+    state.file = jsonString(o, "file").value_or("");
+    state.position = numberOr0(o, "position");
+    state.total = numberOr0(o, "total");
+    state.time = jsonString(o, "time").value_or("");
+    state.served = jsonBool(o, "served").value_or(state.state != "offline");
+    state.lastResult = jsonString(o, "last_result").value_or("");
+    state.lastFile = jsonString(o, "last_file").value_or("");
+    state.lastTime = jsonString(o, "last_time").value_or("");
+    return true;
+}
+
+std::string formatLineState(const LineState& state, size_t nameWidth) {
+    std::string text = state.line;
+    text.append(nameWidth > text.size() ? nameWidth - text.size() : 0, ' ');
+    text += "  " + state.state;
+    if (state.state == "offline")
+        text += state.served ? " (port not available)" : " (not served)";
+    if (!state.file.empty()) {
+        text += "  " + state.file + "  " + std::to_string(state.position);
+        if (state.total > 0) {
+            const uint64_t percent = std::min<uint64_t>(100, state.position * 100 / state.total);
+            text += "/" + std::to_string(state.total) + " (" + std::to_string(percent) + "%)";
+        }
+    }
+    if (!state.lastResult.empty())
+        text += "  last: " + state.lastResult + " " + state.lastFile + " " + state.lastTime;
+    return text;
+}
+
+ShopStatusResult collectShopStatus(const ShopAccess& access, int waitMs) {
+    ShopStatusResult result;
+    MqttClient::Options options;
+    options.settings = access.settings;
+    options.password = access.password;
+    options.clientId = uniqueId("corvane-status", access.nowUs());
+    std::map<std::string, LineState> lines;
+    MqttClient client(options, access.nowUs, [&](const std::string& line) { result.error = line; });
+    client.onMessage = [&](const std::string& topic, std::string_view payload) {
+        const std::string line = lineOfTopic(access.settings, topic, "state");
+        LineState state;
+        if (!line.empty() && parseLineState(payload, state)) {
+            state.line = line; // the topic names the line; a payload cannot claim another
+            lines[line] = state;
+        }
+    };
+    if (!connectWithin(client, access, waitMs, result.error))
+        return result;
+    result.error.clear();
+    client.subscribe(access.settings.topicPrefix + "+/state", 1);
+    const uint64_t deadline = access.nowUs() + static_cast<uint64_t>(waitMs) * 1000;
+    while (access.nowUs() < deadline)
+        client.wait(static_cast<int>(std::max<uint64_t>(1, (deadline - access.nowUs()) / 1000)));
+    client.disconnect();
+    for (auto& [name, state] : lines)
+        result.lines.push_back(std::move(state));
+    return result;
+}
+
+ShopSendResult sendThroughShop(const ShopAccess& access, const std::string& line, const std::string& name,
+                               int waitMs) {
+    ShopSendResult result;
+    if (!isTopicName(line)) {
+        result.message = "'" + line + "' is not a line name";
+        return result;
+    }
+    MqttClient::Options options;
+    options.settings = access.settings;
+    options.password = access.password;
+    options.clientId = uniqueId("corvane-send", access.nowUs());
+    std::string clientLog;
+    MqttClient client(options, access.nowUs, [&](const std::string& text) { clientLog = text; });
+
+    const std::string id = uniqueId("send", access.nowUs());
+    std::optional<LineState> state;
+    std::optional<JsonObject> answer;
+    client.onMessage = [&](const std::string& topic, std::string_view payload) {
+        if (topic == stateTopic(access.settings, line)) {
+            LineState s;
+            if (parseLineState(payload, s))
+                state = s;
+        } else if (topic == eventTopic(access.settings, line)) {
+            const JsonParse parsed = parseFlatJsonObject(payload);
+            if (parsed.object && jsonString(*parsed.object, "command") == id)
+                answer = parsed.object;
+        }
+    };
+    // Subscriptions go again after a reconnect: the session is a clean one.
+    client.onConnected = [&] {
+        client.subscribe(eventTopic(access.settings, line), 1);
+        client.subscribe(stateTopic(access.settings, line), 1);
+    };
+    if (!connectWithin(client, access, waitMs, clientLog)) {
+        result.message = clientLog;
+        return result;
+    }
+    const uint64_t deadline = access.nowUs() + static_cast<uint64_t>(waitMs) * 1000;
+    while (!state && access.nowUs() < deadline)
+        client.wait(static_cast<int>(std::max<uint64_t>(1, (deadline - access.nowUs()) / 1000)));
+    if (!state) {
+        result.message = "line " + line + " has no state on the broker (is it served?)";
+        client.disconnect();
+        return result;
+    }
+    if (!state->served) {
+        result.message = "line " + line + " is not served (its service is not running)";
+        client.disconnect();
+        return result;
+    }
+    serve::ServeCommand command;
+    command.kind = serve::ServeCommand::Kind::Send;
+    command.name = name;
+    command.id = id;
+    // Broker-side ordering puts the subscription above before this command, so the answer
+    // cannot pass this client by.
+    bool published = false;
+    while (!answer) {
+        if (!published && client.connected())
+            published = client.publish(commandTopic(access.settings, line), shopCommandJson(command), 1, false)
+                            .has_value();
+        if (!state->served) {
+            result.message = "line " + line + " stopped before it answered";
+            client.disconnect();
+            return result;
+        }
+        client.wait(1000);
+    }
+    client.disconnect();
+    const std::string outcome = jsonString(*answer, "result").value_or("failed");
+    const std::string file = jsonString(*answer, "file").value_or("");
+    const std::string message = jsonString(*answer, "message").value_or("");
+    result.completed = outcome == "completed";
+    result.message = line + ": " + outcome + (file.empty() ? "" : " " + file) +
+                     (message.empty() ? "" : " (" + message + ")");
+    return result;
+}
+
+} // namespace corvane::shop

@@ -1,0 +1,60 @@
+#pragma once
+// The shop verbs' side of the broker: the retained state of every line, and one program
+// pushed to one line with its answer awaited. Both are short-lived clients that wait on the
+// socket, never spin.
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "shop/ShopSettings.h"
+
+namespace corvane::shop {
+
+struct LineState {
+    std::string line;
+    std::string state;
+    std::string file;
+    uint64_t position = 0;
+    uint64_t total = 0;
+    std::string time;
+    bool served = true;     // false: the line's service is gone (not only its port)
+    std::string lastResult; // empty when the line has done no transfer yet
+    std::string lastFile;
+    std::string lastTime;
+};
+
+// A state message read back; false when it is not a state object.
+bool parseLineState(std::string_view payload, LineState& state);
+
+// "mill1  sending  O0012.NC  1200/4096 (29%)  last: completed O0011.NC 2026-12-09T07:15:02Z",
+// the name padded to `nameWidth`.
+std::string formatLineState(const LineState& state, size_t nameWidth);
+
+struct ShopAccess {
+    ShopSettings settings;
+    std::string password;
+    std::function<uint64_t()> nowUs;
+};
+
+struct ShopStatusResult {
+    std::vector<LineState> lines; // sorted by name
+    std::string error;            // the broker could not be reached
+};
+
+// Connects, and collects the retained states for `waitMs` after the subscription.
+ShopStatusResult collectShopStatus(const ShopAccess& access, int waitMs);
+
+struct ShopSendResult {
+    bool completed = false;
+    std::string message; // the outcome in words, for the terminal
+};
+
+// Publishes {"send":NAME,"id":…} to the line and waits for the record answering it. Refuses at
+// once when the line has no state on the broker within `waitMs`, or says it is offline; gives
+// up when the line goes offline before it answers.
+ShopSendResult sendThroughShop(const ShopAccess& access, const std::string& line, const std::string& name,
+                               int waitMs);
+
+} // namespace corvane::shop

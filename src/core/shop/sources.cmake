@@ -1,0 +1,10 @@
+set(CORVANE_SHOP_SOURCES
+  BrokerAddress.cpp
+  ShopSettings.cpp
+  MqttClient.cpp
+  OutgoingQueue.cpp
+  ShopCommand.cpp
+  MqttSink.cpp
+  ShopView.cpp
+)
+list(TRANSFORM CORVANE_SHOP_SOURCES PREPEND ${CMAKE_CURRENT_LIST_DIR}/)
