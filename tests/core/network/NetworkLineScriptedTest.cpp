@@ -357,7 +357,7 @@ TEST_F(NetworkLineScripted, everyConnectionFaultNamesTheServerAndItsReason) {
          "mill-7.corvane.test:3001: the name of the device server could not be resolved. "
          "Check the host name."},
         {"tcp://" + fullWhere, fullWhere + ": the device server did not answer within 5 seconds."},
-        {"tcp://10.0.0.1", "The port is not written as COM n, a device path, tcp://HOST:PORT or "
+        {"tcp://127.0.0.1", "The port is not written as COM n, a device path, tcp://HOST:PORT or "
                            "rfc2217://HOST:PORT."},
     };
     options.resolveHostNames = false; // no test asks a name server

@@ -104,14 +104,14 @@ TEST(MachinePort, isPortNameWhenSetElseTheComNumber) {
     EXPECT_EQ(address.kind, PortKind::ComNumber);
     EXPECT_EQ(address.comNumber, 5);
 
-    std::snprintf(line.PortName, sizeof line.PortName, "%s", "rfc2217://10.0.0.7:3001");
+    std::snprintf(line.PortName, sizeof line.PortName, "%s", "rfc2217://127.0.0.1:3001");
     ASSERT_TRUE(MachinePortAddress(line, address));
     EXPECT_EQ(address.kind, PortKind::Rfc2217);
-    EXPECT_EQ(address.host, "10.0.0.7");
+    EXPECT_EQ(address.host, "127.0.0.1");
     EXPECT_EQ(address.port, 3001);
 
     // A hand-edited file with a broken network port must not be opened as a relative path.
-    std::snprintf(line.PortName, sizeof line.PortName, "%s", "tcp://10.0.0.7");
+    std::snprintf(line.PortName, sizeof line.PortName, "%s", "tcp://127.0.0.1");
     EXPECT_FALSE(MachinePortAddress(line, address));
 }
 
