@@ -14,6 +14,7 @@
 #include "support/ChildProcess.h"
 #include "support/Json.h"
 #include "support/Sha256.h"
+#include "support/ServedMachine.h"
 #include "support/SimProcess.h"
 
 namespace corvane::testing {
@@ -24,15 +25,7 @@ using corvane::test::TempDir;
 using corvane::test::writeFile;
 namespace fs = std::filesystem;
 
-// ISO with Xon/Xoff, % before and after, CR LF line ends, comments dropped from what is sent;
-// the receive starts at % and ends at % or DC4, with a 5 s time-out inside the program.
-const char* const IsoMachine = "[MCN_RS232C]\n"
-                               "BaudRate=5\nDataLen=0\nParity=2\nStop=1\nHandShake=1\nOutCode=0\n"
-                               "PtrStart=17\nPtrStop=19\nPtpStart=18\nPtpStop=20\n"
-                               "[MCN_Config]\n"
-                               "OutofFile=0\nXoff=1\nErCode=3\nLfCode=1\nComment=0\nHeadLf=1\n"
-                               "PtpNull=5;3;0\nPtpSpace=0;0;0\nSendDelay=1\nDefExt=NC\n"
-                               "PtrBegin=1\nPtrEof=3\nRecvSpace=2\nPtrTimeOut=5000\n";
+const char* const IsoMachine = ServedIsoMachine;
 
 const char* const Program = "%\nO0001 (TEST PART)\nG21 G90 G54\nG00 X0 Y0 S1200 M03\nM30\n%\n";
 

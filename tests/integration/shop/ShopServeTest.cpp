@@ -15,6 +15,7 @@
 #include "support/BrokerProcess.h"
 #include "support/ChildProcess.h"
 #include "support/Json.h"
+#include "support/ServedMachine.h"
 #include "support/SimProcess.h"
 
 namespace corvane::testing {
@@ -25,13 +26,7 @@ using corvane::test::TempDir;
 using corvane::test::writeFile;
 namespace fs = std::filesystem;
 
-const char* const IsoMachine = "[MCN_RS232C]\n"
-                               "BaudRate=5\nDataLen=0\nParity=2\nStop=1\nHandShake=1\nOutCode=0\n"
-                               "PtrStart=17\nPtrStop=19\nPtpStart=18\nPtpStop=20\n"
-                               "[MCN_Config]\n"
-                               "OutofFile=0\nXoff=1\nErCode=3\nLfCode=1\nComment=0\nHeadLf=1\n"
-                               "PtpNull=5;3;0\nPtpSpace=0;0;0\nSendDelay=1\nDefExt=NC\n"
-                               "PtrBegin=1\nPtrEof=3\nRecvSpace=2\nPtrTimeOut=5000\n";
+const char* const IsoMachine = ServedIsoMachine;
 
 std::string programOf(int number, int blocks) {
     std::string text = "%\nO" + std::to_string(1000 + number) + " (PART " + std::to_string(number) + ")\n";
