@@ -57,6 +57,15 @@ public:
             m_watch.lost = true;
         return gone;
     }
+    LineMessage lostReason() const override { return m_inner->lostReason(); }
+    bool outputDelivered() const override { return m_inner->outputDelivered(); }
+    // A line to a device server is still connecting when the opener returns it: without
+    // these the open would be taken as done before the connect had even started.
+    OpenProgress continueOpen(uint64_t nowMicros) override {
+        return m_inner->continueOpen(nowMicros);
+    }
+    LineMessage openFailure() const override { return m_inner->openFailure(); }
+    std::vector<LineMessage> openWarnings() const override { return m_inner->openWarnings(); }
 
 private:
     void noteLost() { (void)lost(); }

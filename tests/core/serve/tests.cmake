@@ -4,5 +4,6 @@ corvane_add_test(serve_tests
   ${CMAKE_CURRENT_LIST_DIR}/ProgramScanTest.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ServeFilesTest.cpp
   ${CMAKE_CURRENT_LIST_DIR}/LineServiceTest.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/WatchedLineTest.cpp
 )
 target_include_directories(serve_tests PRIVATE ${PROJECT_SOURCE_DIR}/tests)
