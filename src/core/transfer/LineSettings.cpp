@@ -3,6 +3,7 @@
 #include <iterator>
 
 #include "settings/MachineDef.h"
+#include "transfer/PortAddress.h"
 
 namespace corvane {
 
@@ -24,15 +25,25 @@ int BaudRateFor(int index) {
 }
 
 std::string SerialDeviceName(const MachineLine& line) {
-    if (line.PortName[0] != '\0') {
-        // The field is a fixed buffer; never read past it when a file filled it to the brim.
-        size_t n = 0;
-        while (n < sizeof line.PortName && line.PortName[n] != '\0')
-            ++n;
-        return std::string(line.PortName, n);
+    // The file's text goes through the one port reader, so "COM3", "3", "ttyUSB0" or a path
+    // with a blank in front open the device they name, never a relative path of that name.
+    PortAddress address;
+    if (MachinePortAddress(line, address)) {
+        switch (address.kind) {
+        case PortKind::ComNumber:
+            return "/dev/ttyS" + std::to_string(address.comNumber - 1);
+        case PortKind::Device:
+            return address.device;
+        case PortKind::RawTcp:
+        case PortKind::Rfc2217:
+            return address.text();
+        }
     }
-    const int port = line.PortNo < 0 ? 0 : line.PortNo;
-    return "/dev/ttyS" + std::to_string(port);
+    // Not a port text: named as written, for the message that refuses it.
+    size_t n = 0;
+    while (n < sizeof line.PortName && line.PortName[n] != '\0')
+        ++n;
+    return std::string(line.PortName, n);
 }
 
 } // namespace corvane

@@ -35,7 +35,8 @@ struct LineOptions {
 // Bits per second for the `BaudRate` index; 9600 for anything outside 0..7.
 int BaudRateFor(int index);
 
-// The serial device to open: `PortName` when set, else COM n as /dev/ttyS(n-1).
+// The serial device to open: `PortName` read as a port text (COM n as /dev/ttyS(n-1), a bare
+// "ttyUSB0" in /dev), else COM (PortNo + 1); a network port as its text.
 std::string SerialDeviceName(const MachineLine& line);
 
 } // namespace corvane

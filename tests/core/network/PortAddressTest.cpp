@@ -7,6 +7,7 @@
 #include <string>
 
 #include "settings/MachineDef.h"
+#include "transfer/LineSettings.h"
 #include "transfer/PortAddress.h"
 
 namespace corvane {
@@ -113,6 +114,29 @@ TEST(MachinePort, isPortNameWhenSetElseTheComNumber) {
     // A hand-edited file with a broken network port must not be opened as a relative path.
     std::snprintf(line.PortName, sizeof line.PortName, "%s", "tcp://127.0.0.1");
     EXPECT_FALSE(MachinePortAddress(line, address));
+}
+
+// The device a machine file's PortName opens: every form the port reader takes, never the text
+// as a path relative to wherever the program was started.
+TEST(MachinePort, opensTheDeviceThePortNameMeans) {
+    const struct {
+        const char* portName;
+        const char* device;
+    } cases[] = {
+        {"COM3", "/dev/ttyS2"},       {"3", "/dev/ttyS2"},
+        {"com1", "/dev/ttyS0"},       {"ttyUSB0", "/dev/ttyUSB0"},
+        {" /dev/ttyS0", "/dev/ttyS0"}, {"/dev/ttyACM1 ", "/dev/ttyACM1"},
+        {"tcp://127.0.0.1:4001", "tcp://127.0.0.1:4001"},
+    };
+    for (const auto& c : cases) {
+        MachineLine line;
+        line.PortNo = 7;
+        std::snprintf(line.PortName, sizeof line.PortName, "%s", c.portName);
+        EXPECT_EQ(SerialDeviceName(line), c.device) << c.portName;
+    }
+    MachineLine none;
+    none.PortNo = 1;
+    EXPECT_EQ(SerialDeviceName(none), "/dev/ttyS1");
 }
 
 } // namespace

@@ -194,6 +194,25 @@ TEST_F(CliTransfer, eiaSendGoesOutInTapeCode) {
     EXPECT_EQ(send.out(), "==== Completed Send [24] byte ====\n");
 }
 
+// The machine file's own port, written with a blank in front as an editor may leave it: opened
+// as the device it names, not as a file of that name in the current folder.
+TEST_F(CliTransfer, theMachineFilesPortNameOpensTheDeviceItNames) {
+    SimProcess sim;
+    ASSERT_TRUE(sim.start({"read", "--record", file("machine.bin"), "--exit-after-ms", "60000"}))
+        << sim.errors();
+    std::string machine = IsoMachine;
+    machine.replace(machine.find("PtpStop=20\n"), 11,
+                    "PtpStop=20\nPortName= " + sim.device() + "\n");
+    writeFile(file("NAMED.MDF"), machine);
+    writeFile(file("SHORT.NC"), "G01X1.\nM30\n");
+
+    CliProcess send;
+    ASSERT_TRUE(send.start(cli({"send", "-q", "-m", file("NAMED.MDF"), file("SHORT.NC")})));
+    ASSERT_EQ(send.wait(60000), 0) << send.out() << send.err();
+    ASSERT_TRUE(sim.wait(10000).has_value());
+    EXPECT_NE(readFile(file("machine.bin")).find("G01X1.\r\nM30\r\n"), std::string::npos);
+}
+
 TEST_F(CliTransfer, isoReceiveStoresThePunchedProgram) {
     writeFile(file("ISO.MDF"), IsoMachine);
     writeFile(file("PUNCH.NC"), PunchedProgram);
