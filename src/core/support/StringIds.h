@@ -325,5 +325,7 @@ constexpr int IDS_NET_STOP_SIZE = 8313;
 constexpr int IDS_NET_FLOW_CONTROL = 8314;
 constexpr int IDS_NET_DTR = 8315;
 constexpr int IDS_NET_RTS = 8316;
+// %s HOST:PORT, %s seconds: the server took nothing (or left a question unanswered) that long
+constexpr int IDS_NET_SERVER_STALLED = 8317;
 
 } // namespace corvane

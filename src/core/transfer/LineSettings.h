@@ -30,6 +30,10 @@ struct LineOptions {
     // A network port may name its device server by host name, looked up through the system's
     // resolver. Off, only addresses are taken (tests, which must not ask a name server).
     bool resolveHostNames = true;
+    // How long a device server may take none of the bytes waiting for it, nor answer a
+    // question, before the transfer ends as interrupted (0: the line's own 10 s). Tests
+    // shorten it.
+    uint64_t serverStallMicros = 0;
 };
 
 // Bits per second for the `BaudRate` index; 9600 for anything outside 0..7.

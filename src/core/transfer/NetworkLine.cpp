@@ -3,18 +3,21 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <linux/sockios.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <time.h>
 #include <unistd.h>
 
 #include "settings/MachineDef.h"
 #include "support/Clock.h"
 #include "support/StringIds.h"
 #include "transfer/TapeCode.h"
+#include "transfer/TcpWindow.h"
 #include "transfer/TransferHost.h"
 
 // Principles of operation
@@ -55,6 +58,25 @@ void sleepMicros(uint64_t micros) {
 timespec toTimespec(uint64_t micros) {
     return timespec{static_cast<time_t>(micros / 1000000u),
                     static_cast<long>(micros % 1000000u) * 1000};
+}
+
+uint64_t wallMicros() {
+    timespec t{};
+    clock_gettime(CLOCK_REALTIME, &t);
+    return static_cast<uint64_t>(t.tv_sec) * 1'000'000u + static_cast<uint64_t>(t.tv_nsec) / 1000u;
+}
+
+// The kernel's stamp on received bytes (SO_TIMESTAMPNS), on the wall clock; 0 without one.
+uint64_t arrivalMicros(msghdr& message) {
+    for (cmsghdr* c = CMSG_FIRSTHDR(&message); c; c = CMSG_NXTHDR(&message, c)) {
+        if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS) {
+            timespec t{};
+            std::memcpy(&t, CMSG_DATA(c), sizeof t);
+            return static_cast<uint64_t>(t.tv_sec) * 1'000'000u +
+                   static_cast<uint64_t>(t.tv_nsec) / 1000u;
+        }
+    }
+    return 0;
 }
 
 bool connectionGone(int error) {
@@ -127,8 +149,10 @@ struct NetworkLine::Resolution {
 NetworkLine::NetworkLine(const PortAddress& address, const MachineDef& machine, int direction,
                          const LineOptions& options)
     : m_address(address), m_telnet(address.kind == PortKind::Rfc2217),
-      m_resolveNames(options.resolveHostNames), m_flow(FlowSettingsFor(machine.line)),
-      m_filter(m_flow, true) {
+      m_resolveNames(options.resolveHostNames),
+      m_flow(FlowSettingsFor(machine.line)), m_filter(m_flow, true) {
+    if (options.serverStallMicros != 0)
+        m_stallMicros = options.serverStallMicros;
     m_receiving = direction == DirectionReceive;
     const Framing framing = FramingFor(machine.line, direction);
     m_baud = static_cast<uint32_t>(BaudRateFor(machine.line.BaudRate));
@@ -246,6 +270,9 @@ OpenProgress NetworkLine::connectNext(uint64_t now) {
             m_lastError = errno;
             continue;
         }
+        // Set before the connect, so the window the server is offered is already small.
+        const int buffer = SendBufferBytes;
+        setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &buffer, sizeof buffer);
         if (::connect(fd, a->ai_addr, a->ai_addrlen) == 0 || errno == EINPROGRESS) {
             m_fd = fd;
             return connecting(now);
@@ -286,6 +313,16 @@ void NetworkLine::connected(uint64_t now) {
     const int on = 1;
     setsockopt(m_fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     setsockopt(m_fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+    setsockopt(m_fd, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on);
+    // A server rebooted or a cable pulled leaves the connection half open: the kernel's
+    // defaults would notice after two hours. Idle 10 s, then 4 probes 5 s apart: about 30 s;
+    // unacknowledged data gives up after the same 30 s.
+    const int idle = 10, interval = 5, count = 4;
+    const unsigned userTimeoutMs = 30'000;
+    setsockopt(m_fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
+    setsockopt(m_fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
+    setsockopt(m_fd, IPPROTO_TCP, TCP_KEEPCNT, &count, sizeof count);
+    setsockopt(m_fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &userTimeoutMs, sizeof userTimeoutMs);
     if (m_addresses && m_ownAddresses) {
         freeaddrinfo(m_addresses);
         m_addresses = nullptr;
@@ -348,18 +385,94 @@ OpenProgress NetworkLine::settling(uint64_t now) {
 }
 
 void NetworkLine::probeRoundTrip(uint64_t now) {
-    if (m_probeSentAt != 0) {
-        if (!m_client.takeProbeAnswer())
-            return;
-        m_answerRoundTrip = now - m_probeSentAt;
-        m_probeSentAt = 0;
-        fitRoundTrip();
-        return;
-    }
-    if (m_writesSinceFit != 0)
+    if (m_probeSentAt != 0 || m_writesSinceFit != 0)
         return;
     m_client.queueProbe();
     m_probeSentAt = std::max<uint64_t>(now, 1);
+    m_probeSentAtWall = wallMicros();
+    m_probeAnsweredAt = 0;
+}
+
+void NetworkLine::takeProbeAnswer(uint64_t now, uint64_t previousRead) {
+    if (m_probeSentAt == 0)
+        return;
+    if (!m_client.takeProbeAnswer()) {
+        // A server that answers nothing has hung; slowing down for it would only hide that.
+        if (now - m_probeSentAt >= m_stallMicros) {
+            m_stalled = true;
+            m_lost = true;
+        }
+        return;
+    }
+    const uint64_t sentAt = m_probeSentAt;
+    const uint64_t sentAtWall = m_probeSentAtWall;
+    const uint64_t arrivedWall = m_probeAnsweredAt;
+    m_probeSentAt = 0;
+    m_probeAnsweredAt = 0;
+    uint64_t measured = 0;
+    if (arrivedWall != 0 && sentAtWall != 0) {
+        // Both on the system's wall clock, as the kernel stamps it; a clock set back between
+        // them makes the measure worthless.
+        if (arrivedWall < sentAtWall)
+            return;
+        measured = arrivedWall - sentAtWall;
+    } else {
+        // Without the kernel's stamp the answer came some time after the read before this
+        // one. When the socket was not read for a while (the engine pausing after the start
+        // code) that time is ours, not the network's: such a measure is dropped.
+        measured = now - sentAt;
+        const uint64_t unsure = now - std::max(previousRead, sentAt);
+        if (unsure > std::max<uint64_t>(2'000, measured / 4))
+            return;
+    }
+    // Never longer than the time from the question to this read.
+    m_answerRoundTrip = std::min(measured, now - sentAt);
+    fitRoundTrip();
+}
+
+bool NetworkLine::heldByModem() const {
+    // A server's UART held by the machine's CTS takes nothing, rightly.
+    if (!m_flow.cts)
+        return false;
+    if (!m_telnet || !m_client.modemStateKnown())
+        return true; // a raw port does not say: a CTS machine may hold for as long as it likes
+    return !(m_client.modemState() & comport::Cts);
+}
+
+void NetworkLine::watchForStall(uint64_t now) {
+    if (m_fd < 0 || m_phase != Phase::Ready)
+        return;
+    const int unsent = untaken();
+    const std::string& pending = m_telnet ? m_client.output() : m_raw;
+    if (unsent <= WindowSlackBytes && pending.empty()) {
+        m_unsent = 0;
+        m_stuckSince = 0;
+        return;
+    }
+    if (m_stuckSince == 0 || unsent < m_unsent || heldByModem()) {
+        m_stuckSince = now;
+        m_unsent = unsent;
+        return;
+    }
+    m_unsent = unsent;
+    if (now - m_stuckSince >= m_stallMicros) {
+        m_stalled = true;
+        m_lost = true;
+    }
+}
+
+int NetworkLine::untaken() {
+    int unsent = 0;
+    if (ioctl(m_fd, SIOCOUTQ, &unsent) != 0)
+        unsent = 0;
+    // What the server's kernel acknowledged but the server has not read: the window it
+    // offers, short of the widest it ever offered.
+    uint32_t window = 0;
+    if (PeerWindow(m_fd, window)) {
+        m_widestWindow = std::max(m_widestWindow, window);
+        unsent += static_cast<int>(std::min<uint32_t>(m_widestWindow - window, 1u << 24));
+    }
+    return unsent;
 }
 
 void NetworkLine::fitRoundTrip() {
@@ -421,13 +534,26 @@ bool NetworkLine::takeInput() {
     for (;;) {
         if (m_receiving && m_input.size() - m_inputBegin >= MaxBufferedInput)
             break; // what stays in the socket is not lost; the server's buffer fills instead
-        const ssize_t n = ::recv(m_fd, chunk, sizeof chunk, MSG_DONTWAIT);
+        // The kernel's time of arrival comes along with the bytes: a probe's answer is timed
+        // by when it reached us, not by when the engine came round to read it.
+        iovec part{chunk, sizeof chunk};
+        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(timespec))];
+        msghdr message{};
+        message.msg_iov = &part;
+        message.msg_iovlen = 1;
+        message.msg_control = control;
+        message.msg_controllen = sizeof control;
+        const ssize_t n = ::recvmsg(m_fd, &message, MSG_DONTWAIT);
         if (n > 0) {
             decoded.clear();
-            if (m_telnet)
+            if (m_telnet) {
+                const bool answeredBefore = m_client.probeAnswered();
                 m_client.take(chunk, static_cast<size_t>(n), decoded);
-            else
+                if (!answeredBefore && m_client.probeAnswered())
+                    m_probeAnsweredAt = arrivalMicros(message);
+            } else {
                 decoded.assign(reinterpret_cast<const char*>(chunk), static_cast<size_t>(n));
+            }
             for (const char c : decoded) {
                 if (m_filter.take(static_cast<uint8_t>(c)) &&
                     (m_receiving || m_input.size() - m_inputBegin < MaxBufferedInput))
@@ -445,8 +571,11 @@ bool NetworkLine::takeInput() {
             noteError(errno);
         break;
     }
-    if (m_probeSentAt != 0)
-        probeRoundTrip(monotonicMicros());
+    const uint64_t now = monotonicMicros();
+    const uint64_t previousRead = m_lastReadAt;
+    m_lastReadAt = now;
+    takeProbeAnswer(now, previousRead);
+    watchForStall(now);
     // Our answers to the server's Telnet options go out as soon as they are due.
     if (m_telnet && !m_client.output().empty())
         flush();
@@ -544,12 +673,15 @@ void NetworkLine::drainOutput(uint64_t waitMicros) {
             return;
         const uint64_t now = monotonicMicros();
         const std::string& pending = m_telnet ? m_client.output() : m_raw;
-        int unsent = 0;
-        if (ioctl(m_fd, TIOCOUTQ, &unsent) != 0)
-            unsent = 0;
-        if (pending.empty() && unsent == 0 && m_pacer.ready(now))
+        const int unsent = untaken();
+        if (pending.empty() && unsent <= WindowSlackBytes && m_pacer.ready(now))
             return;
-        if (now >= deadline)
+        // Bytes the server has not taken are not sent: wait for them as long as it takes
+        // them, and end when it has taken nothing for StallMicros.
+        watchForStall(now);
+        if (m_lost)
+            return;
+        if (now >= deadline && m_stuckSince == 0)
             return;
         sleepMicros(std::min<uint64_t>(deadline - now, 1000));
     }
@@ -591,7 +723,14 @@ void NetworkLine::close() {
     }
 }
 
+bool NetworkLine::outputDelivered() const {
+    return !m_stalled;
+}
+
 LineMessage NetworkLine::lostReason() const {
+    if (m_stalled)
+        return LineMessage{IDS_NET_SERVER_STALLED,
+                           {m_address.hostPort(), std::to_string((m_stallMicros + 999'999) / 1'000'000)}};
     return LineMessage{IDS_NET_DROPPED, {m_address.hostPort()}};
 }
 

@@ -27,6 +27,15 @@ public:
     // Characters that may leave within one round trip: what can still reach the machine after
     // its DC3, kept below the 10 a control takes.
     static constexpr uint64_t RoundTripBudget = 8;
+    // A server that takes none of the bytes waiting for it (or leaves a question unanswered)
+    // this long, while no hold explains it, has hung: the transfer ends instead of reporting
+    // as sent what sits in a socket.
+    static constexpr uint64_t StallMicros = 10'000'000;
+    // What the kernel may keep for a server that stopped reading: a little, so that a hang
+    // shows as a full socket within seconds, not minutes of program.
+    static constexpr int SendBufferBytes = 4096;
+    // A reading server's window may lag a segment or so behind what it read.
+    static constexpr int WindowSlackBytes = 2048;
 
     // Starts reaching the server. The line comes back Pending: continueOpen finishes the job.
     static OpenedLine open(const PortAddress& address, const MachineDef& machine, int direction,
@@ -50,6 +59,8 @@ public:
     void close() override;
     bool lost() const override { return m_lost; }
     LineMessage lostReason() const override;
+    // False once the server stopped taking bytes and some never reached it.
+    bool outputDelivered() const override;
     OpenProgress continueOpen(uint64_t nowMicros) override;
     LineMessage openFailure() const override { return m_failure; }
     std::vector<LineMessage> openWarnings() const override { return m_warnings; }
@@ -82,6 +93,14 @@ private:
     // and the kernel's estimate for the connection.
     void fitRoundTrip();
     void probeRoundTrip(uint64_t now);
+    // Takes the probe's answer when it came in the read at `now`; `previousRead` is when the
+    // socket was read before, so the answer arrived somewhere in between.
+    void takeProbeAnswer(uint64_t now, uint64_t previousRead);
+    // Ends the line when the server has taken nothing for StallMicros.
+    void watchForStall(uint64_t now);
+    bool heldByModem() const;
+    // Bytes written that the server has not read: in our socket, or in its.
+    int untaken();
 
     PortAddress m_address;
     bool m_telnet;
@@ -117,6 +136,16 @@ private:
     // the whole path, server included, that the kernel's estimate does not see.
     uint64_t m_probeSentAt = 0; // 0: no probe waiting for its answer
     uint64_t m_answerRoundTrip = 0;
+    uint64_t m_probeSentAtWall = 0;
+    uint64_t m_probeAnsweredAt = 0; // the kernel's stamp on the answer, wall clock
+    uint64_t m_lastReadAt = 0;
+    // Bytes in the socket not yet taken by the server, and since when that count has not
+    // gone down (0: none waiting).
+    int m_unsent = 0;
+    uint64_t m_stuckSince = 0;
+    bool m_stalled = false;
+    uint32_t m_widestWindow = 0;
+    uint64_t m_stallMicros = StallMicros;
     unsigned m_writesSinceFit = 0;
     LineMessage m_failure;
     std::vector<LineMessage> m_warnings;

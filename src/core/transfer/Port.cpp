@@ -301,8 +301,10 @@ int ComClose(TransferContext& ctx, int handle) {
     Line* line = lineOf(ctx, handle);
     if (!line)
         return -1;
+    const bool lostBefore = line->lost();
     line->drainOutput(DrainMicros);
     const bool delivered = line->outputDelivered();
+    const LineMessage lostReasonOf = line->isFile() ? LineMessage{} : line->lostReason();
     if (!line->isFile()) {
         line->purge();
         pumpingWait(ctx, CloseSettleMicros, false);
@@ -313,7 +315,12 @@ int ComClose(TransferContext& ctx, int handle) {
     if (!delivered) {
         // The end of the program is missing from the file: that must not pass for a
         // completed transfer.
-        ctx.host.showError(ctx.host.text(IDS_DEVICE_FILE_NOT_WRITTEN));
+        // A device server that stopped taking bytes says why; a device file has its own text.
+        // Told once: a line lost mid-transfer has said why already.
+        if (lostReasonOf.textId == 0)
+            ctx.host.showError(ctx.host.text(IDS_DEVICE_FILE_NOT_WRITTEN));
+        else if (!lostBefore)
+            ctx.host.showError(messageText(ctx, lostReasonOf));
         return -3;
     }
     return 0;

@@ -71,9 +71,12 @@ public:
     void queueProbe();
     // True once, when the answer to the probe has come.
     bool takeProbeAnswer();
+    // The answer has come and not been taken yet.
+    bool probeAnswered() const { return m_probeAnswered; }
 
     // What to send; the caller removes what it wrote.
     std::string& output() { return m_output; }
+    const std::string& output() const { return m_output; }
 
     // The server sent at least one Telnet command: it speaks Telnet.
     bool spokeTelnet() const { return m_spokeTelnet; }

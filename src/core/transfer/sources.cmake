@@ -17,5 +17,6 @@ set(CORVANE_TRANSFER_SOURCES
   PortAddress.cpp
   Rfc2217Client.cpp
   NetworkLine.cpp
+  TcpWindow.cpp
 )
 list(TRANSFORM CORVANE_TRANSFER_SOURCES PREPEND ${CMAKE_CURRENT_LIST_DIR}/)

@@ -33,8 +33,10 @@ namespace {
 // host's pump: it takes what the client sent and, when scripted to, answers the Telnet part.
 class ScriptedServer {
 public:
-    explicit ScriptedServer(int backlog = 4) {
+    explicit ScriptedServer(int backlog = 4, int receiveBuffer = 0) {
         m_listen = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        if (receiveBuffer > 0) // inherited by the accepted socket: a hang shows in a few KB
+            ::setsockopt(m_listen, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -61,6 +63,8 @@ public:
             const int on = 1;
             ::setsockopt(m_client, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
         }
+        if (!reading)
+            return;
         char buffer[4096];
         ssize_t n;
         while ((n = ::recv(m_client, buffer, sizeof buffer, 0)) > 0)
@@ -82,6 +86,7 @@ public:
     // The script of an RFC 2217 server: agree to what the client asks, answer each COM-PORT
     // command with the value asked unless told otherwise.
     bool telnet = true;
+    bool reading = true; // false: a hung server, whose socket fills and is never read
     std::set<int> unanswered;          // SET-CONTROL values never answered (modemless port)
     int baudAnswer = 0;                // answer every SET-BAUDRATE with this, when not 0
     int answerDelayMs = 0;             // real time before answering SET-BAUDRATE (a long way)
@@ -273,6 +278,22 @@ TEST_F(NetworkLineScripted, aLongRoundTripSpacesTheBytesSoFewAreOnTheirWay) {
     EXPECT_EQ(ComClose(ctx, 0), 0);
 }
 
+TEST_F(NetworkLineScripted, aProbeAnswerReadLateDoesNotSlowTheLine) {
+    // The server answers at once, but the engine pauses after the start code and reads the
+    // socket only later: that pause is not the network's round trip.
+    usePort(rfc2217());
+    ASSERT_EQ(ComOpen(ctx, 2), 0);
+    const auto* line = dynamic_cast<const NetworkLine*>(ctx.port.get());
+    ASSERT_NE(line, nullptr);
+    ASSERT_EQ(ComWriteByte(ctx, 0, '\x12'), 0); // the start code takes a question along
+    server.step();
+    const timespec pause{0, 300'000'000L};
+    nanosleep(&pause, nullptr);
+    ASSERT_EQ(ComWriteByte(ctx, 0, 'B'), 0);
+    EXPECT_EQ(line->spacingMicros(), line->charMicros());
+    EXPECT_EQ(ComClose(ctx, 0), 0);
+}
+
 TEST_F(NetworkLineScripted, modemStateFromTheServerHoldsTheLine) {
     machine.line.HandShake = 4 | 2; // RTS/CTS and DSR/DTR
     usePort(rfc2217());
@@ -399,6 +420,33 @@ TEST_F(NetworkLineScripted, aServerGoneMidSendEndsTheTransferNamingIt) {
     EXPECT_EQ(host.errors[0], where() + ": the connection to the device server was lost (the "
                                         "server closed it or restarted).");
     EXPECT_EQ(ComClose(ctx, 0), 0);
+}
+
+// A server that stops taking bytes (hung, or stopped) must not let the send pass for complete:
+// what sits in its socket never reaches the machine.
+TEST_F(NetworkLineScripted, aServerThatTakesNothingEndsTheSendAsInterrupted) {
+    for (const bool telnet : {false, true}) {
+        SCOPED_TRACE(telnet ? "rfc2217" : "raw");
+        ScriptedServer hung(4, 2048);
+        hung.telnet = telnet;
+        host.onPump = [&hung] { hung.step(); };
+        state.InterruptRequest = 0;
+        host.errors.clear();
+        options.serverStallMicros = 300'000;
+        const std::string where = "127.0.0.1:" + std::to_string(hung.port());
+        usePort((telnet ? "rfc2217://" : "tcp://") + where);
+        ASSERT_EQ(ComOpen(ctx, 2), 0);
+        hung.reading = false;
+        int close = 0;
+        for (int i = 0; i < 6000 && state.InterruptRequest == 0; ++i)
+            ComWriteByte(ctx, 0, 'A');
+        close = ComClose(ctx, 0);
+        EXPECT_TRUE(state.InterruptRequest == 1 || close != 0);
+        ASSERT_EQ(host.errors.size(), 1u);
+        EXPECT_EQ(host.errors[0], where + ": the device server took nothing for 1 seconds; the "
+                                          "transfer was interrupted (the server hangs or its "
+                                          "serial port is blocked).");
+    }
 }
 
 } // namespace
