@@ -376,8 +376,17 @@ void NetworkLine::queueLineSettings() {
 OpenProgress NetworkLine::settling(uint64_t now) {
     if (!takeInput())
         return fail(IDS_NET_DROPPED);
-    if (!m_client.allAnswered() && now - m_phaseStart < AnswerMicros)
+    // The modem lines do not hold the open: a confirmation that has not come by the time the
+    // line settings are answered is warned about, not waited for.
+    if (!m_client.settingsAnswered() && now - m_phaseStart < AnswerMicros)
         return OpenProgress::Pending;
+    // Their answers, when they come, come with the others: a moment's grace, no more.
+    if (!m_client.allAnswered() && now - m_phaseStart < AnswerMicros) {
+        if (m_settingsAnsweredAt == 0)
+            m_settingsAnsweredAt = std::max<uint64_t>(now, 1);
+        if (now - m_settingsAnsweredAt < ModemLineGraceMicros)
+            return OpenProgress::Pending;
+    }
     noteAnswers();
     fitRoundTrip();
     m_phase = Phase::Ready;

@@ -24,6 +24,7 @@ public:
     static constexpr uint64_t ConnectMicros = 5'000'000;  // resolved to connected
     static constexpr uint64_t ResolveMicros = 10'000'000; // a name server that is slow
     static constexpr uint64_t AnswerMicros = 3'000'000;   // Telnet, then the line settings
+    static constexpr uint64_t ModemLineGraceMicros = 100'000; // DTR, RTS after the settings
     // Characters that may leave within one round trip: what can still reach the machine after
     // its DC3, kept below the 10 a control takes.
     static constexpr uint64_t RoundTripBudget = 8;
@@ -139,6 +140,7 @@ private:
     uint64_t m_probeSentAtWall = 0;
     uint64_t m_probeAnsweredAt = 0; // the kernel's stamp on the answer, wall clock
     uint64_t m_lastReadAt = 0;
+    uint64_t m_settingsAnsweredAt = 0;
     // Bytes in the socket not yet taken by the server, and since when that count has not
     // gone down (0: none waiting).
     int m_unsent = 0;

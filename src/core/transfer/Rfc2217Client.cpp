@@ -92,6 +92,15 @@ bool Rfc2217Client::allAnswered() const {
     return true;
 }
 
+bool Rfc2217Client::settingsAnswered() const {
+    for (const Request& r : m_requests) {
+        const bool modemLine = r.command == comport::SetControl && r.value >= comport::DtrOn;
+        if (!r.answered && !modemLine)
+            return false;
+    }
+    return true;
+}
+
 void Rfc2217Client::take(const uint8_t* bytes, size_t count, std::string& data) {
     // A subnegotiation longer than any COM-PORT answer is garbage; it is read to its end but
     // not kept.

@@ -89,6 +89,9 @@ public:
 
     const std::vector<Request>& requests() const { return m_requests; }
     bool allAnswered() const;
+    // Every request but the modem lines (DTR, RTS) answered: a server on a port without those
+    // lines (ser2net on a pseudo-terminal) never confirms them, and the line is usable without.
+    bool settingsAnswered() const;
 
 private:
     enum class State { Data, Iac, Option, Sub, SubIac };

@@ -22,10 +22,12 @@ public:
         if (m_flow.xonXoff) {
             if (byte == m_flow.xon) {
                 m_held = false;
+                m_xonLast = true;
                 return false;
             }
             if (byte == m_flow.xoff) {
                 m_held = true;
+                m_xonLast = false;
                 return false;
             }
         }
@@ -33,13 +35,17 @@ public:
     }
 
     bool held() const { return m_flow.xonXoff && m_held; }
-    // Output waits for the machine's XON from now on ("waiting for DC1").
-    void hold() { m_held = true; }
+    // Output waits for the machine's XON ("waiting for DC1"), unless the last flow code the
+    // machine sent on this line already was its XON: a line still opening (a device server
+    // agreeing on the settings) reads what the machine sends from the moment it is connected,
+    // and a start code that came then must not be waited for again.
+    void hold() { m_held = !m_xonLast; }
 
 private:
     FlowSettings m_flow;
     bool m_dropNul;
     bool m_held = false;
+    bool m_xonLast = false;
 };
 
 } // namespace corvane
