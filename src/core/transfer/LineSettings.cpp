@@ -24,6 +24,13 @@ int BaudRateFor(int index) {
     return Rates[index];
 }
 
+uint64_t CharacterMicros(int bitsPerCharacter, uint32_t baud) {
+    if (baud == 0)
+        baud = 9600;
+    const uint64_t bits = static_cast<uint64_t>(bitsPerCharacter) * 1'000'000u;
+    return (bits + baud - 1) / baud;
+}
+
 std::string SerialDeviceName(const MachineLine& line) {
     // The file's text goes through the one port reader, so "COM3", "3", "ttyUSB0" or a path
     // with a blank in front open the device they name, never a relative path of that name.

@@ -39,6 +39,11 @@ struct LineOptions {
 // Bits per second for the `BaudRate` index; 9600 for anything outside 0..7.
 int BaudRateFor(int index);
 
+// One character time in microseconds, rounded up: paced a fraction too fast, bytes would pile
+// up in the far UART (16 to 93 of 10,000 at 38400 to 115200) and reach the machine after its
+// XOFF.
+uint64_t CharacterMicros(int bitsPerCharacter, uint32_t baud);
+
 // The serial device to open: `PortName` read as a port text (COM n as /dev/ttyS(n-1), a bare
 // "ttyUSB0" in /dev), else COM (PortNo + 1); a network port as its text.
 std::string SerialDeviceName(const MachineLine& line);

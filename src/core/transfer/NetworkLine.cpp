@@ -161,7 +161,8 @@ NetworkLine::NetworkLine(const PortAddress& address, const MachineDef& machine, 
     m_stopSize = static_cast<uint32_t>(framing.stopBits);
     m_hardwareFlow = (machine.line.HandShake & HandShakeRtsCts) != 0;
     const int bits = 1 + framing.dataBits + (framing.parity != 'N' ? 1 : 0) + framing.stopBits;
-    m_pacer = CharacterPacer(static_cast<uint64_t>(bits) * 1000000u / m_baud);
+    m_bitsPerCharacter = bits;
+    m_pacer = CharacterPacer(CharacterMicros(bits, m_baud));
 }
 
 NetworkLine::~NetworkLine() {
@@ -388,6 +389,13 @@ OpenProgress NetworkLine::settling(uint64_t now) {
             return OpenProgress::Pending;
     }
     noteAnswers();
+    // A server that set another rate than asked sends at that rate: pace by it, or bytes pile
+    // up in it (or the line idles).
+    for (const Rfc2217Client::Request& r : m_client.requests()) {
+        if (r.command == comport::SetBaudRate && r.answered && r.answer != 0 &&
+            r.answer != r.value && r.answer <= 4'000'000u)
+            m_pacer = CharacterPacer(CharacterMicros(m_bitsPerCharacter, r.answer));
+    }
     fitRoundTrip();
     m_phase = Phase::Ready;
     return OpenProgress::Done;

@@ -116,6 +116,7 @@ private:
     uint32_t m_parity = 1;
     uint32_t m_stopSize = 1;
     bool m_hardwareFlow = false;
+    int m_bitsPerCharacter = 10;
 
     Phase m_phase = Phase::Resolving;
     std::unique_ptr<Resolution> m_resolution;

@@ -215,6 +215,10 @@ TEST_F(NetworkLineScripted, asksTheMachinesFramingAndWarnsOfWhatTheServerDidOthe
                                     " set the baud rate to 4800 instead of 9600.");
     EXPECT_EQ(host.log[1].text,
               "Warning: the device server " + where() + " did not confirm DTR ON.");
+    // Paced by the rate the server's UART runs at: 11 bits at 4800, rounded up.
+    const auto* line = dynamic_cast<const NetworkLine*>(ctx.port.get());
+    ASSERT_NE(line, nullptr);
+    EXPECT_EQ(line->charMicros(), 2292u);
     EXPECT_EQ(ComClose(ctx, 0), 0);
     server.step();
     EXPECT_EQ(server.commands.back(), "\x05\x09"); // DTR drops at close, as on a local port

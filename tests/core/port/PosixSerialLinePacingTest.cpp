@@ -65,14 +65,14 @@ TEST_F(LinePacing, bytesOnAPseudoTerminalLeaveOneCharacterTimeApart) {
     auto line = PosixSerialLine::adopt(pty.takeSlave(), machine, 2);
     ASSERT_NE(line, nullptr);
     ASSERT_TRUE(line->pacesOutput());
-    EXPECT_EQ(line->charMicros(), 36'666u);
+    EXPECT_EQ(line->charMicros(), 36'667u);
 
     const auto t = writeTimed(*line, "%G01");
     // A late wake-up may be made up on the next byte, by a quarter character at most; over
     // several bytes the rate is never above the line's.
     for (size_t i = 1; i < t.after.size(); ++i) {
-        EXPECT_GE(microsBetween(t.before[i - 1], t.after[i]), 36'666 * 3 / 4 - 100) << "byte " << i;
-        EXPECT_GE(microsBetween(t.before[0], t.after[i]), long(i) * 36'666 - 100) << "byte " << i;
+        EXPECT_GE(microsBetween(t.before[i - 1], t.after[i]), 36'667 * 3 / 4 - 100) << "byte " << i;
+        EXPECT_GE(microsBetween(t.before[0], t.after[i]), long(i) * 36'667 - 100) << "byte " << i;
     }
     EXPECT_EQ(pty.received(), "%G01");
 }
@@ -83,11 +83,11 @@ TEST_F(LinePacing, rateFollowsTheBaudRateAndTheFrame) {
         uint64_t micros;
     };
     const Case cases[] = {
-        {0, 2, 1, 0, 1, 36'666}, // 300 baud 8N2
-        {5, 0, 1, 0, 0, 1'041},  // 9600 baud, ISO is 7E1 whatever DataLen says
-        {5, 1, 0, 2, 1, 1'145},  // 9600 baud, EIA is 8N, here with two stop bits
-        {7, 2, 1, 2, 0, 286},    // 38400 baud 8E1
-        {42, 2, 0, 0, 0, 937},   // an unknown index runs at 9600; 7N1
+        {0, 2, 1, 0, 1, 36'667}, // 300 baud 8N2
+        {5, 0, 1, 0, 0, 1'042},  // 9600 baud, ISO is 7E1 whatever DataLen says (rounded up)
+        {5, 1, 0, 2, 1, 1'146},  // 9600 baud, EIA is 8N, here with two stop bits
+        {7, 2, 1, 2, 0, 287},    // 38400 baud 8E1
+        {42, 2, 0, 0, 0, 938},   // an unknown index runs at 9600; 7N1
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.baudRate);
@@ -113,7 +113,7 @@ TEST_F(LinePacing, withoutEmulationBytesLeaveAtOnce) {
 
     // Paced, the four bytes would take three character times at least.
     const auto t = writeTimed(*line, "%G01");
-    EXPECT_LT(microsBetween(t.before.front(), t.after.back()), 2 * 36'666);
+    EXPECT_LT(microsBetween(t.before.front(), t.after.back()), 2 * 36'667);
     EXPECT_EQ(pty.received(), "%G01");
 }
 
@@ -158,7 +158,7 @@ TEST_F(LinePacing, drainWaitsOutTheLastCharacter) {
     const auto beforeWrite = Clock::now(); // the write itself is later still
     ASSERT_TRUE(line->writeByte('%', 1'000'000));
     line->drainOutput(1'000'000);
-    EXPECT_GE(microsBetween(beforeWrite, Clock::now()), 36'666 - 100);
+    EXPECT_GE(microsBetween(beforeWrite, Clock::now()), 36'667 - 100);
 }
 
 TEST_F(LinePacing, aVanishedDeviceIsReportedAsLost) {
