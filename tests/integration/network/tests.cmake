@@ -6,3 +6,13 @@ target_compile_definitions(network_ser2net_tests PRIVATE
   CNC_SIM_PATH="$<TARGET_FILE:cnc-sim>"
   SER2NET_PATH="${CORVANE_SER2NET}")
 add_dependencies(network_ser2net_tests cnc-sim)
+
+# The same on the real clock through corvane-cli: long programs, a start code sent while the
+# line opens, a server stopped under a send.
+corvane_add_test(network_realclock_tests ${CMAKE_CURRENT_LIST_DIR}/Ser2netRealClockTest.cpp)
+target_include_directories(network_realclock_tests PRIVATE ${PROJECT_SOURCE_DIR}/tests)
+target_compile_definitions(network_realclock_tests PRIVATE
+  CNC_SIM_PATH="$<TARGET_FILE:cnc-sim>"
+  CORVANE_CLI_PATH="$<TARGET_FILE:corvane-cli>"
+  SER2NET_PATH="${CORVANE_SER2NET}")
+add_dependencies(network_realclock_tests cnc-sim corvane-cli)
