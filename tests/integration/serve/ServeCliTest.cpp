@@ -14,6 +14,7 @@
 #include "support/ChildProcess.h"
 #include "support/Json.h"
 #include "support/Sha256.h"
+#include "support/Ser2netProcess.h"
 #include "support/ServedMachine.h"
 #include "support/SimProcess.h"
 
@@ -56,7 +57,8 @@ protected:
     // options given beside it win.
     void startServe() {
         fs::create_directories(file("lines"));
-        writeFile(file("lines/mill1.ini"), "[Line]\nMachine=../ISO.MDF\nPort=" + port() +
+        writeFile(file("lines/mill1.ini"), "[Line]\nMachine=../ISO.MDF\nPort=" +
+                                               (m_linePort.empty() ? port() : m_linePort) +
                                                "\nInbox=../inbox\nLibrary=../lib\n"
                                                "RequestDelay=60000\n");
         m_serve = std::make_unique<ChildProcess>();
@@ -130,6 +132,7 @@ protected:
 
     TempDir m_dir;
     std::unique_ptr<ChildProcess> m_serve;
+    std::string m_linePort; // the line's port when not the machine's pty
 };
 
 TEST_F(ServeCli, FilesByProgramNumberKeepsOlderVersionsAndStampsTheRest) {
@@ -294,6 +297,46 @@ TEST_F(ServeCli, RefusedAtStartWithTheReason) {
                                {"--cfg", file("corvane.cfg"), "serve", file("lines/mill2.ini")}));
     EXPECT_EQ(fromFile.wait(10000), 3);
     EXPECT_NE(fromFile.err().find(file("missing")), std::string::npos) << fromFile.err();
+}
+
+// A machine behind a device server, in both of its modes: the service connects to it, files
+// what the machine punches, and connects again after the server is killed and restarted.
+TEST_F(ServeCli, ServesAMachineBehindADeviceServer) {
+    for (const bool telnet : {false, true}) {
+        SCOPED_TRACE(telnet ? "rfc2217" : "raw");
+        fs::remove_all(file("inbox"));
+        writeFile(file("PUNCH.NC"), Program);
+        SimProcess sim;
+        startSim(sim, {"punch", "--program", file("PUNCH.NC"), "--leader", "10"});
+        Ser2netProcess server;
+        const std::string accepter = telnet ? "telnet(rfc2217),tcp" : "tcp";
+        ASSERT_TRUE(server.start(fs::path(file("tty")).parent_path().string(), accepter, port()))
+            << server.errors();
+        m_linePort = std::string(telnet ? "rfc2217" : "tcp") + "://127.0.0.1:" +
+                     std::to_string(server.port);
+        startServe();
+        journal(1);
+        EXPECT_EQ(sim.wait(10000), 0) << sim.errors();
+        EXPECT_NE(readFile(file("inbox/O0001.NC")).find("O0001 (TEST PART)\r\nG21 G90 G54"),
+                  std::string::npos)
+            << m_serve->out() << m_serve->err();
+
+        // The server killed under the line and started again on its port: served again.
+        server.kill();
+        writeFile(file("PUNCH.NC"), "%\nO0002 (AFTER)\nM30\n%\n");
+        SimProcess again;
+        startSim(again, {"punch", "--program", file("PUNCH.NC")});
+        Ser2netProcess restarted;
+        restarted.port = server.port;
+        ASSERT_TRUE(restarted.start(fs::path(file("tty")).parent_path().string(), accepter,
+                                    port(), true))
+            << restarted.errors();
+        journal(2, 30000);
+        EXPECT_EQ(readFile(file("inbox/O0002.NC")), "%\r\nO0002 (AFTER)\r\nM30\r\n%\r\n")
+            << m_serve->out() << m_serve->err();
+        m_serve->signal(SIGTERM);
+        EXPECT_EQ(m_serve->wait(10000), 0);
+    }
 }
 
 } // namespace
