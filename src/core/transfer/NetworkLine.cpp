@@ -149,8 +149,8 @@ struct NetworkLine::Resolution {
 NetworkLine::NetworkLine(const PortAddress& address, const MachineDef& machine, int direction,
                          const LineOptions& options)
     : m_address(address), m_telnet(address.kind == PortKind::Rfc2217),
-      m_resolveNames(options.resolveHostNames),
-      m_flow(FlowSettingsFor(machine.line)), m_filter(m_flow, true) {
+      m_resolveNames(options.resolveHostNames), m_flow(FlowSettingsFor(machine.line)),
+      m_filter(m_flow, true) {
     if (options.serverStallMicros != 0)
         m_stallMicros = options.serverStallMicros;
     m_receiving = direction == DirectionReceive;
@@ -746,8 +746,9 @@ bool NetworkLine::outputDelivered() const {
 
 LineMessage NetworkLine::lostReason() const {
     if (m_stalled)
-        return LineMessage{IDS_NET_SERVER_STALLED,
-                           {m_address.hostPort(), std::to_string((m_stallMicros + 999'999) / 1'000'000)}};
+        return LineMessage{
+            IDS_NET_SERVER_STALLED,
+            {m_address.hostPort(), std::to_string((m_stallMicros + 999'999) / 1'000'000)}};
     return LineMessage{IDS_NET_DROPPED, {m_address.hostPort()}};
 }
 

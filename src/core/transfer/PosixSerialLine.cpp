@@ -243,8 +243,7 @@ bool PosixSerialLine::setUp(const MachineDef& machine, int direction, const Line
 
     const Framing framing = FramingFor(machine.line, direction);
     const int bits = 1 + framing.dataBits + (framing.parity != 'N' ? 1 : 0) + framing.stopBits;
-    m_charMicros =
-        CharacterMicros(bits, static_cast<uint32_t>(BaudRateFor(machine.line.BaudRate)));
+    m_charMicros = CharacterMicros(bits, static_cast<uint32_t>(BaudRateFor(machine.line.BaudRate)));
     m_paced = options.emulateLineRate && withoutOutputQueue(m_fd);
     m_pacer.setCharMicros(m_charMicros);
     if (m_paced) {

@@ -86,7 +86,7 @@ public:
     // The script of an RFC 2217 server: agree to what the client asks, answer each COM-PORT
     // command with the value asked unless told otherwise.
     bool telnet = true;
-    bool reading = true; // false: a hung server, whose socket fills and is never read
+    bool reading = true;               // false: a hung server, whose socket fills and is never read
     std::set<int> unanswered;          // SET-CONTROL values never answered (modemless port)
     int baudAnswer = 0;                // answer every SET-BAUDRATE with this, when not 0
     int answerDelayMs = 0;             // real time before answering SET-BAUDRATE (a long way)

@@ -123,9 +123,12 @@ TEST(MachinePort, opensTheDeviceThePortNameMeans) {
         const char* portName;
         const char* device;
     } cases[] = {
-        {"COM3", "/dev/ttyS2"},       {"3", "/dev/ttyS2"},
-        {"com1", "/dev/ttyS0"},       {"ttyUSB0", "/dev/ttyUSB0"},
-        {" /dev/ttyS0", "/dev/ttyS0"}, {"/dev/ttyACM1 ", "/dev/ttyACM1"},
+        {"COM3", "/dev/ttyS2"},
+        {"3", "/dev/ttyS2"},
+        {"com1", "/dev/ttyS0"},
+        {"ttyUSB0", "/dev/ttyUSB0"},
+        {" /dev/ttyS0", "/dev/ttyS0"},
+        {"/dev/ttyACM1 ", "/dev/ttyACM1"},
         {"tcp://127.0.0.1:4001", "tcp://127.0.0.1:4001"},
     };
     for (const auto& c : cases) {

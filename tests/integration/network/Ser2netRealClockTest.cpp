@@ -77,9 +77,9 @@ protected:
     // The machine executes a little slower than the line brings bytes, so it holds often; it
     // sends its DC1 once, 200 ms after the device is opened.
     bool startMachine(SimProcess& sim, const std::string& record, const char* cps = "3300") {
-        return sim.start({"read", "--record", file(record), "--exit-after-ms", "90000",
-                          "--wait-ms", "200", "--cps", cps, "--buffer", "256", "--high", "128",
-                          "--low", "32", "--end-on", "none", "--idle-ms", "1500"});
+        return sim.start({"read", "--record", file(record), "--exit-after-ms", "90000", "--wait-ms",
+                          "200", "--cps", cps, "--buffer", "256", "--high", "128", "--low", "32",
+                          "--end-on", "none", "--idle-ms", "1500"});
     }
     int send(const std::string& port, const std::string& nc, ChildProcess& cli, int waitMs) {
         if (!cli.start(CORVANE_CLI_PATH, {"--cfg", file("corvane.cfg"), "send", "-q", "-m",
@@ -98,8 +98,8 @@ TEST_P(Ser2netRealClock, aLongProgramArrivesAsOverTheLocalPort) {
     SimProcess local;
     ASSERT_TRUE(startMachine(local, "local.bin")) << local.errors();
     ChildProcess localSend;
-    ASSERT_EQ(send(local.device(), "LONG.NC", localSend, 60000), 0) << localSend.out()
-                                                                     << localSend.err();
+    ASSERT_EQ(send(local.device(), "LONG.NC", localSend, 60000), 0)
+        << localSend.out() << localSend.err();
     ASSERT_EQ(local.wait(10000), 0) << local.errors();
 
     SimProcess remote;
@@ -110,8 +110,7 @@ TEST_P(Ser2netRealClock, aLongProgramArrivesAsOverTheLocalPort) {
         std::string(GetParam().scheme) + "://127.0.0.1:" + std::to_string(server.port);
     const auto start = std::chrono::steady_clock::now();
     ChildProcess remoteSend;
-    ASSERT_EQ(send(port, "LONG.NC", remoteSend, 60000), 0) << remoteSend.out()
-                                                           << remoteSend.err();
+    ASSERT_EQ(send(port, "LONG.NC", remoteSend, 60000), 0) << remoteSend.out() << remoteSend.err();
     const auto took = std::chrono::steady_clock::now() - start;
     ASSERT_EQ(remote.wait(10000), 0) << remote.errors();
 
@@ -122,10 +121,10 @@ TEST_P(Ser2netRealClock, aLongProgramArrivesAsOverTheLocalPort) {
     // 41 KB at 3300 characters a second executed: 12.5 s (more on a loaded machine); a line
     // that crawls takes minutes.
     EXPECT_LT(took, std::chrono::seconds(40));
-    RecordProperty("seconds", std::to_string(
-                                  std::chrono::duration_cast<std::chrono::milliseconds>(took)
-                                      .count() /
-                                  1000.0));
+    RecordProperty(
+        "seconds",
+        std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(took).count() /
+                       1000.0));
 }
 
 // A server stopped in the middle (SIGSTOP: its socket stays open and fills) must not end in

@@ -13,9 +13,9 @@
 #include "core/support/TempDir.h"
 #include "support/ChildProcess.h"
 #include "support/Json.h"
-#include "support/Sha256.h"
 #include "support/Ser2netProcess.h"
 #include "support/ServedMachine.h"
+#include "support/Sha256.h"
 #include "support/SimProcess.h"
 
 namespace corvane::testing {
@@ -57,10 +57,10 @@ protected:
     // options given beside it win.
     void startServe() {
         fs::create_directories(file("lines"));
-        writeFile(file("lines/mill1.ini"), "[Line]\nMachine=../ISO.MDF\nPort=" +
-                                               (m_linePort.empty() ? port() : m_linePort) +
-                                               "\nInbox=../inbox\nLibrary=../lib\n"
-                                               "RequestDelay=60000\n");
+        writeFile(file("lines/mill1.ini"),
+                  "[Line]\nMachine=../ISO.MDF\nPort=" + (m_linePort.empty() ? port() : m_linePort) +
+                      "\nInbox=../inbox\nLibrary=../lib\n"
+                      "RequestDelay=60000\n");
         m_serve = std::make_unique<ChildProcess>();
         ASSERT_TRUE(m_serve->start(CORVANE_CLI_PATH,
                                    {"--cfg", file("corvane.cfg"), "serve", "--request-delay-ms",
@@ -312,8 +312,8 @@ TEST_F(ServeCli, ServesAMachineBehindADeviceServer) {
         const std::string accepter = telnet ? "telnet(rfc2217),tcp" : "tcp";
         ASSERT_TRUE(server.start(fs::path(file("tty")).parent_path().string(), accepter, port()))
             << server.errors();
-        m_linePort = std::string(telnet ? "rfc2217" : "tcp") + "://127.0.0.1:" +
-                     std::to_string(server.port);
+        m_linePort =
+            std::string(telnet ? "rfc2217" : "tcp") + "://127.0.0.1:" + std::to_string(server.port);
         startServe();
         journal(1);
         EXPECT_EQ(sim.wait(10000), 0) << sim.errors();
@@ -328,8 +328,8 @@ TEST_F(ServeCli, ServesAMachineBehindADeviceServer) {
         startSim(again, {"punch", "--program", file("PUNCH.NC")});
         Ser2netProcess restarted;
         restarted.port = server.port;
-        ASSERT_TRUE(restarted.start(fs::path(file("tty")).parent_path().string(), accepter,
-                                    port(), true))
+        ASSERT_TRUE(
+            restarted.start(fs::path(file("tty")).parent_path().string(), accepter, port(), true))
             << restarted.errors();
         journal(2, 30000);
         EXPECT_EQ(readFile(file("inbox/O0002.NC")), "%\r\nO0002 (AFTER)\r\nM30\r\n%\r\n")
