@@ -377,7 +377,9 @@ void LineService::send(const PendingSend& pending) {
         } else {
             reply = refusedReply(pending.name);
             answered = TransferResult::Refused;
-            rec.message = "refused: not a library name: " + commentSafe(pending.name);
+            rec.message = found.error.empty()
+                              ? "refused: not a library name: " + commentSafe(pending.name)
+                              : "refused: cannot be read: " + found.error;
         }
     }
     // The reply programs tell the operator at the control why nothing came. A command from

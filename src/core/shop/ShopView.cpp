@@ -70,8 +70,7 @@ std::string terminalSafe(const std::string& field) {
     out.reserve(field.size());
     for (size_t i = 0; i < field.size(); ++i) {
         const auto c = static_cast<unsigned char>(field[i]);
-        if (c == 0xC2 && i + 1 < field.size() &&
-            static_cast<unsigned char>(field[i + 1]) >= 0x80 &&
+        if (c == 0xC2 && i + 1 < field.size() && static_cast<unsigned char>(field[i + 1]) >= 0x80 &&
             static_cast<unsigned char>(field[i + 1]) <= 0x9F) {
             out += '?';
             ++i;
