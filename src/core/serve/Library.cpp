@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <ctime>
 #include <vector>
 
@@ -48,7 +50,15 @@ LibraryLookup lookupProgram(const std::string& library, std::string_view name,
         if (!isLibraryName(candidate))
             continue;
         if (isPlainFile(base + candidate))
-            return {LookupResult::Found, base + candidate};
+            return {LookupResult::Found, base + candidate, {}};
+        // There but not ours to read: "not found" would send the operator looking for a
+        // program that exists; refuse and say why.
+        struct stat info {};
+        if (lstat((base + candidate).c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+            access((base + candidate).c_str(), R_OK) != 0) {
+            const int error = errno;
+            return {LookupResult::Refused, {}, candidate + ": " + std::strerror(error)};
+        }
     }
     return {LookupResult::NotFound, {}};
 }

@@ -14,6 +14,7 @@ enum class LookupResult { Found, NotFound, Refused };
 struct LibraryLookup {
     LookupResult result = LookupResult::NotFound;
     std::string path; // Found: the file to send
+    std::string error; // Refused for a program that is there but cannot be read: why
 };
 
 // `name` as the file name itself, then `name.ext`, then for bare digits `O<digits>.ext`.

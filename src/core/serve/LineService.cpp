@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "serve/Library.h"
+#include "serve/ReceiveVerdict.h"
 #include "support/Sha256.h"
 #include "transfer/LineSettings.h"
 #include "transfer/ReceiveEngine.h"
@@ -30,6 +31,20 @@ std::string readHead(const std::string& path) {
     std::string text;
     if (std::FILE* file = std::fopen(path.c_str(), "rb")) {
         text.resize(HeadBytes);
+        text.resize(std::fread(text.data(), 1, text.size(), file));
+        std::fclose(file);
+    }
+    return text;
+}
+
+// The last bytes of a received program, where its end is punched.
+std::string readTail(const std::string& path) {
+    constexpr long TailBytes = 4096;
+    std::string text;
+    if (std::FILE* file = std::fopen(path.c_str(), "rb")) {
+        if (std::fseek(file, -TailBytes, SEEK_END) != 0)
+            std::rewind(file);
+        text.resize(TailBytes);
         text.resize(std::fread(text.data(), 1, text.size(), file));
         std::fclose(file);
     }
@@ -262,12 +277,16 @@ void LineService::fileReceived(int result, bool timedOut, const std::string& tem
                                uint64_t startMicros) {
     const uint64_t millis = (m_host.nowMicros() - startMicros) / 1000;
     // Without an end check the machine's silence is the only way a program ends, so there a
-    // time-out is the normal end, not a failure.
+    // time-out is the normal end -- but only of a program whose closing "%" arrived: a machine
+    // that stops mid-way must not file a partial program under the program's name.
     const bool endCheck = m_settings.machine.config.PtrEof != 0;
-    const bool endedWell = result == ReceiveDone && (!timedOut || !endCheck) && !m_watch.lost;
+    const bool endedWell =
+        result == ReceiveDone && !m_watch.lost &&
+        (!timedOut || (!endCheck && endsAsProgram(readTail(temporary))));
 
-    if (endedWell) {
-        if (auto request = findRequest(readHead(temporary), m_settings.scanLines)) {
+    const std::string head = endedWell ? readHead(temporary) : std::string();
+    if (endedWell && isRequestShaped(head)) {
+        if (auto request = findRequest(head, m_settings.scanLines)) {
             unlink(temporary.c_str());
             answerRequest(request->name);
             return;
@@ -358,7 +377,9 @@ void LineService::send(const PendingSend& pending) {
         } else {
             reply = refusedReply(pending.name);
             answered = TransferResult::Refused;
-            rec.message = "refused: not a library name: " + commentSafe(pending.name);
+            rec.message = found.error.empty()
+                              ? "refused: not a library name: " + commentSafe(pending.name)
+                              : "refused: cannot be read: " + found.error;
         }
     }
     // The reply programs tell the operator at the control why nothing came. A command from

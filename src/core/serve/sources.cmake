@@ -2,6 +2,7 @@ set(CORVANE_SERVE_SOURCES
   JournalRecord.cpp
   EventSink.cpp
   ProgramScan.cpp
+  ReceiveVerdict.cpp
   Library.cpp
   InboxStore.cpp
   Journal.cpp

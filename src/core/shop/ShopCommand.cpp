@@ -24,6 +24,17 @@ ShopCommandParse parseShopCommand(std::string_view payload) {
             result.refusal = "command refused: \"id\" is not a string";
             return result;
         }
+        // The id goes into every record of the fsynced journal: a longer one is refused and
+        // only its first MaxCommandIdBytes (whole UTF-8 characters) kept to name the refusal.
+        if (id->size() > MaxCommandIdBytes) {
+            size_t cut = MaxCommandIdBytes;
+            while (cut > 0 && (static_cast<unsigned char>((*id)[cut]) & 0xC0) == 0x80)
+                --cut;
+            result.id = id->substr(0, cut);
+            result.refusal = "command refused: \"id\" longer than " +
+                             std::to_string(MaxCommandIdBytes) + " bytes";
+            return result;
+        }
         command.id = *id;
         result.id = *id;
     }

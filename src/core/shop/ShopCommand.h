@@ -13,6 +13,7 @@ namespace corvane::shop {
 
 // Larger payloads are refused unread.
 constexpr size_t MaxCommandBytes = 64 * 1024;
+constexpr size_t MaxCommandIdBytes = 128;
 
 struct ShopCommandParse {
     std::optional<serve::ServeCommand> command;

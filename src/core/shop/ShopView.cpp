@@ -62,7 +62,30 @@ bool parseLineState(std::string_view payload, LineState& state) {
     return true;
 }
 
-std::string formatLineState(const LineState& state, size_t nameWidth) {
+// A retained state may come from any publisher on the broker: only printable characters reach
+// the terminal, so an escape sequence in a field cannot rewrite the screen or the title. C0 and
+// DEL, and C1 controls in their UTF-8 form (C2 80..9F), become "?".
+std::string terminalSafe(const std::string& field) {
+    std::string out;
+    out.reserve(field.size());
+    for (size_t i = 0; i < field.size(); ++i) {
+        const auto c = static_cast<unsigned char>(field[i]);
+        if (c == 0xC2 && i + 1 < field.size() && static_cast<unsigned char>(field[i + 1]) >= 0x80 &&
+            static_cast<unsigned char>(field[i + 1]) <= 0x9F) {
+            out += '?';
+            ++i;
+        } else {
+            out += (c < 0x20 || c == 0x7F) ? '?' : field[i];
+        }
+    }
+    return out;
+}
+
+std::string formatLineState(const LineState& raw, size_t nameWidth) {
+    LineState state = raw;
+    for (std::string* field : {&state.line, &state.state, &state.file, &state.lastResult,
+                               &state.lastFile, &state.lastTime})
+        *field = terminalSafe(*field);
     std::string text = state.line;
     text.append(nameWidth > text.size() ? nameWidth - text.size() : 0, ' ');
     text += "  " + state.state;

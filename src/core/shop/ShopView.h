@@ -30,6 +30,7 @@ bool parseLineState(std::string_view payload, LineState& state);
 
 // "mill1  sending  O0012.NC  1200/4096 (29%)  last: completed O0011.NC 2026-12-09T07:15:02Z",
 // the name padded to `nameWidth`.
+// Fields are printed with control characters (C0, DEL, C1) as "?".
 std::string formatLineState(const LineState& state, size_t nameWidth);
 
 struct ShopAccess {

@@ -117,6 +117,15 @@ TEST_F(LibraryTest, NothingOutsideTheLibraryIsReached) {
     EXPECT_EQ(notFoundReply("O9(9)"), "%\n(NOT FOUND O9?9?)\n%\n");
 }
 
+TEST_F(LibraryTest, AProgramThereButUnreadableIsRefusedWithTheReason) {
+    if (geteuid() == 0)
+        GTEST_SKIP() << "root reads every file";
+    ASSERT_EQ(chmod((lib() + "/O0012.NC").c_str(), 0), 0);
+    const LibraryLookup found = lookupProgram(lib(), "O0012", "NC");
+    EXPECT_EQ(found.result, LookupResult::Refused);
+    EXPECT_EQ(found.error, "O0012.NC: Permission denied");
+}
+
 TEST_F(LibraryTest, ListingIsCommentsOnlyAndBounded) {
     const std::string listing = directoryListing(lib());
     EXPECT_EQ(listing.substr(0, 2), "%\n");

@@ -98,6 +98,13 @@ TEST(ShopCommandTest, everythingElseIsRefusedWithAReason) {
     EXPECT_EQ(parseShopCommand(R"({"send":"","id":"r7"})").id, "r7");
     EXPECT_EQ(parseShopCommand(R"({"send":"O1","cancel":true,"id":"r8"})").id, "r8");
     EXPECT_EQ(parseShopCommand(R"({"send":"O1","id":"ok"})").id, "");
+    // An id longer than 128 bytes is refused, named by its first 128 (whole UTF-8 characters).
+    const ShopCommandParse longId =
+        parseShopCommand(R"({"send":"O1","id":")" + std::string(127, 'i') + "\xc3\xa9" + R"("})");
+    EXPECT_FALSE(longId.command);
+    EXPECT_EQ(longId.id, std::string(127, 'i'));
+    EXPECT_NE(longId.refusal.find("longer than 128"), std::string::npos);
+    EXPECT_TRUE(parseShopCommand(R"({"send":"O1","id":")" + std::string(128, 'i') + R"("})").command);
     const std::string big = R"({"send":")" + std::string(MaxCommandBytes, 'A') + R"("})";
     EXPECT_NE(parseShopCommand(big).refusal.find("more than 65536"), std::string::npos);
 }
@@ -110,6 +117,14 @@ TEST(ShopViewTest, statusLinesShowProgressAndTheLastTransfer) {
     EXPECT_EQ(formatLineState(state, 5), "m1     sending  O1.NC  512/2048 (25%)  last: completed O0.NC T");
     ASSERT_TRUE(parseLineState(R"({"line":"m1","state":"receiving","file":"in.tmp","position":70,"total":0})", state));
     EXPECT_EQ(formatLineState(state, 0), "m1  receiving  in.tmp  70");
+    // Any publisher may retain a state: escape sequences and C1 controls never reach the terminal.
+    state = LineState{};
+    state.line = "m1";
+    state.state = "idle\x1b]0;owned\x07";
+    state.lastResult = "completed";
+    state.lastFile = "O1\xc2\x9b" "2J.NC";
+    state.lastTime = "\x7f";
+    EXPECT_EQ(formatLineState(state, 0), "m1  idle?]0;owned?  last: completed O1?2J.NC ?");
     EXPECT_FALSE(parseLineState(R"({"state":"idle"})", state));
     EXPECT_FALSE(parseLineState("offline", state));
 }

@@ -274,6 +274,39 @@ TEST_F(ServeCli, StopInTheMiddleOfAProgramFilesNothingUnderItsName) {
     EXPECT_EQ(inboxNames(), (std::vector<std::string>{"failed", "journal.jsonl"}));
 }
 
+// A machine whose receives end by its silence only: a program naming itself "(PRG=...)" is
+// filed, not answered; one that stops before its closing "%" is never filed under its name.
+TEST_F(ServeCli, SilenceEndsOnlyAWholeProgramAndAProgramIsNeverARequest) {
+    std::string machine = IsoMachine;
+    machine.replace(machine.find("PtrEof=3"), 8, "PtrEof=0");
+    machine.replace(machine.find("PtrTimeOut=5000"), 15, "PtrTimeOut=1500");
+    writeFile(file("ISO.MDF"), machine);
+    std::string body;
+    for (int i = 0; body.size() < 20000; ++i)
+        body += "G01 X" + std::to_string(i) + ". Y" + std::to_string(i % 97) + ". F800.\n";
+    startServe();
+
+    writeFile(file("BRACKET.NC"),
+              "%\nO6001\n(PRG=BRACKET.NC OP20 FIXTURE B)\n" + body + "M30\n%\n");
+    {
+        SimProcess sim;
+        startSim(sim, {"punch", "--program", file("BRACKET.NC"), "--linger-ms", "3000"});
+        const auto records = journal(1);
+        EXPECT_EQ(records[0].text("direction"), "receive");
+        EXPECT_EQ(records[0].text("result"), "completed");
+        EXPECT_EQ(records[0].text("file"), file("inbox/O6001.NC"));
+        sim.wait(10000);
+    }
+    // The same machine stops 2,800 bytes into a program and keeps the line open.
+    writeFile(file("CUT.NC"), ("%\nO2001 (CUT)\n" + body).substr(0, 2800));
+    SimProcess sim;
+    startSim(sim, {"punch", "--program", file("CUT.NC"), "--linger-ms", "4000"});
+    const auto records = journal(2);
+    EXPECT_EQ(records[1].text("result"), "timeout");
+    EXPECT_EQ(fs::path(records[1].text("file")).parent_path(), fs::path(file("inbox/failed")));
+    EXPECT_FALSE(fs::exists(file("inbox/O2001.NC")));
+}
+
 TEST_F(ServeCli, RefusedAtStartWithTheReason) {
     ChildProcess noLibrary;
     ASSERT_TRUE(noLibrary.start(CORVANE_CLI_PATH,
