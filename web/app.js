@@ -25,7 +25,9 @@ const TEXTS = {
     error: 'エラー', offline: 'オフライン', notServed: 'サービス停止',
   },
 };
-const lang = (navigator.languages && navigator.languages[0] || navigator.language || 'en')
+// The browser's language, or ?lang=ja / ?lang=en for a shared screen set up by someone else.
+const lang = (new URLSearchParams(location.search).get('lang') ||
+  (navigator.languages && navigator.languages[0]) || navigator.language || 'en')
   .toLowerCase().startsWith('ja') ? 'ja' : 'en';
 const T = TEXTS[lang];
 const PREFIX = 'corvane/';
@@ -67,7 +69,8 @@ function renderCards() {
     const st = document.createElement('div');
     st.className = 'state';
     st.textContent = state === 'offline' && s.served === false ? T.notServed : (T[state] || state);
-    if (state === 'offline') st.textContent += ' ' + T.since + ' ' + shortTime(s.time);
+    if (state === 'offline')
+      st.textContent += lang === 'ja' ? ` ${shortTime(s.time)} ${T.since}` : ` ${T.since} ${shortTime(s.time)}`;
     card.append(h, st);
     if (s.file) {
       const f = document.createElement('div');
@@ -209,8 +212,8 @@ function start() {
   $('filterResult').addEventListener('change', renderEvents);
   $('send').addEventListener('click', () => command({ send: $('pushProgram').value }));
   $('cancel').addEventListener('click', () => command({ cancel: true }));
-  // The board on a wall display connects by itself with the account in its address.
-  if (params.has('board') && params.has('user'))
+  // A wall display (the board) connects by itself with the account in its address.
+  if (params.has('user'))
     connect($('url').value, params.get('user'), params.get('password') || '');
 }
 
