@@ -33,6 +33,13 @@ packages+=(xvfb openbox xdotool imagemagick x11-utils)
 # A dark desktop for the desktop tier: qt6ct is how a desktop without its own Qt theme gives
 # Qt programs the user's palette; the tier uses its darker colour scheme.
 packages+=(qt6ct)
+# The shop page: npm fetches its pinned MQTT.js at build time, and the page tests drive
+# Debian's chromium headless. A node from elsewhere (with its own npm) is kept as it is:
+# Debian's npm package would fight it.
+packages+=(chromium)
+if ! command -v npm >/dev/null 2>&1; then
+  packages+=(nodejs npm)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

@@ -238,6 +238,8 @@ int runServe(CliContext& context, CliArguments arguments, serve::EventSink* sink
     if (!sink && !commands) {
         if (const int status = openShopSink(context, options.broker, settings.name, shopSink))
             return status;
+        if (shopSink)
+            shopSink->watchLibrary(settings.library);
         sink = shopSink.get();
         commands = shopSink.get();
     }

@@ -125,6 +125,8 @@ void MqttSink::transferRecorded(const serve::JournalRecord& record) {
 void MqttSink::service() {
     if (m_progressPending && m_clock.nowUs() - m_lastStateUs >= m_limits.progressIntervalUs)
         queueState(m_status);
+    if (auto listing = m_library ? m_library->due(m_clock.nowUs()) : std::nullopt)
+        m_queue.push({OutgoingMessage::Kind::State, m_settings.topicPrefix + m_line + "/library", *listing});
     m_client.service();
     handOver();
     if (m_queue.droppedEvents() > m_reportedEventDrops) {
@@ -148,6 +150,8 @@ void MqttSink::handOver() {
 
 void MqttSink::connected() {
     m_client.subscribe(commandTopic(m_settings, m_line), 1);
+    if (m_library)
+        m_library->resend();
     // The broker may have lost the retained state in a restart, or published the will when it
     // lost sight of this line: say the present again.
     if (m_statusKnown)

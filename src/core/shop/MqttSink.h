@@ -16,6 +16,7 @@
 #include <string>
 
 #include "serve/EventSink.h"
+#include "shop/LibraryListing.h"
 #include "shop/MqttClient.h"
 #include "shop/OutgoingQueue.h"
 
@@ -45,6 +46,9 @@ public:
              std::function<void(const std::string&)> log)
         : MqttSink(std::move(settings), std::move(password), std::move(line), std::move(clock),
                    std::move(log), Limits{}) {}
+
+    // Publishes the folder's listing, retained, under LINE/library for the shop's pages.
+    void watchLibrary(std::string folder) { m_library.emplace(std::move(folder)); }
 
     const std::string& setupError() const { return m_client.setupError(); }
 
@@ -93,6 +97,7 @@ private:
     std::deque<std::pair<uint64_t, serve::ServeCommand>> m_commands;
     std::deque<std::pair<uint64_t, serve::CommandRefusal>> m_rejections;
     uint64_t m_arrivals = 0;
+    std::optional<LibraryWatch> m_library;
 };
 
 } // namespace corvane::shop

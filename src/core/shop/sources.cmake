@@ -4,6 +4,7 @@ set(CORVANE_SHOP_SOURCES
   MqttClient.cpp
   OutgoingQueue.cpp
   ShopCommand.cpp
+  LibraryListing.cpp
   MqttSink.cpp
   ShopView.cpp
 )

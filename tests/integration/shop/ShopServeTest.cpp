@@ -318,5 +318,28 @@ TEST_F(ShopServe, brokerSettingsAreCheckedBeforeTheLineIsServed) {
     EXPECT_FALSE(fs::exists(file("inbox/journal.jsonl")));
 }
 
+TEST_F(ShopServe, theLibraryListingIsRetainedAndFollowsTheFolder) {
+    BrokerProcess broker(m_dir.path(), BrokerOptions{});
+    ASSERT_TRUE(broker.start()) << broker.log();
+    startServe(broker);
+    auto listingHas = [&](const std::string& name, int timeoutMs) {
+        // A fresh subscriber each time: what it gets first is the retained listing.
+        const long long deadline = steadyNowMs() + timeoutMs;
+        while (steadyNowMs() < deadline) {
+            ChildProcess sub;
+            sub.start(mosquittoSubPath(), {"-h", "127.0.0.1", "-p", std::to_string(broker.port()), "-C", "1", "-W",
+                                           "2", "-t", "corvane/mill1/library"});
+            sub.wait(3000);
+            m_serve->pump(0);
+            if (sub.out().find("\"name\":\"" + name + "\"") != std::string::npos)
+                return true;
+        }
+        return false;
+    };
+    EXPECT_TRUE(listingHas("O0012.NC", 5000)) << m_serve->out();
+    writeFile(file("lib/O0077.NC"), programOf(77, 20));
+    EXPECT_TRUE(listingHas("O0077.NC", 8000)) << m_serve->out();
+}
+
 } // namespace
 } // namespace corvane::testing
