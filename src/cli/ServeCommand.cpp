@@ -26,6 +26,7 @@ constexpr const char* ServeUsage =
     "usage: corvane-cli [--cfg FILE] serve [-m MACHINE.MDF] [-p PORT] [--name NAME]\n"
     "                   [--inbox DIR] [--library DIR] [--journal FILE]\n"
     "                   [--request-delay-ms N] [--scan-lines N] [--retry-ms N] [--no-pace]\n"
+    "                   [-v | --verbose]\n"
     "                   [--broker URL] [LINE.ini]\n"
     "\n"
     "Serves one machine line unattended, until stopped with SIGTERM or Ctrl-C:\n"
@@ -34,10 +35,12 @@ constexpr const char* ServeUsage =
     "    fails goes to failed/ under a time-stamped name;\n"
     "  * a program whose first lines hold (REQ=NAME) or (PRG=NAME) asks for the library\n"
     "    program NAME, which is sent after the request delay; (PRG=DIRLIST) lists the library;\n"
-    "  * every transfer is one JSON line in the journal.\n"
+    "  * every transfer is one JSON line in the journal and one line in the log.\n"
+    "One service per inbox: a second one started on the same inbox is refused, naming the\n"
+    "first one's pid.\n"
     "LINE.ini has one section [Line] with Name, Machine, Port, Inbox, Library, Journal,\n"
-    "RequestDelay (ms, default 3000) and ScanLines (default 5); relative paths there are taken\n"
-    "from the file's folder, and the options here take precedence.\n"
+    "RequestDelay (ms, default 3000), ScanLines (default 5) and Verbose (0 or 1); relative\n"
+    "paths there are taken from the file's folder, and the options here take precedence.\n"
     "  -m MACHINE.MDF        the machine definition\n"
     "  -p PORT               the serial device (default: the machine's port)\n"
     "  --name NAME           the line's name in log lines, records and file names\n"
@@ -48,6 +51,8 @@ constexpr const char* ServeUsage =
     "  --scan-lines N        how many lines are searched for the number and the request\n"
     "  --retry-ms N          how often a port that cannot be opened is tried (default 5000)\n"
     "  --no-pace             on a pseudo-terminal, send as fast as the far end reads\n"
+    "  -v, --verbose         log the transfers' own lines too, and every block as the\n"
+    "                        configuration's Echo says (by default one line per transfer)\n"
     "  --broker URL          report state and records to the shop's MQTT broker and take\n"
     "                        its commands (mqtt://HOST:PORT or mqtts://HOST:PORT); the line\n"
     "                        file's keys Broker, BrokerCa, BrokerUser, BrokerPasswordFile\n"
@@ -66,6 +71,7 @@ struct ServeOptions {
     std::string retry;
     shop::ShopSettingsText broker; // --broker and the line file's Broker keys
     std::string lineFile;
+    std::string verbose; // "1" from -v, or the line file's Verbose
     bool help = false;
 };
 
@@ -94,6 +100,10 @@ int parseServeOptions(const CliContext& context, CliArguments arguments, ServeOp
         const std::string& argument = arguments[i];
         if (isHelpOption(argument)) {
             options.help = true;
+            continue;
+        }
+        if (argument == "-v" || argument == "--verbose") {
+            options.verbose = "1";
             continue;
         }
         if (argument == "--no-pace") {
@@ -174,6 +184,7 @@ int applyLineFile(const CliContext& context, ServeOptions& options) {
     take("Journal", options.journal, true);
     take("RequestDelay", options.requestDelay, false);
     take("ScanLines", options.scanLines, false);
+    take("Verbose", options.verbose, false);
     take("Broker", options.broker.broker, false);
     take("BrokerCa", options.broker.caFile, true);
     take("BrokerUser", options.broker.user, false);
@@ -228,6 +239,11 @@ int runServe(CliContext& context, CliArguments arguments, serve::EventSink* sink
         if (!parseCount(options.retry, 3'600'000, value) || value < 10)
             return fail(context, ExitUsage, "retry: not a number of ms from 10: " + options.retry);
         settings.retryMillis = static_cast<uint32_t>(value);
+    }
+    if (!options.verbose.empty()) {
+        if (options.verbose != "0" && options.verbose != "1")
+            return fail(context, ExitUsage, "verbose: 0 or 1, not " + options.verbose);
+        settings.verbose = options.verbose == "1";
     }
     if (const int status = loadTransferSettings(context, options.transfer, "-i", settings.config,
                                                 settings.machine))

@@ -1,6 +1,7 @@
 #include "serve/Journal.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -19,34 +20,66 @@ int openForAppend(const std::string& path) {
 std::string Journal::prepare() const {
     const int fd = openForAppend(m_path);
     if (fd < 0)
-        return m_path + ": " + std::strerror(errno);
+        return errorText(m_path, errno);
     close(fd);
     return {};
+}
+
+std::string Journal::repair(std::string* error) const {
+    const int fd = open(m_path.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0)
+        return {};
+    std::string torn;
+    struct stat info {};
+    if (fstat(fd, &info) == 0 && info.st_size > 0) {
+        // A record is at most a few KiB; look back far enough for the last line end.
+        constexpr off_t Window = 1 << 20;
+        const off_t from = info.st_size > Window ? info.st_size - Window : 0;
+        std::string tail(static_cast<size_t>(info.st_size - from), '\0');
+        const ssize_t got = pread(fd, tail.data(), tail.size(), from);
+        if (got == static_cast<ssize_t>(tail.size()) && tail.back() != '\n') {
+            const size_t lastEnd = tail.rfind('\n');
+            const size_t keep = lastEnd == std::string::npos ? 0 : lastEnd + 1;
+            if (from == 0 || lastEnd != std::string::npos) {
+                torn = tail.substr(keep);
+                int e = m_files->truncate(fd, from + static_cast<off_t>(keep));
+                if (e == 0)
+                    e = m_files->sync(fd);
+                if (e != 0 && error)
+                    *error = errorText(m_path, e);
+            }
+        }
+    }
+    close(fd);
+    return torn;
 }
 
 std::string Journal::append(const JournalRecord& record) const {
     const std::string line = toJson(record) + "\n";
     const int fd = openForAppend(m_path);
     if (fd < 0)
-        return m_path + ": " + std::strerror(errno);
+        return errorText(m_path, errno);
+    struct stat before {};
+    const bool sized = fstat(fd, &before) == 0;
     // One write of the whole line, so that a reader following the file never sees half of
     // one, and a second writer on the same file cannot interleave inside it.
-    size_t done = 0;
-    std::string error;
-    while (done < line.size()) {
-        const ssize_t n = write(fd, line.data() + done, line.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            error = m_path + ": " + std::strerror(errno);
-            break;
-        }
-        done += static_cast<size_t>(n);
+    const WriteResult written = m_files->writeAll(fd, line);
+    int error = written.error;
+    if (error == 0)
+        error = m_files->sync(fd);
+    std::string message;
+    if (error != 0) {
+        message = errorText(m_path, error);
+        // Take back what went in, so the journal never keeps half a record (nor, after a
+        // failed flush, a record that may not be on disk and is written again later) --
+        // unless someone else has written after it meanwhile.
+        struct stat after {};
+        if (written.written > 0 && sized && fstat(fd, &after) == 0 &&
+            after.st_size == before.st_size + static_cast<off_t>(written.written))
+            m_files->truncate(fd, before.st_size);
     }
-    if (error.empty() && fsync(fd) != 0)
-        error = m_path + ": " + std::strerror(errno);
     close(fd);
-    return error;
+    return message;
 }
 
 std::string isoUtc(long long secondsSinceEpoch) {

@@ -1,28 +1,38 @@
 #pragma once
 // The transfer journal: one JSON object per line, appended and flushed to disk before anyone
 // else hears of the transfer. The file is opened for each record, so a journal moved away by
-// log rotation is simply started anew.
+// log rotation is simply started anew. A line is in the journal whole or not at all: a write
+// or flush that fails takes back what it put in, and a line torn by a power cut is cut off
+// at the next start.
 
+#include <memory>
 #include <string>
 
+#include "serve/FileSystem.h"
 #include "serve/JournalRecord.h"
 
 namespace corvane::serve {
 
 class Journal {
 public:
-    explicit Journal(std::string path) : m_path(std::move(path)) {}
+    explicit Journal(std::string path, std::shared_ptr<FileSystem> files = posixFileSystem())
+        : m_path(std::move(path)), m_files(std::move(files)) {}
 
     // Checks that the journal can be appended to (creating it when missing). Empty on
     // success, else the reason.
     std::string prepare() const;
-    // Appends the record and fsyncs. Empty on success, else the reason.
+    // Cuts off a last line left without its line end (a write cut short by a crash), so that
+    // every line is a whole record again. Returns what was cut off; empty when nothing was.
+    std::string repair(std::string* error = nullptr) const;
+    // Appends the record and fsyncs. Empty on success, else the reason; the journal then
+    // holds nothing of the record, and it may be appended again.
     std::string append(const JournalRecord& record) const;
 
     const std::string& path() const { return m_path; }
 
 private:
     std::string m_path;
+    std::shared_ptr<FileSystem> m_files;
 };
 
 // "2026-12-09T07:15:02Z" for a time in seconds since the epoch.

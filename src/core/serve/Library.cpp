@@ -16,14 +16,6 @@
 namespace corvane::serve {
 namespace {
 
-// A plain file (not a link out of the folder, not a device) that we may read.
-bool isPlainFile(const std::string& path) {
-    struct stat info {};
-    if (lstat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
-        return false;
-    return access(path.c_str(), R_OK) == 0;
-}
-
 bool allDigits(std::string_view text) {
     return !text.empty() &&
            std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
@@ -35,10 +27,25 @@ std::string reply(const char* word, std::string_view name) {
 
 } // namespace
 
+OpenedFile::~OpenedFile() {
+    if (m_fd >= 0)
+        close(m_fd);
+}
+
+OpenedFile& OpenedFile::operator=(OpenedFile&& other) noexcept {
+    if (this != &other) {
+        if (m_fd >= 0)
+            close(m_fd);
+        m_fd = other.m_fd;
+        other.m_fd = -1;
+    }
+    return *this;
+}
+
 LibraryLookup lookupProgram(const std::string& library, std::string_view name,
                             const std::string& ext) {
-    if (!isLibraryName(name))
-        return {LookupResult::Refused, {}};
+    if (!isLibraryName(name) || name.front() == '.')
+        return {LookupResult::Refused, {}, {}, {}};
     const std::string base = library + "/";
     std::vector<std::string> candidates{std::string(name)};
     if (!ext.empty()) {
@@ -49,18 +56,25 @@ LibraryLookup lookupProgram(const std::string& library, std::string_view name,
     for (const std::string& candidate : candidates) {
         if (!isLibraryName(candidate))
             continue;
-        if (isPlainFile(base + candidate))
-            return {LookupResult::Found, base + candidate, {}};
-        // There but not ours to read: "not found" would send the operator looking for a
-        // program that exists; refuse and say why.
-        struct stat info {};
-        if (lstat((base + candidate).c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
-            access((base + candidate).c_str(), R_OK) != 0) {
+        // O_NOFOLLOW: a link fails here (ELOOP) instead of being checked first and opened
+        // after; O_NONBLOCK: a fifo put in the library cannot hang the line.
+        const int fd = open((base + candidate).c_str(),
+                            O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+        if (fd < 0) {
             const int error = errno;
-            return {LookupResult::Refused, {}, candidate + ": " + std::strerror(error)};
+            if (error == ENOENT || error == ELOOP || error == ENOTDIR || error == ENXIO)
+                continue;
+            // There but not ours to read: "not found" would send the operator looking for a
+            // program that exists; refuse and say why.
+            return {LookupResult::Refused, {}, {}, candidate + ": " + std::strerror(error)};
         }
+        OpenedFile file(fd);
+        struct stat info {};
+        if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))
+            continue;
+        return {LookupResult::Found, base + candidate, std::move(file), {}};
     }
-    return {LookupResult::NotFound, {}};
+    return {LookupResult::NotFound, {}, {}, {}};
 }
 
 std::string notFoundReply(std::string_view name) {

@@ -1,7 +1,10 @@
 #pragma once
 // The library folder the service answers requests from. A requested name is a name, never a
 // path: it is checked before anything touches the file system, and only plain files directly
-// inside the folder are ever opened.
+// inside the folder are ever opened. Hidden files (".name") are not the library's: the
+// listing leaves them out and a request never finds them. A file is opened without following
+// a link, and what is sent is read from that very opening, so no link or file put in its
+// place between a check and an open is ever sent.
 
 #include <cstdint>
 #include <string>
@@ -11,9 +14,24 @@ namespace corvane::serve {
 
 enum class LookupResult { Found, NotFound, Refused };
 
+// A file descriptor closed with its owner.
+class OpenedFile {
+public:
+    OpenedFile() = default;
+    explicit OpenedFile(int fd) : m_fd(fd) {}
+    ~OpenedFile();
+    OpenedFile(OpenedFile&& other) noexcept : m_fd(other.m_fd) { other.m_fd = -1; }
+    OpenedFile& operator=(OpenedFile&& other) noexcept;
+    int fd() const { return m_fd; }
+
+private:
+    int m_fd = -1;
+};
+
 struct LibraryLookup {
     LookupResult result = LookupResult::NotFound;
-    std::string path; // Found: the file to send
+    std::string path;  // Found: the file to send
+    OpenedFile file;   // Found: that file, open for reading
     std::string error; // Refused for a program that is there but cannot be read: why
 };
 

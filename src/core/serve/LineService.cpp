@@ -66,6 +66,11 @@ std::string oneLine(const std::string& text) {
     return out;
 }
 
+std::string baseName(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
 bool isFolder(const std::string& path) {
     struct stat info {};
     return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
@@ -97,12 +102,19 @@ LineService::LineService(ServeSettings settings, TransferHost& host, LineOpener 
                          ServeEnvironment environment)
     : m_settings(std::move(settings)), m_env(std::move(environment)),
       m_host(host, m_settings.name, m_env.sink),
-      m_openLine(watchedOpener(std::move(openLine), m_watch)), m_inbox(m_settings.inbox),
-      m_journal(m_settings.journal), m_receiveTimeOut(m_settings.machine.config.PtrTimeOut) {
+      m_openLine(watchedOpener(std::move(openLine), m_watch)),
+      m_inbox(m_settings.inbox, m_env.files ? m_env.files : posixFileSystem()),
+      m_journal(m_settings.journal, m_env.files ? m_env.files : posixFileSystem()),
+      m_receiveTimeOut(m_settings.machine.config.PtrTimeOut) {
     m_watch.listenSliceMicros = IdleSliceMicros;
     if (!m_env.wallClock)
         m_env.wallClock = [] { return std::time(nullptr); };
     m_host.setOnPump([this] { pump(); });
+    m_host.setEngineLog(m_settings.verbose);
+    // Every received block in the log is a debugging aid, not a record: a long program would
+    // write hundreds of thousands of lines into the system's log.
+    if (!m_settings.verbose)
+        m_settings.config.Echo = 0;
     // The listen waits for the machine without end; once the first byte is in, the machine's
     // own time-out applies again to the rest of the program.
     m_watch.onFirstByte = [this] {
@@ -122,10 +134,26 @@ std::string LineService::prepare() {
         return m_settings.library + ": the library folder does not exist or cannot be read";
     if (std::string error = m_inbox.prepare(); !error.empty())
         return "inbox: " + error;
+    // Before anything in the inbox is touched: another service's receive in progress is not
+    // a leftover.
+    if (std::string error = m_lock.acquire(m_settings.inbox); !error.empty())
+        return "inbox: " + error;
     if (std::string error = m_journal.prepare(); !error.empty())
         return "journal: " + error;
-    const std::string stamp = localStamp(static_cast<long long>(m_env.wallClock()));
-    for (const std::string& path : m_inbox.recoverLeftovers(m_settings.name + "-" + stamp)) {
+    std::string repairError;
+    const std::string torn = m_journal.repair(&repairError);
+    if (!torn.empty())
+        m_host.log("journal: a last line without its end (a write cut short) was cut off: " +
+                   torn);
+    if (!repairError.empty())
+        m_host.showError("journal: " + repairError);
+    recordLeftovers();
+    return {};
+}
+
+void LineService::recordLeftovers() {
+    const Leftovers found = m_inbox.recoverLeftovers(stampedName());
+    for (const std::string& path : found.receives) {
         JournalRecord rec = newRecord("receive");
         rec.file = path;
         rec.bytes = fileSize(path);
@@ -134,7 +162,16 @@ std::string LineService::prepare() {
         rec.message = "an unfinished receive of an earlier run, found at start";
         record(std::move(rec));
     }
-    return {};
+    // A send cut short took nothing from anyone: its copy goes, its record stays.
+    for (const std::string& label : found.sends) {
+        JournalRecord rec = newRecord("send");
+        rec.result = TransferResult::Interrupted;
+        rec.message = "an unfinished send of an earlier run" +
+                      (label.empty() ? std::string() : " (" + label + ")") + ", found at start";
+        record(std::move(rec));
+    }
+    for (const std::string& error : found.errors)
+        m_host.showError("inbox: an unfinished receive of an earlier run stays hidden: " + error);
 }
 
 void LineService::run() {
@@ -151,6 +188,10 @@ void LineService::run() {
         listenOnce();
     }
     m_host.setActivity(LineActivity::Offline);
+    writeUnwritten();
+    // The last place left for what the journal never took: the service's own log.
+    for (const JournalRecord& rec : m_unwritten)
+        m_host.log("journal: not written: " + toJson(rec));
     m_host.log("stopped");
 }
 
@@ -160,6 +201,8 @@ void LineService::pump() {
     if (!m_stopping && m_env.stopRequested && m_env.stopRequested())
         m_stopping = true;
     takeCommands();
+    if (!m_unwritten.empty() && m_host.nowMicros() >= m_nextJournalTry)
+        writeUnwritten();
     const bool running =
         m_phase == Phase::Listening || m_phase == Phase::Receiving || m_phase == Phase::Sending;
     // Set again at every turn: opening the port clears the request, and an engine must see it
@@ -204,7 +247,7 @@ void LineService::answer(const ServeCommand& command) {
         record(std::move(busy));
         return;
     }
-    m_pendingSend = PendingSend{command.name, std::nullopt, command.id};
+    m_pendingSend = PendingSend{command.name, std::nullopt, command.id, {}};
     if (m_phase == Phase::Listening)
         m_abandonListen = true;
 }
@@ -287,17 +330,14 @@ void LineService::fileReceived(int result, bool timedOut, const std::string& tem
     const std::string head = endedWell ? readHead(temporary) : std::string();
     if (endedWell && isRequestShaped(head)) {
         if (auto request = findRequest(head, m_settings.scanLines)) {
-            unlink(temporary.c_str());
-            answerRequest(request->name);
+            answerRequest(request->name, temporary);
             return;
         }
     }
 
     JournalRecord rec = newRecord("receive");
     rec.millis = millis;
-    const time_t now = m_env.wallClock();
-    const std::string stamped =
-        m_settings.name + "-" + localStamp(static_cast<long long>(now)) + "." + extension();
+    const std::string stamped = stampedName() + "." + extension();
     StoreResult stored;
     if (endedWell) {
         const std::string number = programNumber(readHead(temporary), m_settings.scanLines);
@@ -321,9 +361,28 @@ void LineService::fileReceived(int result, bool timedOut, const std::string& tem
         }
     }
     if (stored.path.empty()) {
+        // Not filed (a flush or a rename failed): the bytes received go to failed/ all the
+        // same, and the record says why the program is not under its name.
         rec.result = TransferResult::Failed;
         rec.message = "not filed: " + stored.error;
-        rec.file = temporary;
+        const StoreResult kept = endedWell ? m_inbox.storeFailed(temporary, stamped)
+                                           : StoreResult{{}, stored.error};
+        if (!kept.path.empty()) {
+            rec.file = kept.path;
+            if (!kept.error.empty())
+                rec.message += "; " + kept.error;
+        } else {
+            rec.file = temporary;
+            rec.message += "; kept hidden as " + temporary + " until the next start";
+        }
+    } else if (!stored.error.empty()) {
+        // Filed, but not sure to survive a power cut: told, and a second name in failed/.
+        rec.result = TransferResult::Failed;
+        rec.file = stored.path;
+        rec.message = "filed, but " + stored.error;
+        const StoreResult kept = m_inbox.linkIntoFailed(stored.path, stamped);
+        if (!kept.path.empty())
+            rec.message += "; also kept as " + kept.path;
     } else {
         rec.file = stored.path;
     }
@@ -332,7 +391,7 @@ void LineService::fileReceived(int result, bool timedOut, const std::string& tem
     finishTransfer(std::move(rec));
 }
 
-void LineService::answerRequest(const std::string& name) {
+void LineService::answerRequest(const std::string& name, const std::string& requestFile) {
     m_host.log("request for " + commentSafe(name) + "; answering in " +
                std::to_string(m_settings.requestDelayMillis) + " ms");
     // The operator switches the control to read mode meanwhile.
@@ -345,10 +404,11 @@ void LineService::answerRequest(const std::string& name) {
         rec.request = name;
         rec.result = TransferResult::Interrupted;
         rec.message = m_cancelled ? "cancelled" : "stopped";
+        unlink(requestFile.c_str());
         finishTransfer(std::move(rec));
         return;
     }
-    send(PendingSend{name, name, {}});
+    send(PendingSend{name, name, {}, requestFile});
 }
 
 // ---- sending ----
@@ -358,18 +418,18 @@ void LineService::send(const PendingSend& pending) {
     rec.request = pending.request;
     rec.commandId = pending.commandId;
 
-    std::string path;
     std::string reply;
+    OpenedFile program;
     TransferResult answered = TransferResult::Completed;
     if (isDirectoryListRequest(pending.name)) {
         reply = directoryListing(m_settings.library);
         rec.file = m_settings.library;
         rec.message = "library list";
     } else {
-        const LibraryLookup found = lookupProgram(m_settings.library, pending.name, extension());
+        LibraryLookup found = lookupProgram(m_settings.library, pending.name, extension());
         if (found.result == LookupResult::Found) {
-            path = found.path;
-            rec.file = path;
+            program = std::move(found.file);
+            rec.file = found.path;
         } else if (found.result == LookupResult::NotFound) {
             reply = notFoundReply(pending.name);
             answered = TransferResult::NotFound;
@@ -382,6 +442,18 @@ void LineService::send(const PendingSend& pending) {
                               : "refused: cannot be read: " + found.error;
         }
     }
+    // A refused request is kept as it came, so whoever looks into why can see what was asked.
+    std::string keptRequest;
+    if (!pending.requestFile.empty()) {
+        if (answered == TransferResult::Refused) {
+            const StoreResult kept =
+                m_inbox.storeFailed(pending.requestFile, stampedName("request") + "." + extension());
+            keptRequest = kept.path.empty() ? "; the request could not be kept: " + kept.error
+                                            : "; the request is kept as " + kept.path;
+        } else {
+            unlink(pending.requestFile.c_str());
+        }
+    }
     // The reply programs tell the operator at the control why nothing came. A command from
     // outside was not asked at the control: its sender learns why from the record, and the
     // machine is not sent a program nobody there is waiting for.
@@ -390,14 +462,20 @@ void LineService::send(const PendingSend& pending) {
         finishTransfer(std::move(rec));
         return;
     }
-    if (!reply.empty()) {
-        path = replyFile(reply);
-        if (path.empty()) {
-            rec.result = TransferResult::Failed;
-            rec.message = "the reply could not be written into the inbox";
-            finishTransfer(std::move(rec));
-            return;
-        }
+    // What goes out is a copy of its own in the inbox, read from the very file the lookup
+    // opened: the record's digest is of the bytes sent, and a run cut short leaves a copy the
+    // next start knows for an unfinished send.
+    std::string copyError;
+    const std::string path =
+        reply.empty() ? m_inbox.sendCopy(program.fd(), baseName(rec.file), &copyError)
+                      : m_inbox.sendText(reply, "reply", &copyError);
+    program = OpenedFile();
+    if (path.empty()) {
+        rec.result = TransferResult::Failed;
+        rec.message = "nothing sent: the copy to send could not be written: " + copyError +
+                      keptRequest;
+        finishTransfer(std::move(rec));
+        return;
     }
     rec.bytes = fileSize(path);
     rec.sha256 = sha256OfFile(path);
@@ -410,8 +488,7 @@ void LineService::send(const PendingSend& pending) {
     const int result = runSend(path, !reply.empty());
     m_phase = Phase::Idle;
     rec.millis = (m_host.nowMicros() - start) / 1000;
-    if (!reply.empty())
-        unlink(path.c_str());
+    unlink(path.c_str());
 
     if (result == SendCompleted) {
         rec.result = answered;
@@ -428,6 +505,7 @@ void LineService::send(const PendingSend& pending) {
         rec.result = TransferResult::Interrupted;
         rec.message = m_cancelled ? "cancelled" : "stopped";
     }
+    rec.message += keptRequest;
     finishTransfer(std::move(rec));
     if (result == SendPortNotOpened)
         goOffline(m_host.lastError());
@@ -521,8 +599,6 @@ void LineService::finishTransfer(JournalRecord rec) {
 }
 
 void LineService::record(JournalRecord rec) {
-    if (std::string error = m_journal.append(rec); !error.empty())
-        m_host.showError("journal: " + error);
     std::string summary = rec.direction + " " + resultName(rec.result);
     if (rec.request)
         summary += " (request " + commentSafe(*rec.request) + ")";
@@ -530,24 +606,50 @@ void LineService::record(JournalRecord rec) {
         summary += ": " + rec.file + " (" + std::to_string(rec.bytes) + " bytes)";
     if (!rec.message.empty())
         summary += ": " + rec.message;
+    // Records keep their order: a new one waits behind those the journal has not yet taken.
+    if (m_unwritten.size() >= MaxUnwrittenRecords) {
+        m_unwritten.pop_front();
+        ++m_unwrittenDropped;
+    }
+    m_unwritten.push_back(rec);
+    writeUnwritten();
     m_host.log(summary);
     if (m_env.sink)
         m_env.sink->transferRecorded(rec);
 }
 
-std::string LineService::replyFile(const std::string& text) {
-    const std::string path = m_inbox.createTemporary();
-    if (path.empty())
-        return {};
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    const bool written = file && std::fwrite(text.data(), 1, text.size(), file) == text.size();
-    if (file)
-        std::fclose(file);
-    if (!written) {
-        unlink(path.c_str());
-        return {};
+// Writes the records the journal has not yet taken, oldest first, until one fails; that one
+// and those behind it are tried again at the next record, or after the retry time.
+void LineService::writeUnwritten() {
+    if (m_unwrittenDropped > 0) {
+        m_host.showError("journal: " + std::to_string(m_unwrittenDropped) +
+                         " records given up; the journal took nothing for too long");
+        m_unwrittenDropped = 0;
     }
-    return path;
+    size_t written = 0;
+    while (!m_unwritten.empty()) {
+        if (std::string error = m_journal.append(m_unwritten.front()); !error.empty()) {
+            // Said once when the journal starts refusing, not at every try.
+            if (!m_journalFailing)
+                m_host.showError("journal: " + error +
+                                 "; records are kept to be written when it takes them again");
+            m_journalFailing = true;
+            m_nextJournalTry = m_host.nowMicros() + retryMicros();
+            return;
+        }
+        m_unwritten.pop_front();
+        ++written;
+    }
+    if (m_journalFailing) {
+        m_journalFailing = false;
+        m_host.log("journal: written again (" + std::to_string(written) +
+                   (written == 1 ? " record" : " records") + " kept meanwhile)");
+    }
+}
+
+std::string LineService::stampedName(const std::string& tag) const {
+    return m_settings.name + "-" + localStamp(static_cast<long long>(m_env.wallClock())) +
+           (tag.empty() ? std::string() : "-" + tag);
 }
 
 std::string LineService::extension() const {

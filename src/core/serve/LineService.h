@@ -12,11 +12,15 @@
 
 #include <cstdint>
 #include <ctime>
+#include <deque>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
 #include "serve/EventSink.h"
+#include "serve/FileSystem.h"
+#include "serve/InboxLock.h"
 #include "serve/InboxStore.h"
 #include "serve/Journal.h"
 #include "serve/ProgramScan.h"
@@ -46,7 +50,14 @@ struct ServeSettings {
     uint32_t requestDelayMillis = DefaultRequestDelayMillis;
     int scanLines = DefaultScanLines;
     uint32_t retryMillis = DefaultRetryMillis; // a port that cannot be opened is tried this often
+    // The service logs one line per transfer and its own events; verbose adds the engines'
+    // own lines (and every block, as the configuration's Echo says).
+    bool verbose = false;
 };
+
+// Records the journal could not take are kept for a later try, up to this many (the oldest
+// are given up first, and said so in the log).
+constexpr size_t MaxUnwrittenRecords = 10000;
 
 // What the service needs from the world beyond the line; defaults are the real ones.
 struct ServeEnvironment {
@@ -54,6 +65,7 @@ struct ServeEnvironment {
     std::function<time_t()> wallClock;   // for record times and time-stamped names
     EventSink* sink = nullptr;
     CommandSource* commands = nullptr;
+    std::shared_ptr<FileSystem> files; // the inbox's and the journal's; the real one when null
 };
 
 // Reasons the settings cannot be served, checked before anything is opened. Empty when fine.
@@ -64,7 +76,8 @@ public:
     LineService(ServeSettings settings, TransferHost& host, LineOpener openLine,
                 ServeEnvironment environment);
 
-    // Creates the inbox and checks the library and the journal. Empty on success, else why.
+    // Creates the inbox, takes its lock, checks the library and the journal, and records what
+    // a run cut short left behind. Empty on success, else why.
     std::string prepare();
     // Serves until a stop is requested. Returns when the transfer in progress has ended.
     void run();
@@ -76,6 +89,7 @@ private:
         std::string name;
         std::optional<std::string> request; // the name as the machine asked, for the record
         std::string commandId;
+        std::string requestFile; // the received request, kept in failed/ when refused
     };
 
     uint64_t retryMicros() const { return uint64_t{m_settings.retryMillis} * 1000; }
@@ -88,7 +102,7 @@ private:
     void listenOnce();
     void fileReceived(int result, bool timedOut, const std::string& temporary,
                       uint64_t startMicros);
-    void answerRequest(const std::string& name);
+    void answerRequest(const std::string& name, const std::string& requestFile);
     void send(const PendingSend& pending);
     int runSend(const std::string& path, bool keepComments);
     void waitMicros(uint64_t micros, uint64_t sliceMicros);
@@ -97,7 +111,9 @@ private:
     JournalRecord newRecord(const char* direction) const;
     void finishTransfer(JournalRecord record);
     void record(JournalRecord record);
-    std::string replyFile(const std::string& text);
+    void writeUnwritten();
+    void recordLeftovers();
+    std::string stampedName(const std::string& tag = {}) const;
     std::string extension() const;
 
     ServeSettings m_settings;
@@ -106,7 +122,12 @@ private:
     LineWatch m_watch;
     LineOpener m_openLine;
     InboxStore m_inbox;
+    InboxLock m_lock;
     Journal m_journal;
+    std::deque<JournalRecord> m_unwritten; // taken by no journal yet, oldest first
+    uint64_t m_nextJournalTry = 0;
+    size_t m_unwrittenDropped = 0;
+    bool m_journalFailing = false;
     int32_t m_receiveTimeOut;
     TransferState m_state;
     SendQueue m_queue;

@@ -48,6 +48,10 @@ void ServiceHost::publish() {
 }
 
 void ServiceHost::logPrint(int colour, const std::string& text) {
+    if (!m_engineLog) {
+        pump();
+        return;
+    }
     // The form feed that clears the log pane is not a line; it goes on as it is.
     if (!text.empty() && text[0] == '\f')
         m_inner.logPrint(colour, text);
@@ -57,7 +61,8 @@ void ServiceHost::logPrint(int colour, const std::string& text) {
 }
 
 void ServiceHost::logShowFlow(const std::string& text) {
-    m_inner.logShowFlow(m_prefix + text);
+    if (m_engineLog)
+        m_inner.logShowFlow(m_prefix + text);
     pump();
 }
 

@@ -25,6 +25,9 @@ public:
 
     // The service's own log lines.
     void log(const std::string& text);
+    // Whether the engines' own log lines (headers, totals, blocks) go on to the log; the
+    // service's lines and every error always do.
+    void setEngineLog(bool on) { m_engineLog = on; }
 
     // The activity changes; position and total start again at 0.
     void setActivity(LineActivity activity, const std::string& file = {});
@@ -68,6 +71,7 @@ private:
     bool m_held = false;
     bool m_quietRepeats = false;
     bool m_inPump = false;
+    bool m_engineLog = true;
     std::string m_lastError;
 };
 

@@ -4,7 +4,9 @@ set(CORVANE_SERVE_SOURCES
   ProgramScan.cpp
   ReceiveVerdict.cpp
   Library.cpp
+  FileSystem.cpp
   InboxStore.cpp
+  InboxLock.cpp
   Journal.cpp
   WatchedLine.cpp
   ServiceHost.cpp

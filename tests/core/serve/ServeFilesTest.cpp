@@ -69,11 +69,20 @@ TEST(InboxStore, LeftoversOfACrashAreMovedToFailed) {
     ASSERT_EQ(inbox.prepare(), "");
     writeFile(inbox.createTemporary(), "%\r\nO0012\r\nG0");
     const std::string empty = inbox.createTemporary();
-    const auto moved = inbox.recoverLeftovers("mill1-20261209-071502");
-    ASSERT_EQ(moved.size(), 1u);
-    EXPECT_EQ(moved[0], dir.file("inbox/failed/mill1-20261209-071502-recovered-1"));
-    EXPECT_EQ(readFile(moved[0]), "%\r\nO0012\r\nG0");
+    // A send cut short: told apart by its own name, and not filed as a receive.
+    const std::string sending = inbox.sendText("%\r\n(NOT FOUND X)\r\n%\r\n", "O0013.NC");
+    ASSERT_FALSE(sending.empty());
+    EXPECT_EQ(fs::path(sending).filename().string().rfind(".sending-", 0), 0u) << sending;
+    const Leftovers found = inbox.recoverLeftovers("mill1-20261209-071502");
+    ASSERT_EQ(found.receives.size(), 1u);
+    EXPECT_EQ(found.receives[0], dir.file("inbox/failed/mill1-20261209-071502-recovered-1"));
+    EXPECT_EQ(readFile(found.receives[0]), "%\r\nO0012\r\nG0");
     EXPECT_FALSE(fs::exists(empty));
+    EXPECT_EQ(found.sends, std::vector<std::string>{"O0013.NC"});
+    EXPECT_FALSE(fs::exists(sending));
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.file("inbox/failed")),
+                            fs::directory_iterator()),
+              1);
 }
 
 TEST(InboxStore, AnInboxThatCannotBeMadeIsReported) {
