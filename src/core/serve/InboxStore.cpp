@@ -228,8 +228,10 @@ StoreResult InboxStore::storeIn(const std::string& folder, const std::string& te
         e = m_files->exchange(temporary, target);
         if (e == 0) {
             if (const int v = placeAsNewVersion(temporary, target))
-                return {target, errorText("keeping the earlier " + name + " as a version "
-                                          "(it stays as " + temporary + ")",
+                return {target, errorText("keeping the earlier " + name +
+                                              " as a version "
+                                              "(it stays as " +
+                                              temporary + ")",
                                           v)};
         } else if (e == EINVAL) {
             // A file system without the swap: a hard link keeps the old file, then the

@@ -33,8 +33,7 @@ struct Leftovers {
 
 class InboxStore {
 public:
-    explicit InboxStore(std::string folder,
-                        std::shared_ptr<FileSystem> files = posixFileSystem())
+    explicit InboxStore(std::string folder, std::shared_ptr<FileSystem> files = posixFileSystem())
         : m_folder(std::move(folder)), m_files(std::move(files)) {}
 
     // Creates the inbox (and failed/) when missing and checks that a file can be written in

@@ -143,8 +143,7 @@ std::string LineService::prepare() {
     std::string repairError;
     const std::string torn = m_journal.repair(&repairError);
     if (!torn.empty())
-        m_host.log("journal: a last line without its end (a write cut short) was cut off: " +
-                   torn);
+        m_host.log("journal: a last line without its end (a write cut short) was cut off: " + torn);
     if (!repairError.empty())
         m_host.showError("journal: " + repairError);
     recordLeftovers();
@@ -323,9 +322,8 @@ void LineService::fileReceived(int result, bool timedOut, const std::string& tem
     // time-out is the normal end -- but only of a program whose closing "%" arrived: a machine
     // that stops mid-way must not file a partial program under the program's name.
     const bool endCheck = m_settings.machine.config.PtrEof != 0;
-    const bool endedWell =
-        result == ReceiveDone && !m_watch.lost &&
-        (!timedOut || (!endCheck && endsAsProgram(readTail(temporary))));
+    const bool endedWell = result == ReceiveDone && !m_watch.lost &&
+                           (!timedOut || (!endCheck && endsAsProgram(readTail(temporary))));
 
     const std::string head = endedWell ? readHead(temporary) : std::string();
     if (endedWell && isRequestShaped(head)) {
@@ -365,8 +363,8 @@ void LineService::fileReceived(int result, bool timedOut, const std::string& tem
         // same, and the record says why the program is not under its name.
         rec.result = TransferResult::Failed;
         rec.message = "not filed: " + stored.error;
-        const StoreResult kept = endedWell ? m_inbox.storeFailed(temporary, stamped)
-                                           : StoreResult{{}, stored.error};
+        const StoreResult kept =
+            endedWell ? m_inbox.storeFailed(temporary, stamped) : StoreResult{{}, stored.error};
         if (!kept.path.empty()) {
             rec.file = kept.path;
             if (!kept.error.empty())
@@ -446,8 +444,8 @@ void LineService::send(const PendingSend& pending) {
     std::string keptRequest;
     if (!pending.requestFile.empty()) {
         if (answered == TransferResult::Refused) {
-            const StoreResult kept =
-                m_inbox.storeFailed(pending.requestFile, stampedName("request") + "." + extension());
+            const StoreResult kept = m_inbox.storeFailed(
+                pending.requestFile, stampedName("request") + "." + extension());
             keptRequest = kept.path.empty() ? "; the request could not be kept: " + kept.error
                                             : "; the request is kept as " + kept.path;
         } else {
@@ -466,14 +464,14 @@ void LineService::send(const PendingSend& pending) {
     // opened: the record's digest is of the bytes sent, and a run cut short leaves a copy the
     // next start knows for an unfinished send.
     std::string copyError;
-    const std::string path =
-        reply.empty() ? m_inbox.sendCopy(program.fd(), baseName(rec.file), &copyError)
-                      : m_inbox.sendText(reply, "reply", &copyError);
+    const std::string path = reply.empty()
+                                 ? m_inbox.sendCopy(program.fd(), baseName(rec.file), &copyError)
+                                 : m_inbox.sendText(reply, "reply", &copyError);
     program = OpenedFile();
     if (path.empty()) {
         rec.result = TransferResult::Failed;
-        rec.message = "nothing sent: the copy to send could not be written: " + copyError +
-                      keptRequest;
+        rec.message =
+            "nothing sent: the copy to send could not be written: " + copyError + keptRequest;
         finishTransfer(std::move(rec));
         return;
     }
