@@ -17,10 +17,11 @@ class FaultyFileSystem : public FileSystem {
 public:
     enum class Call { Write, Sync, SyncPath, Truncate, RenameNoReplace, Exchange, Rename, Link };
 
-    // Fails `count` calls of `call` (whose path, when it has one, contains `pathPart`) with
-    // `error`, after `skip` such calls went through.
-    void fail(Call call, int error, std::string pathPart = {}, int count = 1, int skip = 0) {
-        m_faults.push_back({call, error, std::move(pathPart), count, skip});
+    // Fails `count` calls of `call` (whose path, when it has one, contains `pathPart`, or is
+    // it when `exact`) with `error`, after `skip` such calls went through.
+    void fail(Call call, int error, std::string pathPart = {}, int count = 1, int skip = 0,
+              bool exact = false) {
+        m_faults.push_back({call, error, std::move(pathPart), count, skip, exact});
     }
     // Runs before every call that takes a name: (call, from, to).
     std::function<void(Call, const std::string&, const std::string&)> before;
@@ -81,6 +82,7 @@ private:
         std::string pathPart;
         int count;
         int skip;
+        bool exact;
     };
 
     void hook(Call call, const std::string& from, const std::string& to) {
@@ -90,7 +92,8 @@ private:
     int fault(Call call, const std::string& path) {
         ++calls;
         for (Fault& f : m_faults) {
-            if (f.call != call || f.count == 0 || path.find(f.pathPart) == std::string::npos)
+            if (f.call != call || f.count == 0 ||
+                (f.exact ? path != f.pathPart : path.find(f.pathPart) == std::string::npos))
                 continue;
             if (f.skip > 0) {
                 --f.skip;

@@ -10,6 +10,7 @@
 
 using namespace std::string_literals;
 
+#include "FaultyFileSystem.h"
 #include "core/support/TempDir.h"
 #include "serve/LineService.h"
 #include "support/RecordingHost.h"
@@ -119,6 +120,7 @@ protected:
         env.wallClock = [] { return time_t{1796800502}; };
         env.sink = &sink;
         env.commands = &commands;
+        env.files = files;
         LineOpener opener = [this](const MachineDef&, int, const char*) {
             OpenedLine opened;
             opens.push_back(clock.now());
@@ -150,7 +152,20 @@ protected:
     std::map<size_t, int> failuresBefore;
     size_t next = 0;
     std::vector<uint64_t> opens;
+    std::shared_ptr<FaultyFileSystem> files = std::make_shared<FaultyFileSystem>();
 };
+
+std::vector<std::string> namesIn(const std::string& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
 
 TEST_F(LineServiceTest, ListensAnHourWithoutTimeOutThenFilesTheProgram) {
     addLine().input("\0\0%\nO0012 (PART)\nG00X0\n%\x14"s, 3600 * Second);
@@ -310,6 +325,142 @@ TEST_F(LineServiceTest, RequestIsAnsweredAfterTheDelayAndNotStored) {
     EXPECT_NE(reply.written().find("(NOT FOUND 12)"), std::string::npos) << reply.written();
     EXPECT_GE(opens[1] - opens[0], 3 * Second);
     EXPECT_FALSE(fs::exists(inbox("O0012.NC")));
+}
+
+// ---- what a failing disk, an earlier run and a refused request leave ----
+
+using Call = FaultyFileSystem::Call;
+
+TEST_F(LineServiceTest, AProgramThatCannotBeFiledIsKeptInFailedWithTheFlushsReason) {
+    addLine().input("%\nO0012\nG00X0\n%", 1 * Second);
+    addLine().input("%\nO0013\nG00X0\n%", 1 * Second);
+    addLine();
+    files->fail(Call::SyncPath, EIO, ".receiving-");       // the program's flush
+    files->fail(Call::SyncPath, EIO, settings.inbox, 1, 0, true); // the next one's folder flush
+    serve([this] { return sink.records.size() >= 2; });
+
+    ASSERT_EQ(sink.records.size(), 2u);
+    const JournalRecord& lost = sink.records[0];
+    EXPECT_EQ(lost.result, TransferResult::Failed);
+    EXPECT_TRUE(contains(lost.message, "Input/output error")) << lost.message;
+    EXPECT_EQ(fs::path(lost.file).parent_path(), fs::path(settings.inbox) / "failed");
+    EXPECT_EQ(readFile(lost.file), "%\r\nO0012\r\nG00X0\r\n%\r\n");
+    EXPECT_EQ(lost.sha256, sha256OfFile(lost.file));
+    EXPECT_FALSE(fs::exists(inbox("O0012.NC")));
+
+    // Filed, but its folder not flushed: told, and failed/ has it too.
+    const JournalRecord& unsure = sink.records[1];
+    EXPECT_EQ(unsure.result, TransferResult::Failed);
+    EXPECT_EQ(unsure.file, inbox("O0013.NC"));
+    EXPECT_TRUE(contains(unsure.message, "Input/output error")) << unsure.message;
+    EXPECT_TRUE(contains(unsure.message, "also kept as")) << unsure.message;
+    EXPECT_EQ(namesIn(settings.inbox + "/failed").size(), 2u);
+}
+
+TEST_F(LineServiceTest, RecordsTheJournalRefusedAreWrittenLaterInTheirOrder) {
+    addLine().input("%\nO0012\nG00X0\n%", 1 * Second);
+    addLine().input("%\nO0013\nG00X0\n%", 2 * Second);
+    addLine();
+    files->fail(Call::Write, ENOSPC, {}, 3); // the disk is full for a while
+    serve([this] { return sink.records.size() >= 2 && clock.now() > 60 * Second; });
+
+    ASSERT_EQ(sink.records.size(), 2u);
+    // The broker heard at once; the journal has both, whole, in order, once each.
+    EXPECT_EQ(readFile(settings.journal),
+              toJson(sink.records[0]) + "\n" + toJson(sink.records[1]) + "\n");
+    // Said once, not at every try.
+    ASSERT_EQ(host.errors.size(), 1u);
+    EXPECT_TRUE(contains(host.errors[0], "No space left on device")) << host.errors[0];
+    bool caughtUp = false;
+    for (const std::string& line : host.logTexts())
+        caughtUp = caughtUp || contains(line, "journal: written again (2 records");
+    EXPECT_TRUE(caughtUp);
+}
+
+TEST_F(LineServiceTest, WhatAnEarlierRunLeftIsRecordedAsWhatItWas) {
+    fs::create_directories(settings.inbox);
+    writeFile(inbox(".receiving-a1b2c3"), "%\nO0014\nG0");
+    writeFile(inbox(".sending-d4e5f6.O0012.NC"), "%\nO0012\nG00X0\nM30\n%\n");
+    const std::string whole = toJson(JournalRecord{}) + "\n";
+    writeFile(settings.journal, whole + whole.substr(0, 30)); // a power cut mid-record
+    addLine();
+    serve([this] { return sink.records.size() >= 2; });
+
+    ASSERT_EQ(sink.records.size(), 2u);
+    EXPECT_EQ(sink.records[0].direction, "receive");
+    EXPECT_EQ(sink.records[0].result, TransferResult::Failed);
+    EXPECT_EQ(sink.records[1].direction, "send");
+    EXPECT_EQ(sink.records[1].result, TransferResult::Interrupted);
+    EXPECT_TRUE(contains(sink.records[1].message, "unfinished send")) << sink.records[1].message;
+    EXPECT_TRUE(contains(sink.records[1].message, "O0012.NC")) << sink.records[1].message;
+    // Only the receive's bytes are in failed/; the send's copy is gone.
+    EXPECT_EQ(namesIn(settings.inbox + "/failed").size(), 1u);
+    EXPECT_EQ(readFile(sink.records[0].file), "%\nO0014\nG0");
+    EXPECT_EQ(readFile(settings.journal),
+              whole + toJson(sink.records[0]) + "\n" + toJson(sink.records[1]) + "\n");
+}
+
+TEST_F(LineServiceTest, ARefusedRequestIsKeptInFailedAndAHiddenFileIsNeverSent) {
+    writeFile(settings.library + "/.secret", "%\n(HIDDEN)\n%\n");
+    addLine().input("%\n(REQ=.secret)\n%", 1 * Second);
+    TestLine& reply = addLine();
+    addLine().input("%\n(REQ=O0012)\n%", 1 * Second);
+    addLine();
+    addLine();
+    serve([this] { return sink.records.size() >= 2; });
+
+    ASSERT_EQ(sink.records.size(), 2u);
+    const JournalRecord& refused = sink.records[0];
+    EXPECT_EQ(refused.result, TransferResult::Refused);
+    EXPECT_EQ(refused.request, ".secret");
+    EXPECT_TRUE(contains(reply.written(), "(REFUSED .secret)")) << reply.written();
+    EXPECT_FALSE(contains(reply.written(), "HIDDEN"));
+    const auto failed = namesIn(settings.inbox + "/failed");
+    ASSERT_EQ(failed.size(), 1u);
+    EXPECT_TRUE(contains(refused.message, "the request is kept as " + settings.inbox +
+                                              "/failed/" + failed[0]))
+        << refused.message;
+    EXPECT_TRUE(contains(readFile(settings.inbox + "/failed/" + failed[0]), "(REQ=.secret)"));
+    // A request answered is not kept; the digest is of what was sent.
+    EXPECT_EQ(sink.records[1].result, TransferResult::Completed);
+    EXPECT_EQ(sink.records[1].sha256, sha256OfFile(settings.library + "/O0012.NC"));
+    EXPECT_EQ(namesIn(settings.inbox + "/failed").size(), 1u);
+}
+
+TEST_F(LineServiceTest, AnInboxHeldByAnotherServiceIsRefusedAtStart) {
+    fs::create_directories(settings.inbox);
+    InboxLock other;
+    ASSERT_EQ(other.acquire(settings.inbox), "");
+    writeFile(inbox(".receiving-a1b2c3"), "%\nO0014\nG0"); // the other one's receive
+    ServeEnvironment env;
+    LineService service(settings, host, LineOpener(), env);
+    const std::string error = service.prepare();
+    EXPECT_TRUE(contains(error, "another service (pid ")) << error;
+    // Its receive in progress is left alone.
+    EXPECT_TRUE(fs::exists(inbox(".receiving-a1b2c3")));
+}
+
+TEST_F(LineServiceTest, OneLogLinePerTransferUnlessVerbose) {
+    settings.config.Echo = 1;
+    for (const bool verbose : {false, true}) {
+        SCOPED_TRACE(verbose ? "verbose" : "quiet");
+        settings.verbose = verbose;
+        host.log.clear();
+        sink.records.clear();
+        addLine().input("%\nO0012\nG00X0\nG01X1\nG01X2\nM30\n%", clock.now() + Second);
+        addLine();
+        serve([this] { return !sink.records.empty(); });
+        int blocks = 0;
+        int transfers = 0;
+        for (const std::string& line : host.logTexts()) {
+            blocks += contains(line, "G01X1") ? 1 : 0;
+            transfers += contains(line, "receive completed") ? 1 : 0;
+        }
+        EXPECT_EQ(transfers, 1);
+        EXPECT_EQ(blocks, verbose ? 1 : 0);
+        if (!verbose)
+            EXPECT_LE(host.log.size(), 4u); // serving, the transfer, stopped
+    }
 }
 
 } // namespace
