@@ -71,7 +71,8 @@ struct ServeOptions {
     std::string retry;
     shop::ShopSettingsText broker; // --broker and the line file's Broker keys
     std::string lineFile;
-    std::string verbose; // "1" from -v, or the line file's Verbose
+    bool verbose = false;    // -v
+    std::string verboseText; // the line file's Verbose
     bool help = false;
 };
 
@@ -103,7 +104,7 @@ int parseServeOptions(const CliContext& context, CliArguments arguments, ServeOp
             continue;
         }
         if (argument == "-v" || argument == "--verbose") {
-            options.verbose = "1";
+            options.verbose = true;
             continue;
         }
         if (argument == "--no-pace") {
@@ -184,7 +185,7 @@ int applyLineFile(const CliContext& context, ServeOptions& options) {
     take("Journal", options.journal, true);
     take("RequestDelay", options.requestDelay, false);
     take("ScanLines", options.scanLines, false);
-    take("Verbose", options.verbose, false);
+    take("Verbose", options.verboseText, false);
     take("Broker", options.broker.broker, false);
     take("BrokerCa", options.broker.caFile, true);
     take("BrokerUser", options.broker.user, false);
@@ -240,10 +241,11 @@ int runServe(CliContext& context, CliArguments arguments, serve::EventSink* sink
             return fail(context, ExitUsage, "retry: not a number of ms from 10: " + options.retry);
         settings.retryMillis = static_cast<uint32_t>(value);
     }
-    if (!options.verbose.empty()) {
-        if (options.verbose != "0" && options.verbose != "1")
-            return fail(context, ExitUsage, "verbose: 0 or 1, not " + options.verbose);
-        settings.verbose = options.verbose == "1";
+    settings.verbose = options.verbose;
+    if (!options.verbose && !options.verboseText.empty()) {
+        if (options.verboseText != "0" && options.verboseText != "1")
+            return fail(context, ExitUsage, "Verbose: not 0 or 1: " + options.verboseText);
+        settings.verbose = options.verboseText == "1";
     }
     if (const int status = loadTransferSettings(context, options.transfer, "-i", settings.config,
                                                 settings.machine))

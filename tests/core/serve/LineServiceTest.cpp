@@ -335,7 +335,7 @@ TEST_F(LineServiceTest, AProgramThatCannotBeFiledIsKeptInFailedWithTheFlushsReas
     addLine().input("%\nO0012\nG00X0\n%", 1 * Second);
     addLine().input("%\nO0013\nG00X0\n%", 1 * Second);
     addLine();
-    files->fail(Call::SyncPath, EIO, ".receiving-");       // the program's flush
+    files->fail(Call::SyncPath, EIO, ".receiving-");              // the program's flush
     files->fail(Call::SyncPath, EIO, settings.inbox, 1, 0, true); // the next one's folder flush
     serve([this] { return sink.records.size() >= 2; });
 
@@ -417,8 +417,8 @@ TEST_F(LineServiceTest, ARefusedRequestIsKeptInFailedAndAHiddenFileIsNeverSent) 
     EXPECT_FALSE(contains(reply.written(), "HIDDEN"));
     const auto failed = namesIn(settings.inbox + "/failed");
     ASSERT_EQ(failed.size(), 1u);
-    EXPECT_TRUE(contains(refused.message, "the request is kept as " + settings.inbox +
-                                              "/failed/" + failed[0]))
+    EXPECT_TRUE(contains(refused.message,
+                         "the request is kept as " + settings.inbox + "/failed/" + failed[0]))
         << refused.message;
     EXPECT_TRUE(contains(readFile(settings.inbox + "/failed/" + failed[0]), "(REQ=.secret)"));
     // A request answered is not kept; the digest is of what was sent.

@@ -55,16 +55,18 @@ protected:
 
     // From a line file as the service unit starts it, its paths taken from the file's folder;
     // options given beside it win.
-    void startServe() {
+    void startServe(std::vector<std::string> extra = {}) {
         fs::create_directories(file("lines"));
         writeFile(file("lines/mill1.ini"),
                   "[Line]\nMachine=../ISO.MDF\nPort=" + (m_linePort.empty() ? port() : m_linePort) +
                       "\nInbox=../inbox\nLibrary=../lib\n"
                       "RequestDelay=60000\n");
         m_serve = std::make_unique<ChildProcess>();
-        ASSERT_TRUE(m_serve->start(CORVANE_CLI_PATH,
-                                   {"--cfg", file("corvane.cfg"), "serve", "--request-delay-ms",
-                                    "100", "--retry-ms", "200", file("lines/mill1.ini")}));
+        std::vector<std::string> args{"--cfg", file("corvane.cfg"), "serve", "--request-delay-ms",
+                                      "100",   "--retry-ms",        "200"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        args.push_back(file("lines/mill1.ini"));
+        ASSERT_TRUE(m_serve->start(CORVANE_CLI_PATH, args));
     }
 
     // The machine on the line's port for one run; the previous run must have ended.
@@ -234,7 +236,7 @@ std::string longProgram() {
 }
 
 TEST_F(ServeCli, AMachineThatVanishesIsFiledAsFailedAndServedAgain) {
-    startServe();
+    startServe({"--verbose"}); // the blocks in the log show how far the program came
     writeFile(file("LONG.NC"), longProgram());
     {
         SimProcess sim;
@@ -259,7 +261,7 @@ TEST_F(ServeCli, AMachineThatVanishesIsFiledAsFailedAndServedAgain) {
 }
 
 TEST_F(ServeCli, StopInTheMiddleOfAProgramFilesNothingUnderItsName) {
-    startServe();
+    startServe({"--verbose"});
     writeFile(file("LONG.NC"), longProgram());
     SimProcess sim;
     startSim(sim, {"punch", "--program", file("LONG.NC"), "--cps", "400"});
@@ -370,6 +372,69 @@ TEST_F(ServeCli, ServesAMachineBehindADeviceServer) {
         m_serve->signal(SIGTERM);
         EXPECT_EQ(m_serve->wait(10000), 0);
     }
+}
+
+// One service per inbox: a second one is refused at start and names the first, which serves
+// on undisturbed; the log has one line per transfer, not the program's blocks.
+TEST_F(ServeCli, ASecondServiceOnTheSameInboxIsRefusedNamingTheFirst) {
+    startServe();
+    ASSERT_TRUE(m_serve->waitForOutput("serving", 10000)) << m_serve->err();
+    ChildProcess second;
+    ASSERT_TRUE(second.start(CORVANE_CLI_PATH,
+                             {"--cfg", file("corvane.cfg"), "serve", file("lines/mill1.ini")}));
+    EXPECT_EQ(second.wait(10000), 3);
+    EXPECT_NE(second.err().find("another service (pid " + std::to_string(m_serve->pid()) + ")"),
+              std::string::npos)
+        << second.err();
+
+    writeFile(file("PUNCH.NC"), Program);
+    SimProcess sim;
+    startSim(sim, {"punch", "--program", file("PUNCH.NC")});
+    const auto records = journal(1);
+    EXPECT_EQ(records[0].text("result"), "completed");
+    EXPECT_EQ(sim.wait(10000), 0) << sim.errors();
+    EXPECT_EQ(m_serve->out().find("G21 G90 G54"), std::string::npos) << m_serve->out();
+    EXPECT_NE(m_serve->out().find("receive completed: " + file("inbox/O0001.NC")),
+              std::string::npos)
+        << m_serve->out();
+}
+
+// A reply cut short by SIGKILL (a power cut, an OOM kill): the next start records an
+// interrupted send, not an unfinished receive, and files nothing of it in failed/.
+TEST_F(ServeCli, AReplyCutShortBySigkillIsRecordedAsAnInterruptedSendAtTheNextStart) {
+    std::string text = "%\nO0003 (LONG REPLY)\n";
+    for (int i = 0; text.size() < 40000; ++i)
+        text += "G01 X" + std::to_string(i) + ". Y" + std::to_string(i % 89) + ". F900.\n";
+    writeFile(file("lib/O0003.NC"), text + "M30\n%\n");
+    writeFile(file("REQ.NC"), "%\n(REQ=O0003)\n%\n");
+    startServe();
+    SimProcess sim;
+    startSim(sim, {"request", "--program", file("REQ.NC"), "--record", file("reply.bin")});
+    ASSERT_TRUE(m_serve->waitForOutput("request for O0003", 20000)) << m_serve->out();
+    // The copy being sent is there while the reply goes out.
+    const long long deadline = steadyNowMs() + 20000;
+    auto sending = [this] {
+        for (const auto& entry : fs::directory_iterator(file("inbox")))
+            if (entry.path().filename().string().rfind(".sending-", 0) == 0)
+                return true;
+        return false;
+    };
+    while (!sending() && steadyNowMs() < deadline)
+        m_serve->pump(20);
+    ASSERT_TRUE(sending());
+    m_serve->signal(SIGKILL);
+    m_serve->wait(10000);
+    sim.terminate();
+    sim.wait(10000);
+
+    startServe();
+    const auto records = journal(1);
+    EXPECT_EQ(records[0].text("direction"), "send");
+    EXPECT_EQ(records[0].text("result"), "interrupted");
+    EXPECT_NE(records[0].text("message").find("unfinished send"), std::string::npos);
+    EXPECT_NE(records[0].text("message").find("O0003.NC"), std::string::npos);
+    EXPECT_TRUE(fs::is_empty(file("inbox/failed")));
+    EXPECT_FALSE(sending());
 }
 
 } // namespace
