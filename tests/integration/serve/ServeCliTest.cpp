@@ -214,8 +214,14 @@ TEST_F(ServeCli, RequestsAreAnsweredFromTheLibraryOnly) {
     EXPECT_NE(refused.find("(REFUSED ../secret.NC)"), std::string::npos) << refused;
     EXPECT_EQ(refused.find("SECRET"), std::string::npos);
 
-    const auto records = journal(4);
-    const char* const results[] = {"completed", "completed", "not-found", "refused"};
+    // A hidden file is not the library's, whatever its name.
+    writeFile(file("lib/.secret"), "%\n(HIDDEN)\n%\n");
+    const std::string hidden = ask("%\n(REQ=.secret)\n%\n", 5);
+    EXPECT_NE(hidden.find("(REFUSED .secret)"), std::string::npos) << hidden;
+    EXPECT_EQ(hidden.find("HIDDEN"), std::string::npos);
+
+    const auto records = journal(5);
+    const char* const results[] = {"completed", "completed", "not-found", "refused", "refused"};
     for (size_t i = 0; i < records.size(); ++i) {
         EXPECT_EQ(records[i].text("direction"), "send");
         EXPECT_EQ(records[i].text("result"), results[i]);
@@ -223,8 +229,19 @@ TEST_F(ServeCli, RequestsAreAnsweredFromTheLibraryOnly) {
     EXPECT_EQ(records[0].text("request"), "O0012");
     EXPECT_EQ(records[0].text("file"), file("lib/O0012.NC"));
     EXPECT_EQ(records[0].text("sha256"), sha256OfFile(file("lib/O0012.NC")));
-    // A request is a question, not a program: nothing of it is filed.
+    // A request is a question, not a program: nothing of it is filed -- but a refused one is
+    // kept in failed/ as it came, and its record says where.
     EXPECT_EQ(inboxNames(), (std::vector<std::string>{"failed", "journal.jsonl"}));
+    std::vector<std::string> kept;
+    for (const auto& entry : fs::directory_iterator(file("inbox/failed")))
+        kept.push_back(readFile(entry.path().string()));
+    std::sort(kept.begin(), kept.end());
+    ASSERT_EQ(kept.size(), 2u);
+    EXPECT_NE(kept[0].find("(REQ=../secret.NC)"), std::string::npos) << kept[0];
+    EXPECT_NE(kept[1].find("(REQ=.secret)"), std::string::npos) << kept[1];
+    EXPECT_NE(records[3].text("message").find("the request is kept as " + file("inbox/failed/")),
+              std::string::npos)
+        << records[3].text("message");
 }
 
 // A program long enough to be cut in the middle.
@@ -435,6 +452,50 @@ TEST_F(ServeCli, AReplyCutShortBySigkillIsRecordedAsAnInterruptedSendAtTheNextSt
     EXPECT_NE(records[0].text("message").find("O0003.NC"), std::string::npos);
     EXPECT_TRUE(fs::is_empty(file("inbox/failed")));
     EXPECT_FALSE(sending());
+}
+
+// The journal's folder taken away under a running service: the record waits in memory and is
+// written when the folder is back; a journal that never takes one (a full device) gets it in
+// the log at the stop instead of losing it.
+TEST_F(ServeCli, ARecordTheJournalRefusedIsWrittenWhenItCan) {
+    fs::create_directory(file("j"));
+    startServe({"--journal", file("j/journal.jsonl")});
+    ASSERT_TRUE(m_serve->waitForOutput("serving", 10000)) << m_serve->err();
+    fs::rename(file("j"), file("j-away"));
+
+    writeFile(file("PUNCH.NC"), Program);
+    SimProcess sim;
+    startSim(sim, {"punch", "--program", file("PUNCH.NC")});
+    const long long deadline = steadyNowMs() + 20000;
+    while (m_serve->err().find("records are kept") == std::string::npos && steadyNowMs() < deadline)
+        m_serve->pump(50);
+    ASSERT_NE(m_serve->err().find("No such file or directory"), std::string::npos)
+        << m_serve->err();
+    EXPECT_EQ(sim.wait(10000), 0) << sim.errors();
+    fs::create_directory(file("j"));
+    ASSERT_TRUE(m_serve->waitForOutput("journal: written again (1 record", 10000))
+        << m_serve->out();
+    const std::string journal = readFile(file("j/journal.jsonl"));
+    EXPECT_NE(journal.find("\"file\":\"" + file("inbox/O0001.NC") + "\""), std::string::npos)
+        << journal;
+    EXPECT_NE(journal.find("\"result\":\"completed\""), std::string::npos) << journal;
+    EXPECT_EQ(std::count(journal.begin(), journal.end(), '\n'), 1);
+    m_serve->signal(SIGTERM);
+    EXPECT_EQ(m_serve->wait(10000), 0);
+
+    startServe({"--journal", "/dev/full"});
+    ASSERT_TRUE(m_serve->waitForOutput("serving", 10000)) << m_serve->err();
+    writeFile(file("PUNCH.NC"), "%\nO0002 (FULL)\nM30\n%\n");
+    SimProcess again;
+    startSim(again, {"punch", "--program", file("PUNCH.NC")});
+    ASSERT_TRUE(m_serve->waitForOutput("receive completed", 20000)) << m_serve->out();
+    EXPECT_EQ(again.wait(10000), 0) << again.errors();
+    m_serve->signal(SIGTERM);
+    EXPECT_EQ(m_serve->wait(10000), 0);
+    const std::string out = m_serve->out();
+    const size_t unwritten = out.find("journal: not written: {");
+    ASSERT_NE(unwritten, std::string::npos) << out;
+    EXPECT_NE(out.find(file("inbox/O0002.NC"), unwritten), std::string::npos) << out;
 }
 
 } // namespace
