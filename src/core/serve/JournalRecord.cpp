@@ -6,12 +6,18 @@ namespace corvane::serve {
 
 const char* resultName(TransferResult result) {
     switch (result) {
-    case TransferResult::Completed: return "completed";
-    case TransferResult::Interrupted: return "interrupted";
-    case TransferResult::TimeOut: return "timeout";
-    case TransferResult::Failed: return "failed";
-    case TransferResult::NotFound: return "not-found";
-    case TransferResult::Refused: return "refused";
+    case TransferResult::Completed:
+        return "completed";
+    case TransferResult::Interrupted:
+        return "interrupted";
+    case TransferResult::TimeOut:
+        return "timeout";
+    case TransferResult::Failed:
+        return "failed";
+    case TransferResult::NotFound:
+        return "not-found";
+    case TransferResult::Refused:
+        return "refused";
     }
     return "failed";
 }
@@ -30,6 +36,15 @@ std::string toJson(const JournalRecord& record) {
         .add("message", record.message);
     if (!record.commandId.empty())
         json.add("command", record.commandId);
+    if (!record.compare.empty()) {
+        json.add("compare", record.compare);
+        if (!record.against.empty())
+            json.add("against", record.against);
+        if (record.compare == "differs")
+            json.add("differing", record.differing).add("at_line", record.atLine);
+        if (!record.diff.empty())
+            json.add("diff", record.diff);
+    }
     return json.text();
 }
 

@@ -16,10 +16,12 @@
 #include <optional>
 #include <string>
 
+#include "serve/CompareRequest.h"
 #include "serve/EventSink.h"
 #include "serve/InboxStore.h"
 #include "serve/Journal.h"
 #include "serve/ProgramScan.h"
+#include "serve/ReceivedCompare.h"
 #include "serve/ServiceHost.h"
 #include "serve/WatchedLine.h"
 #include "settings/AppConfig.h"
@@ -46,6 +48,7 @@ struct ServeSettings {
     uint32_t requestDelayMillis = DefaultRequestDelayMillis;
     int scanLines = DefaultScanLines;
     uint32_t retryMillis = DefaultRetryMillis; // a port that cannot be opened is tried this often
+    CompareOptions compare;                    // what a comparison of a received program sets aside
 };
 
 // What the service needs from the world beyond the line; defaults are the real ones.
@@ -89,6 +92,23 @@ private:
     void fileReceived(int result, bool timedOut, const std::string& temporary,
                       uint64_t startMicros);
     void answerRequest(const std::string& name);
+
+    // Compare after receive (LineServiceCompare.cpp).
+    struct PendingReply {
+        JournalRecord record;
+        std::string text;
+    };
+    // Answers "(CMP=NAME)": compares, keeps what differs, replies. When the library has no
+    // NAME to compare with: the reply still owed once the program has been filed.
+    std::optional<PendingReply> answerCompare(const std::string& temporary,
+                                              const CompareRequest& request, uint64_t millis);
+    ReceivedComparison compareWithEarlier(const std::string& temporary, const std::string& name);
+    // The comparison into the record; the diff beside the stored program, or a stale one
+    // moved away.
+    void leaveComparison(JournalRecord& rec, const ReceivedComparison& comparison,
+                         const InboxStore& store, const std::string& storedPath);
+    // A reply of comments after the request delay; the record gets how it went.
+    void replyToControl(JournalRecord rec, const std::string& text);
     void send(const PendingSend& pending);
     int runSend(const std::string& path, bool keepComments);
     void waitMicros(uint64_t micros, uint64_t sliceMicros);

@@ -3,11 +3,14 @@ set(CORVANE_SERVE_SOURCES
   EventSink.cpp
   ProgramScan.cpp
   ReceiveVerdict.cpp
+  CompareRequest.cpp
+  ReceivedCompare.cpp
   Library.cpp
   InboxStore.cpp
   Journal.cpp
   WatchedLine.cpp
   ServiceHost.cpp
   LineService.cpp
+  LineServiceCompare.cpp
 )
 list(TRANSFORM CORVANE_SERVE_SOURCES PREPEND ${CMAKE_CURRENT_LIST_DIR}/)
