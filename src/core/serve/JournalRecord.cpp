@@ -6,18 +6,12 @@ namespace corvane::serve {
 
 const char* resultName(TransferResult result) {
     switch (result) {
-    case TransferResult::Completed:
-        return "completed";
-    case TransferResult::Interrupted:
-        return "interrupted";
-    case TransferResult::TimeOut:
-        return "timeout";
-    case TransferResult::Failed:
-        return "failed";
-    case TransferResult::NotFound:
-        return "not-found";
-    case TransferResult::Refused:
-        return "refused";
+    case TransferResult::Completed: return "completed";
+    case TransferResult::Interrupted: return "interrupted";
+    case TransferResult::TimeOut: return "timeout";
+    case TransferResult::Failed: return "failed";
+    case TransferResult::NotFound: return "not-found";
+    case TransferResult::Refused: return "refused";
     }
     return "failed";
 }
