@@ -283,6 +283,26 @@ TEST_F(ServeCli, ProgramsAreComparedWithTheLibraryAndCompareRequestsAnswered) {
         << m_serve->out();
 }
 
+// A misspelt word would compare differently from what the shop meant: refused at the start.
+TEST_F(ServeCli, AnUnknownCompareIgnoreWordIsRefusedAtStart) {
+    fs::create_directory(file("lines"));
+    writeFile(file("lines/mill3.ini"), "[Line]\nMachine=../ISO.MDF\nInbox=../in3\nLibrary=../lib\n"
+                                       "CompareIgnore=comments,blanks\n");
+    ChildProcess fromFile;
+    ASSERT_TRUE(fromFile.start(CORVANE_CLI_PATH,
+                               {"--cfg", file("corvane.cfg"), "serve", file("lines/mill3.ini")}));
+    EXPECT_EQ(fromFile.wait(10000), 2);
+    EXPECT_NE(fromFile.err().find("'blanks'"), std::string::npos) << fromFile.err();
+
+    // The option wins over the line file, and is checked the same way.
+    ChildProcess option;
+    ASSERT_TRUE(
+        option.start(CORVANE_CLI_PATH, {"--cfg", file("corvane.cfg"), "serve", "--compare-ignore",
+                                        "Spaces,comment", file("lines/mill3.ini")}));
+    EXPECT_EQ(option.wait(10000), 2);
+    EXPECT_NE(option.err().find("'comment'"), std::string::npos) << option.err();
+}
+
 // A program long enough to be cut in the middle.
 std::string longProgram() {
     std::string text = "%\nO0002 (LONG)\n";
