@@ -14,6 +14,7 @@
 #include "TransferCommands.h"
 #include "serve/LineService.h"
 #include "support/IniFile.h"
+#include "support/ProgramDiff.h"
 #include "transfer/PosixSerialLine.h"
 
 namespace corvane::cli {
@@ -26,7 +27,7 @@ constexpr const char* ServeUsage =
     "usage: corvane-cli [--cfg FILE] serve [-m MACHINE.MDF] [-p PORT] [--name NAME]\n"
     "                   [--inbox DIR] [--library DIR] [--journal FILE]\n"
     "                   [--request-delay-ms N] [--scan-lines N] [--retry-ms N] [--no-pace]\n"
-    "                   [-v | --verbose]\n"
+    "                   [-v | --verbose] [--compare-ignore WORDS]\n"
     "                   [--broker URL] [LINE.ini]\n"
     "\n"
     "Serves one machine line unattended, until stopped with SIGTERM or Ctrl-C:\n"
@@ -35,12 +36,17 @@ constexpr const char* ServeUsage =
     "    fails goes to failed/ under a time-stamped name;\n"
     "  * a program whose first lines hold (REQ=NAME) or (PRG=NAME) asks for the library\n"
     "    program NAME, which is sent after the request delay; (PRG=DIRLIST) lists the library;\n"
+    "  * a program filed under a name the library (or the inbox) already has is compared with\n"
+    "    that version; one that differs leaves NAME.diff beside it; a program whose first\n"
+    "    lines hold (CMP=NAME) is only compared with the library's NAME and answered with\n"
+    "    (SAME AS NAME) or (DIFFERS FROM NAME AT LINE n);\n"
     "  * every transfer is one JSON line in the journal and one line in the log.\n"
     "One service per inbox: a second one started on the same inbox is refused, naming the\n"
     "first one's pid.\n"
     "LINE.ini has one section [Line] with Name, Machine, Port, Inbox, Library, Journal,\n"
-    "RequestDelay (ms, default 3000), ScanLines (default 5) and Verbose (0 or 1); relative\n"
-    "paths there are taken from the file's folder, and the options here take precedence.\n"
+    "RequestDelay (ms, default 3000), ScanLines (default 5), Verbose (0 or 1) and\n"
+    "CompareIgnore; relative paths there are taken from the file's folder, and the options\n"
+    "here take precedence.\n"
     "  -m MACHINE.MDF        the machine definition\n"
     "  -p PORT               the serial device (default: the machine's port)\n"
     "  --name NAME           the line's name in log lines, records and file names\n"
@@ -50,6 +56,8 @@ constexpr const char* ServeUsage =
     "  --request-delay-ms N  the pause before a request is answered\n"
     "  --scan-lines N        how many lines are searched for the number and the request\n"
     "  --retry-ms N          how often a port that cannot be opened is tried (default 5000)\n"
+    "  --compare-ignore WORDS  what a comparison sets aside: comments, blank-lines, spaces\n"
+    "                        (separated by commas; default none)\n"
     "  --no-pace             on a pseudo-terminal, send as fast as the far end reads\n"
     "  -v, --verbose         log the transfers' own lines too, and every block as the\n"
     "                        configuration's Echo says (by default one line per transfer)\n"
@@ -69,6 +77,7 @@ struct ServeOptions {
     std::string requestDelay;
     std::string scanLines;
     std::string retry;
+    std::optional<std::string> compareIgnore;
     shop::ShopSettingsText broker; // --broker and the line file's Broker keys
     std::string lineFile;
     bool verbose = false;    // -v
@@ -132,6 +141,12 @@ int parseServeOptions(const CliContext& context, CliArguments arguments, ServeOp
             target = &options.retry;
         else if (argument == "--broker")
             target = &options.broker.broker;
+        if (argument == "--compare-ignore") {
+            if (i + 1 >= arguments.size())
+                return fail(context, ExitUsage, argument + " needs a value (try --help)");
+            options.compareIgnore = arguments[++i];
+            continue;
+        }
         if (target) {
             if (i + 1 >= arguments.size())
                 return fail(context, ExitUsage, argument + " needs a value (try --help)");
@@ -186,6 +201,8 @@ int applyLineFile(const CliContext& context, ServeOptions& options) {
     take("RequestDelay", options.requestDelay, false);
     take("ScanLines", options.scanLines, false);
     take("Verbose", options.verboseText, false);
+    if (!options.compareIgnore)
+        options.compareIgnore = ini.get("Line", "CompareIgnore");
     take("Broker", options.broker.broker, false);
     take("BrokerCa", options.broker.caFile, true);
     take("BrokerUser", options.broker.user, false);
@@ -246,6 +263,15 @@ int runServe(CliContext& context, CliArguments arguments, serve::EventSink* sink
         if (options.verboseText != "0" && options.verboseText != "1")
             return fail(context, ExitUsage, "Verbose: not 0 or 1: " + options.verboseText);
         settings.verbose = options.verboseText == "1";
+    }
+    if (options.compareIgnore) {
+        std::string word;
+        const auto ignore = parseCompareIgnore(*options.compareIgnore, &word);
+        if (!ignore)
+            return fail(context, ExitUsage,
+                        "compare ignore: '" + word +
+                            "' is not one of comments, blank-lines, spaces");
+        settings.compare = *ignore;
     }
     if (const int status = loadTransferSettings(context, options.transfer, "-i", settings.config,
                                                 settings.machine))

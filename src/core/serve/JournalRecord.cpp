@@ -30,6 +30,15 @@ std::string toJson(const JournalRecord& record) {
         .add("message", record.message);
     if (!record.commandId.empty())
         json.add("command", record.commandId);
+    if (!record.compare.empty()) {
+        json.add("compare", record.compare);
+        if (!record.against.empty())
+            json.add("against", record.against);
+        if (record.compare == "differs")
+            json.add("differing", record.differing).add("at_line", record.atLine);
+        if (!record.diff.empty())
+            json.add("diff", record.diff);
+    }
     return json.text();
 }
 

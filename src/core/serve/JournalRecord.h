@@ -18,15 +18,23 @@ struct JournalRecord {
     std::string line;      // the line's name
     std::string direction; // "receive" or "send"
     std::optional<std::string> request; // the name asked for; none for a plain receive
-    std::string file;      // the path stored or sent
+    std::string file;                   // the path stored or sent
     uint64_t bytes = 0;
-    std::string sha256;    // of the stored file or of the library file sent; empty when none
+    std::string sha256; // of the stored file or of the library file sent; empty when none
     TransferResult result = TransferResult::Completed;
     uint64_t millis = 0;
     std::string message;
     // The id a broker command carried, so its sender can tell its answer from others'.
     // Written only when there is one.
     std::string commandId;
+    // A received program compared with the version its name already had: "identical",
+    // "differs" or "new"; the rest only when it was compared. Written after the fields
+    // above, and only when there is a comparison, so a reader of older records reads these.
+    std::string compare;
+    std::string against;    // the earlier version's file
+    uint64_t differing = 0; // lines changed, added or removed
+    uint64_t atLine = 0;    // the received program's first differing line
+    std::string diff;       // the unified diff left beside the program
 };
 
 // The record as one JSON object on one line (no line end). The same text goes into the

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "serve/CompareRequest.h"
 #include "serve/Library.h"
 #include "serve/ReceiveVerdict.h"
 #include "support/Sha256.h"
@@ -333,6 +334,16 @@ void LineService::fileReceived(int result, bool timedOut, const std::string& tem
             return;
         }
     }
+    // A comparison asked for a program the library does not have: the program is filed like
+    // any other, and the control is told why no verdict came.
+    std::optional<PendingReply> notCompared;
+    if (endedWell) {
+        if (auto asked = findCompareRequest(head, m_settings.scanLines)) {
+            notCompared = answerCompare(temporary, *asked, millis);
+            if (!notCompared)
+                return;
+        }
+    }
 
     JournalRecord rec = newRecord("receive");
     rec.millis = millis;
@@ -340,8 +351,14 @@ void LineService::fileReceived(int result, bool timedOut, const std::string& tem
     StoreResult stored;
     if (endedWell) {
         const std::string number = programNumber(readHead(temporary), m_settings.scanLines);
-        stored = m_inbox.store(temporary, number.empty() ? stamped : number + "." + extension());
+        const std::string name = number.empty() ? stamped : number + "." + extension();
+        // Compared before it is filed, while an earlier version in the inbox is still under
+        // the name.
+        const ReceivedComparison comparison = compareWithEarlier(temporary, name);
+        stored = m_inbox.store(temporary, name);
         rec.result = TransferResult::Completed;
+        if (!stored.path.empty())
+            leaveComparison(rec, comparison, m_inbox, stored.path);
     } else {
         stored = m_inbox.storeFailed(temporary, stamped);
         if (m_watch.lost) {
@@ -388,6 +405,8 @@ void LineService::fileReceived(int result, bool timedOut, const std::string& tem
     rec.bytes = fileSize(rec.file);
     rec.sha256 = sha256OfFile(rec.file);
     finishTransfer(std::move(rec));
+    if (notCompared)
+        replyToControl(std::move(notCompared->record), notCompared->text);
 }
 
 void LineService::answerRequest(const std::string& name, const std::string& requestFile) {
@@ -605,6 +624,8 @@ void LineService::record(JournalRecord rec) {
         summary += ": " + rec.file + " (" + std::to_string(rec.bytes) + " bytes)";
     if (!rec.message.empty())
         summary += ": " + rec.message;
+    if (!rec.compare.empty())
+        summary += "; " + comparisonSummary(rec);
     // Records keep their order: a new one waits behind those the journal has not yet taken.
     if (m_unwritten.size() >= MaxUnwrittenRecords) {
         m_unwritten.pop_front();

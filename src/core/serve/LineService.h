@@ -18,12 +18,14 @@
 #include <optional>
 #include <string>
 
+#include "serve/CompareRequest.h"
 #include "serve/EventSink.h"
 #include "serve/FileSystem.h"
 #include "serve/InboxLock.h"
 #include "serve/InboxStore.h"
 #include "serve/Journal.h"
 #include "serve/ProgramScan.h"
+#include "serve/ReceivedCompare.h"
 #include "serve/ServiceHost.h"
 #include "serve/WatchedLine.h"
 #include "settings/AppConfig.h"
@@ -53,6 +55,7 @@ struct ServeSettings {
     // The service logs one line per transfer and its own events; verbose adds the engines'
     // own lines (and every block, as the configuration's Echo says).
     bool verbose = false;
+    CompareOptions compare;                    // what a comparison of a received program sets aside
 };
 
 // Records the journal could not take are kept for a later try, up to this many (the oldest
@@ -103,6 +106,23 @@ private:
     void fileReceived(int result, bool timedOut, const std::string& temporary,
                       uint64_t startMicros);
     void answerRequest(const std::string& name, const std::string& requestFile);
+
+    // Compare after receive (LineServiceCompare.cpp).
+    struct PendingReply {
+        JournalRecord record;
+        std::string text;
+    };
+    // Answers "(CMP=NAME)": compares, keeps what differs, replies. When the library has no
+    // NAME to compare with: the reply still owed once the program has been filed.
+    std::optional<PendingReply> answerCompare(const std::string& temporary,
+                                              const CompareRequest& request, uint64_t millis);
+    ReceivedComparison compareWithEarlier(const std::string& temporary, const std::string& name);
+    // The comparison into the record; the diff beside the stored program, or a stale one
+    // moved away.
+    void leaveComparison(JournalRecord& rec, const ReceivedComparison& comparison,
+                         const InboxStore& store, const std::string& storedPath);
+    // A reply of comments after the request delay; the record gets how it went.
+    void replyToControl(JournalRecord rec, const std::string& text);
     void send(const PendingSend& pending);
     int runSend(const std::string& path, bool keepComments);
     void waitMicros(uint64_t micros, uint64_t sliceMicros);

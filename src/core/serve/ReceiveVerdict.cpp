@@ -7,7 +7,8 @@ bool isBlank(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\0' || (c >= 0x11 && c <= 0x14);
 }
 
-// A line that holds only comments, optionally after a program number "O123".
+} // namespace
+
 bool onlyComments(std::string_view line) {
     size_t i = 0;
     if (!line.empty() && line.front() == 'O') {
@@ -29,8 +30,6 @@ bool onlyComments(std::string_view line) {
     }
     return true;
 }
-
-} // namespace
 
 bool isRequestShaped(std::string_view text) {
     if (text.size() > MaxRequestBytes)

@@ -16,6 +16,9 @@ constexpr int MaxRequestLines = 4;
 
 bool isRequestShaped(std::string_view text);
 
+// A line that holds only comments, optionally after a program number "O123".
+bool onlyComments(std::string_view line);
+
 // The text's last character, once trailing blanks, line ends, NUL and DC codes are set aside,
 // is a "%" that closes something (not a lone leading "%").
 bool endsAsProgram(std::string_view tail);

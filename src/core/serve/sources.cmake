@@ -3,6 +3,8 @@ set(CORVANE_SERVE_SOURCES
   EventSink.cpp
   ProgramScan.cpp
   ReceiveVerdict.cpp
+  CompareRequest.cpp
+  ReceivedCompare.cpp
   Library.cpp
   FileSystem.cpp
   InboxStore.cpp
@@ -11,5 +13,6 @@ set(CORVANE_SERVE_SOURCES
   WatchedLine.cpp
   ServiceHost.cpp
   LineService.cpp
+  LineServiceCompare.cpp
 )
 list(TRANSFORM CORVANE_SERVE_SOURCES PREPEND ${CMAKE_CURRENT_LIST_DIR}/)

@@ -328,4 +328,9 @@ constexpr int IDS_NET_RTS = 8316;
 // %s HOST:PORT, %s seconds: the server took nothing (or left a question unanswered) that long
 constexpr int IDS_NET_SERVER_STALLED = 8317;
 
+// After a receive, the program compared with what its file held before.
+constexpr int IDS_COMPARE_NEW_FILE = 8320;
+constexpr int IDS_COMPARE_IDENTICAL = 8321;
+constexpr int IDS_FMT_COMPARE_DIFFERS = 8322; // %s lines that differ, %s the first one's number
+
 } // namespace corvane

@@ -7,5 +7,6 @@ set(CORVANE_SUPPORT_SOURCES
   StringTable.cpp
   Json.cpp
   Sha256.cpp
+  ProgramDiff.cpp
 )
 list(TRANSFORM CORVANE_SUPPORT_SOURCES PREPEND ${CMAKE_CURRENT_LIST_DIR}/)

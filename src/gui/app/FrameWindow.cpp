@@ -35,6 +35,7 @@
 #include "transfer/LineSettings.h"
 #include "transfer/PosixSerialLine.h"
 #include "transfer/ReceiveEngine.h"
+#include "transfer/TargetComparison.h"
 #include "transfer/SendEngine.h"
 #include "transfer/TransferContext.h"
 
@@ -451,10 +452,16 @@ void FrameWindow::runTransfer(Run run) {
     TransferContext ctx{m_state.machine, m_state.config, m_state.queue, m_state.transfer,
                         *m_host, DefaultLineOpener(LineOptions{}), m_state.notifyWindow,
                         nullptr};
-    if (run == Run::Receive)
-        ReceiveNcData(ctx, m_state.queue.Entries[0].Name);
-    else
+    if (run == Run::Receive) {
+        const std::string target = m_state.queue.Entries[0].Name;
+        const TargetBefore before = readTargetBefore(target);
+        if (ReceiveNcData(ctx, target.c_str()) == ReceiveDone)
+            if (const std::string verdict = targetVerdict(*m_host, before, target);
+                !verdict.empty())
+                m_host->logPrint(LogText, verdict);
+    } else {
         SendNcData(ctx);
+    }
 
     m_run = Run::None;
     m_state.transfer.TransferBusy = false;

@@ -465,3 +465,123 @@ TEST_F(LineServiceTest, OneLogLinePerTransferUnlessVerbose) {
 
 } // namespace
 } // namespace corvane::serve
+
+namespace corvane::serve {
+namespace {
+
+// Each program on a line of its own, as each listen opens the port anew.
+TEST_F(LineServiceTest, AProgramUnderAKnownNameIsComparedWithTheEarlierVersion) {
+    addLine().input("%\nO0012\nG00X0\nM30\n%", 1 * Second); // the library's, punched back
+    addLine().input("%\nO0012\nG00X5\nM30\n%", 1 * Second); // changed at the control
+    addLine().input("%\nO0013\nG01Y1\n%", 1 * Second);      // a new one
+    addLine().input("%\nO0013\nG01Y2\n%", 1 * Second);      // changed: against the inbox's
+    addLine().input("%\nO0013\nG01Y2\n%", 1 * Second);      // punched again unchanged
+    addLine();
+    serve([this] { return sink.records.size() >= 5; });
+
+    ASSERT_EQ(sink.records.size(), 5u);
+    const std::string lib = settings.library + "/O0012.NC";
+    EXPECT_EQ(sink.records[0].compare, "identical");
+    EXPECT_EQ(sink.records[0].against, lib);
+    EXPECT_EQ(sink.records[0].diff, "");
+
+    EXPECT_EQ(sink.records[1].compare, "differs");
+    EXPECT_EQ(sink.records[1].differing, 1u);
+    EXPECT_EQ(sink.records[1].atLine, 3u);
+    EXPECT_EQ(sink.records[1].diff, inbox("O0012.NC.diff"));
+    EXPECT_EQ(readFile(inbox("O0012.NC.diff")),
+              "--- " + lib + "\n+++ " + inbox("O0012.NC") +
+                  "\n@@ -1,5 +1,5 @@\n %\n O0012\n-G00X0\n+G00X5\n M30\n %\n");
+
+    EXPECT_EQ(sink.records[2].compare, "new");
+    EXPECT_EQ(sink.records[3].compare, "differs");
+    // The inbox's earlier version is named where it now is.
+    EXPECT_EQ(sink.records[3].against, inbox("O0013.NC.~1~"));
+    EXPECT_EQ(readFile(inbox("O0013.NC.~1~")), "%\r\nO0013\r\nG01Y1\r\n%\r\n");
+    EXPECT_EQ(sink.records[3].diff, inbox("O0013.NC.diff"));
+
+    // Unchanged against the version before it: the diff beside it would describe another
+    // version, so it is kept aside.
+    EXPECT_EQ(sink.records[4].compare, "identical");
+    EXPECT_EQ(sink.records[4].against, inbox("O0013.NC.~2~"));
+    EXPECT_FALSE(fs::exists(inbox("O0013.NC.diff")));
+    EXPECT_NE(readFile(inbox("O0013.NC.diff.~1~")).find("-G01Y1\n+G01Y2\n"), std::string::npos);
+
+    // The verdict is in the log and in the journal.
+    const std::string journal = readFile(settings.journal);
+    EXPECT_NE(journal.find("\"compare\":\"differs\",\"against\":\"" + lib +
+                           "\",\"differing\":1,\"at_line\":3"),
+              std::string::npos)
+        << journal;
+    bool logged = false;
+    for (const std::string& line : host.logTexts())
+        logged |=
+            line.find("differs from " + lib + " in 1 line, first at line 3") != std::string::npos;
+    EXPECT_TRUE(logged);
+}
+
+TEST_F(LineServiceTest, CommentsSetAsideByTheLineMakeNoDifference) {
+    settings.compare.ignoreComments = true;
+    settings.compare.ignoreBlankLines = true;
+    addLine().input("%\nO0012 (OP10 FACE)\n\n(TOOL 1)\nG00X0\nM30\n%", 1 * Second);
+    addLine();
+    serve([this] { return !sink.records.empty(); });
+    ASSERT_EQ(sink.records.size(), 1u);
+    EXPECT_EQ(sink.records[0].compare, "identical");
+}
+
+TEST_F(LineServiceTest, ACompareRequestIsAnsweredWithAVerdictInsteadOfAFiling) {
+    addLine().input("%\n(CMP=O0012)\nO0012\nG00X0\nM30\n%", 1 * Second);
+    TestLine& same = addLine();
+    addLine().input("%\n(CMP=O0012)\nO0012\nG00X7\nM30\n%", 1 * Second);
+    TestLine& differs = addLine();
+    addLine();
+    settings.machine.config.Comment = 0; // the machine drops comments from what it is sent
+    serve([this] { return sink.records.size() >= 2; });
+
+    ASSERT_EQ(sink.records.size(), 2u);
+    EXPECT_NE(same.written().find("(SAME AS O0012)"), std::string::npos) << same.written();
+    // Numbered as the control holds the program, the request line included.
+    EXPECT_NE(differs.written().find("(DIFFERS FROM O0012 AT LINE 4)"), std::string::npos)
+        << differs.written();
+    EXPECT_GE(opens[1] - opens[0], 3 * Second);
+
+    const JournalRecord& first = sink.records[0];
+    EXPECT_EQ(first.direction, "receive");
+    EXPECT_EQ(first.request, "O0012");
+    EXPECT_EQ(first.result, TransferResult::Completed);
+    EXPECT_EQ(first.compare, "identical");
+    EXPECT_EQ(first.file, "");
+    EXPECT_FALSE(fs::exists(inbox("O0012.NC")));
+
+    // What differs is kept apart, with its diff, so the control's version is not lost.
+    const JournalRecord& second = sink.records[1];
+    EXPECT_EQ(second.compare, "differs");
+    EXPECT_EQ(second.atLine, 4u);
+    EXPECT_EQ(second.file, inbox("compared/O0012.NC"));
+    EXPECT_EQ(second.sha256, sha256OfFile(second.file));
+    EXPECT_EQ(second.diff, inbox("compared/O0012.NC.diff"));
+    EXPECT_NE(readFile(second.diff).find("+(CMP=O0012)\n O0012\n-G00X0\n+G00X7\n"),
+              std::string::npos)
+        << readFile(second.diff);
+    EXPECT_FALSE(fs::exists(inbox("O0012.NC")));
+}
+
+TEST_F(LineServiceTest, ACompareRequestForAProgramTheLibraryLacksIsFiledAndToldSo) {
+    addLine().input("%\n(CMP=O0099)\nO0099\nG00X1\n%", 1 * Second);
+    TestLine& reply = addLine();
+    addLine();
+    serve([this] { return sink.records.size() >= 2; });
+
+    ASSERT_EQ(sink.records.size(), 2u);
+    EXPECT_EQ(sink.records[0].direction, "receive");
+    EXPECT_EQ(sink.records[0].file, inbox("O0099.NC"));
+    EXPECT_EQ(sink.records[0].compare, "new");
+    EXPECT_EQ(sink.records[1].direction, "send");
+    EXPECT_EQ(sink.records[1].result, TransferResult::NotFound);
+    EXPECT_EQ(sink.records[1].request, "O0099");
+    EXPECT_NE(reply.written().find("(NOT FOUND O0099)"), std::string::npos) << reply.written();
+}
+
+} // namespace
+} // namespace corvane::serve

@@ -3,6 +3,8 @@
 corvane_add_test(serve_tests
   ${CMAKE_CURRENT_LIST_DIR}/ProgramScanTest.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ReceiveVerdictTest.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/CompareRequestTest.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/ReceivedCompareTest.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ServeFilesTest.cpp
   ${CMAKE_CURRENT_LIST_DIR}/DurabilityTest.cpp
   ${CMAKE_CURRENT_LIST_DIR}/LineServiceTest.cpp

@@ -296,6 +296,46 @@ private slots:
         QVERIFY(frame.windowTitle().startsWith(QStringLiteral("Corvane ")));
         saveScreenshot(frame, QStringLiteral("frame-japanese-after-receive"));
     }
+
+    // A receive into a file that held an earlier version of the program says in the log
+    // whether the control changed it; the verdict follows the receive's own closing lines.
+    void receiveOverAnEarlierVersionSaysWhatChanged() {
+        const QByteArray program =
+            "%\nO0001 (BRACKET)\nG21 G90 G54\nG01 X-12.5 Y30. F250.\nM30\n%\n";
+        writeFile(file("PUNCH.NC"), program);
+        const struct {
+            QByteArray before; // empty: no file there
+            QString verdict;
+        } cases[] = {
+            {"", QStringLiteral("COMPARE [ a new file ]")},
+            {program, QStringLiteral("COMPARE [ identical to the file it replaced ]")},
+            {"%\nO0001 (BRACKET)\nG21 G90 G54\nG01 X-12.5 Y35. F250.\nM30\n%\n",
+             QStringLiteral("COMPARE [ differs; changed lines: 1, first line: 4 ]")},
+        };
+        for (const auto& c : cases) {
+            QFile::remove(file("RECV2.NC"));
+            if (!c.before.isEmpty())
+                writeFile(file("RECV2.NC"), c.before);
+            SimProcess sim;
+            QVERIFY2(sim.start({"punch", "--program", file("PUNCH.NC").toStdString(), "--code",
+                                "iso", "--line-end", "crlf", "--parity", "even", "--cps", "2000",
+                                "--exit-after-ms", "60000"}),
+                     sim.errors().c_str());
+            useMachine(sim, Language::English);
+            m_files.ncFile = file("RECV2.NC");
+            FrameWindow frame(m_state, m_files);
+            frame.resize(760, 440);
+            frame.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&frame));
+            frame.dispatchCommand(3002);
+
+            QStringList rows;
+            for (int i = 0; i < frame.logPane()->heldCount(); ++i)
+                rows << frame.logPane()->rowText(i);
+            QVERIFY2(!rows.isEmpty() && rows.last() == c.verdict,
+                     qPrintable(rows.join(QLatin1Char('|'))));
+        }
+    }
 };
 
 QTEST_MAIN(FrameLineTest)

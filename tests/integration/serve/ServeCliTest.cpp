@@ -60,7 +60,8 @@ protected:
         writeFile(file("lines/mill1.ini"),
                   "[Line]\nMachine=../ISO.MDF\nPort=" + (m_linePort.empty() ? port() : m_linePort) +
                       "\nInbox=../inbox\nLibrary=../lib\n"
-                      "RequestDelay=60000\n");
+                      "RequestDelay=60000\n" +
+                      m_lineKeys);
         m_serve = std::make_unique<ChildProcess>();
         std::vector<std::string> args{"--cfg", file("corvane.cfg"), "serve", "--request-delay-ms",
                                       "100",   "--retry-ms",        "200"};
@@ -100,7 +101,7 @@ protected:
         for (auto it = records.rbegin(); it != records.rend(); ++it) {
             const Record& r = *it;
             const std::string path = r.text("file");
-            if (r.text("direction") == "receive" && checked.insert(path).second) {
+            if (r.text("direction") == "receive" && !path.empty() && checked.insert(path).second) {
                 EXPECT_EQ(r.text("sha256"), sha256OfFile(path)) << path;
                 EXPECT_EQ(jsonNumber(r.fields, "bytes").value_or(-1),
                           static_cast<double>(fs::file_size(path)));
@@ -135,6 +136,7 @@ protected:
     TempDir m_dir;
     std::unique_ptr<ChildProcess> m_serve;
     std::string m_linePort; // the line's port when not the machine's pty
+    std::string m_lineKeys; // more keys of the line file
 };
 
 TEST_F(ServeCli, FilesByProgramNumberKeepsOlderVersionsAndStampsTheRest) {
@@ -242,6 +244,82 @@ TEST_F(ServeCli, RequestsAreAnsweredFromTheLibraryOnly) {
     EXPECT_NE(records[3].text("message").find("the request is kept as " + file("inbox/failed/")),
               std::string::npos)
         << records[3].text("message");
+}
+
+// The library's program punched back from the control, as it is and changed, and the same
+// program asked to be compared instead of filed; comments set aside by the line file.
+TEST_F(ServeCli, ProgramsAreComparedWithTheLibraryAndCompareRequestsAnswered) {
+    const std::string face = "%\nO0012 (FACE)\nG00 X0 Y0\nG01 X50. F300.\nM30\n%\n";
+    const std::string changed = "%\nO0012 (FACE)\nG00 X0 Y0\nG01 X55. F300.\nM30\n%\n";
+    writeFile(file("lib/O0012.NC"), face);
+    m_lineKeys = "CompareIgnore=comments\n";
+    startServe();
+
+    auto punch = [this](const std::string& program, size_t records) {
+        writeFile(file("PUNCH.NC"), program);
+        SimProcess sim;
+        startSim(sim, {"punch", "--program", file("PUNCH.NC")});
+        journal(records);
+        EXPECT_EQ(sim.wait(10000), 0) << sim.errors();
+    };
+    // A comment the control changed is set aside by the line file.
+    punch("%\nO0012 (FACE REV B)\nG00 X0 Y0\nG01 X50. F300.\nM30\n%\n", 1);
+    punch(changed, 2);
+    EXPECT_EQ(readFile(file("inbox/O0012.NC.diff")),
+              "--- " + file("lib/O0012.NC") + "\n+++ " + file("inbox/O0012.NC") +
+                  "\n@@ -1,6 +1,6 @@\n %\n O0012 (FACE)\n G00 X0 Y0\n-G01 X50. F300.\n"
+                  "+G01 X55. F300.\n M30\n %\n");
+
+    EXPECT_NE(ask("%\n(CMP=O0012)\n" + face.substr(2), 3).find("(SAME AS O0012)"),
+              std::string::npos);
+    const std::string differs = ask("%\n(CMP=O0012)\n" + changed.substr(2), 4);
+    EXPECT_NE(differs.find("(DIFFERS FROM O0012 AT LINE 5)"), std::string::npos) << differs;
+
+    const auto records = journal(4);
+    const char* const verdicts[] = {"identical", "differs", "identical", "differs"};
+    for (size_t i = 0; i < records.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(records[i].text("direction"), "receive");
+        EXPECT_EQ(records[i].text("result"), "completed");
+        EXPECT_EQ(records[i].text("compare"), verdicts[i]);
+        EXPECT_EQ(records[i].text("against"), file("lib/O0012.NC"));
+    }
+    EXPECT_EQ(jsonNumber(records[1].fields, "differing").value_or(-1), 1);
+    EXPECT_EQ(jsonNumber(records[1].fields, "at_line").value_or(-1), 4);
+    EXPECT_EQ(records[1].text("diff"), file("inbox/O0012.NC.diff"));
+    EXPECT_EQ(records[2].text("request"), "O0012");
+    EXPECT_EQ(records[2].text("file"), "");
+    EXPECT_EQ(jsonNumber(records[3].fields, "at_line").value_or(-1), 5);
+    // The control's differing version is kept apart with its diff; the inbox's is untouched.
+    EXPECT_EQ(records[3].text("file"), file("inbox/compared/O0012.NC"));
+    EXPECT_NE(readFile(file("inbox/compared/O0012.NC.diff")).find("+G01 X55. F300.\n"),
+              std::string::npos);
+    EXPECT_EQ(inboxNames(), (std::vector<std::string>{"O0012.NC", "O0012.NC.diff", "O0012.NC.~1~",
+                                                      "compared", "failed", "journal.jsonl"}));
+    EXPECT_NE(
+        m_serve->out().find("differs from " + file("lib/O0012.NC") + " in 1 line, first at line 4"),
+        std::string::npos)
+        << m_serve->out();
+}
+
+// A misspelt word would compare differently from what the shop meant: refused at the start.
+TEST_F(ServeCli, AnUnknownCompareIgnoreWordIsRefusedAtStart) {
+    fs::create_directory(file("lines"));
+    writeFile(file("lines/mill3.ini"), "[Line]\nMachine=../ISO.MDF\nInbox=../in3\nLibrary=../lib\n"
+                                       "CompareIgnore=comments,blanks\n");
+    ChildProcess fromFile;
+    ASSERT_TRUE(fromFile.start(CORVANE_CLI_PATH,
+                               {"--cfg", file("corvane.cfg"), "serve", file("lines/mill3.ini")}));
+    EXPECT_EQ(fromFile.wait(10000), 2);
+    EXPECT_NE(fromFile.err().find("'blanks'"), std::string::npos) << fromFile.err();
+
+    // The option wins over the line file, and is checked the same way.
+    ChildProcess option;
+    ASSERT_TRUE(
+        option.start(CORVANE_CLI_PATH, {"--cfg", file("corvane.cfg"), "serve", "--compare-ignore",
+                                        "Spaces,comment", file("lines/mill3.ini")}));
+    EXPECT_EQ(option.wait(10000), 2);
+    EXPECT_NE(option.err().find("'comment'"), std::string::npos) << option.err();
 }
 
 // A program long enough to be cut in the middle.
