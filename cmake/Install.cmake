@@ -9,7 +9,10 @@
 
 # Debian and most distributions name the documentation folder after the package, in lower
 # case; GNUInstallDirs would take the project's name as written (share/doc/Corvane).
-set(CMAKE_INSTALL_DOCDIR "share/doc/corvane" CACHE PATH "Documentation folder (DATAROOTDIR/doc/corvane)")
+# An empty cache entry (GNUInstallDirs leaves one behind) is what it would replace, too.
+if(NOT CMAKE_INSTALL_DOCDIR)
+  set(CMAKE_INSTALL_DOCDIR "share/doc/corvane" CACHE PATH "Documentation folder" FORCE)
+endif()
 include(GNUInstallDirs)
 
 set(CORVANE_MANUAL_SOURCE ${PROJECT_SOURCE_DIR}/resources/help)
@@ -96,6 +99,7 @@ install(CODE "
   set(unit \"\$ENV{DESTDIR}\${unit_dir}/corvane-serve@.service\")
   message(STATUS \"Installing: \${unit}\")
   configure_file(\"${PROJECT_SOURCE_DIR}/resources/systemd/corvane-serve@.service.in\" \"\${unit}\" @ONLY)
+  # file(INSTALL) puts DESTDIR in front by itself; configure_file above does not.
   file(INSTALL \"${PROJECT_SOURCE_DIR}/resources/systemd/line-template.ini\"
-       DESTINATION \"\$ENV{DESTDIR}\${etc_dir}\")
+       DESTINATION \"\${etc_dir}\")
 ")

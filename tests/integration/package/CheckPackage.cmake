@@ -162,7 +162,10 @@ foreach(needle "adduser --system --group" "corvane dialout" "/etc/corvane/lines"
     fail("postinst lacks '${needle}'")
   endif()
 endforeach()
-string(REGEX MATCH "purge\\)[^;]*;;" purge "${text_postrm}")
+string(FIND "${text_postrm}" "purge)" at)
+string(SUBSTRING "${text_postrm}" ${at} -1 purge)
+string(FIND "${purge}" ";;" at)
+string(SUBSTRING "${purge}" 0 ${at} purge)
 foreach(needle "rm -rf /etc/corvane/lines /var/lib/corvane" "deluser --quiet --system corvane"
                "delgroup --quiet --system --only-if-empty corvane")
   string(FIND "${purge}" "${needle}" at)
