@@ -13,3 +13,9 @@ add_test(NAME package_deb
 set_tests_properties(package_deb PROPERTIES
   LABELS package TIMEOUT 300 RUN_SERIAL TRUE
   SKIP_REGULAR_EXPRESSION "package test skipped")
+
+# The maintainer scripts run under DPKG_ROOT with stand-ins for the commands that would change
+# this machine: install, upgrade, remove and purge, each checked for what it leaves.
+add_test(NAME package_maintainer_scripts
+  COMMAND sh ${CMAKE_CURRENT_LIST_DIR}/MaintainerScriptsTest.sh ${PROJECT_SOURCE_DIR}/packaging/debian)
+set_tests_properties(package_maintainer_scripts PROPERTIES LABELS package TIMEOUT 60)
