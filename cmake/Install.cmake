@@ -7,6 +7,12 @@
 # window program looks for it: ../share/corvane/help from its own folder), the desktop entry
 # in <prefix>/share/applications and the icon in <prefix>/share/icons/hicolor.
 
+# Debian and most distributions name the documentation folder after the package, in lower
+# case; GNUInstallDirs would take the project's name as written (share/doc/Corvane).
+# An empty cache entry (GNUInstallDirs leaves one behind) is what it would replace, too.
+if(NOT CMAKE_INSTALL_DOCDIR)
+  set(CMAKE_INSTALL_DOCDIR "share/doc/corvane" CACHE PATH "Documentation folder" FORCE)
+endif()
 include(GNUInstallDirs)
 
 set(CORVANE_MANUAL_SOURCE ${PROJECT_SOURCE_DIR}/resources/help)
@@ -69,14 +75,31 @@ endif()
 
 # The systemd template unit of the unattended service, with the path of corvane-cli as
 # installed (also under `cmake --install --prefix`, which is why it is written at install
-# time). Systemd looks in <prefix>/lib/systemd/system for /usr and /usr/local.
+# time), the sysusers.d entry of its user, and the template of a line file. Systemd looks in
+# <prefix>/lib/systemd/system for /usr/local; for the prefix /usr (a package) the unit, like
+# the rest of Debian 12's, goes to /lib/systemd/system and the template to /etc/corvane.
 set(CORVANE_SYSTEMD_UNIT_DIR "lib/systemd/system" CACHE STRING
-    "Folder for the systemd unit, relative to the install prefix")
+    "Folder for the systemd unit, relative to the install prefix (other than /usr)")
+set(CORVANE_SYSTEM_UNIT_DIR "/lib/systemd/system" CACHE STRING
+    "Folder for the systemd unit when the prefix is /usr")
 install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/ DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
+install(FILES ${PROJECT_SOURCE_DIR}/resources/systemd/corvane.sysusers
+        DESTINATION lib/sysusers.d RENAME corvane.conf)
 install(CODE "
   set(CORVANE_BINDIR \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}\")
   set(CORVANE_DOCDIR \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_DOCDIR}\")
-  set(unit \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CORVANE_SYSTEMD_UNIT_DIR}/corvane-serve@.service\")
+  if(CMAKE_INSTALL_PREFIX STREQUAL \"/usr\")
+    set(unit_dir \"${CORVANE_SYSTEM_UNIT_DIR}\")
+    set(etc_dir \"/etc/corvane\")
+  else()
+    set(unit_dir \"\${CMAKE_INSTALL_PREFIX}/${CORVANE_SYSTEMD_UNIT_DIR}\")
+    set(etc_dir \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_SYSCONFDIR}/corvane\")
+  endif()
+  set(unit \"\$ENV{DESTDIR}\${unit_dir}/corvane-serve@.service\")
   message(STATUS \"Installing: \${unit}\")
   configure_file(\"${PROJECT_SOURCE_DIR}/resources/systemd/corvane-serve@.service.in\" \"\${unit}\" @ONLY)
+  # file(INSTALL) puts DESTDIR in front by itself; configure_file above does not.
+  file(INSTALL \"${PROJECT_SOURCE_DIR}/resources/systemd/line-template.ini\"
+       DESTINATION \"\${etc_dir}\")
 ")

@@ -1,6 +1,5 @@
 // corvane-cli receive: the receive engine from a terminal.
 
-
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -21,12 +20,12 @@ constexpr const char* ReceiveUsage =
     "Receives one NC program that the machine punches and stores it in TARGET (created or\n"
     "replaced), every line ending in CR LF.\n"
     "  -m MACHINE.MDF  the machine definition (default: the current machine of the\n"
-    "                  configuration)\n"
+    "                  configuration; without one, -m or -p must be given)\n"
     "  -p PORT         the port: COM n, a serial device (/dev/ttyUSB0), tcp://HOST:PORT\n"
     "                  or rfc2217://HOST:PORT for a device server (default: the machine's)\n"
     "  -i DEVICE-FILE  read the stream from this file instead of a port (the file is only\n"
     "                  read)\n"
-    "  -q              print only the closing lines\n"
+    "  -q              print only the port and the closing lines\n"
     "  --no-pace       on a pseudo-terminal, send as fast as the far end reads (by default\n"
     "                  characters leave at the machine's baud rate, as from a serial port)\n"
     "Ctrl-C interrupts the receive and keeps the lines stored so far; a second Ctrl-C stops\n"

@@ -45,6 +45,10 @@ LineOptions lineOptionsFor(const TransferOptions& options);
 int loadTransferSettings(const CliContext& context, TransferOptions& options,
                          const char* deviceOption, AppConfig& config, MachineDef& machine);
 
+// The first line of a transfer's log: the port the machine's line goes to ("Port:
+// /dev/ttyS0 (COM1)", "Port: rfc2217://HOST:PORT") or the device file named instead.
+std::string transferTargetLine(const TransferOptions& options, const MachineLine& line);
+
 // Runs one engine call under a terminal host that catches Ctrl-C, with the transfer state
 // set up as the window's command dispatch would; returns what `engine` returned.
 int runTransfer(const TransferOptions& options, MachineDef& machine, const AppConfig& config,

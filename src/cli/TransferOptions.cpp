@@ -9,11 +9,28 @@
 #include "TerminalHost.h"
 #include "TransferCommands.h"
 #include "settings/AppConfig.h"
+#include "settings/MachineDefKeys.h"
+#include "support/IniFile.h"
 #include "transfer/PortAddress.h"
 #include "transfer/PosixSerialLine.h"
 #include "transfer/SerialPortList.h"
 
 namespace corvane::cli {
+
+namespace {
+
+// Whether the configuration has a current machine: a machine file that exists, or a definition
+// kept in the configuration itself. Without one the machine would be the bare defaults, whose
+// port is COM1, and a send would go wherever that happens to lead.
+bool configHasMachine(const std::string& configPath, const AppConfig& config) {
+    if (config.McnFile[0] != '\0')
+        return true;
+    const IniFile ini = IniFile::load(configPath);
+    return ini.hasSection(MachineInfoSection) || ini.hasSection(MachineLineSection) ||
+           ini.hasSection(MachineConfigSection);
+}
+
+} // namespace
 
 int parseTransferOptions(const CliContext& context, CliArguments arguments,
                          const char* deviceOption, TransferOptions& options) {
@@ -49,6 +66,20 @@ int parseTransferOptions(const CliContext& context, CliArguments arguments,
     return ExitSuccess;
 }
 
+std::string transferTargetLine(const TransferOptions& options, const MachineLine& line) {
+    if (!options.deviceFile.empty())
+        return "Device file: " + options.deviceFile;
+    PortAddress address;
+    if (!MachinePortAddress(line, address))
+        return "Port: " + SerialDeviceName(line);
+    if (address.kind == PortKind::ComNumber)
+        return "Port: " + SerialDeviceName(line) + " (COM" + std::to_string(address.comNumber) +
+               ")";
+    if (address.kind == PortKind::Device)
+        return "Port: " + address.device;
+    return "Port: " + address.text();
+}
+
 LineOptions lineOptionsFor(const TransferOptions& options) {
     LineOptions line;
     line.emulateLineRate = !options.noPace;
@@ -74,6 +105,12 @@ int loadTransferSettings(const CliContext& context, TransferOptions& options,
         return status;
     const bool machineGiven = !options.machineFile.empty();
     LoadConfig(configPath.c_str(), machineGiven ? 0 : 1, config, machine, ConfigEnvironment{});
+    if (!machineGiven && options.port.empty() && options.deviceFile.empty() &&
+        !configHasMachine(configPath, config))
+        return fail(context, ExitUsage,
+                    "no machine to use: the configuration " + configPath +
+                        " has no current machine; name one with -m MACHINE.MDF or a port "
+                        "with -p PORT");
 
     if (machineGiven) {
         const std::string path = namedPath(options.machineFile);
@@ -121,6 +158,10 @@ int runTransfer(const TransferOptions& options, MachineDef& machine, const AppCo
         TerminalLanguage(std::getenv("LC_ALL"), std::getenv("LC_MESSAGES"), std::getenv("LANG")),
         options.quiet, options.deviceFile);
     host.catchInterrupts();
+    // Said first and even with -q: a transfer that went to the wrong port is otherwise only
+    // found at the machine.
+    std::printf("%s\n", transferTargetLine(options, machine.line).c_str());
+    std::fflush(stdout);
     const LineOpener openLine = DefaultLineOpener(lineOptionsFor(options));
     TransferContext ctx{machine, config, queue, state, host, openLine, 0, nullptr};
     state.InterruptRequest = 0;

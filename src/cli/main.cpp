@@ -45,6 +45,7 @@ void printUsage(std::FILE* stream) {
                "               when it exists, else $XDG_CONFIG_HOME/corvane/corvane.cfg);\n"
                "               corvane-cli reads it and never writes it\n"
                "  --help       this text; COMMAND --help for one command\n"
+               "  --version    the version of corvane-cli\n"
                "\nexit status: 0 success, 1 failure, 2 usage error, 3 a named file does not\n"
                "exist or cannot be read or written\n",
                stream);
@@ -81,6 +82,10 @@ int main(int argc, char** argv) {
     }
     if (isHelpOption(arguments.front())) {
         printUsage(stdout);
+        return ExitSuccess;
+    }
+    if (arguments.front() == "--version") {
+        std::fputs("corvane-cli " CORVANE_VERSION "\n", stdout);
         return ExitSuccess;
     }
     for (const CliCommand& command : Commands) {

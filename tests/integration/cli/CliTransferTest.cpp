@@ -190,8 +190,8 @@ TEST_F(CliTransfer, eiaSendGoesOutInTapeCode) {
                                "\x0B\x00\x00\x00\x14",
                                26);
     EXPECT_EQ(readFile(file("machine.bin")), expected);
-    // Quiet: only the closing line.
-    EXPECT_EQ(send.out(), "==== Completed Send [24] byte ====\n");
+    // Quiet: only the port and the closing line.
+    EXPECT_EQ(send.out(), "Port: " + sim.device() + "\n==== Completed Send [24] byte ====\n");
 }
 
 // The machine file's own port, written with a blank in front as an editor may leave it: opened
@@ -228,18 +228,20 @@ TEST_F(CliTransfer, isoReceiveStoresThePunchedProgram) {
     ASSERT_EQ(receive.wait(60000), 0) << receive.out() << receive.err();
 
     EXPECT_EQ(readFile(file("RECV.NC")), PunchedProgramCrLf);
-    EXPECT_EQ(receive.out(), "     : [DC1] Send...\n"
-                             "00001: %\n"
-                             "00002: O0001 (TEST PART)\n"
-                             "00003: G21 G90 G54\n"
-                             "00004: G00 X0 Y0 S1200 M03\n"
-                             "00005: G01 X-12.5 Y30. F250.\n"
-                             "00006: M30\n"
-                             "00007: %\n"
-                             "     : [DC3] Send...\n"
-                             "\n"
-                             "==== Completed Receive ====\n"
-                             "FILE [ " +
+    EXPECT_EQ(receive.out(), "Port: " + sim.device() +
+                                 "\n"
+                                 "     : [DC1] Send...\n"
+                                 "00001: %\n"
+                                 "00002: O0001 (TEST PART)\n"
+                                 "00003: G21 G90 G54\n"
+                                 "00004: G00 X0 Y0 S1200 M03\n"
+                                 "00005: G01 X-12.5 Y30. F250.\n"
+                                 "00006: M30\n"
+                                 "00007: %\n"
+                                 "     : [DC3] Send...\n"
+                                 "\n"
+                                 "==== Completed Receive ====\n"
+                                 "FILE [ " +
                                  file("RECV.NC") + " ]\n");
 }
 
@@ -259,7 +261,8 @@ TEST_F(CliTransfer, eiaReceiveStoresThePunchedProgram) {
     ASSERT_EQ(receive.wait(60000), 0) << receive.out() << receive.err();
 
     EXPECT_EQ(readFile(file("RECV.NC")), PunchedProgramCrLf);
-    EXPECT_EQ(receive.out(), "==== Completed Receive ====\nFILE [ " + file("RECV.NC") + " ]\n");
+    EXPECT_EQ(receive.out(), "Port: " + sim.device() + "\n==== Completed Receive ====\nFILE [ " +
+                                 file("RECV.NC") + " ]\n");
 }
 
 TEST_F(CliTransfer, ctrlCInterruptsAReceiveAndKeepsTheLinesStored) {
@@ -315,8 +318,12 @@ TEST_F(CliTransfer, exitStatusesTellWhatWentWrong) {
         {"network port without its port number",
          {"send", "-m", file("ISO.MDF"), "-p", "tcp://mill-3", file("A.NC")},
          2},
-        {"machine file naming a malformed port", {"send", "-m", file("BADPORT.MDF"), file("A.NC")}, 2},
-        {"device server refusing", {"send", "-m", file("ISO.MDF"), "-p", "tcp://127.0.0.1:1", file("A.NC")}, 3},
+        {"machine file naming a malformed port",
+         {"send", "-m", file("BADPORT.MDF"), file("A.NC")},
+         2},
+        {"device server refusing",
+         {"send", "-m", file("ISO.MDF"), "-p", "tcp://127.0.0.1:1", file("A.NC")},
+         3},
         {"target folder missing",
          {"receive", "-m", file("FILE.MDF"), "-i", file("EMPTY.TAP"), file("none/R.NC")},
          3},
@@ -333,6 +340,59 @@ TEST_F(CliTransfer, exitStatusesTellWhatWentWrong) {
         }
     }
     EXPECT_EQ(readFile(file("EMPTY.TAP")), ""); // a receive never writes into its device file
+}
+
+// A fresh configuration has no machine; its defaults would point at COM1, and a send there
+// reaches whatever is plugged in. Without -m, -p or a machine in the configuration nothing is
+// sent; otherwise the first line says where the bytes go.
+TEST_F(CliTransfer, aTransferNamesItsPortFirstAndNeverGuessesOne) {
+    writeFile(file("ISO.MDF"), IsoMachine);
+    writeFile(file("A.NC"), "G00X0\n");
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"send", file("A.NC")},
+          std::vector<std::string>{"send", "-q", file("A.NC")},
+          std::vector<std::string>{"receive", file("R.NC")}}) {
+        CliProcess run;
+        ASSERT_TRUE(run.start(cli(args)));
+        EXPECT_EQ(run.wait(20000), 2) << args[0] << run.out() << run.err();
+        EXPECT_EQ(run.out(), "");
+        EXPECT_NE(run.err().find("-m MACHINE.MDF"), std::string::npos) << run.err();
+        EXPECT_NE(run.err().find("-p PORT"), std::string::npos) << run.err();
+    }
+    EXPECT_FALSE(fs::exists(file("R.NC")));
+
+    {
+        // A port alone is enough: the machine's other settings are the defaults.
+        CliProcess run;
+        ASSERT_TRUE(run.start(cli({"send", "-q", "-p", "tcp://127.0.0.1:1", file("A.NC")})));
+        EXPECT_EQ(run.wait(20000), 3) << run.out() << run.err();
+        EXPECT_EQ(run.out().substr(0, run.out().find('\n')), "Port: tcp://127.0.0.1:1");
+    }
+    {
+        std::string machine = IsoMachine;
+        machine.replace(machine.find("OutofFile=0"), 11, "OutofFile=1");
+        writeFile(file("FILE.MDF"), machine);
+        CliProcess run;
+        ASSERT_TRUE(run.start(
+            cli({"send", "-q", "-m", file("FILE.MDF"), "-o", file("OUT.TAP"), file("A.NC")})));
+        EXPECT_EQ(run.wait(20000), 0) << run.out() << run.err();
+        EXPECT_EQ(run.out().substr(0, run.out().find('\n')), "Device file: " + file("OUT.TAP"));
+    }
+
+    // The machine the window keeps inside the configuration counts as the current one.
+    SimProcess sim;
+    ASSERT_TRUE(sim.start({"read", "--record", file("machine.bin"), "--exit-after-ms", "60000"}))
+        << sim.errors();
+    std::string inConfig = IsoMachine;
+    inConfig.replace(inConfig.find("PtpStop=20\n"), 11,
+                     "PtpStop=20\nPortName=" + sim.device() + "\n");
+    writeFile(file("corvane.cfg"), inConfig);
+    CliProcess send;
+    ASSERT_TRUE(send.start(cli({"send", file("A.NC")})));
+    ASSERT_EQ(send.wait(60000), 0) << send.out() << send.err();
+    ASSERT_TRUE(sim.wait(10000).has_value());
+    EXPECT_EQ(send.out().substr(0, send.out().find('\n')), "Port: " + sim.device());
+    EXPECT_NE(readFile(file("machine.bin")).find("G00X0\r\n"), std::string::npos);
 }
 
 TEST_F(CliTransfer, sendIntoADeviceFileWritesTheWholeStream) {

@@ -50,7 +50,8 @@ if(EXISTS "${unit}")
   if(at LESS 0)
     fail("the unit does not start ${PREFIX}/bin/corvane-cli serve")
   endif()
-  foreach(line "SupplementaryGroups=dialout" "Restart=on-failure")
+  foreach(line "SupplementaryGroups=dialout" "Restart=on-failure" "User=corvane"
+               "Documentation=man:corvane-cli(1) man:corvane-line.ini(5) file://${PREFIX}/share/doc/corvane/README.md")
     string(FIND "${unit_text}" "${line}" at)
     if(at LESS 0)
       fail("the unit lacks ${line}")
@@ -64,6 +65,26 @@ if(EXISTS "${unit}")
     if(err MATCHES "Unknown key|Unknown section|Invalid")
       fail("systemd-analyze verify: ${err}")
     endif()
+  endif()
+endif()
+
+# What a packager and an administrator look for beside the programs: the documentation
+# under the package's own name in lower case, the examples, the user for systemd-sysusers,
+# the line template, and the man pages when scdoc built them.
+foreach(path share/doc/corvane/README.md share/doc/corvane/examples/programs/BRACKET.NC
+             share/doc/corvane/examples/programs/REQ.NC share/doc/corvane/copyright
+             lib/sysusers.d/corvane.conf etc/corvane/line-template.ini)
+  need_file("${PREFIX}/${path}")
+endforeach()
+if(EXISTS "${PREFIX}/share/doc/Corvane")
+  fail("documentation went to share/doc/Corvane")
+endif()
+if(EXISTS "${BUILD_DIR}/man/man1/corvane-cli.1")
+  foreach(page man1/corvane-cli.1 man1/cnc-sim.1 man5/corvane-line.ini.5)
+    need_file("${PREFIX}/share/man/${page}.gz")
+  endforeach()
+  if(WITH_GUI)
+    need_file("${PREFIX}/share/man/man1/corvane.1.gz")
   endif()
 endif()
 
