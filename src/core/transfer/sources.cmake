@@ -12,6 +12,7 @@ set(CORVANE_TRANSFER_SOURCES
   UserCode.cpp
   TransferWait.cpp
   ReceiveEngine.cpp
+  ReceiveIntoFile.cpp
   FileChoice.cpp
   SerialPortList.cpp
   PortAddress.cpp

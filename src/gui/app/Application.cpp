@@ -21,6 +21,7 @@
 #include "app/HelpLocation.h"
 #include "app/InstanceLink.h"
 #include "app/LinkFolder.h"
+#include "app/MachineFileLoad.h"
 #include "app/NotifyLink.h"
 #include "support/ArgumentTokens.h"
 #include "support/StringIds.h"
@@ -216,18 +217,18 @@ void CorvaneApp::loadConfiguration() {
                m_state.legacyColours);
 }
 
+// A machine named with "MDF=" is for this run only; one that cannot be read is told, and the
+// files named with it are not sent with the configured machine instead.
 void CorvaneApp::takeMachineFromCommandLine(const std::string& machinePath) {
     std::snprintf(m_state.SavedMcnFile, sizeof m_state.SavedMcnFile, "%s",
                   m_state.config.McnFile);
-    const FileExistsCheck exists = [](const std::string& path) {
-        std::error_code e;
-        return std::filesystem::is_regular_file(path, e);
-    };
-    if (!ShouldReadMachineFile(machinePath, exists) ||
-        machinePath.size() >= sizeof m_state.config.McnFile)
+    if (machinePath.empty())
         return;
-    if (MachineDefRead(machinePath.c_str(), m_state.machine.line, m_state.machine.config) == 0)
+    if (!TakeMachineFile(m_state, nullptr, machinePath,
+                         m_state.queue.Count > 0 ? IDS_FILES_NOT_SENT_WITH_MACHINE : 0)) {
+        m_state.queue.Count = 0;
         return;
+    }
     m_state.flags.MachineFromCommandLine = true;
     std::snprintf(m_state.config.McnFile, sizeof m_state.config.McnFile, "%s",
                   machinePath.c_str());

@@ -24,6 +24,7 @@
 #include "app/AboutBox.h"
 #include "app/HelpViewer.h"
 #include "app/HistoryMenus.h"
+#include "app/MachineFileLoad.h"
 #include "app/StatusParts.h"
 #include "app/ToolIcons.h"
 #include "display/LogPane.h"
@@ -35,6 +36,7 @@
 #include "transfer/LineSettings.h"
 #include "transfer/PosixSerialLine.h"
 #include "transfer/ReceiveEngine.h"
+#include "transfer/ReceiveIntoFile.h"
 #include "transfer/SendEngine.h"
 #include "transfer/TransferContext.h"
 
@@ -452,7 +454,7 @@ void FrameWindow::runTransfer(Run run) {
                         *m_host, DefaultLineOpener(LineOptions{}), m_state.notifyWindow,
                         nullptr};
     if (run == Run::Receive)
-        ReceiveNcData(ctx, m_state.queue.Entries[0].Name);
+        ReceiveNcFile(ctx, m_state.queue.Entries[0].Name);
     else
         SendNcData(ctx);
 
@@ -520,7 +522,7 @@ void FrameWindow::openMachineFile() {
     const QByteArray path = chosen.isEmpty() ? QByteArray() : chosen.front().toLocal8Bit();
     if (path.isEmpty() || static_cast<size_t>(path.size()) >= sizeof m_state.config.McnFile)
         return;
-    if (MachineDefRead(path.constData(), m_state.machine.line, m_state.machine.config) == 0)
+    if (!TakeMachineFile(m_state, this, path.toStdString()))
         return;
     std::snprintf(m_state.config.McnFile, sizeof m_state.config.McnFile, "%s", path.constData());
     UpdateHistory(m_state.config, 1, 0, path.constData());
@@ -544,7 +546,9 @@ void FrameWindow::runMachineHistoryItem(int index) {
         return;
     char path[HistoryPathSize];
     std::snprintf(path, sizeof path, "%s", m_state.config.McnFileHistory[index]);
-    if (MachineDefRead(path, m_state.machine.line, m_state.machine.config) == 0)
+    // A file gone from the disk stays in the history, so a drive that comes back makes
+    // it usable again; choosing it now only says why it cannot be used.
+    if (!TakeMachineFile(m_state, this, path))
         return;
     std::snprintf(m_state.config.McnFile, sizeof m_state.config.McnFile, "%s", path);
     UpdateHistory(m_state.config, 1, 0, path);

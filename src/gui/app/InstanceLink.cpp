@@ -15,7 +15,9 @@
 #include "app/FrameWindow.h"
 #include "app/HandOverRecord.h"
 #include "app/LinkFolder.h"
+#include "app/MachineFileLoad.h"
 #include "support/PathParts.h"
+#include "support/StringIds.h"
 #include "transfer/TransferHost.h"
 
 namespace corvane::gui {
@@ -103,8 +105,9 @@ int32_t LinkRequestHandler::handOver(uint32_t kind, const std::vector<uint8_t>& 
     ActivateFrame(m_frame);
     if (request->flags & HandOverHasNotify)
         m_state.notifyWindow = request->notifyWindow;
-    if (request->flags & HandOverHasMachine)
-        takeMachine(request->machinePath);
+    // Files meant for a machine that could not be read are not sent with another one.
+    if ((request->flags & HandOverHasMachine) && !takeMachine(request->machinePath))
+        return 0;
     if ((request->flags & HandOverHasFile) && queueOnly(request->filePath))
         post(CmdQueueSend);
     return 0;
@@ -112,17 +115,25 @@ int32_t LinkRequestHandler::handOver(uint32_t kind, const std::vector<uint8_t>& 
 
 // A handed-over machine is for this run only, like one named by "MDF=": McnFile keeps naming
 // the configured machine, and the definition is not written over that file at exit.
-void LinkRequestHandler::takeMachine(const std::string& path) {
-    if (WexPathExists(1, path.c_str()) == 0)
-        return;
-    if (MachineDefRead(path.c_str(), m_state.machine.line, m_state.machine.config) == 0)
-        return;
+// It is read as a whole machine, like any machine file chosen in the window; one that cannot
+// be read is told once the request has been answered, and the machine in use stays.
+bool LinkRequestHandler::takeMachine(const std::string& path) {
+    std::string reason;
+    if (!ReadMachineFile(m_state, path, &reason)) {
+        FrameWindow* frame = &m_frame;
+        const AppState* state = &m_state;
+        QTimer::singleShot(0, frame, [frame, state, path, reason] {
+            TellMachineFileNotRead(*state, frame, path, reason, IDS_FILES_NOT_SENT_WITH_MACHINE);
+        });
+        return false;
+    }
     if (!m_state.flags.MachineFromCommandLine) {
         // The machine file chosen up to now is the one to keep at exit.
         std::snprintf(m_state.SavedMcnFile, sizeof m_state.SavedMcnFile, "%s",
                       m_state.config.McnFile);
         m_state.flags.MachineFromCommandLine = true;
     }
+    return true;
 }
 
 bool LinkRequestHandler::queueOnly(const std::string& path) {

@@ -41,7 +41,7 @@ private:
     int32_t command(const std::vector<uint8_t>& data);
     int32_t statusQuery(const std::vector<uint8_t>& data);
     bool frameBlocked() const;
-    void takeMachine(const std::string& path);
+    bool takeMachine(const std::string& path);
     bool queueOnly(const std::string& path);
     void post(int commandId);
 

@@ -28,6 +28,7 @@
 #include "app/InstanceLink.h"
 #include "display/LogPane.h"
 #include "settings/MachineDef.h"
+#include "support/MessageBoxAnswers.h"
 #include "support/SteppingClock.h"
 
 using namespace corvane;
@@ -35,6 +36,7 @@ using namespace corvane::gui;
 using corvane::testing::readFile;
 using corvane::testing::saveScreenshot;
 using corvane::testing::writeFile;
+using corvane::testing::MessageBoxAnswers;
 using corvane::testing::SteppingClock;
 
 namespace {
@@ -322,6 +324,7 @@ private slots:
         FrameWindow frame(m_state, m_files);
         LinkRequestHandler handler(frame, m_state);
         const MachineConfig before = m_state.machine.config;
+        MessageBoxAnswers answers; // a machine file that is not there is told
         QTEST(int(handler.handle(kind, data)), "answer");
         QCoreApplication::processEvents();
         QCOMPARE(m_state.queue.Count, 0);

@@ -280,8 +280,14 @@ TEST_F(CliTransfer, ctrlCInterruptsAReceiveAndKeepsTheLinesStored) {
     receive.signal(SIGINT);
     ASSERT_EQ(receive.wait(20000), 1) << receive.out() << receive.err();
 
-    EXPECT_EQ(readFile(file("RECV.NC")), "%\r\nG01X1.\r\nG01X2.\r\n");
+    // The lines that arrived are kept beside the target, which the broken receive leaves
+    // alone (here: does not create).
+    EXPECT_EQ(readFile(file("RECV.NC.part")), "%\r\nG01X1.\r\nG01X2.\r\n");
+    EXPECT_FALSE(std::filesystem::exists(file("RECV.NC")));
     EXPECT_NE(receive.out().find("\n==== Interrupted Receive ====\n"), std::string::npos);
+    EXPECT_NE(receive.out().find("What arrived is kept in " + file("RECV.NC.part")),
+              std::string::npos)
+        << receive.out();
 }
 
 TEST_F(CliTransfer, exitStatusesTellWhatWentWrong) {
@@ -388,8 +394,8 @@ TEST_F(CliTransfer, machineThatVanishesMidSendEndsTheSendAtOnce) {
     EXPECT_EQ(send.out().find("Completed"), std::string::npos) << send.out();
 }
 
-// The same during a receive: every line stored before the machine went away stays in the
-// target, and the receive is not reported as completed.
+// The same during a receive: every line stored before the machine went away is kept in
+// RECV.NC.part (the target keeps what it held), and the receive is not reported as completed.
 TEST_F(CliTransfer, machineThatVanishesMidReceiveKeepsTheStoredLines) {
     writeFile(file("ISO.MDF"), IsoMachine);
     std::string program = "%\n";
@@ -404,7 +410,8 @@ TEST_F(CliTransfer, machineThatVanishesMidReceiveKeepsTheStoredLines) {
     CliProcess receive;
     ASSERT_TRUE(receive.start(
         cli({"receive", "-m", file("ISO.MDF"), "-p", sim.device(), file("RECV.NC")})));
-    ASSERT_TRUE(waitForFileSize(file("RECV.NC"), 100, 20000));
+    writeFile(file("RECV.NC"), "%\r\nO0001 (OLD)\r\n%\r\n");
+    ASSERT_TRUE(waitForFileSize(file("RECV.NC.part"), 100, 20000));
     sim.kill();
 
     const auto status = receive.wait(10000);
@@ -412,7 +419,8 @@ TEST_F(CliTransfer, machineThatVanishesMidReceiveKeepsTheStoredLines) {
     EXPECT_NE(*status, 0) << receive.out() << receive.err();
     EXPECT_EQ(receive.out().find("Completed Receive"), std::string::npos) << receive.out();
     // What was stored is a prefix of the program, in whole lines with CR LF.
-    const std::string stored = readFile(file("RECV.NC"));
+    EXPECT_EQ(readFile(file("RECV.NC")), "%\r\nO0001 (OLD)\r\n%\r\n");
+    const std::string stored = readFile(file("RECV.NC.part"));
     ASSERT_GE(stored.size(), 100u);
     EXPECT_EQ(stored.substr(stored.size() - 2), "\r\n");
     std::string expected = program;
