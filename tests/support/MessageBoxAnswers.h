@@ -24,6 +24,8 @@ public:
     }
 
     void setAnswer(QMessageBox::StandardButton answer) { m_answer = answer; }
+    // The next box answered is first saved as a PNG at `path` (for the manual's pictures).
+    void shootNextBox(const QString& path) { m_shotPath = path; }
     const QStringList& texts() const { return m_texts; }
     const QStringList& names() const { return m_names; }
     // The default button of each box (NoButton when it had none).
@@ -46,6 +48,10 @@ private:
             return;
         }
         m_texts << box->text();
+        if (!m_shotPath.isEmpty()) {
+            box->grab().save(m_shotPath);
+            m_shotPath.clear();
+        }
         m_names << box->objectName();
         QAbstractButton* chosenDefault = box->defaultButton();
         m_defaults << (chosenDefault != nullptr ? box->standardButton(chosenDefault)
@@ -60,6 +66,7 @@ private:
     }
 
     QTimer m_timer;
+    QString m_shotPath;
     QMessageBox::StandardButton m_answer;
     QStringList m_texts;
     QStringList m_names;

@@ -95,6 +95,10 @@ public:
             if (c == '\n')
                 break;
         }
+        // A line that fills the piece exactly is still one block: its line end is read with
+        // it, so no empty piece follows. (Longer lines are refused before a send starts.)
+        if (length + 1 == capacity && out[length - 1] != '\n')
+            takeLineEnd();
         out[length] = '\0';
         return length > 0;
     }
@@ -102,6 +106,21 @@ public:
     uint32_t offset() const { return m_offset; }
 
 private:
+    void takeLineEnd() {
+        const long before = std::ftell(m_file);
+        const int c = getc_unlocked(m_file);
+        if (c == '\n') {
+            ++m_offset;
+            return;
+        }
+        if (c == '\r' && getc_unlocked(m_file) == '\n') {
+            m_offset += 2;
+            return;
+        }
+        if (c != EOF)
+            std::fseek(m_file, before, SEEK_SET);
+    }
+
     std::FILE* m_file;
     uint32_t m_offset = 0; // 32 bits, like the sizes in the queue
 };

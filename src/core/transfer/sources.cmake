@@ -9,6 +9,7 @@ set(CORVANE_TRANSFER_SOURCES
   DeviceFileLine.cpp
   SendEngine.cpp
   SendBlock.cpp
+  SendFileCheck.cpp
   UserCode.cpp
   TransferWait.cpp
   ReceiveEngine.cpp

@@ -8,6 +8,7 @@
 #include <QCloseEvent>
 #include <QDesktopServices>
 #include <QKeyEvent>
+#include <QMessageBox>
 #include <QMenu>
 #include <QMenuBar>
 #include <QProgressBar>
@@ -38,6 +39,7 @@
 #include "transfer/ReceiveEngine.h"
 #include "transfer/ReceiveIntoFile.h"
 #include "transfer/SendEngine.h"
+#include "transfer/SendFileCheck.h"
 #include "transfer/TransferContext.h"
 
 namespace corvane::gui {
@@ -429,6 +431,11 @@ void FrameWindow::runTransferCommand(int id) {
     }
 
     queue.Count = std::clamp(queue.Count, 0, SendQueueCapacity);
+    if (queue.Count > 0 && !queuedFilesSendable()) {
+        pressButton(CmdSend, false);
+        pressButton(CmdSendList, false);
+        return;
+    }
     if (queue.Count > 0) {
         runTransfer(run);
         // A Send list adds nothing to the history; the others enter every queued file, also
@@ -439,6 +446,43 @@ void FrameWindow::runTransferCommand(int id) {
     }
     pressButton(CmdSend, false);
     pressButton(CmdSendList, false);
+}
+
+// Every queued file is looked at before the port opens: a line the send would have to cut or
+// a character the machine would read as another one stops the send with the file and line
+// named, and a binary file is sent only when the user says so (No is the default).
+bool FrameWindow::queuedFilesSendable() {
+    const QString title = QString::fromUtf8(m_state.product[ProductName]);
+    for (int i = 0; i < m_state.queue.Count; ++i) {
+        const char* name = m_state.queue.Entries[i].Name;
+        SendFileCheck check = CheckSendFile(name, m_state.machine);
+        if (check.fault == SendFileFault::Binary) {
+            QMessageBox box(QMessageBox::Warning, title,
+                            QString::fromUtf8(DescribeSendFileCheck(check, name, m_state.machine.line,
+                                                                    m_state.language)),
+                            QMessageBox::Yes | QMessageBox::No, this);
+            box.setObjectName(QStringLiteral("sendBinaryBox"));
+            box.setDefaultButton(QMessageBox::No);
+            if (box.exec() != QMessageBox::Yes)
+                return false;
+            check = CheckSendFile(name, m_state.machine, true);
+        }
+        if (check.fault == SendFileFault::LineTooLong ||
+            check.fault == SendFileFault::NotCarried) {
+            const std::string text =
+                DescribeSendFileCheck(check, name, m_state.machine.line, m_state.language);
+            logPrint(LogText, "\f");
+            logPrint(LogText, text);
+            logPrint(LogText, "");
+            logPrint(LogText, std::string("==== ") + m_state.text(IDS_SEND_REFUSED) + " ====");
+            QMessageBox box(QMessageBox::Warning, title, QString::fromUtf8(text), QMessageBox::Ok,
+                            this);
+            box.setObjectName(QStringLiteral("sendRefusedBox"));
+            box.exec();
+            return false;
+        }
+    }
+    return true;
 }
 
 void FrameWindow::runTransfer(Run run) {

@@ -109,6 +109,7 @@ private:
     void commandEpilogue();
     void runTransferCommand(int id);
     void runTransfer(Run run);
+    bool queuedFilesSendable();
     void toggleBar(int id);
     void openMachineFile();
     void openHelp();

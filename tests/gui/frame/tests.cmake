@@ -16,3 +16,9 @@ corvane_add_gui_test(frame_machine_file_tests
   ${CMAKE_CURRENT_LIST_DIR}/MachineFileTest.cpp
 )
 set_target_properties(frame_machine_file_tests PROPERTIES AUTOMOC ON)
+
+# The look a send takes at its files before the port opens.
+corvane_add_gui_test(frame_send_check_tests
+  ${CMAKE_CURRENT_LIST_DIR}/SendCheckTest.cpp
+)
+set_target_properties(frame_send_check_tests PROPERTIES AUTOMOC ON)

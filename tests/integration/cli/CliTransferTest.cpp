@@ -429,5 +429,37 @@ TEST_F(CliTransfer, machineThatVanishesMidReceiveKeepsTheStoredLines) {
     EXPECT_EQ(expected.substr(0, stored.size()), stored);
 }
 
+
+// A file that would reach the machine changed is not sent at all: a line over one block, a
+// binary file, a non-ASCII character on a 7-bit line (a comment the machine keeps). The file
+// and line are named on stderr, the exit status is 3 and the device file is never written.
+TEST_F(CliTransfer, fileThatCannotGoOutUnchangedIsNotSent) {
+    std::string machine = IsoMachine;
+    machine.replace(machine.find("Comment=0"), 9, "Comment=1");
+    writeFile(file("ISO.MDF"), machine);
+    writeFile(file("GOOD.NC"), "G00X0\n");
+    writeFile(file("LONG.NC"), "%\nG01" + std::string(600, '1') + "\n%\n");
+    writeFile(file("BIN.NC"), std::string("G00\n\0\x01\x02\n", 8));
+    writeFile(file("JA.NC"), "%\nG00X0\nG01X1. (\xE5\x8A\xA0\xE5\xB7\xA5)\n%\n");
+    const struct {
+        const char* name;
+        std::string named;
+    } cases[] = {
+        {"LONG.NC", file("LONG.NC") + ", line 2: the line is 603 characters long"},
+        {"BIN.NC", file("BIN.NC") + ", line 2: the file holds a NUL byte"},
+        {"JA.NC", file("JA.NC") + ", line 3, column 9: this character cannot be carried by the "
+                                  "machine's ISO code"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        CliProcess send;
+        ASSERT_TRUE(send.start(cli({"send", "-q", "-m", file("ISO.MDF"), "-o", file("OUT.TAP"),
+                                    file("GOOD.NC"), file(c.name)})));
+        EXPECT_EQ(send.wait(20000), 3) << send.out() << send.err();
+        EXPECT_NE(send.err().find(c.named), std::string::npos) << send.err();
+        EXPECT_FALSE(fs::exists(file("OUT.TAP")));
+    }
+}
+
 } // namespace
 } // namespace corvane::testing
