@@ -8,9 +8,9 @@
 #include <QCloseEvent>
 #include <QDesktopServices>
 #include <QKeyEvent>
-#include <QMessageBox>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QStatusBar>
 #include <QTimer>
@@ -19,10 +19,10 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include "app/AboutBox.h"
 #include "app/CommandIds.h"
 #include "app/FileQuestions.h"
 #include "app/GuiTransferHost.h"
-#include "app/AboutBox.h"
 #include "app/HelpViewer.h"
 #include "app/HistoryMenus.h"
 #include "app/MachineFileLoad.h"
@@ -458,8 +458,8 @@ bool FrameWindow::queuedFilesSendable() {
         SendFileCheck check = CheckSendFile(name, m_state.machine);
         if (check.fault == SendFileFault::Binary) {
             QMessageBox box(QMessageBox::Warning, title,
-                            QString::fromUtf8(DescribeSendFileCheck(check, name, m_state.machine.line,
-                                                                    m_state.language)),
+                            QString::fromUtf8(DescribeSendFileCheck(
+                                check, name, m_state.machine.line, m_state.language)),
                             QMessageBox::Yes | QMessageBox::No, this);
             box.setObjectName(QStringLiteral("sendBinaryBox"));
             box.setDefaultButton(QMessageBox::No);
@@ -467,8 +467,7 @@ bool FrameWindow::queuedFilesSendable() {
                 return false;
             check = CheckSendFile(name, m_state.machine, true);
         }
-        if (check.fault == SendFileFault::LineTooLong ||
-            check.fault == SendFileFault::NotCarried) {
+        if (check.fault == SendFileFault::LineTooLong || check.fault == SendFileFault::NotCarried) {
             const std::string text =
                 DescribeSendFileCheck(check, name, m_state.machine.line, m_state.language);
             logPrint(LogText, "\f");

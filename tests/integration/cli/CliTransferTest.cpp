@@ -429,7 +429,6 @@ TEST_F(CliTransfer, machineThatVanishesMidReceiveKeepsTheStoredLines) {
     EXPECT_EQ(expected.substr(0, stored.size()), stored);
 }
 
-
 // A file that would reach the machine changed is not sent at all: a line over one block, a
 // binary file, a non-ASCII character on a 7-bit line (a comment the machine keeps). The file
 // and line are named on stderr, the exit status is 3 and the device file is never written.
