@@ -155,6 +155,7 @@ void FrameWindow::createActions() {
 void FrameWindow::createMenus() {
     QMenuBar* bar = menuBar();
     bar->setObjectName(QStringLiteral("menuBar"));
+    bar->installEventFilter(this);
     auto addMenu = [&](int labelId, const char* name, std::initializer_list<int> ids) {
         QMenu* menu = bar->addMenu(QString::fromUtf8(m_state.text(labelId)));
         menu->setObjectName(QString::fromLatin1(name));
@@ -188,7 +189,8 @@ void FrameWindow::createMenus() {
         });
         return menu;
     };
-    QMenu* file = addMenu(IDS_MENU_FILE, "menuFile", {CmdSend, CmdSendList, CmdReceive, 0});
+    QMenu* file =
+        addMenu(IDS_MENU_FILE, "menuFile", {CmdSend, CmdSendList, CmdReceive, 0, CmdInterrupt, 0});
     // The histories of the tool-bar arrows, for the keyboard as well.
     const struct {
         int label;
@@ -279,21 +281,15 @@ void FrameWindow::createCentralArea() {
 // refused anyway.
 void FrameWindow::updateActionStates() {
     const bool busy = m_state.transfer.TransferBusy;
-    int ownButton = 0;
-    switch (m_run) {
-    case Run::Send: ownButton = CmdSend; break;
-    case Run::SendList: ownButton = CmdSendList; break;
-    case Run::Receive: ownButton = CmdReceive; break;
-    case Run::QueueSend: ownButton = m_queuedCount > 1 ? CmdSendList : CmdSend; break;
-    case Run::None: break;
-    }
     for (auto it = m_actions.cbegin(); it != m_actions.cend(); ++it) {
         const int id = it.key();
         bool enabled;
         if (m_closePending)
             enabled = false;
         else if (busy)
-            enabled = id == CmdExit || id == CmdInterrupt || id == ownButton;
+            // What does nothing while the engine runs is greyed (the pressed button still
+            // shows which transfer it is); the manual can be read meanwhile.
+            enabled = id == CmdExit || id == CmdInterrupt || id == CmdContents;
         else
             enabled = id != CmdInterrupt;
         it.value()->setEnabled(enabled);
@@ -321,8 +317,12 @@ void FrameWindow::dispatchCommand(int id) {
     if (m_state.transfer.TransferBusy) {
         if (id == CmdInterrupt)
             m_state.transfer.InterruptRequest = 1;
-        else if (id == CmdExit || id == CmdClose)
+        else if (id == CmdExit)
+            askToStopAndClose();
+        else if (id == CmdClose) // another program's request: no one to answer a question
             m_state.transfer.InterruptRequest = 2;
+        else if (id == CmdContents)
+            openHelp();
         return;
     }
 
@@ -489,6 +489,13 @@ void FrameWindow::runTransfer(Run run) {
     m_state.transfer.TransferBusy = true;
     m_run = run;
     updateActionStates();
+    // Greying a button lets it up; the button of the running transfer shows it pressed all the
+    // same.
+    const int ownButton = run == Run::Receive                          ? CmdReceive
+                          : run == Run::SendList                       ? CmdSendList
+                          : run == Run::QueueSend && m_queuedCount > 1 ? CmdSendList
+                                                                       : CmdSend;
+    pressButton(ownButton, true);
     // The engine writes the four parts from now on; they must be seen, whatever menu help
     // the bar was left in.
     m_statusParts->SetStatusText(-2, QString());
@@ -503,6 +510,12 @@ void FrameWindow::runTransfer(Run run) {
 
     m_run = Run::None;
     m_state.transfer.TransferBusy = false;
+    // A question about stopping a transfer that has ended asks about nothing any more.
+    if (m_stopQuestion != nullptr) {
+        m_stopQuestion->disconnect(this);
+        m_stopQuestion->deleteLater();
+        m_stopQuestion = nullptr;
+    }
     if (m_state.transfer.InterruptRequest == 2) {
         // Closing was asked for while the engine ran: give the user a moment to read the
         // closing line, without freezing the window, and accept nothing more meanwhile.
@@ -607,12 +620,38 @@ void FrameWindow::closeEvent(QCloseEvent* event) {
     // Any close while a transfer runs (close button, window manager, another program) only
     // asks the engine to stop; the window closes once it has.
     if (m_state.transfer.TransferBusy) {
-        m_state.transfer.InterruptRequest = 2;
+        if (m_state.transfer.InterruptRequest != 2)
+            askToStopAndClose();
         event->ignore();
         return;
     }
     recordWindowPlacement();
     event->accept();
+}
+
+// Closing the window or F12 during a transfer first asks, and keeps the transfer going until
+// the answer is Yes. The question does not block: the engine runs on this thread, and a modal
+// loop would hold the send up for as long as the question stood unanswered.
+void FrameWindow::askToStopAndClose() {
+    if (m_stopQuestion != nullptr) {
+        m_stopQuestion->raise();
+        m_stopQuestion->activateWindow();
+        return;
+    }
+    const int textId = m_run == Run::Receive ? IDS_ASK_STOP_RECEIVING : IDS_ASK_STOP_SENDING;
+    m_stopQuestion = new QMessageBox(
+        QMessageBox::Question, QString::fromUtf8(m_state.product[ProductName]),
+        QString::fromUtf8(m_state.text(textId)), QMessageBox::Yes | QMessageBox::No, this);
+    m_stopQuestion->setObjectName(QStringLiteral("stopTransferBox"));
+    m_stopQuestion->setDefaultButton(QMessageBox::No);
+    m_stopQuestion->setEscapeButton(QMessageBox::No);
+    m_stopQuestion->setAttribute(Qt::WA_DeleteOnClose);
+    connect(m_stopQuestion, &QMessageBox::finished, this, [this](int result) {
+        m_stopQuestion = nullptr;
+        if (result == QMessageBox::Yes && m_state.transfer.TransferBusy)
+            m_state.transfer.InterruptRequest = 2;
+    });
+    m_stopQuestion->open();
 }
 
 void FrameWindow::recordWindowPlacement() {
@@ -651,6 +690,17 @@ void FrameWindow::changeEvent(QEvent* event) {
         composeTitle();
     else if (event->type() == QEvent::WindowStateChange)
         recordWindowPlacement();
+}
+
+// A menu opened and closed from the keyboard leaves the menu bar holding the keyboard, and it
+// takes the next Escape for itself (to leave its keyboard mode). During a transfer that
+// Escape is the user stopping the send: it interrupts as well.
+bool FrameWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == menuBar() && event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape && m_state.transfer.TransferBusy &&
+        QApplication::activePopupWidget() == nullptr && m_state.transfer.InterruptRequest == 0)
+        m_state.transfer.InterruptRequest = 1;
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void FrameWindow::keyPressEvent(QKeyEvent* event) {

@@ -309,6 +309,8 @@ QMenu* LogPane::createContextMenu(QWidget* parent) {
         QAction* action =
             menu->addAction(QString::fromUtf8(WexLoadString(m_language, entry.labelId)));
         action->setData(entry.commandId);
+        // None of them does anything while a transfer runs.
+        action->setEnabled(!m_state.TransferBusy);
         action->setObjectName(QStringLiteral("logPaneCommand%1").arg(entry.commandId));
         if (entry.bar != BarFlag::None) {
             action->setCheckable(true);
@@ -323,6 +325,14 @@ void LogPane::contextMenuEvent(QContextMenuEvent* event) {
                           ? mapToGlobal(KeyboardMenuOffset)
                           : event->globalPos();
     QMenu* menu = createContextMenu(this);
+    if (m_state.TransferBusy) {
+        // Shown greyed, without a loop of its own: the transfer runs on this thread and must
+        // not wait for the menu to close.
+        menu->setAttribute(Qt::WA_DeleteOnClose);
+        menu->popup(at);
+        event->accept();
+        return;
+    }
     const QAction* chosen = menu->exec(at);
     const int id = chosen != nullptr ? chosen->data().toInt() : 0;
     // The command runs after the menu is gone, as a command from the menu bar would; a
