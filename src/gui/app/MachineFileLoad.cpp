@@ -25,9 +25,13 @@ bool ReadMachineFile(AppState& state, const std::string& path, std::string* reas
 
 void TellMachineFileNotRead(const AppState& state, QWidget* parent, const std::string& path,
                             const std::string& reason, int consequenceId) {
+    // The reasons of the reader start with the path, which the box shows on a line of its own.
+    const std::string prefix = path + ": ";
+    const std::string why =
+        reason.compare(0, prefix.size(), prefix) == 0 ? reason.substr(prefix.size()) : reason;
     QString text = QString::fromUtf8(state.text(IDS_SHEET_READ_FAILED)) + QStringLiteral("\n\n") +
                    QFile::decodeName(path.c_str()) + QStringLiteral("\n") +
-                   QString::fromLocal8Bit(reason.c_str()) + QStringLiteral("\n\n") +
+                   QString::fromLocal8Bit(why.c_str()) + QStringLiteral("\n\n") +
                    QString::fromUtf8(state.text(IDS_MACHINE_IN_USE_KEPT));
     if (consequenceId != 0)
         text += QLatin1Char(' ') + QString::fromUtf8(state.text(consequenceId));

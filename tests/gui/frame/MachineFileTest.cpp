@@ -2,6 +2,7 @@
 // file as the whole machine, and one that cannot be read is told and changes nothing.
 
 #include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
@@ -103,6 +104,11 @@ private slots:
         UpdateHistory(m_state.config, 1, 0, local("OLD.MDF").constData());
         FrameWindow frame(m_state, m_files);
         MessageBoxAnswers answers;
+        if (content.isEmpty()) {
+            QDir().mkpath(QStringLiteral(CORVANE_SCREENSHOT_DIR));
+            answers.shootNextBox(
+                QStringLiteral(CORVANE_SCREENSHOT_DIR "/window-en-machine-file-not-read.png"));
+        }
         frame.dispatchCommand(2201);
         QTest::qWait(50);
 
