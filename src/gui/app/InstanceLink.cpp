@@ -69,6 +69,14 @@ int32_t LinkRequestHandler::handle(uint32_t kind, const std::vector<uint8_t>& da
     case LinkKindHandOverPath:
     case LinkKindHandOverRecord:
         return handOver(kind, data);
+    case LinkKindHandOverMore: {
+        // Only into the list a record opened, and only while nothing else holds the queue.
+        if (!m_listOpen || frameBlocked())
+            return 0;
+        const std::optional<HandOverRequest> request =
+            DecodeHandOver(kind, data.data(), data.size());
+        return request && queueMore(request->filePath) ? 1 : 0;
+    }
     case LinkKindCommand:
         return command(data);
     case LinkKindStatusQuery:
@@ -86,6 +94,7 @@ bool LinkRequestHandler::frameBlocked() const {
 }
 
 int32_t LinkRequestHandler::handOver(uint32_t kind, const std::vector<uint8_t>& data) {
+    m_listOpen = false;
     if (data.empty())
         return 0;
     if (frameBlocked()) {
@@ -103,11 +112,23 @@ int32_t LinkRequestHandler::handOver(uint32_t kind, const std::vector<uint8_t>& 
     }
 
     ActivateFrame(m_frame);
+    const bool list = (request->flags & HandOverMoreFiles) != 0;
+    // A list starts empty, so that nothing of an earlier send goes out with it.
+    if (list)
+        m_state.queue.Count = 0;
     if (request->flags & HandOverHasNotify)
         m_state.notifyWindow = request->notifyWindow;
     // Files meant for a machine that could not be read are not sent with another one.
     if ((request->flags & HandOverHasMachine) && !takeMachine(request->machinePath))
         return 0;
+    if (list) {
+        // The first file and the ones that follow are sent together on the command 5000; the
+        // answer 1 tells the sender that the list is open.
+        if (request->flags & HandOverHasFile)
+            queueOnly(request->filePath);
+        m_listOpen = true;
+        return 1;
+    }
     if ((request->flags & HandOverHasFile) && queueOnly(request->filePath))
         post(CmdQueueSend);
     return 0;
@@ -150,7 +171,25 @@ bool LinkRequestHandler::queueOnly(const std::string& path) {
     return true;
 }
 
+// A file of an open list goes behind the others (one that is gone is left out, as the first
+// file would be).
+bool LinkRequestHandler::queueMore(const std::string& path) {
+    SendQueue& queue = m_state.queue;
+    if (path.empty() || path.size() >= sizeof(SendQueueEntry::Name) ||
+        WexPathExists(1, path.c_str()) == 0 || queue.Count < 0 || queue.Count >= SendQueueCapacity)
+        return false;
+    SendQueueEntry& entry = queue.Entries[queue.Count];
+    entry = SendQueueEntry{};
+    std::snprintf(entry.Name, sizeof entry.Name, "%s", path.c_str());
+    std::error_code error;
+    const auto size = std::filesystem::file_size(path, error);
+    entry.Size = error ? 0 : static_cast<uint32_t>(size);
+    ++queue.Count;
+    return true;
+}
+
 int32_t LinkRequestHandler::command(const std::vector<uint8_t>& data) {
+    m_listOpen = false;
     const std::optional<uint32_t> id = singleWord(data);
     if (!id || (*id != CmdQueueSend && *id != CmdClose))
         return 0;

@@ -43,10 +43,13 @@ private:
     bool frameBlocked() const;
     bool takeMachine(const std::string& path);
     bool queueOnly(const std::string& path);
+    bool queueMore(const std::string& path);
     void post(int commandId);
 
     FrameWindow& m_frame;
     AppState& m_state;
+    // A record with HandOverMoreFiles opened a list that the next requests add to.
+    bool m_listOpen = false;
 };
 
 // The listening side: one reader per connection, one answer per request, in order.
