@@ -391,7 +391,9 @@ void SendRun::updateRemainingTime(uint32_t position) {
     // A file that grew since it was listed carries the position past the total.
     const uint64_t remaining = projected > elapsed ? projected - elapsed : 0;
     std::string text;
-    FormatRemainingTime(static_cast<uint32_t>(std::min<uint64_t>(remaining, UINT32_MAX)), text);
+    FormatRemainingTime(static_cast<uint32_t>(std::min<uint64_t>(remaining, UINT32_MAX)), text,
+                        m_host.text(IDS_FMT_REMAINING_HMS), m_host.text(IDS_FMT_REMAINING_MS),
+                        m_host.text(IDS_FMT_REMAINING_S));
     m_host.setStatusText(StatusRemaining, text);
     m_estimated = true;
     m_lastEstimateMillis = elapsed;
@@ -479,16 +481,33 @@ int SendNcData(TransferContext& ctx) {
 }
 
 int FormatRemainingTime(uint32_t milliseconds, std::string& out) {
-    const unsigned seconds = milliseconds / 1000;
-    const unsigned hours = seconds / 3600;
-    const unsigned minutes = (seconds % 3600) / 60;
-    const unsigned rest = seconds % 60;
+    return FormatRemainingTime(milliseconds, out, nullptr, nullptr, nullptr);
+}
+
+int FormatRemainingTime(uint32_t milliseconds, std::string& out, const char* hoursFormat,
+                        const char* minutesFormat, const char* secondsFormat) {
+    const auto chosen = [](const char* given, const char* fallback) {
+        return given != nullptr && given[0] != '\0' ? given : fallback;
+    };
+    // Ints, as the "%2d" of the string tables take them (at most 1193 hours).
+    const int seconds = static_cast<int>(milliseconds / 1000);
+    const int hours = seconds / 3600;
+    const int minutes = (seconds % 3600) / 60;
+    const int rest = seconds % 60;
+    // The formats come from the string tables, not from the user.
+#if defined(__GNUC__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat-nonliteral"
+#endif
     if (hours > 0)
-        out = format("%2uH%2uM%2uS", hours, minutes, rest);
+        out = format(chosen(hoursFormat, "%2dH%2dM%2dS"), hours, minutes, rest);
     else if (minutes > 0)
-        out = format("%2uM%2uS", minutes, rest);
+        out = format(chosen(minutesFormat, "%2dM%2dS"), minutes, rest);
     else
-        out = format("%2uS", rest);
+        out = format(chosen(secondsFormat, "%2dS"), rest);
+#if defined(__GNUC__)
+#pragma GCC diagnostic pop
+#endif
     return 1;
 }
 

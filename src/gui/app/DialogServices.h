@@ -12,6 +12,7 @@
 
 #include "settings/AppConfig.h"
 
+class QUrl;
 class QWidget;
 
 namespace corvane::gui {
@@ -35,6 +36,9 @@ struct DialogServices {
     UrlOpener openUrl;
     ProgramLauncher launchProgram;
     HelpOpener showHelp;
+    // Hands a page of the manual to the desktop; false when nothing could show it. Empty: the
+    // desktop's own.
+    std::function<bool(const QUrl& page)> openManual;
     // The folders searched for a system information program, separated as in PATH; nothing:
     // the PATH of the environment.
     std::optional<QString> programSearchPath;

@@ -17,7 +17,7 @@ bool fileExists(const std::string& path) {
 
 } // namespace
 
-int WexShowHelp(const std::string& helpFilePath, int command, int topic) {
+int WexShowHelp(const std::string& helpFilePath, int command, int topic, const ManualOpener& open) {
     if (helpFilePath.empty() || !fileExists(helpFilePath))
         return 0;
     // Each topic has a page of its own: a desktop that drops the anchor of a local file still
@@ -28,8 +28,8 @@ int WexShowHelp(const std::string& helpFilePath, int command, int topic) {
     QUrl url = QUrl::fromLocalFile(QString::fromLocal8Bit(target.substr(0, hash).c_str()));
     if (hash != std::string::npos)
         url.setFragment(QString::fromStdString(target.substr(hash + 1)));
-    QDesktopServices::openUrl(url);
-    return 1;
+    const bool opened = open ? open(url) : QDesktopServices::openUrl(url);
+    return opened ? 1 : -1;
 }
 
 } // namespace corvane::gui

@@ -1,7 +1,10 @@
 #pragma once
 // The user manual: HTML pages shipped with the program, opened in the desktop's browser.
 
+#include <functional>
 #include <string>
+
+class QUrl;
 
 namespace corvane::gui {
 
@@ -18,7 +21,11 @@ constexpr int HelpTopicProperty = 1010;
 // Opens the manual whose first page is `helpFilePath`; when `command` is HelpTopic, at the page
 // and anchor of `topic` (HelpTopicPage), or at the first page with that anchor when the topic's
 // page is missing.
-// Returns 0 when the manual is not there (nothing is opened then), else 1.
-int WexShowHelp(const std::string& helpFilePath, int command, int topic);
+// Returns 1 when the page was handed to the desktop, 0 when the manual is not there, -1 when
+// the desktop has no program to show it. `open` stands in for the desktop (tests); empty: the
+// desktop's own.
+using ManualOpener = std::function<bool(const QUrl& page)>;
+int WexShowHelp(const std::string& helpFilePath, int command, int topic,
+                const ManualOpener& open = {});
 
 } // namespace corvane::gui

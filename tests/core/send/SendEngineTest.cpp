@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "SendFixture.h"
+#include "support/StringIds.h"
 #include "transfer/PosixSerialLine.h"
 
 namespace corvane::testing {
@@ -428,6 +429,30 @@ TEST_F(RemainingTime, isEstimatedFromTheDataRate) {
             remaining.push_back(text);
     // First estimate once 1024 bytes are read (1030 after 103 lines), then once a second.
     EXPECT_EQ(remaining, (std::vector<std::string>{" 2S", " 1S", " 0S"}));
+}
+
+// A Japanese window shows the time in its own words, as its manual says (" 2分 5秒").
+TEST_F(RemainingTime, isShownInTheLanguageOfTheWindow) {
+    host.language = Language::Japanese;
+    addFile("A.NC", program);
+    ASSERT_EQ(send(), 0);
+    std::vector<std::string> remaining;
+    for (const auto& [part, text] : host.status)
+        if (part == StatusRemaining)
+            remaining.push_back(text);
+    EXPECT_EQ(remaining, (std::vector<std::string>{" 2秒", " 1秒", " 0秒"}));
+
+    std::string text;
+    FormatRemainingTime(3723000, text, WexLoadString(Language::Japanese, IDS_FMT_REMAINING_HMS),
+                        WexLoadString(Language::Japanese, IDS_FMT_REMAINING_MS),
+                        WexLoadString(Language::Japanese, IDS_FMT_REMAINING_S));
+    EXPECT_EQ(text, " 1時 2分 3秒");
+    FormatRemainingTime(125000, text, WexLoadString(Language::Japanese, IDS_FMT_REMAINING_HMS),
+                        WexLoadString(Language::Japanese, IDS_FMT_REMAINING_MS),
+                        WexLoadString(Language::Japanese, IDS_FMT_REMAINING_S));
+    EXPECT_EQ(text, " 2分 5秒");
+    FormatRemainingTime(125000, text, "", nullptr, "");
+    EXPECT_EQ(text, " 2M 5S");
 }
 
 TEST_F(RemainingTime, ofAGrownFileNeverGoesNegative) {

@@ -22,6 +22,7 @@
 #include <QTest>
 #include <QTimer>
 #include <QToolBar>
+#include <QUrl>
 #include <QWindow>
 
 #include "app/AppState.h"
@@ -595,6 +596,70 @@ private slots:
         };
         frame.dispatchCommand(3000);
         QCOMPARE(enabled, QList<bool>(7, false));
+        QCOMPARE(readFile(file("PUNCH.TAP")), QByteArray("\x12G01X1\n\x14"));
+    }
+
+    // F1 with no program to show the manual, or no manual at all, says so (with the path),
+    // instead of doing nothing.
+    void helpThatCannotOpenSaysSo_data() {
+        QTest::addColumn<bool>("installed");
+        QTest::newRow("no program for it") << true;
+        QTest::newRow("not installed") << false;
+    }
+
+    void helpThatCannotOpenSaysSo() {
+        QFETCH(bool, installed);
+        writeFile(file("index.html"), "<html></html>");
+        m_state.helpFilePath =
+            (installed ? file("index.html") : file("gone/index.html")).toStdString();
+        FrameWindow frame(m_state, m_files);
+        int asked = 0;
+        frame.dialogServices().openManual = [&](const QUrl&) {
+            ++asked;
+            return false;
+        };
+        frame.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&frame));
+        QTest::keyClick(&frame, Qt::Key_F1);
+        auto* box = frame.findChild<QMessageBox*>(QStringLiteral("helpNotShownBox"));
+        QVERIFY(box != nullptr);
+        QTRY_VERIFY(box->isVisible());
+        QCOMPARE(asked, installed ? 1 : 0);
+        const int id = installed ? IDS_HELP_NOT_OPENED : IDS_HELP_NOT_INSTALLED;
+        QVERIFY2(box->text().startsWith(QString::fromUtf8(m_state.text(id))),
+                 qPrintable(box->text()));
+        QVERIFY2(box->text().contains(QString::fromStdString(m_state.helpFilePath)),
+                 qPrintable(box->text()));
+        if (installed) {
+            QDir().mkpath(QStringLiteral(CORVANE_SCREENSHOT_DIR));
+            box->grab().save(
+                QStringLiteral(CORVANE_SCREENSHOT_DIR "/window-en-help-not-opened.png"));
+        }
+        box->close();
+    }
+
+    // The manual opens during a transfer, and the transfer goes on.
+    void helpOpensDuringATransfer() {
+        writeFile(file("index.html"), "<html></html>");
+        m_state.helpFilePath = file("index.html").toStdString();
+        writeFile(file("A.NC"), "G01X1\n");
+        m_files.ncFiles = {file("A.NC")};
+        m_files.deviceFile = file("PUNCH.TAP");
+        FrameWindow frame(m_state, m_files);
+        frame.host().setClock(&m_clock);
+        QList<QUrl> pages;
+        frame.dialogServices().openManual = [&](const QUrl& page) {
+            pages << page;
+            return true;
+        };
+        bool helpEnabled = false;
+        m_files.duringTransfer = [&] {
+            helpEnabled = frame.action(3010)->isEnabled();
+            frame.action(3010)->trigger();
+        };
+        frame.dispatchCommand(3000);
+        QVERIFY(helpEnabled);
+        QCOMPARE(pages, QList<QUrl>{QUrl::fromLocalFile(file("index.html"))});
         QCOMPARE(readFile(file("PUNCH.TAP")), QByteArray("\x12G01X1\n\x14"));
     }
 

@@ -23,6 +23,7 @@
 
 #include "app/AppState.h"
 #include "app/Application.h"
+#include "app/CommandLineHelp.h"
 #include "app/FileQuestions.h"
 #include "app/FrameWindow.h"
 #include "app/HandOverRecord.h"
@@ -578,6 +579,22 @@ private slots:
         QCOMPARE(asked[2].body, pathBytes(file("C.NC")));
         QCOMPARE(asked[3].kind, 0x0111u);
         QCOMPARE(asked[3].body, word(5000));
+    }
+
+    // Help and version in every form the usage promises: any case, "-", "--" or "/".
+    void helpAndVersionAnswerInEveryForm() {
+        for (const char* form : {"--help", "-help", "-HELP", "/help", "-h", "/H", "/?", "-?"}) {
+            const auto answer = CommandLineAnswer({"-US", form});
+            QVERIFY2(answer && answer->rfind("usage: corvane", 0) == 0, form);
+        }
+        for (const char* form : {"--version", "-version", "/VERSION", "-Version"}) {
+            const auto answer = CommandLineAnswer({form, "A.NC"});
+            QVERIFY2(answer && answer->rfind("corvane ", 0) == 0 &&
+                         answer->find("usage") == std::string::npos,
+                     form);
+        }
+        for (const char* other : {"-hh", "help", "/home/ann/PART.NC", "-MDF=/m/H.MDF", "-"})
+            QVERIFY2(!CommandLineAnswer({other}), other);
     }
 
     // "-ASK" names the files, the machine they would go to and its port.
