@@ -344,7 +344,7 @@ constexpr int IDS_FMT_SEND_BINARY = 8622;          // "%s" file, "%d" line
 constexpr int IDS_SEND_REFUSED = 8623;             // closing line of a send refused before it began
 constexpr int IDS_ASK_STOP_SENDING = 8630;
 constexpr int IDS_ASK_STOP_RECEIVING = 8631;
-constexpr int IDS_HELP_NOT_OPENED = 8640;          // followed by the manual's path
-constexpr int IDS_HELP_NOT_INSTALLED = 8641;       // followed by the manual's path
+constexpr int IDS_HELP_NOT_OPENED = 8640;    // followed by the manual's path
+constexpr int IDS_HELP_NOT_INSTALLED = 8641; // followed by the manual's path
 
 } // namespace corvane

@@ -279,8 +279,8 @@ private slots:
         writeFile(file("RECV.NC"), old);
         QFile::remove(file("RECV.NC.part"));
         SimProcess sim;
-        QVERIFY2(sim.start({"punch", "--program", file("PUNCH.NC").toStdString(), "--code",
-                            "iso", "--line-end", "crlf", "--parity", "even", "--cps", "2000",
+        QVERIFY2(sim.start({"punch", "--program", file("PUNCH.NC").toStdString(), "--code", "iso",
+                            "--line-end", "crlf", "--parity", "even", "--cps", "2000",
                             "--exit-after-ms", "60000"}),
                  sim.errors().c_str());
         useMachine(sim, Language::English);

@@ -36,11 +36,11 @@
 
 using namespace corvane;
 using namespace corvane::gui;
+using corvane::testing::MessageBoxAnswers;
 using corvane::testing::readFile;
 using corvane::testing::saveScreenshot;
-using corvane::testing::writeFile;
-using corvane::testing::MessageBoxAnswers;
 using corvane::testing::SteppingClock;
+using corvane::testing::writeFile;
 
 namespace {
 
