@@ -50,7 +50,8 @@ std::optional<Colour> chooseColour(const DialogServices& services, QWidget* pare
                                    Colour (&custom)[CustomColourCount]);
 void openUrl(const DialogServices& services, const QString& url);
 void launchProgram(const DialogServices& services, const QString& program);
-void showHelp(const DialogServices& services, const std::string& helpFilePath, int topic);
+// Returns as WexShowHelp does (1 when a test's own opener took it).
+int showHelp(const DialogServices& services, const std::string& helpFilePath, int topic);
 QString programSearchPath(const DialogServices& services);
 
 } // namespace corvane::gui

@@ -569,20 +569,10 @@ void FrameWindow::hideMenuBarAgain() {
 // A manual that cannot be shown is told, with where it was looked for. The notice does not
 // block: the manual may be asked for during a transfer.
 void FrameWindow::openHelp() {
-    const int shown =
-        WexShowHelp(m_state.helpFilePath, HelpContents, 0, m_dialogServices.openManual);
-    if (shown == 1)
-        return;
-    QString text =
-        QString::fromUtf8(m_state.text(shown == 0 ? IDS_HELP_NOT_INSTALLED : IDS_HELP_NOT_OPENED));
-    if (!m_state.helpFilePath.empty())
-        text += QStringLiteral("\n\n") + QString::fromLocal8Bit(m_state.helpFilePath.c_str());
-    auto* box =
-        new QMessageBox(QMessageBox::Warning, QString::fromUtf8(m_state.product[ProductName]), text,
-                        QMessageBox::Ok, this);
-    box->setObjectName(QStringLiteral("helpNotShownBox"));
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->open();
+    TellManualNotShown(
+        this, QString::fromUtf8(m_state.product[ProductName]), m_state.language,
+        m_state.helpFilePath,
+        WexShowHelp(m_state.helpFilePath, HelpContents, 0, m_dialogServices.openManual));
 }
 
 void FrameWindow::openMachineFile() {

@@ -1,11 +1,13 @@
 #include "app/HelpViewer.h"
 
 #include <QDesktopServices>
+#include <QMessageBox>
 #include <QString>
 #include <QUrl>
 
 #include "app/HelpLocation.h"
 #include "support/PathParts.h"
+#include "support/StringIds.h"
 
 namespace corvane::gui {
 
@@ -30,6 +32,20 @@ int WexShowHelp(const std::string& helpFilePath, int command, int topic, const M
         url.setFragment(QString::fromStdString(target.substr(hash + 1)));
     const bool opened = open ? open(url) : QDesktopServices::openUrl(url);
     return opened ? 1 : -1;
+}
+
+void TellManualNotShown(QWidget* parent, const QString& title, Language language,
+                        const std::string& helpFilePath, int shown) {
+    if (shown == 1)
+        return;
+    QString text = QString::fromUtf8(
+        WexLoadString(language, shown == 0 ? IDS_HELP_NOT_INSTALLED : IDS_HELP_NOT_OPENED));
+    if (!helpFilePath.empty())
+        text += QStringLiteral("\n\n") + QString::fromLocal8Bit(helpFilePath.c_str());
+    auto* box = new QMessageBox(QMessageBox::Warning, title, text, QMessageBox::Ok, parent);
+    box->setObjectName(QStringLiteral("helpNotShownBox"));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
 }
 
 } // namespace corvane::gui

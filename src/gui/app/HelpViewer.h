@@ -4,7 +4,12 @@
 #include <functional>
 #include <string>
 
+#include <QString>
+
+#include "support/StringTable.h"
+
 class QUrl;
+class QWidget;
 
 namespace corvane::gui {
 
@@ -27,5 +32,11 @@ constexpr int HelpTopicProperty = 1010;
 using ManualOpener = std::function<bool(const QUrl& page)>;
 int WexShowHelp(const std::string& helpFilePath, int command, int topic,
                 const ManualOpener& open = {});
+
+// Says why the manual was not shown (`shown` as WexShowHelp returned it; 1 says nothing), with
+// the manual's path, in a box over `parent` titled `title`. The box does not block: the manual
+// may be asked for during a transfer.
+void TellManualNotShown(QWidget* parent, const QString& title, Language language,
+                        const std::string& helpFilePath, int shown);
 
 } // namespace corvane::gui
