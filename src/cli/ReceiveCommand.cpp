@@ -7,6 +7,7 @@
 
 #include "TransferCommands.h"
 #include "transfer/ReceiveEngine.h"
+#include "transfer/ReceiveIntoFile.h"
 #include "transfer/TransferContext.h"
 
 namespace corvane::cli {
@@ -84,7 +85,7 @@ int runReceiveCommand(CliContext& context, CliArguments arguments) {
 
     ReceiveOutcome outcome;
     runTransfer(options, machine, config, queue, [&outcome](TransferContext& ctx) {
-        return ReceiveNcData(ctx, ctx.queue.Entries[0].Name, &outcome);
+        return ReceiveNcFile(ctx, ctx.queue.Entries[0].Name, &outcome);
     });
     return exitStatusOf(outcome);
 }

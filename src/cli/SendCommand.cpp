@@ -9,6 +9,7 @@
 
 #include "TransferCommands.h"
 #include "transfer/SendEngine.h"
+#include "transfer/SendFileCheck.h"
 #include "transfer/TransferContext.h"
 
 namespace corvane::cli {
@@ -30,8 +31,11 @@ constexpr const char* SendUsage =
     "                  characters leave at the machine's baud rate, as from a serial port)\n"
     "Ctrl-C interrupts the send; a second Ctrl-C stops at once.\n"
     "\n"
+    "Nothing is sent when a file holds a line over 511 characters, a NUL byte, or a\n"
+    "character the machine's code cannot carry (on a 7-bit line: anything not ASCII).\n"
+    "\n"
     "exit status: 0 completed, 1 interrupted or failed, 2 usage error, 3 the port, the\n"
-    "device file or an NC file could not be opened\n";
+    "device file or an NC file could not be opened, or a file cannot be sent unchanged\n";
 
 // The size as the queue keeps it (low 32 bits), or an error text.
 bool queueFile(const std::string& argument, SendQueueEntry& entry, std::string& error) {
@@ -98,6 +102,20 @@ int runSendCommand(CliContext& context, CliArguments arguments) {
         if (!queueFile(operand, queue.Entries[queue.Count], error))
             return fail(context, ExitFile, error);
         ++queue.Count;
+    }
+    // Nothing goes out when a file would reach the machine changed: the whole list is looked
+    // at before the port opens, and the file and line are named.
+    for (int i = 0; i < queue.Count; ++i) {
+        const std::string name = queue.Entries[i].Name;
+        const SendFileCheck check = CheckSendFile(name.c_str(), machine);
+        if (check.fault == SendFileFault::Binary)
+            return fail(context, ExitFile,
+                        name + ", line " + std::to_string(check.line) +
+                            ": the file holds a NUL byte; it looks like a binary file, not an NC "
+                            "program, so nothing was sent.");
+        if (check.fault == SendFileFault::LineTooLong || check.fault == SendFileFault::NotCarried)
+            return fail(context, ExitFile,
+                        DescribeSendFileCheck(check, name, machine.line, Language::English));
     }
 
     return exitStatusOf(runTransfer(options, machine, config, queue,

@@ -117,10 +117,9 @@ int loadTransferSettings(const CliContext& context, TransferOptions& options,
         if (path.empty())
             return fail(context, ExitUsage, "machine path is too long: " + options.machineFile);
         std::string error;
-        if (!checkReadableFile(path, &error))
+        if (!checkReadableFile(path, &error) ||
+            MachineDefReadWhole(path.c_str(), machine, &error) == 0)
             return fail(context, ExitFile, error);
-        MachineDefSetDefaults(machine.line, machine.config);
-        MachineDefRead(path.c_str(), machine.line, machine.config);
     }
 
     if (!options.port.empty()) {

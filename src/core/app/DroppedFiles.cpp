@@ -200,12 +200,10 @@ DropResult TakeDroppedFiles(const std::vector<std::string>& names, AppConfig& co
         if (hasExtension(*name, ".mdf")) {
             if (name->size() >= sizeof config.McnFile)
                 continue;
-            // Read into a copy so that a file that turns out unreadable half-way leaves the
-            // machine in use exactly as it was.
-            MachineDef loaded = machine;
-            if (MachineDefReadFile(name->c_str(), loaded.line, loaded.config, nullptr) == 0)
+            // The file is the whole machine (nothing of the one in use lives on in the keys it
+            // lacks); one that cannot be read leaves the machine in use exactly as it was.
+            if (MachineDefReadWhole(name->c_str(), machine, nullptr) == 0)
                 continue;
-            machine = loaded;
             std::snprintf(config.McnFile, sizeof config.McnFile, "%s", name->c_str());
             UpdateHistory(config, 1, 0, name->c_str());
             ++result.machinesLoaded;

@@ -43,7 +43,7 @@ std::optional<HandOverRequest> DecodeHandOver(uint32_t kind, const uint8_t* data
     if (data == nullptr || size == 0)
         return std::nullopt;
 
-    if (kind == LinkKindHandOverPath) {
+    if (kind == LinkKindHandOverPath || kind == LinkKindHandOverMore) {
         std::optional<std::string> path = terminatedText(data, size);
         if (!path)
             return std::nullopt;
@@ -78,7 +78,8 @@ std::optional<HandOverRequest> DecodeHandOver(uint32_t kind, const uint8_t* data
 }
 
 std::optional<std::array<uint8_t, HandOverRecordSize>>
-EncodeHandOver(const std::string& machinePath, const std::string& filePath, uint32_t notifyWindow) {
+EncodeHandOver(const std::string& machinePath, const std::string& filePath, uint32_t notifyWindow,
+               bool moreFiles) {
     if (machinePath.size() > longestPath || filePath.size() > longestPath)
         return std::nullopt;
     // An embedded zero would hand over a different, shorter name.
@@ -99,6 +100,8 @@ EncodeHandOver(const std::string& machinePath, const std::string& filePath, uint
         flags |= HandOverHasNotify;
         writeU32(record.data() + 4, notifyWindow);
     }
+    if (moreFiles)
+        flags |= HandOverMoreFiles;
     writeU32(record.data(), flags);
     return record;
 }

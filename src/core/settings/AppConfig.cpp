@@ -335,9 +335,10 @@ int LoadConfig(const char* path, int withMachine, AppConfig& config, MachineDef&
 
     if (withMachine) {
         MachineDefLoad(ini, machine.line, machine.config);
-        if (WexPathExists(1, config.McnFile)) {
-            MachineDefRead(config.McnFile, machine.line, machine.config);
-        } else {
+        // A file that is gone or holds no machine definition is let go, as a missing one
+        // always was, so the exit cannot write the machine into it.
+        if (!WexPathExists(1, config.McnFile) ||
+            MachineDefRead(config.McnFile, machine.line, machine.config) == 0) {
             config.McnFile[0] = '\0';
         }
     }
@@ -386,8 +387,16 @@ int SaveConfigFile(const char* path, int withMachine, const AppConfig& config,
         return 0;
     }
     if (withMachine && !machineHere) {
-        // The machine file's own failure does not make the configuration unsaved.
-        MachineDefWrite(config.McnFile, machine.line, machine.config);
+        // Only a change goes back into the machine file (the folder of the last NC file, say),
+        // and never into a file that is gone or holds no machine definition any more: a file
+        // the user did not save is neither recreated nor written over. The machine file's own
+        // failure does not make the configuration unsaved.
+        MachineDef stored;
+        if (WexPathExists(1, config.McnFile) &&
+            MachineDefReadWhole(config.McnFile, stored, nullptr) != 0 &&
+            !MachineDefSame(stored, machine)) {
+            MachineDefWrite(config.McnFile, machine.line, machine.config);
+        }
     }
     return 1;
 }

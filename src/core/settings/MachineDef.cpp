@@ -184,13 +184,55 @@ int MachineDefReadFile(const char* path, MachineLine& line, MachineConfig& confi
         }
         return 0;
     }
+    // Any text parses as INI; a file with none of our sections (a program, random bytes, a
+    // file of another tool) would otherwise pass for a machine with every value defaulted.
+    if (!ini.hasSection(MachineInfoSection) && !ini.hasSection(MachineLineSection) &&
+        !ini.hasSection(MachineConfigSection)) {
+        if (error != nullptr) {
+            *error = std::string(path) + ": not a machine definition (no [" + MachineLineSection +
+                     "] or [" + MachineConfigSection + "] section)";
+        }
+        return 0;
+    }
+    if (ini.text().find('\0') != std::string::npos) {
+        if (error != nullptr) {
+            *error = std::string(path) + ": not a machine definition (binary data)";
+        }
+        return 0;
+    }
     MachineDefLoad(ini, line, config);
     return 1;
 }
 
 int MachineDefRead(const char* path, MachineLine& line, MachineConfig& config) {
-    MachineDefReadFile(path, line, config, nullptr);
+    return MachineDefReadFile(path, line, config, nullptr);
+}
+
+int MachineDefReadWhole(const char* path, MachineDef& machine, std::string* error) {
+    MachineDef whole;
+    MachineDefSetDefaults(whole.line, whole.config);
+    if (MachineDefReadFile(path, whole.line, whole.config, error) == 0) {
+        return 0;
+    }
+    machine = whole;
     return 1;
+}
+
+bool MachineDefSame(const MachineDef& a, const MachineDef& b) {
+    for (const MachineDefKey& entry : Keys) {
+        const void* left = MachineDefField(entry, a.line, a.config);
+        const void* right = MachineDefField(entry, b.line, b.config);
+        if (entry.kind == ProfileText) {
+            if (std::strncmp(static_cast<const char*>(left), static_cast<const char*>(right),
+                             static_cast<size_t>(entry.count)) != 0) {
+                return false;
+            }
+        } else if (std::memcmp(left, right, sizeof(int32_t) * static_cast<size_t>(entry.count)) !=
+                   0) {
+            return false;
+        }
+    }
+    return true;
 }
 
 int MachineDefWriteFile(const char* path, const MachineLine& line, const MachineConfig& config,

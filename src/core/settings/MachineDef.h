@@ -66,15 +66,26 @@ struct MachineDef {
 
 // Clears both groups and stores the defaults. Returns 1.
 int MachineDefSetDefaults(MachineLine& line, MachineConfig& config);
-// Reads the file over both groups (an overlay: missing keys keep their values). Returns 1.
+// Reads the file over both groups (an overlay: missing keys keep their values). Returns 1, or
+// 0 when the file is missing, cannot be read or holds no machine definition (the groups are
+// then untouched). A caller choosing a machine file wants MachineDefReadWhole instead.
 int MachineDefRead(const char* path, MachineLine& line, MachineConfig& config);
 // Writes both groups. Returns 1 on success, 0 at the first value that could not be written.
 int MachineDefWrite(const char* path, const MachineLine& line, const MachineConfig& config);
 
-// For callers that tell the user: like MachineDefRead, but returns 0 with the reason in
-// `error` when the file does not exist or cannot be read (the groups are then untouched).
+// For callers that tell the user: like MachineDefRead, with the reason of a 0 in `error`. A
+// file without any of the sections MCN_Info, MCN_RS232C and MCN_Config (or with NUL bytes) is
+// not a machine definition and is refused.
 int MachineDefReadFile(const char* path, MachineLine& line, MachineConfig& config,
                        std::string* error);
+// Reads a machine file as a whole definition: the defaults, then the file, so that nothing of
+// the machine in use before survives in the keys the file lacks. `machine` is replaced only
+// when the file was read; otherwise it is untouched and `error` says why. Returns 1 or 0.
+int MachineDefReadWhole(const char* path, MachineDef& machine, std::string* error);
+
+// Whether two definitions hold the same value in every key of the file.
+bool MachineDefSame(const MachineDef& a, const MachineDef& b);
+
 // Like MachineDefWrite, with the reason of a failure in `error`. The file is replaced as a
 // whole, so a failed write leaves the previous file intact.
 int MachineDefWriteFile(const char* path, const MachineLine& line, const MachineConfig& config,

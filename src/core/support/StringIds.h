@@ -332,5 +332,23 @@ constexpr int IDS_NET_SERVER_STALLED = 8317;
 constexpr int IDS_COMPARE_NEW_FILE = 8320;
 constexpr int IDS_COMPARE_IDENTICAL = 8321;
 constexpr int IDS_FMT_COMPARE_DIFFERS = 8322; // %s lines that differ, %s the first one's number
+// The window's own checks and notices: machine files, the pre-send check, receives kept
+// aside, closing during a transfer, the manual.
+constexpr int IDS_MACHINE_IN_USE_KEPT = 8600;
+constexpr int IDS_FILES_NOT_SENT_WITH_MACHINE = 8601;
+constexpr int IDS_FMT_ASK_SEND_MACHINE = 8602;     // "%s" machine file, "%s" port
+constexpr int IDS_MACHINE_OF_CONFIGURATION = 8603; // the machine without a file of its own
+constexpr int IDS_PORT_DEVICE_FILE = 8604;         // the port of a machine whose device is a file
+constexpr int IDS_FMT_RECEIVE_KEPT_PART = 8610;    // "%s" the .part file, "%s" the target
+constexpr int IDS_FMT_RECEIVE_NOTHING_KEPT = 8611; // "%s" the target
+constexpr int IDS_FMT_RECEIVE_NOT_IN_PLACE = 8612; // "%s" target, "%s" error, "%s" .part file
+constexpr int IDS_FMT_SEND_LINE_TOO_LONG = 8620;   // "%s" file, "%d" line, "%d" length
+constexpr int IDS_FMT_SEND_NOT_CARRIED = 8621;     // "%s" file, "%d" line, "%d" column, "%s" code
+constexpr int IDS_FMT_SEND_BINARY = 8622;          // "%s" file, "%d" line
+constexpr int IDS_SEND_REFUSED = 8623;             // closing line of a send refused before it began
+constexpr int IDS_ASK_STOP_SENDING = 8630;
+constexpr int IDS_ASK_STOP_RECEIVING = 8631;
+constexpr int IDS_HELP_NOT_OPENED = 8640;    // followed by the manual's path
+constexpr int IDS_HELP_NOT_INSTALLED = 8641; // followed by the manual's path
 
 } // namespace corvane

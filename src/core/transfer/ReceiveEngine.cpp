@@ -51,8 +51,8 @@ std::string formatted(const char* format, ...) {
 // globals. Lives for one call of ReceiveNcData.
 class ReceiveRun {
 public:
-    ReceiveRun(TransferContext& ctx, const char* path)
-        : m_ctx(ctx), m_host(ctx.host), m_path(path) {}
+    ReceiveRun(TransferContext& ctx, const char* path, const char* storePath)
+        : m_ctx(ctx), m_host(ctx.host), m_path(path), m_storePath(storePath) {}
 
     int run(ReceiveOutcome& outcome);
 
@@ -84,7 +84,8 @@ private:
 
     TransferContext& m_ctx;
     TransferHost& m_host;
-    const char* m_path;
+    const char* m_path;      // named in the log and the title
+    const char* m_storePath; // where the lines are written
 
     std::FILE* m_target = nullptr;
     bool m_deviceFile = false;
@@ -106,7 +107,7 @@ void ReceiveRun::logCode(const char* label) {
 }
 
 bool ReceiveRun::createTarget() {
-    m_target = std::fopen(m_path, "wb");
+    m_target = std::fopen(m_storePath, "wb");
     if (!m_target)
         return false;
     std::setvbuf(m_target, nullptr, _IOFBF, 1 << 16);
@@ -316,7 +317,7 @@ bool ReceiveRun::closeTarget() {
         m_writeErrno = errno;
         ok = false;
     } else if (fstat(fileno(m_target), &opened) == 0 &&
-               (stat(m_path, &named) != 0 || named.st_ino != opened.st_ino ||
+               (stat(m_storePath, &named) != 0 || named.st_ino != opened.st_ino ||
                 named.st_dev != opened.st_dev)) {
         m_writeErrno = ENOENT;
         ok = false;
@@ -419,8 +420,13 @@ int ReceiveRun::run(ReceiveOutcome& outcome) {
 } // namespace
 
 int ReceiveNcData(TransferContext& ctx, const char* path, ReceiveOutcome* outcome) {
+    return ReceiveNcDataInto(ctx, path, path, outcome);
+}
+
+int ReceiveNcDataInto(TransferContext& ctx, const char* path, const char* storePath,
+                      ReceiveOutcome* outcome) {
     ReceiveOutcome local;
-    ReceiveRun run(ctx, path);
+    ReceiveRun run(ctx, path, storePath);
     return run.run(outcome ? *outcome : local);
 }
 

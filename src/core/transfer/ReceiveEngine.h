@@ -29,4 +29,9 @@ struct ReceiveOutcome {
 // host after every character. `outcome`, when given, gets the details behind the result.
 int ReceiveNcData(TransferContext& ctx, const char* path, ReceiveOutcome* outcome = nullptr);
 
+// The same receive, stored into `storePath` while the log and the title name `path`: the file
+// the data is meant for, when it arrives into a temporary file beside it (ReceiveIntoFile.h).
+int ReceiveNcDataInto(TransferContext& ctx, const char* path, const char* storePath,
+                      ReceiveOutcome* outcome = nullptr);
+
 } // namespace corvane

@@ -95,6 +95,10 @@ public:
             if (c == '\n')
                 break;
         }
+        // A line that fills the piece exactly is still one block: its line end is read with
+        // it, so no empty piece follows. (Longer lines are refused before a send starts.)
+        if (length + 1 == capacity && out[length - 1] != '\n')
+            takeLineEnd();
         out[length] = '\0';
         return length > 0;
     }
@@ -102,6 +106,21 @@ public:
     uint32_t offset() const { return m_offset; }
 
 private:
+    void takeLineEnd() {
+        const long before = std::ftell(m_file);
+        const int c = getc_unlocked(m_file);
+        if (c == '\n') {
+            ++m_offset;
+            return;
+        }
+        if (c == '\r' && getc_unlocked(m_file) == '\n') {
+            m_offset += 2;
+            return;
+        }
+        if (c != EOF)
+            std::fseek(m_file, before, SEEK_SET);
+    }
+
     std::FILE* m_file;
     uint32_t m_offset = 0; // 32 bits, like the sizes in the queue
 };
@@ -372,7 +391,9 @@ void SendRun::updateRemainingTime(uint32_t position) {
     // A file that grew since it was listed carries the position past the total.
     const uint64_t remaining = projected > elapsed ? projected - elapsed : 0;
     std::string text;
-    FormatRemainingTime(static_cast<uint32_t>(std::min<uint64_t>(remaining, UINT32_MAX)), text);
+    FormatRemainingTime(static_cast<uint32_t>(std::min<uint64_t>(remaining, UINT32_MAX)), text,
+                        m_host.text(IDS_FMT_REMAINING_HMS), m_host.text(IDS_FMT_REMAINING_MS),
+                        m_host.text(IDS_FMT_REMAINING_S));
     m_host.setStatusText(StatusRemaining, text);
     m_estimated = true;
     m_lastEstimateMillis = elapsed;
@@ -460,16 +481,33 @@ int SendNcData(TransferContext& ctx) {
 }
 
 int FormatRemainingTime(uint32_t milliseconds, std::string& out) {
-    const unsigned seconds = milliseconds / 1000;
-    const unsigned hours = seconds / 3600;
-    const unsigned minutes = (seconds % 3600) / 60;
-    const unsigned rest = seconds % 60;
+    return FormatRemainingTime(milliseconds, out, nullptr, nullptr, nullptr);
+}
+
+int FormatRemainingTime(uint32_t milliseconds, std::string& out, const char* hoursFormat,
+                        const char* minutesFormat, const char* secondsFormat) {
+    const auto chosen = [](const char* given, const char* fallback) {
+        return given != nullptr && given[0] != '\0' ? given : fallback;
+    };
+    // Ints, as the "%2d" of the string tables take them (at most 1193 hours).
+    const int seconds = static_cast<int>(milliseconds / 1000);
+    const int hours = seconds / 3600;
+    const int minutes = (seconds % 3600) / 60;
+    const int rest = seconds % 60;
+    // The formats come from the string tables, not from the user.
+#if defined(__GNUC__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat-nonliteral"
+#endif
     if (hours > 0)
-        out = format("%2uH%2uM%2uS", hours, minutes, rest);
+        out = format(chosen(hoursFormat, "%2dH%2dM%2dS"), hours, minutes, rest);
     else if (minutes > 0)
-        out = format("%2uM%2uS", minutes, rest);
+        out = format(chosen(minutesFormat, "%2dM%2dS"), minutes, rest);
     else
-        out = format("%2uS", rest);
+        out = format(chosen(secondsFormat, "%2dS"), rest);
+#if defined(__GNUC__)
+#pragma GCC diagnostic pop
+#endif
     return 1;
 }
 

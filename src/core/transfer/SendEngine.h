@@ -38,6 +38,10 @@ int SendNcData(TransferContext& ctx);
 
 // "%2dH%2dM%2dS", "%2dM%2dS" or "%2dS" for a duration. Always returns 1.
 int FormatRemainingTime(uint32_t milliseconds, std::string& out);
+// The same in the formats given (three "%2d" for hours, minutes and seconds, two, one): the
+// language of the window. An empty or missing format falls back to the one above.
+int FormatRemainingTime(uint32_t milliseconds, std::string& out, const char* hoursFormat,
+                        const char* minutesFormat, const char* secondsFormat);
 
 // Copies `path` to a new temporary file named "CVN…" in the temporary folder and puts the
 // copy's path (at most 259 characters) in `tempPath`, which must hold 260 bytes. Non-zero on

@@ -9,10 +9,12 @@ set(CORVANE_TRANSFER_SOURCES
   DeviceFileLine.cpp
   SendEngine.cpp
   SendBlock.cpp
+  SendFileCheck.cpp
   UserCode.cpp
   TransferWait.cpp
   ReceiveEngine.cpp
   TargetComparison.cpp
+  ReceiveIntoFile.cpp
   FileChoice.cpp
   SerialPortList.cpp
   PortAddress.cpp

@@ -21,9 +21,11 @@
 #include "app/HelpLocation.h"
 #include "app/InstanceLink.h"
 #include "app/LinkFolder.h"
+#include "app/MachineFileLoad.h"
 #include "app/NotifyLink.h"
 #include "support/ArgumentTokens.h"
 #include "support/StringIds.h"
+#include "transfer/LineSettings.h"
 
 namespace corvane::gui {
 
@@ -92,7 +94,7 @@ bool CorvaneApp::start() {
     m_files = std::make_unique<DialogFileQuestions>(m_state.language);
     loadConfiguration();
     // Before the hand-over, so that a running window is not given a send nobody agreed to.
-    if (m_state.flags.Ask && m_state.queue.Count > 0 && !confirmQueuedSend())
+    if (m_state.flags.Ask && m_state.queue.Count > 0 && !confirmQueuedSend(options.MachinePath))
         m_state.queue.Count = 0;
 
     if (!m_state.flags.Create && m_state.config.OneInstance != 0 &&
@@ -132,8 +134,10 @@ void CorvaneApp::prepareLinkFolder() {
     m_state.linkFolder = folder;
 }
 
-// The running instance gets the machine, the first queued file and the notify target, or
-// with none of them only the request to come to the front. True when an instance answered.
+// The running instance gets the machine, the queued files and the notify target, or with
+// none of them only the request to come to the front. Several files go as a list: the record
+// opens it with the first, each further file follows, and the command 5000 sends them as one
+// send. True when an instance answered.
 bool CorvaneApp::handOverToRunningInstance(const std::string& machinePath) {
     if (m_state.linkFolder.empty())
         return false;
@@ -141,23 +145,68 @@ bool CorvaneApp::handOverToRunningInstance(const std::string& machinePath) {
     if (!client.connectTo(LinkServerPath(m_state.linkFolder), 2000))
         return false;
     const std::string file = m_state.queue.Count > 0 ? m_state.queue.Entries[0].Name : "";
-    auto record = EncodeHandOver(machinePath, file, m_state.notifyWindow);
+    const bool list = m_state.queue.Count > 1;
+    auto record = EncodeHandOver(machinePath, file, m_state.notifyWindow, list);
     if (!record) {
         std::fprintf(stderr, "corvane: path too long to hand over, only activating: %s %s\n",
                      machinePath.c_str(), file.c_str());
         record = EncodeHandOver("", "", 0);
     }
-    if (!client.request(LinkKindHandOverRecord, record->data(), record->size(), 5000))
+    const std::optional<int32_t> answer =
+        client.request(LinkKindHandOverRecord, record->data(), record->size(), 5000);
+    if (!answer) {
+        std::fprintf(stderr, "corvane: the running instance did not answer\n");
+        return true;
+    }
+    // 1: the list is open (a window that is busy, or could not read the machine, says 0 and
+    // sends nothing).
+    if (!list || *answer != 1)
+        return true;
+    for (int i = 1; i < m_state.queue.Count; ++i) {
+        const std::string more = m_state.queue.Entries[i].Name;
+        const std::vector<uint8_t> path(more.c_str(), more.c_str() + more.size() + 1);
+        if (!client.request(LinkKindHandOverMore, path.data(), path.size(), 5000)) {
+            std::fprintf(stderr, "corvane: the running instance did not answer\n");
+            return true;
+        }
+    }
+    const uint32_t send = CmdQueueSend;
+    const uint8_t command[4] = {uint8_t(send), uint8_t(send >> 8), uint8_t(send >> 16),
+                                uint8_t(send >> 24)};
+    if (!client.request(LinkKindCommand, command, sizeof command, 5000))
         std::fprintf(stderr, "corvane: the running instance did not answer\n");
     return true;
 }
 
-bool CorvaneApp::confirmQueuedSend() const {
+// The question names the machine the files would go to and its port: the one named with
+// "MDF=", else the configured one.
+bool CorvaneApp::confirmQueuedSend(const std::string& machinePath) const {
     QString files;
     for (int i = 0; i < m_state.queue.Count; ++i)
         files += QString::fromLocal8Bit(m_state.queue.Entries[i].Name) + QLatin1Char('\n');
+    MachineDef machine = m_state.machine;
+    std::string machineName = m_state.config.McnFile;
+    if (!machinePath.empty()) {
+        machineName = machinePath;
+        MachineDefReadWhole(machinePath.c_str(), machine, nullptr);
+    }
+    const QString machineText = machineName.empty()
+                                    ? QString::fromUtf8(m_state.text(IDS_MACHINE_OF_CONFIGURATION))
+                                    : QString::fromLocal8Bit(machineName.c_str());
+    const QString portText = machine.config.OutofFile == 1
+                                 ? QString::fromUtf8(m_state.text(IDS_PORT_DEVICE_FILE))
+                                 : QString::fromLocal8Bit(SerialDeviceName(machine.line).c_str());
+    // "%s" by hand, one after the other: a path may itself hold a "%s".
+    QString located = QString::fromUtf8(m_state.text(IDS_FMT_ASK_SEND_MACHINE));
+    const qsizetype first = located.indexOf(QStringLiteral("%s"));
+    if (first >= 0)
+        located.replace(first, 2, machineText);
+    const qsizetype second = located.indexOf(QStringLiteral("%s"), first + machineText.size());
+    if (first >= 0 && second >= 0)
+        located.replace(second, 2, portText);
     const QString question = QString::fromUtf8(m_state.text(IDS_FMT_ASK_SEND))
-                                 .replace(QStringLiteral("%s"), files.trimmed());
+                                 .replace(QStringLiteral("%s"), files.trimmed()) +
+                             QStringLiteral("\n\n") + located;
     QMessageBox box(QMessageBox::Question, QString::fromUtf8(m_state.product[ProductName]),
                     question, QMessageBox::Yes | QMessageBox::No);
     box.setObjectName(QStringLiteral("askSendBox"));
@@ -216,18 +265,18 @@ void CorvaneApp::loadConfiguration() {
                m_state.legacyColours);
 }
 
+// A machine named with "MDF=" is for this run only; one that cannot be read is told, and the
+// files named with it are not sent with the configured machine instead.
 void CorvaneApp::takeMachineFromCommandLine(const std::string& machinePath) {
     std::snprintf(m_state.SavedMcnFile, sizeof m_state.SavedMcnFile, "%s",
                   m_state.config.McnFile);
-    const FileExistsCheck exists = [](const std::string& path) {
-        std::error_code e;
-        return std::filesystem::is_regular_file(path, e);
-    };
-    if (!ShouldReadMachineFile(machinePath, exists) ||
-        machinePath.size() >= sizeof m_state.config.McnFile)
+    if (machinePath.empty())
         return;
-    if (MachineDefRead(machinePath.c_str(), m_state.machine.line, m_state.machine.config) == 0)
+    if (!TakeMachineFile(m_state, nullptr, machinePath,
+                         m_state.queue.Count > 0 ? IDS_FILES_NOT_SENT_WITH_MACHINE : 0)) {
+        m_state.queue.Count = 0;
         return;
+    }
     m_state.flags.MachineFromCommandLine = true;
     std::snprintf(m_state.config.McnFile, sizeof m_state.config.McnFile, "%s",
                   machinePath.c_str());

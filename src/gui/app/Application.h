@@ -46,7 +46,7 @@ private:
     void prepareLinkFolder();
     bool handOverToRunningInstance(const std::string& machinePath);
     // "ASK": whether the user wants the queued files sent.
-    bool confirmQueuedSend() const;
+    bool confirmQueuedSend(const std::string& machinePath) const;
     void startInstanceServer();
     void closeLink();
 

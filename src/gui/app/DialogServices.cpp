@@ -49,12 +49,12 @@ void launchProgram(const DialogServices& services, const QString& program) {
     QProcess::startDetached(program, {});
 }
 
-void showHelp(const DialogServices& services, const std::string& helpFilePath, int topic) {
+int showHelp(const DialogServices& services, const std::string& helpFilePath, int topic) {
     if (services.showHelp) {
         services.showHelp(topic);
-        return;
+        return 1;
     }
-    WexShowHelp(helpFilePath, HelpTopic, topic);
+    return WexShowHelp(helpFilePath, HelpTopic, topic, services.openManual);
 }
 
 QString programSearchPath(const DialogServices& services) {

@@ -12,6 +12,7 @@
 
 #include "settings/AppConfig.h"
 
+class QUrl;
 class QWidget;
 
 namespace corvane::gui {
@@ -35,6 +36,9 @@ struct DialogServices {
     UrlOpener openUrl;
     ProgramLauncher launchProgram;
     HelpOpener showHelp;
+    // Hands a page of the manual to the desktop; false when nothing could show it. Empty: the
+    // desktop's own.
+    std::function<bool(const QUrl& page)> openManual;
     // The folders searched for a system information program, separated as in PATH; nothing:
     // the PATH of the environment.
     std::optional<QString> programSearchPath;
@@ -46,7 +50,8 @@ std::optional<Colour> chooseColour(const DialogServices& services, QWidget* pare
                                    Colour (&custom)[CustomColourCount]);
 void openUrl(const DialogServices& services, const QString& url);
 void launchProgram(const DialogServices& services, const QString& program);
-void showHelp(const DialogServices& services, const std::string& helpFilePath, int topic);
+// Returns as WexShowHelp does (1 when a test's own opener took it).
+int showHelp(const DialogServices& services, const std::string& helpFilePath, int topic);
 QString programSearchPath(const DialogServices& services);
 
 } // namespace corvane::gui

@@ -10,6 +10,7 @@
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QStatusBar>
 #include <QTimer>
@@ -18,12 +19,13 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include "app/AboutBox.h"
 #include "app/CommandIds.h"
 #include "app/FileQuestions.h"
 #include "app/GuiTransferHost.h"
-#include "app/AboutBox.h"
 #include "app/HelpViewer.h"
 #include "app/HistoryMenus.h"
+#include "app/MachineFileLoad.h"
 #include "app/StatusParts.h"
 #include "app/ToolIcons.h"
 #include "display/LogPane.h"
@@ -36,7 +38,9 @@
 #include "transfer/PosixSerialLine.h"
 #include "transfer/ReceiveEngine.h"
 #include "transfer/TargetComparison.h"
+#include "transfer/ReceiveIntoFile.h"
 #include "transfer/SendEngine.h"
+#include "transfer/SendFileCheck.h"
 #include "transfer/TransferContext.h"
 
 namespace corvane::gui {
@@ -152,6 +156,7 @@ void FrameWindow::createActions() {
 void FrameWindow::createMenus() {
     QMenuBar* bar = menuBar();
     bar->setObjectName(QStringLiteral("menuBar"));
+    bar->installEventFilter(this);
     auto addMenu = [&](int labelId, const char* name, std::initializer_list<int> ids) {
         QMenu* menu = bar->addMenu(QString::fromUtf8(m_state.text(labelId)));
         menu->setObjectName(QString::fromLatin1(name));
@@ -185,7 +190,8 @@ void FrameWindow::createMenus() {
         });
         return menu;
     };
-    QMenu* file = addMenu(IDS_MENU_FILE, "menuFile", {CmdSend, CmdSendList, CmdReceive, 0});
+    QMenu* file =
+        addMenu(IDS_MENU_FILE, "menuFile", {CmdSend, CmdSendList, CmdReceive, 0, CmdInterrupt, 0});
     // The histories of the tool-bar arrows, for the keyboard as well.
     const struct {
         int label;
@@ -276,21 +282,15 @@ void FrameWindow::createCentralArea() {
 // refused anyway.
 void FrameWindow::updateActionStates() {
     const bool busy = m_state.transfer.TransferBusy;
-    int ownButton = 0;
-    switch (m_run) {
-    case Run::Send: ownButton = CmdSend; break;
-    case Run::SendList: ownButton = CmdSendList; break;
-    case Run::Receive: ownButton = CmdReceive; break;
-    case Run::QueueSend: ownButton = m_queuedCount > 1 ? CmdSendList : CmdSend; break;
-    case Run::None: break;
-    }
     for (auto it = m_actions.cbegin(); it != m_actions.cend(); ++it) {
         const int id = it.key();
         bool enabled;
         if (m_closePending)
             enabled = false;
         else if (busy)
-            enabled = id == CmdExit || id == CmdInterrupt || id == ownButton;
+            // What does nothing while the engine runs is greyed (the pressed button still
+            // shows which transfer it is); the manual can be read meanwhile.
+            enabled = id == CmdExit || id == CmdInterrupt || id == CmdContents;
         else
             enabled = id != CmdInterrupt;
         it.value()->setEnabled(enabled);
@@ -318,8 +318,12 @@ void FrameWindow::dispatchCommand(int id) {
     if (m_state.transfer.TransferBusy) {
         if (id == CmdInterrupt)
             m_state.transfer.InterruptRequest = 1;
-        else if (id == CmdExit || id == CmdClose)
+        else if (id == CmdExit)
+            askToStopAndClose();
+        else if (id == CmdClose) // another program's request: no one to answer a question
             m_state.transfer.InterruptRequest = 2;
+        else if (id == CmdContents)
+            openHelp();
         return;
     }
 
@@ -428,6 +432,11 @@ void FrameWindow::runTransferCommand(int id) {
     }
 
     queue.Count = std::clamp(queue.Count, 0, SendQueueCapacity);
+    if (queue.Count > 0 && !queuedFilesSendable()) {
+        pressButton(CmdSend, false);
+        pressButton(CmdSendList, false);
+        return;
+    }
     if (queue.Count > 0) {
         runTransfer(run);
         // A Send list adds nothing to the history; the others enter every queued file, also
@@ -440,11 +449,54 @@ void FrameWindow::runTransferCommand(int id) {
     pressButton(CmdSendList, false);
 }
 
+// Every queued file is looked at before the port opens: a line the send would have to cut or
+// a character the machine would read as another one stops the send with the file and line
+// named, and a binary file is sent only when the user says so (No is the default).
+bool FrameWindow::queuedFilesSendable() {
+    const QString title = QString::fromUtf8(m_state.product[ProductName]);
+    for (int i = 0; i < m_state.queue.Count; ++i) {
+        const char* name = m_state.queue.Entries[i].Name;
+        SendFileCheck check = CheckSendFile(name, m_state.machine);
+        if (check.fault == SendFileFault::Binary) {
+            QMessageBox box(QMessageBox::Warning, title,
+                            QString::fromUtf8(DescribeSendFileCheck(
+                                check, name, m_state.machine.line, m_state.language)),
+                            QMessageBox::Yes | QMessageBox::No, this);
+            box.setObjectName(QStringLiteral("sendBinaryBox"));
+            box.setDefaultButton(QMessageBox::No);
+            if (box.exec() != QMessageBox::Yes)
+                return false;
+            check = CheckSendFile(name, m_state.machine, true);
+        }
+        if (check.fault == SendFileFault::LineTooLong || check.fault == SendFileFault::NotCarried) {
+            const std::string text =
+                DescribeSendFileCheck(check, name, m_state.machine.line, m_state.language);
+            logPrint(LogText, "\f");
+            logPrint(LogText, text);
+            logPrint(LogText, "");
+            logPrint(LogText, std::string("==== ") + m_state.text(IDS_SEND_REFUSED) + " ====");
+            QMessageBox box(QMessageBox::Warning, title, QString::fromUtf8(text), QMessageBox::Ok,
+                            this);
+            box.setObjectName(QStringLiteral("sendRefusedBox"));
+            box.exec();
+            return false;
+        }
+    }
+    return true;
+}
+
 void FrameWindow::runTransfer(Run run) {
     m_state.transfer.InterruptRequest = 0;
     m_state.transfer.TransferBusy = true;
     m_run = run;
     updateActionStates();
+    // Greying a button lets it up; the button of the running transfer shows it pressed all the
+    // same.
+    const int ownButton = run == Run::Receive                          ? CmdReceive
+                          : run == Run::SendList                       ? CmdSendList
+                          : run == Run::QueueSend && m_queuedCount > 1 ? CmdSendList
+                                                                       : CmdSend;
+    pressButton(ownButton, true);
     // The engine writes the four parts from now on; they must be seen, whatever menu help
     // the bar was left in.
     m_statusParts->SetStatusText(-2, QString());
@@ -455,7 +507,7 @@ void FrameWindow::runTransfer(Run run) {
     if (run == Run::Receive) {
         const std::string target = m_state.queue.Entries[0].Name;
         const TargetBefore before = readTargetBefore(target);
-        if (ReceiveNcData(ctx, target.c_str()) == ReceiveDone)
+        if (ReceiveNcFile(ctx, target.c_str()) == ReceiveDone)
             if (const std::string verdict = targetVerdict(*m_host, before, target);
                 !verdict.empty())
                 m_host->logPrint(LogText, verdict);
@@ -465,6 +517,12 @@ void FrameWindow::runTransfer(Run run) {
 
     m_run = Run::None;
     m_state.transfer.TransferBusy = false;
+    // A question about stopping a transfer that has ended asks about nothing any more.
+    if (m_stopQuestion != nullptr) {
+        m_stopQuestion->disconnect(this);
+        m_stopQuestion->deleteLater();
+        m_stopQuestion = nullptr;
+    }
     if (m_state.transfer.InterruptRequest == 2) {
         // Closing was asked for while the engine ran: give the user a moment to read the
         // closing line, without freezing the window, and accept nothing more meanwhile.
@@ -515,7 +573,14 @@ void FrameWindow::hideMenuBarAgain() {
         menuBar()->setVisible(false);
 }
 
-void FrameWindow::openHelp() { WexShowHelp(m_state.helpFilePath, HelpContents, 0); }
+// A manual that cannot be shown is told, with where it was looked for. The notice does not
+// block: the manual may be asked for during a transfer.
+void FrameWindow::openHelp() {
+    TellManualNotShown(
+        this, QString::fromUtf8(m_state.product[ProductName]), m_state.language,
+        m_state.helpFilePath,
+        WexShowHelp(m_state.helpFilePath, HelpContents, 0, m_dialogServices.openManual));
+}
 
 void FrameWindow::openMachineFile() {
     FileDialogRequest request;
@@ -527,7 +592,7 @@ void FrameWindow::openMachineFile() {
     const QByteArray path = chosen.isEmpty() ? QByteArray() : chosen.front().toLocal8Bit();
     if (path.isEmpty() || static_cast<size_t>(path.size()) >= sizeof m_state.config.McnFile)
         return;
-    if (MachineDefRead(path.constData(), m_state.machine.line, m_state.machine.config) == 0)
+    if (!TakeMachineFile(m_state, this, path.toStdString()))
         return;
     std::snprintf(m_state.config.McnFile, sizeof m_state.config.McnFile, "%s", path.constData());
     UpdateHistory(m_state.config, 1, 0, path.constData());
@@ -551,7 +616,9 @@ void FrameWindow::runMachineHistoryItem(int index) {
         return;
     char path[HistoryPathSize];
     std::snprintf(path, sizeof path, "%s", m_state.config.McnFileHistory[index]);
-    if (MachineDefRead(path, m_state.machine.line, m_state.machine.config) == 0)
+    // A file gone from the disk stays in the history, so a drive that comes back makes
+    // it usable again; choosing it now only says why it cannot be used.
+    if (!TakeMachineFile(m_state, this, path))
         return;
     std::snprintf(m_state.config.McnFile, sizeof m_state.config.McnFile, "%s", path);
     UpdateHistory(m_state.config, 1, 0, path);
@@ -567,12 +634,38 @@ void FrameWindow::closeEvent(QCloseEvent* event) {
     // Any close while a transfer runs (close button, window manager, another program) only
     // asks the engine to stop; the window closes once it has.
     if (m_state.transfer.TransferBusy) {
-        m_state.transfer.InterruptRequest = 2;
+        if (m_state.transfer.InterruptRequest != 2)
+            askToStopAndClose();
         event->ignore();
         return;
     }
     recordWindowPlacement();
     event->accept();
+}
+
+// Closing the window or F12 during a transfer first asks, and keeps the transfer going until
+// the answer is Yes. The question does not block: the engine runs on this thread, and a modal
+// loop would hold the send up for as long as the question stood unanswered.
+void FrameWindow::askToStopAndClose() {
+    if (m_stopQuestion != nullptr) {
+        m_stopQuestion->raise();
+        m_stopQuestion->activateWindow();
+        return;
+    }
+    const int textId = m_run == Run::Receive ? IDS_ASK_STOP_RECEIVING : IDS_ASK_STOP_SENDING;
+    m_stopQuestion = new QMessageBox(
+        QMessageBox::Question, QString::fromUtf8(m_state.product[ProductName]),
+        QString::fromUtf8(m_state.text(textId)), QMessageBox::Yes | QMessageBox::No, this);
+    m_stopQuestion->setObjectName(QStringLiteral("stopTransferBox"));
+    m_stopQuestion->setDefaultButton(QMessageBox::No);
+    m_stopQuestion->setEscapeButton(QMessageBox::No);
+    m_stopQuestion->setAttribute(Qt::WA_DeleteOnClose);
+    connect(m_stopQuestion, &QMessageBox::finished, this, [this](int result) {
+        m_stopQuestion = nullptr;
+        if (result == QMessageBox::Yes && m_state.transfer.TransferBusy)
+            m_state.transfer.InterruptRequest = 2;
+    });
+    m_stopQuestion->open();
 }
 
 void FrameWindow::recordWindowPlacement() {
@@ -611,6 +704,17 @@ void FrameWindow::changeEvent(QEvent* event) {
         composeTitle();
     else if (event->type() == QEvent::WindowStateChange)
         recordWindowPlacement();
+}
+
+// A menu opened and closed from the keyboard leaves the menu bar holding the keyboard, and it
+// takes the next Escape for itself (to leave its keyboard mode). During a transfer that
+// Escape is the user stopping the send: it interrupts as well.
+bool FrameWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == menuBar() && event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape && m_state.transfer.TransferBusy &&
+        QApplication::activePopupWidget() == nullptr && m_state.transfer.InterruptRequest == 0)
+        m_state.transfer.InterruptRequest = 1;
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void FrameWindow::keyPressEvent(QKeyEvent* event) {

@@ -21,6 +21,7 @@
 
 class QAction;
 class QMenu;
+class QMessageBox;
 class QProgressBar;
 class QToolBar;
 class QToolButton;
@@ -86,6 +87,7 @@ protected:
     void changeEvent(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void keyReleaseEvent(QKeyEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
     // Files dropped on the window are sent, machine files loaded (FrameWindowDrops.cpp).
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dragMoveEvent(QDragMoveEvent* event) override;
@@ -109,12 +111,14 @@ private:
     void commandEpilogue();
     void runTransferCommand(int id);
     void runTransfer(Run run);
+    bool queuedFilesSendable();
     void toggleBar(int id);
     void openMachineFile();
     void openHelp();
     void runNcHistoryItem(int index);
     void runMachineHistoryItem(int index);
     void requestClose();
+    void askToStopAndClose();
     void recordWindowPlacement();
     void composeTitle();
     void pressButton(int id, bool pressed);
@@ -142,6 +146,8 @@ private:
     bool m_closing = false;
     int m_closeDelayMs = 2000;
     bool m_menuBarOpenedByKey = false;
+    // The question asked when the window is closed during a transfer (open while it waits).
+    QMessageBox* m_stopQuestion = nullptr;
     uint32_t m_progressScale = 1; // QProgressBar counts in int
 
     std::string m_titleFile;

@@ -15,7 +15,9 @@
 #include "app/FrameWindow.h"
 #include "app/HandOverRecord.h"
 #include "app/LinkFolder.h"
+#include "app/MachineFileLoad.h"
 #include "support/PathParts.h"
+#include "support/StringIds.h"
 #include "transfer/TransferHost.h"
 
 namespace corvane::gui {
@@ -67,6 +69,14 @@ int32_t LinkRequestHandler::handle(uint32_t kind, const std::vector<uint8_t>& da
     case LinkKindHandOverPath:
     case LinkKindHandOverRecord:
         return handOver(kind, data);
+    case LinkKindHandOverMore: {
+        // Only into the list a record opened, and only while nothing else holds the queue.
+        if (!m_listOpen || frameBlocked())
+            return 0;
+        const std::optional<HandOverRequest> request =
+            DecodeHandOver(kind, data.data(), data.size());
+        return request && queueMore(request->filePath) ? 1 : 0;
+    }
     case LinkKindCommand:
         return command(data);
     case LinkKindStatusQuery:
@@ -84,6 +94,7 @@ bool LinkRequestHandler::frameBlocked() const {
 }
 
 int32_t LinkRequestHandler::handOver(uint32_t kind, const std::vector<uint8_t>& data) {
+    m_listOpen = false;
     if (data.empty())
         return 0;
     if (frameBlocked()) {
@@ -101,10 +112,23 @@ int32_t LinkRequestHandler::handOver(uint32_t kind, const std::vector<uint8_t>& 
     }
 
     ActivateFrame(m_frame);
+    const bool list = (request->flags & HandOverMoreFiles) != 0;
+    // A list starts empty, so that nothing of an earlier send goes out with it.
+    if (list)
+        m_state.queue.Count = 0;
     if (request->flags & HandOverHasNotify)
         m_state.notifyWindow = request->notifyWindow;
-    if (request->flags & HandOverHasMachine)
-        takeMachine(request->machinePath);
+    // Files meant for a machine that could not be read are not sent with another one.
+    if ((request->flags & HandOverHasMachine) && !takeMachine(request->machinePath))
+        return 0;
+    if (list) {
+        // The first file and the ones that follow are sent together on the command 5000; the
+        // answer 1 tells the sender that the list is open.
+        if (request->flags & HandOverHasFile)
+            queueOnly(request->filePath);
+        m_listOpen = true;
+        return 1;
+    }
     if ((request->flags & HandOverHasFile) && queueOnly(request->filePath))
         post(CmdQueueSend);
     return 0;
@@ -112,17 +136,25 @@ int32_t LinkRequestHandler::handOver(uint32_t kind, const std::vector<uint8_t>& 
 
 // A handed-over machine is for this run only, like one named by "MDF=": McnFile keeps naming
 // the configured machine, and the definition is not written over that file at exit.
-void LinkRequestHandler::takeMachine(const std::string& path) {
-    if (WexPathExists(1, path.c_str()) == 0)
-        return;
-    if (MachineDefRead(path.c_str(), m_state.machine.line, m_state.machine.config) == 0)
-        return;
+// It is read as a whole machine, like any machine file chosen in the window; one that cannot
+// be read is told once the request has been answered, and the machine in use stays.
+bool LinkRequestHandler::takeMachine(const std::string& path) {
+    std::string reason;
+    if (!ReadMachineFile(m_state, path, &reason)) {
+        FrameWindow* frame = &m_frame;
+        const AppState* state = &m_state;
+        QTimer::singleShot(0, frame, [frame, state, path, reason] {
+            TellMachineFileNotRead(*state, frame, path, reason, IDS_FILES_NOT_SENT_WITH_MACHINE);
+        });
+        return false;
+    }
     if (!m_state.flags.MachineFromCommandLine) {
         // The machine file chosen up to now is the one to keep at exit.
         std::snprintf(m_state.SavedMcnFile, sizeof m_state.SavedMcnFile, "%s",
                       m_state.config.McnFile);
         m_state.flags.MachineFromCommandLine = true;
     }
+    return true;
 }
 
 bool LinkRequestHandler::queueOnly(const std::string& path) {
@@ -139,7 +171,25 @@ bool LinkRequestHandler::queueOnly(const std::string& path) {
     return true;
 }
 
+// A file of an open list goes behind the others (one that is gone is left out, as the first
+// file would be).
+bool LinkRequestHandler::queueMore(const std::string& path) {
+    SendQueue& queue = m_state.queue;
+    if (path.empty() || path.size() >= sizeof(SendQueueEntry::Name) ||
+        WexPathExists(1, path.c_str()) == 0 || queue.Count < 0 || queue.Count >= SendQueueCapacity)
+        return false;
+    SendQueueEntry& entry = queue.Entries[queue.Count];
+    entry = SendQueueEntry{};
+    std::snprintf(entry.Name, sizeof entry.Name, "%s", path.c_str());
+    std::error_code error;
+    const auto size = std::filesystem::file_size(path, error);
+    entry.Size = error ? 0 : static_cast<uint32_t>(size);
+    ++queue.Count;
+    return true;
+}
+
 int32_t LinkRequestHandler::command(const std::vector<uint8_t>& data) {
+    m_listOpen = false;
     const std::optional<uint32_t> id = singleWord(data);
     if (!id || (*id != CmdQueueSend && *id != CmdClose))
         return 0;

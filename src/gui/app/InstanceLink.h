@@ -41,12 +41,15 @@ private:
     int32_t command(const std::vector<uint8_t>& data);
     int32_t statusQuery(const std::vector<uint8_t>& data);
     bool frameBlocked() const;
-    void takeMachine(const std::string& path);
+    bool takeMachine(const std::string& path);
     bool queueOnly(const std::string& path);
+    bool queueMore(const std::string& path);
     void post(int commandId);
 
     FrameWindow& m_frame;
     AppState& m_state;
+    // A record with HandOverMoreFiles opened a list that the next requests add to.
+    bool m_listOpen = false;
 };
 
 // The listening side: one reader per connection, one answer per request, in order.

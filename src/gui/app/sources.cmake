@@ -24,6 +24,8 @@ set(CORVANE_GUI_APP_SOURCES
   HistoryMenus.h
   InstanceLink.cpp
   InstanceLink.h
+  MachineFileLoad.cpp
+  MachineFileLoad.h
   NotifyLink.cpp
   NotifyLink.h
   ToolIcons.cpp

@@ -127,18 +127,30 @@ void LogPane::measureRows() {
     m_lineHeight = std::max(1, qCeil(ascent + descent));
 }
 
+int LogPane::shownRoom() const {
+    return std::max(0, m_capacity - (m_flowLine.isEmpty() ? 0 : 1));
+}
+
+int LogPane::heldCount() const {
+    return std::min(int(m_rows.size()), shownRoom());
+}
+
+const LogPane::Row& LogPane::shownRow(int index) const {
+    return m_rows[m_rows.size() - size_t(heldCount()) + size_t(index)];
+}
+
 QString LogPane::rowText(int index) const {
     if (index < 0 || index >= heldCount()) {
         return QString();
     }
-    return m_rows[size_t(index)].text;
+    return shownRow(index).text;
 }
 
 Colour LogPane::rowColour(int index) const {
     if (index < 0 || index >= heldCount()) {
         return 0;
     }
-    return m_rows[size_t(index)].colour;
+    return shownRow(index).colour;
 }
 
 QSize LogPane::sizeHint() const {
@@ -153,22 +165,15 @@ QRect LogPane::rowBand(int rowNumber) const {
     return QRect(0, rowTop(rowNumber), width(), m_lineHeight);
 }
 
-bool LogPane::dropOldestRow() {
-    // A pane too low for any row may hold none; there is nothing to drop then, and the count
-    // must never go below zero or the next row would be stored before the first.
-    if (m_rows.empty()) {
-        return false;
-    }
-    m_rows.erase(m_rows.begin());
-    return true;
-}
-
 void LogPane::hideFlowLine() {
     const bool wasVisible = flowVisible();
+    const int shownBefore = heldCount();
     m_flowShown = false;
     m_flowLine.clear();
     m_blink.stop();
-    if (wasVisible) {
+    if (heldCount() != shownBefore) {
+        update(); // the row the waiting line had pushed out of sight is back
+    } else if (wasVisible) {
         update(rowBand(heldCount() + 1));
     }
 }
@@ -179,18 +184,17 @@ void LogPane::logPrint(int colour, const std::string& text) {
 
 void LogPane::logPrint(int colour, const QString& text) {
     hideFlowLine();
-    if (m_capacity <= 0) {
-        return;
-    }
     if (text.startsWith(FormFeed)) {
         m_rows.clear();
         update();
         return;
     }
 
-    bool dropped = false;
-    if (paneFull()) {
-        dropped = dropOldestRow();
+    // A row is kept even when the pane has no room to show it (a window shrunk during a
+    // send): it shows again once the pane grows. Only the oldest beyond MaxCapacity go.
+    const bool scrolls = int(m_rows.size()) >= shownRoom();
+    if (m_rows.size() >= size_t(MaxCapacity)) {
+        m_rows.erase(m_rows.begin());
     }
 
     Row row;
@@ -199,7 +203,7 @@ void LogPane::logPrint(int colour, const QString& text) {
     row.text = leftCharacters(lineEnd < 0 ? text : text.left(lineEnd), RowChars);
     m_rows.push_back(std::move(row));
 
-    if (dropped) {
+    if (scrolls) {
         update();
     } else {
         update(rowBand(heldCount()));
@@ -215,14 +219,12 @@ void LogPane::logShowFlow(const QString& text) {
     if (line == m_flowLine) {
         return;
     }
+    const int shownBefore = heldCount();
     m_flowShown = false;
     m_flowLine = line;
 
-    bool dropped = false;
-    if (paneFull()) {
-        dropped = dropOldestRow();
-    }
-    if (dropped) {
+    // The waiting line takes the last row's place; the oldest shown row moves out of sight.
+    if (heldCount() < shownBefore) {
         update();
     } else {
         update(rowBand(heldCount() + 1));
@@ -259,7 +261,7 @@ void LogPane::paintEvent(QPaintEvent* event) {
 
     painter.setFont(m_rowFont);
     for (int i = 0; i < heldCount(); ++i) {
-        const Row& row = m_rows[size_t(i)];
+        const Row& row = shownRow(i);
         painter.setPen(qColorFromRef(row.colour));
         painter.drawText(QPoint(textLeft(), rowTop(i + 1) + m_rowAscent), row.text);
     }
@@ -273,10 +275,8 @@ void LogPane::paintEvent(QPaintEvent* event) {
 
 void LogPane::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
+    // The rows stay; the pane only shows more or fewer of them.
     m_capacity = std::min(height() / m_lineHeight - 1, MaxCapacity);
-    if (heldCount() > m_capacity && heldCount() > 0 && m_capacity > 0) {
-        m_rows.erase(m_rows.begin(), m_rows.begin() + (heldCount() - m_capacity));
-    }
     update();
 }
 
@@ -309,6 +309,8 @@ QMenu* LogPane::createContextMenu(QWidget* parent) {
         QAction* action =
             menu->addAction(QString::fromUtf8(WexLoadString(m_language, entry.labelId)));
         action->setData(entry.commandId);
+        // None of them does anything while a transfer runs.
+        action->setEnabled(!m_state.TransferBusy);
         action->setObjectName(QStringLiteral("logPaneCommand%1").arg(entry.commandId));
         if (entry.bar != BarFlag::None) {
             action->setCheckable(true);
@@ -323,6 +325,14 @@ void LogPane::contextMenuEvent(QContextMenuEvent* event) {
                           ? mapToGlobal(KeyboardMenuOffset)
                           : event->globalPos();
     QMenu* menu = createContextMenu(this);
+    if (m_state.TransferBusy) {
+        // Shown greyed, without a loop of its own: the transfer runs on this thread and must
+        // not wait for the menu to close.
+        menu->setAttribute(Qt::WA_DeleteOnClose);
+        menu->popup(at);
+        event->accept();
+        return;
+    }
     const QAction* chosen = menu->exec(at);
     const int id = chosen != nullptr ? chosen->data().toInt() : 0;
     // The command runs after the menu is gone, as a command from the menu bar would; a

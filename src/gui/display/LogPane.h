@@ -2,9 +2,10 @@
 // The transfer log pane: the last lines the engines reported, each in the colour it was
 // printed with, and under them a blinking line while the machine holds the transfer.
 //
-// It keeps only what fits on the screen. Lines arrive at line rate in the middle of a
-// transfer, so a new row repaints only its own band; the caller pumps the event queue
-// afterwards so the row shows at once.
+// It shows what fits on the screen, and keeps the last MaxCapacity rows whatever its height,
+// so rows written while the pane is low (or has no room at all) are there when it grows.
+// Lines arrive at line rate in the middle of a transfer, so a new row repaints only its own
+// band; the caller pumps the event queue afterwards so the row shows at once.
 
 #include <QFont>
 #include <QString>
@@ -46,9 +47,13 @@ public:
     void logShowFlow(const std::string& text);
 
     int capacity() const { return m_capacity; }
-    int heldCount() const { return int(m_rows.size()); }
+    // The rows on the screen, oldest first: the newest of the kept ones, as many as fit above
+    // the waiting line.
+    int heldCount() const;
     QString rowText(int index) const;
     Colour rowColour(int index) const;
+    // Every row kept, shown or not (at most MaxCapacity).
+    int keptCount() const { return int(m_rows.size()); }
     QString flowLine() const { return m_flowLine; }
     bool flowVisible() const { return m_flowShown && !m_flowLine.isEmpty(); }
     bool blinkRunning() const { return m_blink.isActive(); }
@@ -86,8 +91,9 @@ private:
         Colour colour = 0;
     };
 
-    bool paneFull() const { return heldCount() >= m_capacity; }
-    bool dropOldestRow();
+    // Rows the screen has room for: the capacity less the waiting line's row.
+    int shownRoom() const;
+    const Row& shownRow(int index) const;
     void hideFlowLine();
     // The band of one row, counted from 1, across the whole width.
     QRect rowBand(int rowNumber) const;

@@ -779,7 +779,9 @@ void MachinePropertySheet::onSave() {
 void MachinePropertySheet::onHelp() {
     if (!m_helpButton->isEnabled())
         return;
-    WexShowHelp(m_state.helpFilePath, HelpTopic, HelpTopicCommunication + currentPage());
+    TellManualNotShown(
+        this, windowTitle(), m_state.language, m_state.helpFilePath,
+        WexShowHelp(m_state.helpFilePath, HelpTopic, HelpTopicCommunication + currentPage()));
 }
 
 void MachinePropertySheet::reject() {

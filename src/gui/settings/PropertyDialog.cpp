@@ -284,7 +284,8 @@ void PropertyDialog::updatePreview() {
 }
 
 void PropertyDialog::openHelp() {
-    showHelp(m_services, m_helpFilePath, HelpTopicProperty);
+    TellManualNotShown(this, windowTitle(), m_language, m_helpFilePath,
+                       showHelp(m_services, m_helpFilePath, HelpTopicProperty));
 }
 
 void PropertyDialog::keyPressEvent(QKeyEvent* event) {

@@ -77,8 +77,9 @@ int ShowMachineProperty(AppState& state, QWidget* owner, int firstPage,
 
         FinishSheetCopy(copy);
         if (result == Sheet::OpenId) {
-            MachineDefSetDefaults(state.machine.line, state.machine.config);
-            MachineDefRead(state.config.McnFile, state.machine.line, state.machine.config);
+            // The sheet checked the file before it closed; should it have gone meanwhile the
+            // machine stays as it was rather than fall back to bare defaults.
+            MachineDefReadWhole(state.config.McnFile, state.machine, nullptr);
             continue;
         }
 

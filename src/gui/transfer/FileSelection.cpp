@@ -6,7 +6,9 @@
 
 #include <QFile>
 #include <QFileDialog>
+#include <QHeaderView>
 #include <QScreen>
+#include <QTreeView>
 #include <QVariant>
 
 #include <cstring>
@@ -42,11 +44,25 @@ QSize fileDialogSize(const QFileDialog& dialog, QWidget* owner) {
     return size;
 }
 
+// The detail view gives the name column a fixed share and cuts size, type and date at any
+// width: they get the room their text needs, and the name whatever is left.
+void fitColumnsToWidth(QFileDialog& dialog) {
+    auto* tree = dialog.findChild<QTreeView*>(QStringLiteral("treeView"));
+    if (tree == nullptr)
+        return; // the desktop's own dialog sizes its columns itself
+    QHeaderView* header = tree->header();
+    header->setStretchLastSection(false);
+    header->setSectionResizeMode(0, QHeaderView::Stretch);
+    for (int column = 1; column < header->count(); ++column)
+        header->setSectionResizeMode(column, QHeaderView::ResizeToContents);
+}
+
 } // namespace
 
 QStringList runFileDialog(QWidget* owner, const FileDialogRequest& request) {
     QFileDialog dialog(owner, request.title, request.folder);
     dialog.resize(fileDialogSize(dialog, owner));
+    fitColumnsToWidth(dialog);
     dialog.setNameFilters(request.nameFilters);
     if (!request.nameFilters.isEmpty()) {
         dialog.selectNameFilter(request.nameFilters.front());

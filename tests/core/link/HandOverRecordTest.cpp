@@ -80,7 +80,7 @@ TEST(HandOverRecord, decodeTakesWhatIsWholeAndRefusesTheRest) {
         {"short form of 259 characters", 0xC0000001, text(path259, true), true, 2, 0, "", path259},
         {"short form of 260 characters", 0xC0000001, text(path260, true), false},
         {"short form empty", 0xC0000001, Bytes{}, false},
-        {"unknown kind", 0xC0000003, record(2, 0, "", "/a"), false},
+        {"unknown kind", 0xC0000004, record(2, 0, "", "/a"), false},
         {"command kind is not a hand-over", 0x0111, record(2, 0, "", "/a"), false},
     };
     for (const DecodeCase& c : cases) {
@@ -95,6 +95,27 @@ TEST(HandOverRecord, decodeTakesWhatIsWholeAndRefusesTheRest) {
         EXPECT_EQ(got->machinePath, c.machine);
         EXPECT_EQ(got->filePath, c.file);
     }
+}
+
+// A record that opens a list says so in bit 8; the files that follow travel in the short
+// form of their own kind.
+TEST(HandOverRecord, listRecordAndItsFurtherFiles) {
+    const auto bytes = EncodeHandOver("", "/nc/P1.NC", 0, true);
+    ASSERT_TRUE(bytes.has_value());
+    EXPECT_EQ((*bytes)[0], 2 | 8);
+    const auto back = DecodeHandOver(0xC0000002, bytes->data(), bytes->size());
+    ASSERT_TRUE(back.has_value());
+    EXPECT_EQ(back->flags, 2u | 8u);
+    EXPECT_EQ(back->filePath, "/nc/P1.NC");
+    EXPECT_EQ((*EncodeHandOver("", "/nc/P1.NC", 0))[0], 2);
+
+    const Bytes more = {'/', 'n', 'c', '/', 'P', '2', 0};
+    const auto file = DecodeHandOver(0xC0000003, more.data(), more.size());
+    ASSERT_TRUE(file.has_value());
+    EXPECT_EQ(file->flags, 2u);
+    EXPECT_EQ(file->filePath, "/nc/P2");
+    const Bytes unterminated = {'/', 'n', 'c'};
+    EXPECT_FALSE(DecodeHandOver(0xC0000003, unterminated.data(), unterminated.size()));
 }
 
 TEST(HandOverRecord, encodeLaysTheRecordOutAndDecodesBack) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "SendFixture.h"
+#include "support/StringIds.h"
 #include "transfer/PosixSerialLine.h"
 
 namespace corvane::testing {
@@ -353,16 +354,21 @@ TEST_F(SendFixture, longLineGoesOutInPiecesOf511) {
     EXPECT_EQ(host.statusOf(StatusBlocks), "2");
 }
 
-TEST_F(SendFixture, lineOfExactly511IsFollowedByABlankPiece) {
+// A line that fills the read exactly is one block: its line end is not read as a blank line
+// of its own (which a machine that keeps blank lines would have been sent as an extra block).
+TEST_F(SendFixture, lineOfExactly511GoesOutAsOneBlock) {
     const std::string line511 = "G" + std::string(510, '1');
-    for (int sendSpace : {0, 1}) {
-        SCOPED_TRACE(sendSpace);
-        useLine(FlowSettings{});
-        queue = SendQueue{};
-        machine.config.SendSpace = sendSpace;
-        addFile("A.NC", line511 + "\nG2\n");
-        ASSERT_EQ(send(), 0);
-        EXPECT_EQ(wire(), line511 + (sendSpace ? "\n\n" : "\n") + "G2\n");
+    for (const char* end : {"\n", "\r\n"}) {
+        for (int sendSpace : {0, 1}) {
+            SCOPED_TRACE(std::string(end).size() * 10 + sendSpace);
+            useLine(FlowSettings{});
+            queue = SendQueue{};
+            machine.config.SendSpace = sendSpace;
+            addFile("A.NC", line511 + end + "G2" + end);
+            ASSERT_EQ(send(), 0);
+            EXPECT_EQ(wire(), line511 + "\nG2\n");
+            EXPECT_EQ(host.statusOf(StatusBlocks), "2");
+        }
     }
 }
 
@@ -423,6 +429,30 @@ TEST_F(RemainingTime, isEstimatedFromTheDataRate) {
             remaining.push_back(text);
     // First estimate once 1024 bytes are read (1030 after 103 lines), then once a second.
     EXPECT_EQ(remaining, (std::vector<std::string>{" 2S", " 1S", " 0S"}));
+}
+
+// A Japanese window shows the time in its own words, as its manual says (" 2分 5秒").
+TEST_F(RemainingTime, isShownInTheLanguageOfTheWindow) {
+    host.language = Language::Japanese;
+    addFile("A.NC", program);
+    ASSERT_EQ(send(), 0);
+    std::vector<std::string> remaining;
+    for (const auto& [part, text] : host.status)
+        if (part == StatusRemaining)
+            remaining.push_back(text);
+    EXPECT_EQ(remaining, (std::vector<std::string>{" 2秒", " 1秒", " 0秒"}));
+
+    std::string text;
+    FormatRemainingTime(3723000, text, WexLoadString(Language::Japanese, IDS_FMT_REMAINING_HMS),
+                        WexLoadString(Language::Japanese, IDS_FMT_REMAINING_MS),
+                        WexLoadString(Language::Japanese, IDS_FMT_REMAINING_S));
+    EXPECT_EQ(text, " 1時 2分 3秒");
+    FormatRemainingTime(125000, text, WexLoadString(Language::Japanese, IDS_FMT_REMAINING_HMS),
+                        WexLoadString(Language::Japanese, IDS_FMT_REMAINING_MS),
+                        WexLoadString(Language::Japanese, IDS_FMT_REMAINING_S));
+    EXPECT_EQ(text, " 2分 5秒");
+    FormatRemainingTime(125000, text, "", nullptr, "");
+    EXPECT_EQ(text, " 2M 5S");
 }
 
 TEST_F(RemainingTime, ofAGrownFileNeverGoesNegative) {

@@ -1,5 +1,6 @@
 corvane_add_test(send_tests
   ${CMAKE_CURRENT_LIST_DIR}/SendBlockTest.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/SendFileCheckTest.cpp
   ${CMAKE_CURRENT_LIST_DIR}/SendEngineTest.cpp
   ${CMAKE_CURRENT_LIST_DIR}/SendHelpersTest.cpp
 )

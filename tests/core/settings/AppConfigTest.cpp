@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "SettingsFiles.h"
@@ -117,6 +118,7 @@ TEST(AppConfig, machineWithAFileOfItsOwnIsWrittenThere) {
     const std::string mdf = folder.file("MILL.MDF");
     AppConfig config;
     std::strcpy(config.McnFile, mdf.c_str());
+    writeFile(mdf, "[MCN_RS232C]\nBaudRate=5\n"); // the machine file the user saved
     MachineDef machine;
     machine.line.BaudRate = 1;
     ASSERT_EQ(SaveConfig(path.c_str(), 1, config, machine), 1);
@@ -141,6 +143,39 @@ TEST(AppConfig, missingMachineFileIsForgottenAndTheConfigurationsMachineStays) {
     const AppConfig config = load(path, &machine, 1);
     EXPECT_STREQ(config.McnFile, "");
     EXPECT_EQ(machine.line.BaudRate, 3);
+}
+
+// The exit writes the machine back only into a machine file that is still there, and only
+// when something changed: a file deleted meanwhile is not recreated, one that holds no
+// machine definition any more is not written over, an unchanged one is not touched.
+TEST(AppConfig, exitWritesOnlyAChangedMachineIntoItsExistingFile) {
+    TempFolder folder;
+    const std::string path = folder.file("corvane.cfg");
+    AppConfig config;
+    MachineDef machine;
+    machine.line.BaudRate = 2;
+
+    const std::string gone = folder.file("GONE.MDF");
+    std::strcpy(config.McnFile, gone.c_str());
+    ASSERT_EQ(SaveConfig(path.c_str(), 1, config, machine), 1);
+    EXPECT_FALSE(std::filesystem::exists(gone));
+
+    const std::string other = folder.file("NOTES.MDF");
+    writeFile(other, "just some notes\n");
+    std::strcpy(config.McnFile, other.c_str());
+    ASSERT_EQ(SaveConfig(path.c_str(), 1, config, machine), 1);
+    EXPECT_EQ(readFile(other), "just some notes\n");
+
+    const std::string same = folder.file("SAME.MDF");
+    writeFile(same, "[MCN_RS232C]\nBaudRate=2\n");
+    std::strcpy(config.McnFile, same.c_str());
+    ASSERT_EQ(SaveConfig(path.c_str(), 1, config, machine), 1);
+    EXPECT_EQ(readFile(same), "[MCN_RS232C]\nBaudRate=2\n");
+
+    // Nor is a configuration's McnFile kept when it names a file that is no machine file.
+    writeFile(path, "[CFG_Info]\nVersion=320\n[CFG_Setting]\nMcnFile=" + other + "\n");
+    MachineDef loaded;
+    EXPECT_STREQ(load(path, &loaded, 1).McnFile, "");
 }
 
 TEST(AppConfig, overlongPathsInTheFileAreNotTaken) {

@@ -185,14 +185,57 @@ TEST(MachineDef, readingIsAnOverlay) {
 TEST(MachineDef, missingOrUnreadableFileChangesNothing) {
     TempFolder folder;
     MachineDef m = unusualMachine();
-    EXPECT_EQ(MachineDefRead(folder.file("NONE.MDF").c_str(), m.line, m.config), 1);
-    EXPECT_EQ(MachineDefRead(folder.path().c_str(), m.line, m.config), 1); // a folder
-    EXPECT_EQ(MachineDefRead(nullptr, m.line, m.config), 1);
+    // Nothing was read, and the callers are told so.
+    EXPECT_EQ(MachineDefRead(folder.file("NONE.MDF").c_str(), m.line, m.config), 0);
+    EXPECT_EQ(MachineDefRead(folder.path().c_str(), m.line, m.config), 0); // a folder
+    EXPECT_EQ(MachineDefRead(nullptr, m.line, m.config), 0);
     EXPECT_TRUE(sameMachine(unusualMachine(), m));
 
     std::string error;
     EXPECT_EQ(MachineDefReadFile(folder.file("NONE.MDF").c_str(), m.line, m.config, &error), 0);
     EXPECT_NE(error.find("NONE.MDF"), std::string::npos) << error;
+}
+
+// A machine file chosen by the user is the whole machine: keys it lacks take their defaults,
+// never the values of the machine loaded before it. Anything that is not a machine file
+// leaves the machine in use as it was, with the reason.
+TEST(MachineDef, wholeReadStartsFromTheDefaultsAndRefusesWhatIsNoMachineFile) {
+    TempFolder folder;
+    const std::string port = folder.file("PORT.MDF");
+    writeFile(port, "[MCN_RS232C]\nPortName=/dev/ttyS4\nBaudRate=7\n");
+    MachineDef m = unusualMachine();
+    std::string error;
+    ASSERT_EQ(MachineDefReadWhole(port.c_str(), m, &error), 1) << error;
+    MachineDef expected = defaults();
+    expected.line.BaudRate = 7;
+    std::strcpy(expected.line.PortName, "/dev/ttyS4");
+    EXPECT_TRUE(sameMachine(expected, m));
+    EXPECT_TRUE(MachineDefSame(expected, m));
+    EXPECT_FALSE(MachineDefSame(unusualMachine(), m));
+
+    const std::string random = folder.file("RANDOM.MDF");
+    std::string noise;
+    for (int i = 0; i < 600; ++i)
+        noise += static_cast<char>((i * 73 + 11) % 256);
+    writeFile(random, noise);
+    const std::string program = folder.file("PROGRAM.MDF");
+    writeFile(program, "%\nO1000\nG00 X0=1\n%\n");
+    struct Case {
+        std::string path;
+        const char* reason;
+    };
+    const Case cases[] = {{folder.file("GONE.MDF"), "no such file"},
+                          {random, "not a machine definition"},
+                          {program, "not a machine definition"},
+                          {folder.path(), ""}};
+    for (const Case& c : cases) {
+        MachineDef kept = unusualMachine();
+        error.clear();
+        EXPECT_EQ(MachineDefReadWhole(c.path.c_str(), kept, &error), 0) << c.path;
+        EXPECT_NE(error.find(c.reason), std::string::npos) << error;
+        EXPECT_FALSE(error.empty()) << c.path;
+        EXPECT_TRUE(sameMachine(unusualMachine(), kept)) << c.path;
+    }
 }
 
 TEST(MachineDef, extensionLosesEverythingUpToItsLastDot) {

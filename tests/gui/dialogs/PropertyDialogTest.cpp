@@ -9,9 +9,12 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
+#include <QFile>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <QUrl>
 
 #include "app/AppState.h"
 #include "app/FileQuestions.h"
@@ -216,6 +219,33 @@ private slots:
         click(dialog, "helpButton");
         QCOMPARE(m_helpTopics, (std::vector<int>{1010, 1010}));
         QVERIFY(dialog.isVisible());
+    }
+
+    // A desktop with nothing to show the manual: the dialog says so instead of doing nothing.
+    void helpThatCannotBeShownSaysSo() {
+        const QString page = QDir::temp().filePath(
+            QStringLiteral("corvane-manual-%1.html").arg(QCoreApplication::applicationPid()));
+        QFile file(page);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.close();
+        DialogServices s = services();
+        s.showHelp = nullptr;
+        int asked = 0;
+        s.openManual = [&asked](const QUrl&) {
+            ++asked;
+            return false;
+        };
+        PropertyDialog dialog(m_config, Language::English, s, page.toStdString());
+        dialog.show();
+        click(dialog, "helpButton");
+        auto* box = dialog.findChild<QMessageBox*>(QStringLiteral("helpNotShownBox"));
+        QVERIFY(box != nullptr);
+        QCOMPARE(asked, 1);
+        QVERIFY2(box->text().contains(QStringLiteral("could not be opened")) &&
+                     box->text().contains(page),
+                 qPrintable(box->text()));
+        box->close();
+        QFile::remove(page);
     }
 
     // The frame's command: the button pressed while the dialog runs, the log cleared by OK only.

@@ -268,6 +268,44 @@ private slots:
         QVERIFY(!frame.progressBar()->isVisible());
     }
 
+    // A receive over a program that is already there, stopped with Esc half-way through a
+    // program of realistic length on the real clock: the old program is still there, and
+    // what arrived is in RECV.NC.part, as the log says.
+    void interruptedReceiveKeepsTheOldProgram() {
+        const QByteArray program = "%\n" + pocketProgram(400) + "%\n";
+        QVERIFY(program.size() > 15000);
+        writeFile(file("PUNCH.NC"), program);
+        const QByteArray old = "%\r\nO0001 (OLD)\r\nM30\r\n%\r\n";
+        writeFile(file("RECV.NC"), old);
+        QFile::remove(file("RECV.NC.part"));
+        SimProcess sim;
+        QVERIFY2(sim.start({"punch", "--program", file("PUNCH.NC").toStdString(), "--code", "iso",
+                            "--line-end", "crlf", "--parity", "even", "--cps", "2000",
+                            "--exit-after-ms", "60000"}),
+                 sim.errors().c_str());
+        useMachine(sim, Language::English);
+        m_files.ncFile = file("RECV.NC");
+        FrameWindow frame(m_state, m_files);
+        frame.show();
+        bool oldWhileReceiving = false;
+        QTimer::singleShot(1500, &frame, [&] {
+            oldWhileReceiving = readFile(file("RECV.NC")) == old;
+            QTest::keyClick(&frame, Qt::Key_Escape);
+        });
+        frame.dispatchCommand(3002);
+
+        QVERIFY(oldWhileReceiving);
+        QCOMPARE(readFile(file("RECV.NC")), old);
+        const QByteArray arrived = readFile(file("RECV.NC.part"));
+        QVERIFY2(arrived.size() > 100 && arrived.size() < program.size(),
+                 QByteArray::number(arrived.size()).constData());
+        QByteArray stored = program;
+        stored.replace("\n", "\r\n");
+        QVERIFY(stored.startsWith(arrived));
+        const QString last = frame.logPane()->rowText(frame.logPane()->heldCount() - 1);
+        QVERIFY2(last.contains(QStringLiteral("RECV.NC.part")), qPrintable(last));
+    }
+
     // In Japanese, so the screenshot shows the Japanese window with a finished receive.
     void receiveStoresThePunchedProgram() {
         const QByteArray program = "%\nO0001 (BRACKET)\nG21 G90 G54\nG00 X0 Y0 S1200 M03\n"

@@ -6,21 +6,25 @@
 #include <string>
 #include <vector>
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
+#include <QContextMenuEvent>
 #include <QDir>
 #include <QFile>
+#include <QMenu>
 #include <QMenuBar>
-#include <QAbstractButton>
 #include <QMessageBox>
-#include <QTimer>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QToolBar>
+#include <QUrl>
+#include <QWindow>
 
-#include "support/GuiTestFiles.h"
 #include "app/AppState.h"
 #include "app/Application.h"
 #include "app/FileQuestions.h"
@@ -28,7 +32,9 @@
 #include "app/StatusParts.h"
 #include "display/LogPane.h"
 #include "settings/MachineDef.h"
+#include "support/GuiTestFiles.h"
 #include "support/SteppingClock.h"
+#include "support/StringIds.h"
 #include "transfer/TransferHost.h"
 
 using namespace corvane;
@@ -308,8 +314,10 @@ private slots:
 
         // DC2 before the data and DC4 after it, as on a serial line; nothing else around it.
         QCOMPARE(readFile(file("PUNCH.TAP")), QByteArray("\x12%\nO0001\nG00X1.5\nM30\n%\n\x14"));
-        const std::map<int, bool> duringSend = {{3000, true},  {3001, false}, {3002, false},
-                                                {3009, false}, {3010, false}, {3013, true},
+        // Only what acts during a send: Interrupt, and the manual. Send itself does nothing
+        // then (its button stays pressed, greyed).
+        const std::map<int, bool> duringSend = {{3000, false}, {3001, false}, {3002, false},
+                                                {3009, false}, {3010, true},  {3013, true},
                                                 {3015, false}};
         QCOMPARE(during, duringSend);
         QVERIFY(pressed);
@@ -336,8 +344,8 @@ private slots:
         QTest::addColumn<int>("pressedId");
         QTest::addColumn<bool>("sendEnabled");
         QTest::addColumn<bool>("listEnabled");
-        QTest::newRow("one file: Send") << 1 << 3000 << true << false;
-        QTest::newRow("two files: Send list") << 2 << 3001 << false << true;
+        QTest::newRow("one file: Send") << 1 << 3000 << false << false;
+        QTest::newRow("two files: Send list") << 2 << 3001 << false << false;
     }
 
     void queueSendPressesTheButtonOfItsCount() {
@@ -379,9 +387,9 @@ private slots:
         QCOMPARE(m_state.config.NcFileHistory[0][0], '\0');
     }
 
-    // Exit, the close button and another program's 5001 while a transfer runs only ask the
-    // engine to stop; the window closes after the engine has returned, and the file of the
-    // stopped send still enters the history.
+    // Exit and the close button while a transfer runs ask first; Yes (and another program's
+    // 5001, which no one can answer) only asks the engine to stop; the window closes after the
+    // engine has returned, and the file of the stopped send still enters the history.
     void closeDuringATransferWaitsForTheEngine_data() {
         QTest::addColumn<int>("way");
         QTest::newRow("F12") << 0;
@@ -407,6 +415,12 @@ private slots:
                 frame.close();
             else
                 frame.dispatchCommand(5001);
+            if (way != 2) {
+                auto* box = frame.findChild<QMessageBox*>(QStringLiteral("stopTransferBox"));
+                QVERIFY(box != nullptr && box->isVisible());
+                QCOMPARE(m_state.transfer.InterruptRequest, 0); // not before the answer
+                box->button(QMessageBox::Yes)->click();
+            }
             stillOpen = frame.isVisible();
         };
         frame.dispatchCommand(3000);
@@ -460,6 +474,193 @@ private slots:
         QCOMPARE(expected, Blocks + 1);
         QVERIFY(echoes > 3);
         QVERIFY2(paints.count < Blocks / 10, qPrintable(QString::number(paints.count)));
+    }
+
+    // The question keeps the send going: No, Escape on the question, or no answer at all
+    // until the send has ended. The send is not held up while the question stands.
+    void closeDuringASendKeepsSendingUnlessTheAnswerIsYes_data() {
+        QTest::addColumn<int>("answer"); // 0 No, 1 Escape, 2 none
+        QTest::addColumn<int>("language");
+        QTest::newRow("No") << 0 << 0;
+        QTest::newRow("Escape") << 1 << 1;
+        QTest::newRow("no answer") << 2 << 0;
+    }
+
+    void closeDuringASendKeepsSendingUnlessTheAnswerIsYes() {
+        QFETCH(int, answer);
+        QFETCH(int, language);
+        m_state.language = language == 0 ? Language::English : Language::Japanese;
+        LoadProductStrings(m_state.language, "", m_state.product);
+        writeFile(file("A.NC"), "G01X1\nG01X2\n");
+        m_files.ncFiles = {file("A.NC")};
+        m_files.deviceFile = file("PUNCH.TAP");
+        FrameWindow frame(m_state, m_files);
+        frame.host().setClock(&m_clock);
+        frame.setCloseDelay(0);
+        frame.show();
+        QVERIFY(QTest::qWaitForWindowActive(&frame));
+        QString text;
+        bool defaultNo = false;
+        m_files.duringTransfer = [&] {
+            frame.close();
+            auto* box = frame.findChild<QMessageBox*>(QStringLiteral("stopTransferBox"));
+            QVERIFY(box != nullptr && box->isVisible());
+            text = box->text();
+            defaultNo = box->standardButton(box->defaultButton()) == QMessageBox::No;
+            if (answer == 0 && language == 0) {
+                QDir().mkpath(QStringLiteral(CORVANE_SCREENSHOT_DIR));
+                box->grab().save(
+                    QStringLiteral(CORVANE_SCREENSHOT_DIR "/window-en-stop-sending.png"));
+            } else if (language == 1) {
+                box->grab().save(
+                    QStringLiteral(CORVANE_SCREENSHOT_DIR "/window-ja-stop-sending.png"));
+            }
+            if (answer == 0)
+                box->button(QMessageBox::No)->click();
+            else if (answer == 1)
+                QTest::keyClick(box, Qt::Key_Escape);
+        };
+        frame.dispatchCommand(3000);
+        QVERIFY(defaultNo);
+        QVERIFY2(text.contains(QString::fromUtf8(m_state.text(IDS_ASK_STOP_SENDING))),
+                 qPrintable(text));
+        QCOMPARE(m_state.transfer.InterruptRequest, 0);
+        QCOMPARE(readFile(file("PUNCH.TAP")), QByteArray("\x12G01X1\nG01X2\n\x14"));
+        QTest::qWait(20);
+        QVERIFY(frame.isVisible());
+        // The question of a send that has ended is gone.
+        QTRY_VERIFY(frame.findChild<QMessageBox*>(QStringLiteral("stopTransferBox")) == nullptr);
+    }
+
+    // Interrupt is in the File menu, enabled only while a transfer runs.
+    void interruptIsInTheFileMenuOnlyDuringATransfer() {
+        FrameWindow frame(m_state, m_files);
+        auto* fileMenu = frame.findChild<QMenu*>(QStringLiteral("menuFile"));
+        QVERIFY(fileMenu != nullptr);
+        QVERIFY(fileMenu->actions().contains(frame.action(3013)));
+        QCOMPARE(frame.action(3013)->shortcut(), QKeySequence(Qt::Key_Escape));
+        QVERIFY(!frame.action(3013)->isEnabled());
+    }
+
+    // A menu opened and closed from the keyboard during a send leaves the menu bar holding the
+    // keyboard; the next Escape still stops the send.
+    void escapeStopsASendAfterAMenuWasOpenedAndClosedByKey() {
+        writeFile(file("A.NC"), "G01X1\n");
+        m_files.ncFiles = {file("A.NC")};
+        m_files.deviceFile = file("PUNCH.TAP");
+        FrameWindow frame(m_state, m_files);
+        frame.host().setClock(&m_clock);
+        frame.show();
+        QVERIFY(QTest::qWaitForWindowActive(&frame));
+        bool menuOpened = false;
+        int afterMenuClosed = -1;
+        m_files.duringTransfer = [&] {
+            QWindow* window = frame.windowHandle();
+            QTest::keyClick(window, Qt::Key_F, Qt::AltModifier);
+            QCoreApplication::processEvents();
+            menuOpened = qobject_cast<QMenu*>(QApplication::activePopupWidget()) != nullptr;
+            QTest::keyClick(window, Qt::Key_Escape); // closes the menu
+            QCoreApplication::processEvents();
+            afterMenuClosed = m_state.transfer.InterruptRequest;
+            QTest::keyClick(window, Qt::Key_Escape); // the user's interrupt
+            QCoreApplication::processEvents();
+        };
+        frame.dispatchCommand(3000);
+        QVERIFY(menuOpened);
+        QCOMPARE(afterMenuClosed, 0); // closing the menu is not yet an interrupt
+        QCOMPARE(m_state.transfer.InterruptRequest, 1);
+        QVERIFY(readFile(file("PUNCH.TAP")).isEmpty());
+    }
+
+    // The log pane's menu repeats commands that do nothing during a transfer: it shows them
+    // greyed, and does not hold the transfer up while it is open.
+    void logPaneMenuIsGreyedDuringATransfer() {
+        writeFile(file("A.NC"), "G01X1\n");
+        m_files.ncFiles = {file("A.NC")};
+        m_files.deviceFile = file("PUNCH.TAP");
+        FrameWindow frame(m_state, m_files);
+        frame.host().setClock(&m_clock);
+        frame.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&frame));
+        QList<bool> enabled;
+        m_files.duringTransfer = [&] {
+            QContextMenuEvent event(QContextMenuEvent::Keyboard, QPoint(0, 0),
+                                    frame.logPane()->mapToGlobal(QPoint(0, 0)));
+            QApplication::sendEvent(frame.logPane(), &event);
+            auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+            QVERIFY(menu != nullptr);
+            for (QAction* action : menu->actions())
+                if (!action->isSeparator())
+                    enabled << action->isEnabled();
+            menu->close();
+        };
+        frame.dispatchCommand(3000);
+        QCOMPARE(enabled, QList<bool>(7, false));
+        QCOMPARE(readFile(file("PUNCH.TAP")), QByteArray("\x12G01X1\n\x14"));
+    }
+
+    // F1 with no program to show the manual, or no manual at all, says so (with the path),
+    // instead of doing nothing.
+    void helpThatCannotOpenSaysSo_data() {
+        QTest::addColumn<bool>("installed");
+        QTest::newRow("no program for it") << true;
+        QTest::newRow("not installed") << false;
+    }
+
+    void helpThatCannotOpenSaysSo() {
+        QFETCH(bool, installed);
+        writeFile(file("index.html"), "<html></html>");
+        m_state.helpFilePath =
+            (installed ? file("index.html") : file("gone/index.html")).toStdString();
+        FrameWindow frame(m_state, m_files);
+        int asked = 0;
+        frame.dialogServices().openManual = [&](const QUrl&) {
+            ++asked;
+            return false;
+        };
+        frame.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&frame));
+        QTest::keyClick(&frame, Qt::Key_F1);
+        auto* box = frame.findChild<QMessageBox*>(QStringLiteral("helpNotShownBox"));
+        QVERIFY(box != nullptr);
+        QTRY_VERIFY(box->isVisible());
+        QCOMPARE(asked, installed ? 1 : 0);
+        const int id = installed ? IDS_HELP_NOT_OPENED : IDS_HELP_NOT_INSTALLED;
+        QVERIFY2(box->text().startsWith(QString::fromUtf8(m_state.text(id))),
+                 qPrintable(box->text()));
+        QVERIFY2(box->text().contains(QString::fromStdString(m_state.helpFilePath)),
+                 qPrintable(box->text()));
+        if (installed) {
+            QDir().mkpath(QStringLiteral(CORVANE_SCREENSHOT_DIR));
+            box->grab().save(
+                QStringLiteral(CORVANE_SCREENSHOT_DIR "/window-en-help-not-opened.png"));
+        }
+        box->close();
+    }
+
+    // The manual opens during a transfer, and the transfer goes on.
+    void helpOpensDuringATransfer() {
+        writeFile(file("index.html"), "<html></html>");
+        m_state.helpFilePath = file("index.html").toStdString();
+        writeFile(file("A.NC"), "G01X1\n");
+        m_files.ncFiles = {file("A.NC")};
+        m_files.deviceFile = file("PUNCH.TAP");
+        FrameWindow frame(m_state, m_files);
+        frame.host().setClock(&m_clock);
+        QList<QUrl> pages;
+        frame.dialogServices().openManual = [&](const QUrl& page) {
+            pages << page;
+            return true;
+        };
+        bool helpEnabled = false;
+        m_files.duringTransfer = [&] {
+            helpEnabled = frame.action(3010)->isEnabled();
+            frame.action(3010)->trigger();
+        };
+        frame.dispatchCommand(3000);
+        QVERIFY(helpEnabled);
+        QCOMPARE(pages, QList<QUrl>{QUrl::fromLocalFile(file("index.html"))});
+        QCOMPARE(readFile(file("PUNCH.TAP")), QByteArray("\x12G01X1\n\x14"));
     }
 
     void interruptStopsTheSendAndTheWindowStays() {

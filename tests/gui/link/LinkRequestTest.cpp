@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <QApplication>
@@ -20,22 +21,26 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-#include "support/GuiTestFiles.h"
 #include "app/AppState.h"
 #include "app/Application.h"
+#include "app/CommandLineHelp.h"
 #include "app/FileQuestions.h"
 #include "app/FrameWindow.h"
+#include "app/HandOverRecord.h"
 #include "app/InstanceLink.h"
 #include "display/LogPane.h"
 #include "settings/MachineDef.h"
+#include "support/GuiTestFiles.h"
+#include "support/MessageBoxAnswers.h"
 #include "support/SteppingClock.h"
 
 using namespace corvane;
 using namespace corvane::gui;
+using corvane::testing::MessageBoxAnswers;
 using corvane::testing::readFile;
 using corvane::testing::saveScreenshot;
-using corvane::testing::writeFile;
 using corvane::testing::SteppingClock;
+using corvane::testing::writeFile;
 
 namespace {
 
@@ -94,6 +99,76 @@ Bytes pathBytes(const QString& path) {
     bytes.push_back(0);
     return bytes;
 }
+
+// A running window as a second start sees it: a socket that answers the record with
+// `recordAnswer` and every other request with 1, and keeps what it was asked, in order.
+class FakeRunningWindow {
+public:
+    struct Request {
+        uint32_t kind;
+        Bytes body;
+    };
+
+    FakeRunningWindow(const QString& path, int32_t recordAnswer) : m_answer(recordAnswer) {
+        m_fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        qstrncpy(address.sun_path, path.toLocal8Bit().constData(), sizeof address.sun_path);
+        m_bound = ::bind(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+                  ::listen(m_fd, 1) == 0;
+        if (m_bound)
+            m_thread = std::thread([this] { serve(); });
+    }
+    ~FakeRunningWindow() {
+        ::shutdown(m_fd, SHUT_RDWR);
+        ::close(m_fd);
+        if (m_thread.joinable())
+            m_thread.join();
+    }
+    bool bound() const { return m_bound; }
+    // Waits for the second start's connection to end, then hands over what it asked.
+    std::vector<Request> requests() {
+        if (m_thread.joinable())
+            m_thread.join();
+        return m_requests;
+    }
+
+private:
+    bool readAll(int fd, uint8_t* to, size_t size) {
+        while (size > 0) {
+            const ssize_t got = ::read(fd, to, size);
+            if (got <= 0)
+                return false;
+            to += got;
+            size -= size_t(got);
+        }
+        return true;
+    }
+    void serve() {
+        const int peer = ::accept(m_fd, nullptr, nullptr);
+        if (peer < 0)
+            return;
+        uint8_t head[8];
+        while (readAll(peer, head, 8)) {
+            const uint32_t kind = head[0] | head[1] << 8 | head[2] << 16 | uint32_t(head[3]) << 24;
+            const uint32_t size = head[4] | head[5] << 8 | head[6] << 16 | uint32_t(head[7]) << 24;
+            Bytes body(size);
+            if (size > 4096 || !readAll(peer, body.data(), size))
+                break;
+            m_requests.push_back({kind, body});
+            const Bytes answer = word(uint32_t(kind == 0xC0000002 ? m_answer : 1));
+            if (::write(peer, answer.data(), answer.size()) != 4)
+                break;
+        }
+        ::close(peer);
+    }
+
+    int32_t m_answer;
+    int m_fd = -1;
+    bool m_bound = false;
+    std::thread m_thread;
+    std::vector<Request> m_requests;
+};
 
 // An ASCII machine that punches into a file, bare: DC2, the data, DC4.
 const char* const PunchMachine = "[MCN_RS232C]\nOutCode=2\nHandShake=0\n"
@@ -322,6 +397,7 @@ private slots:
         FrameWindow frame(m_state, m_files);
         LinkRequestHandler handler(frame, m_state);
         const MachineConfig before = m_state.machine.config;
+        MessageBoxAnswers answers; // a machine file that is not there is told
         QTEST(int(handler.handle(kind, data)), "answer");
         QCoreApplication::processEvents();
         QCOMPARE(m_state.queue.Count, 0);
@@ -413,6 +489,135 @@ private slots:
             qunsetenv("XDG_RUNTIME_DIR");
         else
             qputenv("XDG_RUNTIME_DIR", savedRuntime);
+    }
+
+    // Several files handed over form one list: the record opens it (answer 1), each further
+    // file joins it, and 5000 sends them all in one send, in order.
+    void handedOverListIsSentAsOneSend() {
+        writeFile(file("C.NC"), "M30\n");
+        FrameWindow frame(m_state, m_files);
+        frame.host().setClock(&m_clock);
+        LinkRequestHandler handler(frame, m_state);
+        queueFile(file("B.NC")); // an earlier send's queue must not go out again
+        QCOMPARE(handler.handle(0xC0000002, record(1 | 2 | 8, 0, file("PUNCH.MDF"), file("A.NC"))),
+                 1);
+        QCOMPARE(handler.handle(0xC0000003, pathBytes(file("B.NC"))), 1);
+        QCOMPARE(handler.handle(0xC0000003, pathBytes(file("GONE.NC"))), 0);
+        QCOMPARE(handler.handle(0xC0000003, pathBytes(file("C.NC"))), 1);
+        QCOMPARE(m_files.transfers, 0); // nothing before the command
+        QCOMPARE(m_state.queue.Count, 3);
+        QCOMPARE(handler.handle(0x0111, word(5000)), 1);
+        QTRY_COMPARE(readFile(file("PUNCH.TAP")), QByteArray("\x12G01X1\nG01X2\nG01Y3\nM30\n\x14"));
+        QCOMPARE(m_files.transfers, 1);
+        // The list is closed: a late file joins nothing.
+        QCOMPARE(handler.handle(0xC0000003, pathBytes(file("A.NC"))), 0);
+    }
+
+    // A list whose machine cannot be read is not opened: its files are sent with no machine.
+    void listForAMachineThatCannotBeReadStaysEmpty() {
+        FrameWindow frame(m_state, m_files);
+        LinkRequestHandler handler(frame, m_state);
+        MessageBoxAnswers answers;
+        queueFile(file("B.NC"));
+        QCOMPARE(handler.handle(0xC0000002, record(1 | 2 | 8, 0, file("NONE.MDF"), file("A.NC"))),
+                 0);
+        QCOMPARE(handler.handle(0xC0000003, pathBytes(file("B.NC"))), 0);
+        QCOMPARE(m_state.queue.Count, 0);
+        QTRY_COMPARE(answers.count(), 1);
+    }
+
+    // A second start with several files hands every one of them over, as a list; a window
+    // that does not open the list (answer 0) is sent nothing more.
+    void secondStartHandsOverEveryFile_data() {
+        QTest::addColumn<int>("recordAnswer");
+        QTest::newRow("list opened") << 1;
+        QTest::newRow("list refused") << 0;
+    }
+
+    void secondStartHandsOverEveryFile() {
+        QFETCH(int, recordAnswer);
+        writeFile(file("C.NC"), "M30\n");
+        const QString run = m_dir.filePath(QStringLiteral("run2"));
+        QVERIFY(QDir().mkpath(run + QStringLiteral("/corvane")));
+        QFile::setPermissions(run + QStringLiteral("/corvane"),
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QFile::remove(run + QStringLiteral("/corvane/CVN_FrameClass"));
+        const QByteArray savedRuntime = qgetenv("XDG_RUNTIME_DIR");
+        qputenv("XDG_RUNTIME_DIR", run.toLocal8Bit());
+        writeFile(file("corvane.cfg"), "[CFG_Setting]\nOneInstance=1\n");
+        std::vector<FakeRunningWindow::Request> asked;
+        {
+            FakeRunningWindow window(run + QStringLiteral("/corvane/CVN_FrameClass"), recordAnswer);
+            QVERIFY(window.bound());
+            CorvaneApp app(file("corvane").toStdString(),
+                           {"-US", ("-CFG=" + file("corvane.cfg")).toStdString(),
+                            file("A.NC").toStdString(), file("B.NC").toStdString(),
+                            file("C.NC").toStdString()});
+            QVERIFY(!app.start()); // handed over
+            app.finish();
+            asked = window.requests();
+        }
+        if (savedRuntime.isNull())
+            qunsetenv("XDG_RUNTIME_DIR");
+        else
+            qputenv("XDG_RUNTIME_DIR", savedRuntime);
+
+        QVERIFY(!asked.empty());
+        QCOMPARE(asked[0].kind, 0xC0000002u);
+        const auto decoded =
+            DecodeHandOver(asked[0].kind, asked[0].body.data(), asked[0].body.size());
+        QVERIFY(decoded.has_value());
+        QVERIFY(decoded->flags & 8);
+        QCOMPARE(QString::fromLocal8Bit(decoded->filePath.c_str()), file("A.NC"));
+        if (recordAnswer == 0) {
+            QCOMPARE(asked.size(), size_t(1));
+            return;
+        }
+        QCOMPARE(asked.size(), size_t(4));
+        QCOMPARE(asked[1].kind, 0xC0000003u);
+        QCOMPARE(asked[1].body, pathBytes(file("B.NC")));
+        QCOMPARE(asked[2].body, pathBytes(file("C.NC")));
+        QCOMPARE(asked[3].kind, 0x0111u);
+        QCOMPARE(asked[3].body, word(5000));
+    }
+
+    // Help and version in every form the usage promises: any case, "-", "--" or "/".
+    void helpAndVersionAnswerInEveryForm() {
+        for (const char* form : {"--help", "-help", "-HELP", "/help", "-h", "/H", "/?", "-?"}) {
+            const auto answer = CommandLineAnswer({"-US", form});
+            QVERIFY2(answer && answer->rfind("usage: corvane", 0) == 0, form);
+        }
+        for (const char* form : {"--version", "-version", "/VERSION", "-Version"}) {
+            const auto answer = CommandLineAnswer({form, "A.NC"});
+            QVERIFY2(answer && answer->rfind("corvane ", 0) == 0 &&
+                         answer->find("usage") == std::string::npos,
+                     form);
+        }
+        for (const char* other : {"-hh", "help", "/home/ann/PART.NC", "-MDF=/m/H.MDF", "-"})
+            QVERIFY2(!CommandLineAnswer({other}), other);
+    }
+
+    // "-ASK" names the files, the machine they would go to and its port.
+    void askBeforeSendNamesTheMachineAndItsPort() {
+        writeFile(file("corvane.cfg"), "[CFG_Setting]\nOneInstance=0\n");
+        writeFile(file("LATHE.MDF"), "[MCN_RS232C]\nPortName=/dev/ttyUSB3\n");
+        MessageBoxAnswers answers(QMessageBox::No);
+        answers.shootNextBox(
+            QStringLiteral(CORVANE_SCREENSHOT_DIR "/window-en-ask-names-machine.png"));
+        QDir().mkpath(QStringLiteral(CORVANE_SCREENSHOT_DIR));
+        CorvaneApp app(file("corvane").toStdString(),
+                       {"-US", "-CREATE", ("-CFG=" + file("corvane.cfg")).toStdString(),
+                        ("-MDF=" + file("LATHE.MDF")).toStdString(), "-ASK",
+                        file("A.NC").toStdString(), file("B.NC").toStdString()});
+        QVERIFY(app.start());
+        QCOMPARE(answers.count(), 1);
+        const QString text = answers.texts().front();
+        QVERIFY2(text.contains(file("A.NC")) && text.contains(file("B.NC")), qPrintable(text));
+        QVERIFY2(text.contains(QStringLiteral("Machine: ") + file("LATHE.MDF")), qPrintable(text));
+        QVERIFY2(text.contains(QStringLiteral("Port: /dev/ttyUSB3")), qPrintable(text));
+        QCOMPARE(app.state().queue.Count, 0);
+        app.frame()->dispatchCommand(3003);
+        app.finish();
     }
 
     // The listening socket: a socket file nobody answers on is taken over, requests are

@@ -179,9 +179,33 @@ private slots:
         m_pane->logShowFlow(QStringLiteral("-----> [DSR] waiting..."));
         QCOMPARE(m_pane->heldCount(), 0);
         m_pane->resize(640, 10 * m_pane->lineHeight());
-        m_pane->logPrint(0, QStringLiteral("kept"));
+        // The row written while there was no room shows once there is.
         QCOMPARE(m_pane->heldCount(), 1);
-        QCOMPARE(m_pane->rowText(0), QStringLiteral("kept"));
+        QCOMPARE(m_pane->rowText(0), QStringLiteral("lost"));
+        m_pane->logPrint(0, QStringLiteral("kept"));
+        QCOMPARE(m_pane->heldCount(), 2);
+        QCOMPARE(m_pane->rowText(1), QStringLiteral("kept"));
+    }
+
+    // A window shrunk during a send and grown again shows every block in order: the rows
+    // written while it was low were kept, not dropped.
+    void rowsWrittenWhileThePaneIsLowShowWhenItGrows() {
+        showPane(12);
+        printNumbered(1, 11);
+        m_pane->resize(640, 3 * m_pane->lineHeight());
+        QCOMPARE(m_pane->heldCount(), 2);
+        printNumbered(12, 30);
+        QCOMPARE(m_pane->rowText(1), QStringLiteral("line 30"));
+        m_pane->resize(640, 40 * m_pane->lineHeight());
+        QCOMPARE(m_pane->heldCount(), 30);
+        for (int i = 0; i < 30; ++i)
+            QCOMPARE(m_pane->rowText(i), QStringLiteral("line %1").arg(i + 1));
+        // At most MaxCapacity rows are kept, the newest.
+        printNumbered(31, 400);
+        QCOMPARE(m_pane->keptCount(), 255);
+        m_pane->resize(640, 300 * m_pane->lineHeight());
+        QCOMPARE(m_pane->rowText(0), QStringLiteral("line 146"));
+        QCOMPARE(m_pane->rowText(254), QStringLiteral("line 400"));
     }
 
     void rowsShowTheFirstLineCutTo78Characters_data() {

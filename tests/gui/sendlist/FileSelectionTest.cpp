@@ -1,7 +1,11 @@
 #include <QApplication>
+#include <QDir>
 #include <QFileDialog>
+#include <QHeaderView>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QTreeView>
 
 #include <cstring>
 
@@ -32,6 +36,7 @@ private slots:
     void saveAcceptsAFileThatDoesNotExistYet();
     void deviceFileIsOpenedForReceiveAndSavedForSend();
     void fileDialogOpensWideAndKeepsTheSizeItWasGiven();
+    void fileDialogColumnsFitItsWidth();
 };
 
 void FileSelectionTest::openFillsEntriesInTheChosenOrderAndRemembersTheFolder() {
@@ -228,6 +233,74 @@ void FileSelectionTest::fileDialogOpensWideAndKeepsTheSizeItWasGiven() {
     closeWhenShown(&second, QSize());
     corvane::runFileDialog(&frame, request);
     QCOMPARE(second, QSize(901, 602));
+}
+
+// The real dialog at 1200 pixels and at the width it opens with: the size, type and date
+// columns show their whole text, the name takes the rest, and nothing runs past the view.
+void FileSelectionTest::fileDialogColumnsFitItsWidth() {
+    QTemporaryDir dir;
+    for (const char* name : {"O1234 ROUGHING OF THE LEFT FLANGE.NC", "B.NC", "C.NC"}) {
+        QFile f(dir.filePath(QString::fromLatin1(name)));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(QByteArray(123456, 'G'));
+    }
+    QWidget frame;
+    frame.resize(320, 200);
+    frame.show();
+    for (const int width : {1200, 0}) {
+        QStringList problems;
+        QTimer::singleShot(0, [&] {
+            for (QWidget* widget : QApplication::topLevelWidgets()) {
+                auto* dialog = qobject_cast<QFileDialog*>(widget);
+                if (dialog == nullptr || !dialog->isVisible())
+                    continue;
+                if (width > 0)
+                    dialog->resize(width, 700);
+                auto* tree = dialog->findChild<QTreeView*>(QStringLiteral("treeView"));
+                if (tree == nullptr) {
+                    problems << QStringLiteral("no detail view");
+                    dialog->reject();
+                    return;
+                }
+                // The folder is read in the background; wait for its rows.
+                QTRY_VERIFY(tree->model()->rowCount(tree->rootIndex()) >= 3);
+                QCoreApplication::processEvents();
+                QHeaderView* header = tree->header();
+                int total = 0;
+                for (int column = 0; column < header->count(); ++column) {
+                    if (header->isSectionHidden(column))
+                        continue;
+                    total += header->sectionSize(column);
+                    if (column == 0)
+                        continue;
+                    const int needed =
+                        std::max(static_cast<QAbstractItemView*>(tree)->sizeHintForColumn(column),
+                                 header->sectionSizeHint(column));
+                    if (header->sectionSize(column) < needed)
+                        problems << QStringLiteral("column %1: %2 < %3")
+                                        .arg(column)
+                                        .arg(header->sectionSize(column))
+                                        .arg(needed);
+                }
+                if (width == 1200) {
+                    QDir().mkpath(QStringLiteral(CORVANE_SCREENSHOT_DIR));
+                    dialog->grab().save(
+                        QStringLiteral(CORVANE_SCREENSHOT_DIR "/window-en-file-dialog-1200.png"));
+                }
+                if (total > tree->viewport()->width())
+                    problems << QStringLiteral("columns %1 > view %2")
+                                    .arg(total)
+                                    .arg(tree->viewport()->width());
+                dialog->reject();
+            }
+        });
+        FileDialogRequest request;
+        request.folder = dir.path();
+        request.title = QStringLiteral("Selection of the send file");
+        corvane::runFileDialog(&frame, request);
+        QVERIFY2(problems.isEmpty(), qPrintable(QString::number(width) + QLatin1Char(' ') +
+                                                problems.join(QStringLiteral("; "))));
+    }
 }
 
 #include "FileSelectionTest.moc"

@@ -151,6 +151,25 @@ TEST(CliSettings, namedFilesThatDoNotExistEndWithStatus3) {
     EXPECT_EQ(run(folder, "machine new '" + folder.file("no/folder/X.MDF") + "'").status, 3);
 }
 
+// A file that is no machine definition is refused with its reason, never sent with
+// defaults in its place: by the transfer verbs as by machine show.
+TEST(CliSettings, aFileThatIsNoMachineDefinitionIsRefused) {
+    TempFolder folder;
+    std::string noise;
+    for (int i = 0; i < 400; ++i)
+        noise += static_cast<char>((i * 97 + 3) % 256);
+    writeFile(folder.file("RANDOM.MDF"), noise);
+    writeFile(folder.file("A.NC"), "G01X1\n");
+    const CliRun shown = run(folder, "machine show '" + folder.file("RANDOM.MDF") + "'");
+    EXPECT_EQ(shown.status, 3);
+    EXPECT_NE(shown.err.find("not a machine definition"), std::string::npos) << shown.err;
+    const CliRun sent = run(folder, "send -m '" + folder.file("RANDOM.MDF") + "' -o '" +
+                                        folder.file("OUT.TAP") + "' '" + folder.file("A.NC") + "'");
+    EXPECT_EQ(sent.status, 3);
+    EXPECT_NE(sent.err.find("not a machine definition"), std::string::npos) << sent.err;
+    EXPECT_FALSE(fs::exists(folder.file("OUT.TAP")));
+}
+
 TEST(CliSettings, usageErrorsEndWithStatus2) {
     TempFolder folder;
     EXPECT_EQ(run(folder, "").status, 2);

@@ -283,8 +283,14 @@ TEST_F(CliTransfer, ctrlCInterruptsAReceiveAndKeepsTheLinesStored) {
     receive.signal(SIGINT);
     ASSERT_EQ(receive.wait(20000), 1) << receive.out() << receive.err();
 
-    EXPECT_EQ(readFile(file("RECV.NC")), "%\r\nG01X1.\r\nG01X2.\r\n");
+    // The lines that arrived are kept beside the target, which the broken receive leaves
+    // alone (here: does not create).
+    EXPECT_EQ(readFile(file("RECV.NC.part")), "%\r\nG01X1.\r\nG01X2.\r\n");
+    EXPECT_FALSE(std::filesystem::exists(file("RECV.NC")));
     EXPECT_NE(receive.out().find("\n==== Interrupted Receive ====\n"), std::string::npos);
+    EXPECT_NE(receive.out().find("What arrived is kept in " + file("RECV.NC.part")),
+              std::string::npos)
+        << receive.out();
 }
 
 TEST_F(CliTransfer, exitStatusesTellWhatWentWrong) {
@@ -448,8 +454,8 @@ TEST_F(CliTransfer, machineThatVanishesMidSendEndsTheSendAtOnce) {
     EXPECT_EQ(send.out().find("Completed"), std::string::npos) << send.out();
 }
 
-// The same during a receive: every line stored before the machine went away stays in the
-// target, and the receive is not reported as completed.
+// The same during a receive: every line stored before the machine went away is kept in
+// RECV.NC.part (the target keeps what it held), and the receive is not reported as completed.
 TEST_F(CliTransfer, machineThatVanishesMidReceiveKeepsTheStoredLines) {
     writeFile(file("ISO.MDF"), IsoMachine);
     std::string program = "%\n";
@@ -464,7 +470,8 @@ TEST_F(CliTransfer, machineThatVanishesMidReceiveKeepsTheStoredLines) {
     CliProcess receive;
     ASSERT_TRUE(receive.start(
         cli({"receive", "-m", file("ISO.MDF"), "-p", sim.device(), file("RECV.NC")})));
-    ASSERT_TRUE(waitForFileSize(file("RECV.NC"), 100, 20000));
+    writeFile(file("RECV.NC"), "%\r\nO0001 (OLD)\r\n%\r\n");
+    ASSERT_TRUE(waitForFileSize(file("RECV.NC.part"), 100, 20000));
     sim.kill();
 
     const auto status = receive.wait(10000);
@@ -472,13 +479,45 @@ TEST_F(CliTransfer, machineThatVanishesMidReceiveKeepsTheStoredLines) {
     EXPECT_NE(*status, 0) << receive.out() << receive.err();
     EXPECT_EQ(receive.out().find("Completed Receive"), std::string::npos) << receive.out();
     // What was stored is a prefix of the program, in whole lines with CR LF.
-    const std::string stored = readFile(file("RECV.NC"));
+    EXPECT_EQ(readFile(file("RECV.NC")), "%\r\nO0001 (OLD)\r\n%\r\n");
+    const std::string stored = readFile(file("RECV.NC.part"));
     ASSERT_GE(stored.size(), 100u);
     EXPECT_EQ(stored.substr(stored.size() - 2), "\r\n");
     std::string expected = program;
     for (size_t at = 0; (at = expected.find('\n', at)) != std::string::npos; at += 2)
         expected.replace(at, 1, "\r\n");
     EXPECT_EQ(expected.substr(0, stored.size()), stored);
+}
+
+// A file that would reach the machine changed is not sent at all: a line over one block, a
+// binary file, a non-ASCII character on a 7-bit line (a comment the machine keeps). The file
+// and line are named on stderr, the exit status is 3 and the device file is never written.
+TEST_F(CliTransfer, fileThatCannotGoOutUnchangedIsNotSent) {
+    std::string machine = IsoMachine;
+    machine.replace(machine.find("Comment=0"), 9, "Comment=1");
+    writeFile(file("ISO.MDF"), machine);
+    writeFile(file("GOOD.NC"), "G00X0\n");
+    writeFile(file("LONG.NC"), "%\nG01" + std::string(600, '1') + "\n%\n");
+    writeFile(file("BIN.NC"), std::string("G00\n\0\x01\x02\n", 8));
+    writeFile(file("JA.NC"), "%\nG00X0\nG01X1. (\xE5\x8A\xA0\xE5\xB7\xA5)\n%\n");
+    const struct {
+        const char* name;
+        std::string named;
+    } cases[] = {
+        {"LONG.NC", file("LONG.NC") + ", line 2: the line is 603 characters long"},
+        {"BIN.NC", file("BIN.NC") + ", line 2: the file holds a NUL byte"},
+        {"JA.NC", file("JA.NC") + ", line 3, column 9: this character cannot be carried by the "
+                                  "machine's ISO code"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        CliProcess send;
+        ASSERT_TRUE(send.start(cli({"send", "-q", "-m", file("ISO.MDF"), "-o", file("OUT.TAP"),
+                                    file("GOOD.NC"), file(c.name)})));
+        EXPECT_EQ(send.wait(20000), 3) << send.out() << send.err();
+        EXPECT_NE(send.err().find(c.named), std::string::npos) << send.err();
+        EXPECT_FALSE(fs::exists(file("OUT.TAP")));
+    }
 }
 
 } // namespace
