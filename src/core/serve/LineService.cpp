@@ -19,6 +19,7 @@ namespace corvane::serve {
 namespace {
 
 constexpr uint64_t SliceMicros = 20'000;
+constexpr int32_t OutCodeEia = 1;
 // Enough of a received program to find its number or request in the first lines.
 constexpr size_t HeadBytes = 64 * 1024;
 
@@ -96,10 +97,11 @@ std::string checkServeSettings(const ServeSettings& settings) {
 LineService::LineService(ServeSettings settings, TransferHost& host, LineOpener openLine,
                          ServeEnvironment environment)
     : m_settings(std::move(settings)), m_env(std::move(environment)),
-      m_host(host, m_settings.name, m_env.sink),
-      m_openLine(watchedOpener(std::move(openLine), m_watch)), m_inbox(m_settings.inbox),
+      m_host(host, m_settings.name, m_env.sink), m_port(std::move(openLine)),
+      m_openLine(watchedOpener(m_port.opener(), m_watch)), m_inbox(m_settings.inbox),
       m_journal(m_settings.journal), m_receiveTimeOut(m_settings.machine.config.PtrTimeOut) {
     m_watch.listenSliceMicros = IdleSliceMicros;
+    m_watch.eia = m_settings.machine.line.OutCode == OutCodeEia;
     if (!m_env.wallClock)
         m_env.wallClock = [] { return std::time(nullptr); };
     m_host.setOnPump([this] { pump(); });
@@ -150,6 +152,7 @@ void LineService::run() {
         }
         listenOnce();
     }
+    m_port.release();
     m_host.setActivity(LineActivity::Offline);
     m_host.log("stopped");
 }
@@ -280,9 +283,17 @@ void LineService::fileReceived(int result, bool timedOut, const std::string& tem
     // time-out is the normal end -- but only of a program whose closing "%" arrived: a machine
     // that stops mid-way must not file a partial program under the program's name.
     const bool endCheck = m_settings.machine.config.PtrEof != 0;
-    const bool endedWell =
-        result == ReceiveDone && !m_watch.lost &&
-        (!timedOut || (!endCheck && endsAsProgram(readTail(temporary))));
+    const bool endedWell = result == ReceiveDone && !m_watch.lost &&
+                           (!timedOut || (!endCheck && endsAsProgram(readTail(temporary))));
+
+    // A receive the machine ended before any program came -- a line feed or an end code
+    // after the last program, a listen given up for a send after a stray DC code -- is no
+    // transfer: a record or a file in failed/ for it would only hide the real ones.
+    if (fileSize(temporary) <= HeadBytes && holdsNoProgram(readHead(temporary))) {
+        unlink(temporary.c_str());
+        m_host.log("nothing but leader or line ends came; not filed");
+        return;
+    }
 
     const std::string head = endedWell ? readHead(temporary) : std::string();
     if (endedWell && isRequestShaped(head)) {

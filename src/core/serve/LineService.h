@@ -17,6 +17,7 @@
 #include <string>
 
 #include "serve/EventSink.h"
+#include "serve/HeldLine.h"
 #include "serve/InboxStore.h"
 #include "serve/Journal.h"
 #include "serve/ProgramScan.h"
@@ -104,6 +105,7 @@ private:
     ServeEnvironment m_env;
     ServiceHost m_host;
     LineWatch m_watch;
+    HeldLine m_port; // before m_openLine, which leases it
     LineOpener m_openLine;
     InboxStore m_inbox;
     Journal m_journal;

@@ -20,6 +20,14 @@ struct LineWatch {
     bool listening = false;
     uint64_t listenSliceMicros = 0;
 
+    // While listening, what a machine leaves between programs -- leader, line ends, spaces,
+    // DEL, the DC codes (a line feed after the closing %, a DC4 end code, the DC1 of a
+    // control put in read mode) -- is taken off the line and dropped: it is no program, and
+    // must neither start a receive that then ends as a failed one nor make the line look busy
+    // to a send. `eia`: the machine punches EIA, whose codes are translated first.
+    bool eia = false;
+    uint64_t skipped = 0; // such bytes dropped since the last reset
+
     bool firstByte = false;
     bool lost = false;
     uint64_t bytesRead = 0;
@@ -28,6 +36,7 @@ struct LineWatch {
     void reset() {
         firstByte = false;
         lost = false;
+        skipped = 0;
         bytesRead = 0;
     }
 };
@@ -73,6 +82,9 @@ private:
     std::unique_ptr<Line> m_inner;
     LineWatch& m_watch;
 };
+
+// True for a byte (as it came off the line) that a machine may leave between two programs.
+bool isBetweenPrograms(uint8_t byte, bool eia);
 
 // An opener that wraps every line `inner` opens.
 LineOpener watchedOpener(LineOpener inner, LineWatch& watch);

@@ -6,6 +6,7 @@ set(CORVANE_SERVE_SOURCES
   Library.cpp
   InboxStore.cpp
   Journal.cpp
+  HeldLine.cpp
   WatchedLine.cpp
   ServiceHost.cpp
   LineService.cpp

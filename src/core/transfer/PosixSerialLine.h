@@ -46,6 +46,7 @@ public:
     void dropDtr() override;
     void close() override;
     bool lost() const override { return m_lost; }
+    bool setDirection(const MachineDef& machine, int direction) override;
     // The dropped settings of a real port, as a warning for the log.
     std::vector<LineMessage> openWarnings() const override;
 
@@ -77,6 +78,7 @@ private:
     // whose flow control then holds the machine. A send only watches the input for the flow
     // codes; data bytes beyond the backlog are of no use to it and are let go.
     bool m_receiving = false;
+    int m_direction = 0;
     termios m_original{};
     bool m_haveOriginal = false;
     bool m_lowLatencySet = false;
@@ -84,7 +86,7 @@ private:
     uint64_t m_charMicros = 1042; // one character at 9600 baud
     std::string m_dropped;
     bool m_paced = false;
-    LinePacer m_pacer; // paced: when the next byte may leave
+    LinePacer m_pacer;          // paced: when the next byte may leave
     uint64_t m_inputSeenAt = 0; // when the input was last found taken in (0: never)
     bool m_inputSeen = false;
     int m_originalTimerSlack = -1; // the thread's timer slack before a paced line tightened it
