@@ -44,7 +44,14 @@ struct ReadOptions {
 
 struct PunchOptions {
     CommonOptions common;
-    std::string programPath;
+    std::string programPath; // the first --program
+    // Every --program in order: punched one after the other, without waiting for the start
+    // code again, as an operator punching several programs in a row would.
+    std::vector<std::string> programPaths;
+    std::vector<long> gapsMs; // --gaps-ms: pause before the 2nd, 3rd ... program, the last repeated
+    long randomGapMaxMs = -1; // --random-gaps-ms: pauses drawn from 0..N instead
+    unsigned gapSeed = 1;     // --gap-seed
+    long repeat = 1;          // --repeat: the list of programs punched this many times
     TapeCode code = TapeCode::Iso;
     LineEnd lineEnd = LineEnd::Lf;
     Parity parity = Parity::None;
@@ -53,11 +60,11 @@ struct PunchOptions {
     long leader = 0;
     bool dc2 = false; // DC2 after the leader
     long trailer = 0;
-    int endCode = 0x14;  // kNoCode: none
-    unsigned cps = 0;    // 0 = as fast as the host takes it
-    long chunk = 1;      // --chunk: characters per write when --cps is 0
-    long drainMs = 2000; // how long the host may take to read the last bytes
-    long lingerMs = 0;   // keep listening to the host after the output
+    int endCode = 0x14;       // kNoCode: none
+    unsigned cps = 0;         // 0 = as fast as the host takes it
+    long chunk = 1;           // --chunk: characters per write when --cps is 0
+    long drainMs = 2000;      // how long the host may take to read the last bytes
+    long lingerMs = 0;        // keep listening to the host after the output
     bool endOnReopen = false; // request mode: the host's next open ends the punch
 };
 
