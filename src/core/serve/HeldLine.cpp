@@ -67,8 +67,13 @@ OpenedLine HeldLine::open(const MachineDef& machine, int direction, const char* 
     // A device file stands for one tape: nothing to keep between transfers.
     if (deviceFile)
         return m_inner ? m_inner(machine, direction, deviceFile) : OpenedLine{};
-    if (m_line && (m_leased || m_line->lost() || !m_line->setDirection(machine, direction)))
-        release();
+    if (m_line) {
+        // A look at the port without waiting: one whose device went while nobody read it (a
+        // device server restarted, an adapter pulled out) is only found gone by a look.
+        m_line->waitForChange(0);
+        if (m_leased || m_line->lost() || !m_line->setDirection(machine, direction))
+            release();
+    }
     bool fresh = false;
     if (!m_line) {
         OpenedLine opened = m_inner ? m_inner(machine, direction, nullptr) : OpenedLine{};
