@@ -167,7 +167,7 @@ TEST_F(ShopServe, subscriberSeesTheLineWorkAndEveryJournalLineAsAnEvent) {
     ASSERT_EQ(shop({"shop", "status", "--broker", broker.url(), "--wait-ms", "300"}, out), 0) << out;
     // The machine's port went with the simulator: the line is there, its port is not.
     EXPECT_EQ(out.rfind("mill1  offline (port not available)  last: completed " + file("lib/O0012.NC"), 0), 0u)
-        << out;
+        << out << m_serve->out();
 
     // A stopped service says so itself.
     m_serve->signal(SIGTERM);
