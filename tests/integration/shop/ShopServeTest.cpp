@@ -184,13 +184,15 @@ TEST_F(ShopServe, shopSendPushesALibraryProgramAndRefusalsComeBackAsEvents) {
     waitForWatcher(watcher, broker.port());
     startServe(broker, true);
 
-    // Each push with the machine in read mode, as the operator would have it. The control
-    // repeats its DC1 until data comes: one sent while the line was still listening would be
-    // gone by the time the push starts.
+    // Each push with the machine in read mode, as the operator would have it. The control says
+    // DC1 once, while the line still listens: that start code is kept for the push, and it is
+    // not taken for a program coming in (which would refuse the push as busy).
     auto push = [&](const std::string& name) {
         std::string out;
         SimProcess sim;
-        startSim(sim, {"read", "--record", file("got.bin"), "--start-repeat-ms", "300"});
+        startSim(sim, {"read", "--record", file("got.bin"), "-v"});
+        // The service has the port open and the DC1 has gone out before the push comes.
+        EXPECT_TRUE(sim.waitForErrors("sent DC1", 10000)) << sim.errors();
         const int status = shop({"shop", "send", "--broker", broker.url(), "mill1", name}, out);
         EXPECT_EQ(sim.wait(10000), 0) << sim.errors();
         return std::make_pair(status, out);
