@@ -48,6 +48,19 @@ private:
     TestLine& m_line;
 };
 
+// A borrowed line that turns in place, as a real port does: the service then keeps it open
+// from one transfer to the next.
+class TurningLine : public BorrowedLine {
+public:
+    explicit TurningLine(TestLine& line) : BorrowedLine(line), m_turning(line) {}
+    bool setDirection(const MachineDef& machine, int direction) override {
+        return m_turning.setDirection(machine, direction);
+    }
+
+private:
+    TestLine& m_turning;
+};
+
 class RecordingSink : public EventSink {
 public:
     void statusChanged(const LineStatus& status) override { statuses.push_back(status); }
@@ -127,7 +140,9 @@ protected:
                 opened.failure = OpenFailure::NotFound;
                 return opened;
             }
-            if (next < lines.size())
+            if (next < lines.size() && turning)
+                opened.line = std::make_unique<TurningLine>(*lines[next++]);
+            else if (next < lines.size())
                 opened.line = std::make_unique<BorrowedLine>(*lines[next++]);
             else
                 opened.failure = OpenFailure::NotFound;
@@ -150,6 +165,15 @@ protected:
     std::map<size_t, int> failuresBefore;
     size_t next = 0;
     std::vector<uint64_t> opens;
+    bool turning = false; // the lines turn in place: one line serves every transfer
+
+    std::vector<std::string> failedFiles() const {
+        std::vector<std::string> names;
+        if (fs::exists(settings.inbox + "/failed"))
+            for (const auto& entry : fs::directory_iterator(settings.inbox + "/failed"))
+                names.push_back(entry.path().filename().string());
+        return names;
+    }
 };
 
 TEST_F(LineServiceTest, ListensAnHourWithoutTimeOutThenFilesTheProgram) {
@@ -309,6 +333,126 @@ TEST_F(LineServiceTest, RequestIsAnsweredAfterTheDelayAndNotStored) {
     EXPECT_NE(reply.written().find("(NOT FOUND 12)"), std::string::npos) << reply.written();
     EXPECT_GE(opens[1] - opens[0], 3 * Second);
     EXPECT_FALSE(fs::exists(inbox("O0012.NC")));
+}
+
+// ---- one port kept open for every transfer ----
+
+TEST_F(LineServiceTest, ProgramsThatArriveBetweenReceivesAreAllFiled) {
+    turning = true;
+    TestLine& line = addLine();
+    // The second program arrives while the first is still being filed, the third before the
+    // service has said its start code again; line feeds and end codes between them.
+    line.input("%\nO0012\nG00X0\n%\n\x14%\nO0013\nM30\n%\n", 1 * Second);
+    line.input("\n\x14\r\n%\nO0014\nM30\n%\x14\n", 1 * Second + 200'000);
+    serve([this] { return sink.records.size() >= 3 || clock.now() > 60 * Second; });
+
+    ASSERT_EQ(sink.records.size(), 3u);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(sink.records[i].result, TransferResult::Completed) << sink.records[i].message;
+        EXPECT_EQ(sink.records[i].file, inbox("O001" + std::to_string(i + 2) + ".NC"));
+    }
+    EXPECT_EQ(readFile(inbox("O0013.NC")), "%\r\nO0013\r\nM30\r\n%\r\n");
+    EXPECT_TRUE(failedFiles().empty());
+    EXPECT_EQ(opens.size(), 1u); // one open for all three, nothing emptied in between
+    // The port's close sequence ran once, at the stop.
+    std::vector<std::string> calls = line.closeCalls();
+    std::erase(calls, "drain");
+    EXPECT_EQ(calls, (std::vector<std::string>{"purge", "dtr", "close"}));
+}
+
+TEST_F(LineServiceTest, LeaderLineEndsAndCodesAloneAreNoTransfer) {
+    turning = true;
+    addLine().input("\n\r\0\0 \x14\x12\x7f\n"s, 1 * Second);
+    serve([this] { return clock.now() > 600 * Second; });
+
+    EXPECT_TRUE(sink.records.empty());
+    EXPECT_TRUE(failedFiles().empty());
+    // The line never looked busy.
+    EXPECT_FALSE(sink.saw(LineActivity::Receiving));
+}
+
+TEST_F(LineServiceTest, AStartCodeWhileListeningReleasesThePushThatFollows) {
+    turning = true;
+    settings.machine.config.Xoff = 1; // a send waits for the machine's DC1
+    TestLine& line = addLine();
+    line.input("\x11", 5 * Second); // the control put in read mode, once
+    commands.at(10 * Second, {ServeCommand::Kind::Send, "O0012", "push-1"});
+    serve([this] { return !sink.records.empty() || clock.now() > 600 * Second; });
+
+    ASSERT_EQ(sink.records.size(), 1u);
+    EXPECT_EQ(sink.records[0].result, TransferResult::Completed) << sink.records[0].message;
+    EXPECT_EQ(sink.records[0].commandId, "push-1");
+    EXPECT_FALSE(sink.saw(LineActivity::Held));
+    EXPECT_LT(sink.records[0].millis, 10'000u);
+    EXPECT_NE(line.written().find("O0012"), std::string::npos);
+    EXPECT_EQ(line.directions(), (std::vector<int>{DirectionSend, DirectionReceive}));
+}
+
+TEST_F(LineServiceTest, AnXonFromTheEndOfASendDoesNotReleaseTheNextOne) {
+    turning = true;
+    settings.machine.config.Xoff = 1;
+    TestLine& line = addLine();
+    line.input("\x11", 5 * Second);
+    line.input("\x13\x11", 10 * Second + 500'000); // a hold and its release during the push
+    line.input("\x11", 200 * Second);              // the control in read mode for the second push
+    commands.at(10 * Second, {ServeCommand::Kind::Send, "O0012", "push-1"});
+    commands.at(100 * Second, {ServeCommand::Kind::Send, "O0012", "push-2"});
+    serve([this] { return sink.records.size() >= 2 || clock.now() > 600 * Second; });
+
+    ASSERT_EQ(sink.records.size(), 2u);
+    EXPECT_EQ(sink.records[1].result, TransferResult::Completed);
+    // The second push waited for the DC1 that came for it.
+    EXPECT_GE(sink.records[1].millis, 95'000u);
+    EXPECT_TRUE(sink.saw(LineActivity::Held));
+}
+
+TEST_F(LineServiceTest, ADc1WithoutHandshakeIsNotTakenForAProgram) {
+    turning = true;
+    settings.machine.line.HandShake = 0; // the DC1 then reaches the receive as a byte
+    TestLine& line = addLine();
+    line.input("\x11", 5 * Second);
+    commands.at(10 * Second, {ServeCommand::Kind::Send, "O0012", "push-1"});
+    serve([this] { return !sink.records.empty() || clock.now() > 600 * Second; });
+
+    ASSERT_EQ(sink.records.size(), 1u);
+    EXPECT_EQ(sink.records[0].result, TransferResult::Completed) << sink.records[0].message;
+    EXPECT_FALSE(sink.saw(LineActivity::Receiving));
+    EXPECT_TRUE(failedFiles().empty());
+}
+
+TEST_F(LineServiceTest, AStartCodeDuringTheRequestDelayReleasesTheReply) {
+    turning = true;
+    settings.machine.config.Xoff = 1;
+    TestLine& line = addLine();
+    line.input("%\n(REQ=O0012)\n%", 1 * Second);
+    line.input("\x11", 3 * Second); // within the 3 s delay, once
+    serve([this] { return !sink.records.empty() || clock.now() > 600 * Second; });
+
+    ASSERT_EQ(sink.records.size(), 1u);
+    EXPECT_EQ(sink.records[0].result, TransferResult::Completed) << sink.records[0].message;
+    EXPECT_EQ(sink.records[0].request, "O0012");
+    EXPECT_LT(sink.records[0].millis, 10'000u);
+    EXPECT_NE(line.written().find("G00X0"), std::string::npos);
+}
+
+TEST_F(LineServiceTest, ALostPortIsOpenedAnewAndStopClosesIt) {
+    turning = true;
+    TestLine& first = addLine();
+    first.input("%\nO0012\nM30\n%", 1 * Second);
+    first.loseDeviceAt(20 * Second);
+    TestLine& second = addLine();
+    second.input("%\nO0013\nM30\n%", 40 * Second);
+    serve([this] { return sink.records.size() >= 2 || clock.now() > 600 * Second; });
+
+    ASSERT_EQ(sink.records.size(), 2u);
+    EXPECT_EQ(sink.records[1].file, inbox("O0013.NC"));
+    EXPECT_EQ(opens.size(), 2u);
+    // Each port got its close sequence once, when it was given up.
+    for (TestLine* line : {&first, &second}) {
+        std::vector<std::string> calls = line->closeCalls();
+        std::erase(calls, "drain");
+        EXPECT_EQ(calls, (std::vector<std::string>{"purge", "dtr", "close"}));
+    }
 }
 
 } // namespace
