@@ -20,6 +20,7 @@ namespace {
 
 constexpr uint64_t SliceMicros = 20'000;
 constexpr int32_t OutCodeEia = 1;
+constexpr uint64_t OfflineReminderMicros = 3600ull * 1'000'000;
 // Enough of a received program to find its number or request in the first lines.
 constexpr size_t HeadBytes = 64 * 1024;
 
@@ -102,6 +103,17 @@ LineService::LineService(ServeSettings settings, TransferHost& host, LineOpener 
       m_journal(m_settings.journal), m_receiveTimeOut(m_settings.machine.config.PtrTimeOut) {
     m_watch.listenSliceMicros = IdleSliceMicros;
     m_watch.eia = m_settings.machine.line.OutCode == OutCodeEia;
+    // A line being retried stays offline until its port is really there again: a state that
+    // went idle at every attempt would flip idle/offline for as long as the port is away.
+    m_watch.onInUse = [this] {
+        if (m_offlineSaid) {
+            m_offlineSaid = false;
+            m_host.setQuietRepeats(false);
+            m_host.log("the port is open again");
+        }
+        if (m_phase == Phase::Listening && m_host.activity() != LineActivity::Idle)
+            m_host.setActivity(LineActivity::Idle);
+    };
     if (!m_env.wallClock)
         m_env.wallClock = [] { return std::time(nullptr); };
     m_host.setOnPump([this] { pump(); });
@@ -236,7 +248,8 @@ void LineService::listenOnce() {
     m_abandonListen = false;
     m_settings.machine.config.PtrTimeOut = 0;
     m_phase = Phase::Listening;
-    m_host.setActivity(LineActivity::Idle);
+    if (!m_offlineSaid)
+        m_host.setActivity(LineActivity::Idle);
 
     TransferContext ctx{
         m_settings.machine, m_settings.config, m_queue, m_state, m_host, m_openLine, 0, nullptr};
@@ -254,11 +267,6 @@ void LineService::listenOnce() {
         unlink(temporary.c_str());
         goOffline(m_host.lastError());
         return;
-    }
-    if (m_offlineSaid && result != ReceiveTargetNotCreated) {
-        m_offlineSaid = false;
-        m_host.setQuietRepeats(false);
-        m_host.log("the port is open again");
     }
     if (!m_watch.firstByte) {
         // Nothing came: a listen given up for a send or a stop, or a line that went away.
@@ -484,12 +492,18 @@ void LineService::waitMicros(uint64_t micros, uint64_t sliceMicros) {
 }
 
 void LineService::goOffline(const std::string& why) {
+    const uint64_t now = m_host.nowMicros();
     if (!m_offlineSaid) {
         const uint32_t ms = m_settings.retryMillis;
         const std::string every =
             ms % 1000 == 0 ? std::to_string(ms / 1000) + " s" : std::to_string(ms) + " ms";
         m_host.log("the port is not available (" + oneLine(why) + "); trying again every " + every);
         m_offlineSaid = true;
+        m_offlineSaidMicros = now;
+    } else if (now - m_offlineSaidMicros >= OfflineReminderMicros) {
+        // Once an hour, so a log read later still tells the port has been away all along.
+        m_host.log("the port is still not available (" + oneLine(why) + ")");
+        m_offlineSaidMicros = now;
     }
     m_host.setQuietRepeats(true);
     m_phase = Phase::Offline;

@@ -117,6 +117,7 @@ private:
     bool m_stopping = false;
     bool m_abandonListen = false;
     bool m_offlineSaid = false;
+    uint64_t m_offlineSaidMicros = 0; // when the port's absence was last told in the log
     std::optional<PendingSend> m_pendingSend;
     std::optional<std::string> m_cancelId; // a Cancel for the transfer in progress
     bool m_cancelled = false;

@@ -48,6 +48,12 @@ void ServiceHost::publish() {
 }
 
 void ServiceHost::logPrint(int colour, const std::string& text) {
+    // While the port is being retried every attempt would log its opening and closing lines:
+    // tens of thousands of lines a day that say nothing the service has not said once.
+    if (m_quietRepeats) {
+        pump();
+        return;
+    }
     // The form feed that clears the log pane is not a line; it goes on as it is.
     if (!text.empty() && text[0] == '\f')
         m_inner.logPrint(colour, text);

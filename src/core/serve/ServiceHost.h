@@ -31,7 +31,8 @@ public:
     LineActivity activity() const { return m_status.activity; }
     void setPosition(uint64_t position);
 
-    // While set, an error equal to the last one shown is not shown again.
+    // While set (the port is being retried), an error equal to the last one shown is not
+    // shown again, and the engines' log lines are left out; the service's own lines stay.
     void setQuietRepeats(bool quiet);
     // The last error shown or held back, for the journal's message.
     const std::string& lastError() const { return m_lastError; }

@@ -25,11 +25,13 @@ bool isBetweenPrograms(uint8_t byte, bool eia) {
 }
 
 ReadResult WatchedLine::readByte(uint64_t waitMicros) {
+    noteInUse();
     const bool beforeData = m_watch.listening && !m_watch.firstByte;
     if (beforeData)
         waitMicros = std::max(waitMicros, m_watch.listenSliceMicros);
     ReadResult r = m_inner->readByte(waitMicros);
-    // What came first is only looked at once; the rest of the wait is the engine's next read.
+    // What is there already is taken without waiting again; once nothing is, the engine's
+    // next read waits.
     while (beforeData && r.status == ReadStatus::Byte && isBetweenPrograms(r.byte, m_watch.eia)) {
         ++m_watch.skipped;
         r = m_inner->readByte(0);

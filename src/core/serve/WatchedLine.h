@@ -32,6 +32,9 @@ struct LineWatch {
     bool lost = false;
     uint64_t bytesRead = 0;
     std::function<void()> onFirstByte; // called once, when the first data byte is read
+    // Called at the first byte written or read through a line after its open: the port is
+    // there and in use (a network line is connected by then).
+    std::function<void()> onInUse;
 
     void reset() {
         firstByte = false;
@@ -49,6 +52,7 @@ public:
     bool isFile() const override { return m_inner->isFile(); }
     bool holds(LineHolds& out) override { return m_inner->holds(out); }
     bool writeByte(uint8_t byte, uint64_t waitMicros) override {
+        noteInUse();
         const bool written = m_inner->writeByte(byte, waitMicros);
         noteLost();
         return written;
@@ -78,9 +82,17 @@ public:
 
 private:
     void noteLost() { (void)lost(); }
+    void noteInUse() {
+        if (m_inUse)
+            return;
+        m_inUse = true;
+        if (m_watch.onInUse)
+            m_watch.onInUse();
+    }
 
     std::unique_ptr<Line> m_inner;
     LineWatch& m_watch;
+    bool m_inUse = false;
 };
 
 // True for a byte (as it came off the line) that a machine may leave between two programs.

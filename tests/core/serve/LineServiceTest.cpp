@@ -455,5 +455,33 @@ TEST_F(LineServiceTest, ALostPortIsOpenedAnewAndStopClosesIt) {
     }
 }
 
+TEST_F(LineServiceTest, APortAwayForHoursIsToldOnceAnHourAndStaysOffline) {
+    // Close to an hour and a half of tries every 5 s, then the port is back.
+    failOpens(1000);
+    addLine().input("%\nO0012\nM30\n%", 5100 * Second);
+    addLine(); // the listen after it
+    serve([this] { return !sink.records.empty(); });
+
+    ASSERT_EQ(sink.records.size(), 1u);
+    size_t told = 0;
+    size_t engineLines = 0;
+    for (const std::string& line : host.logTexts()) {
+        told += line.find("not available") != std::string::npos;
+        engineLines += line.find("====") != std::string::npos;
+    }
+    EXPECT_EQ(told, 2u);               // at the start, and after an hour
+    EXPECT_LE(engineLines, 4u);        // the receive's own lines, not one pair per try
+    EXPECT_EQ(host.errors.size(), 1u); // the missing port, once
+    // Offline from the first failed try until the port was back: no idle in between.
+    size_t firstOffline = 0;
+    while (firstOffline < sink.statuses.size() &&
+           sink.statuses[firstOffline].activity != LineActivity::Offline)
+        ++firstOffline;
+    size_t changes = 0;
+    for (size_t i = firstOffline + 1; i < sink.statuses.size(); ++i)
+        changes += sink.statuses[i].activity != sink.statuses[i - 1].activity;
+    EXPECT_LE(changes, 4u); // back (idle), receiving, idle, and offline at the stop
+}
+
 } // namespace
 } // namespace corvane::serve
