@@ -318,7 +318,7 @@ TEST_F(LineServiceTest, ALostLineIsTriedAgainAndTheNextProgramServed) {
 }
 
 TEST_F(LineServiceTest, RequestIsAnsweredAfterTheDelayAndNotStored) {
-    addLine().input("%\n(REQ=12)\n%", 1 * Second);
+    addLine().input("%\n(REQ=99)\n%", 1 * Second);
     TestLine& reply = addLine();
     addLine();
     settings.machine.config.Comment = 0; // the machine drops comments from what it is sent
@@ -327,12 +327,12 @@ TEST_F(LineServiceTest, RequestIsAnsweredAfterTheDelayAndNotStored) {
     ASSERT_EQ(sink.records.size(), 1u);
     const JournalRecord& rec = sink.records[0];
     EXPECT_EQ(rec.result, TransferResult::NotFound);
-    EXPECT_EQ(rec.request, "12");
+    EXPECT_EQ(rec.request, "99");
     EXPECT_TRUE(sink.saw(LineActivity::Waiting));
     // The reply still reaches the operator.
-    EXPECT_NE(reply.written().find("(NOT FOUND 12)"), std::string::npos) << reply.written();
+    EXPECT_NE(reply.written().find("(NOT FOUND 99)"), std::string::npos) << reply.written();
     EXPECT_GE(opens[1] - opens[0], 3 * Second);
-    EXPECT_FALSE(fs::exists(inbox("O0012.NC")));
+    EXPECT_FALSE(fs::exists(inbox("O0099.NC")));
 }
 
 // ---- one port kept open for every transfer ----
