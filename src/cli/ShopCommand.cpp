@@ -72,8 +72,7 @@ int parseShopOptions(const CliContext& context, CliArguments arguments, ShopOpti
         *target = arguments[++i];
         if (target == &waitText) {
             int value = -1;
-            const auto [end, ec] =
-                std::from_chars(waitText.data(), waitText.data() + waitText.size(), value);
+            const auto [end, ec] = std::from_chars(waitText.data(), waitText.data() + waitText.size(), value);
             if (ec != std::errc() || end != waitText.data() + waitText.size() || value < 0)
                 return fail(context, ExitUsage, "--wait-ms needs a number of milliseconds");
             options.waitMs = value;
@@ -169,8 +168,7 @@ int runShopCommand(CliContext& context, CliArguments arguments) {
         return ExitUsage;
     }
     ShopOptions options;
-    if (const int status = parseShopOptions(context, arguments.subspan(1), options);
-        status != ExitSuccess)
+    if (const int status = parseShopOptions(context, arguments.subspan(1), options); status != ExitSuccess)
         return status;
     if (arguments[0] == "status")
         return showStatus(context, options);

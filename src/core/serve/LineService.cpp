@@ -291,8 +291,9 @@ void LineService::fileReceived(int result, bool timedOut, const std::string& tem
     // time-out is the normal end -- but only of a program whose closing "%" arrived: a machine
     // that stops mid-way must not file a partial program under the program's name.
     const bool endCheck = m_settings.machine.config.PtrEof != 0;
-    const bool endedWell = result == ReceiveDone && !m_watch.lost &&
-                           (!timedOut || (!endCheck && endsAsProgram(readTail(temporary))));
+    const bool endedWell =
+        result == ReceiveDone && !m_watch.lost &&
+        (!timedOut || (!endCheck && endsAsProgram(readTail(temporary))));
 
     // A receive the machine ended before any program came -- a line feed or an end code
     // after the last program, a listen given up for a send after a stray DC code -- is no

@@ -216,9 +216,7 @@ ShopSendResult sendThroughShop(const ShopAccess& access, const std::string& line
             return result;
         }
         if (!published && client.connected())
-            published = client
-                            .publish(commandTopic(access.settings, line), shopCommandJson(command),
-                                     1, false)
+            published = client.publish(commandTopic(access.settings, line), shopCommandJson(command), 1, false)
                             .has_value();
         if (!state->served) {
             result.message = "line " + line + " stopped before it answered";

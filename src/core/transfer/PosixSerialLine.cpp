@@ -15,12 +15,12 @@
 
 #include "settings/MachineDef.h"
 #include "support/Clock.h"
-#include "support/StringIds.h"
 #include "transfer/DeviceFileLine.h"
 #include "transfer/LineSettings.h"
 #include "transfer/NetworkLine.h"
 #include "transfer/PortAddress.h"
 #include "transfer/SerialTermios.h"
+#include "support/StringIds.h"
 #include "transfer/TapeCode.h"
 #include "transfer/TransferHost.h"
 

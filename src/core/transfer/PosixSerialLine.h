@@ -86,7 +86,7 @@ private:
     uint64_t m_charMicros = 1042; // one character at 9600 baud
     std::string m_dropped;
     bool m_paced = false;
-    LinePacer m_pacer;          // paced: when the next byte may leave
+    LinePacer m_pacer; // paced: when the next byte may leave
     uint64_t m_inputSeenAt = 0; // when the input was last found taken in (0: never)
     bool m_inputSeen = false;
     int m_originalTimerSlack = -1; // the thread's timer slack before a paced line tightened it
