@@ -164,6 +164,16 @@ void LineService::run() {
         }
         listenOnce();
     }
+    // A send taken just before the stop never went out; its sender still gets an answer.
+    if (m_pendingSend) {
+        JournalRecord rec = newRecord("send");
+        rec.request = m_pendingSend->name;
+        rec.commandId = m_pendingSend->commandId;
+        rec.result = TransferResult::Interrupted;
+        rec.message = "stopped before it began";
+        m_pendingSend.reset();
+        record(std::move(rec));
+    }
     m_port.release();
     m_host.setActivity(LineActivity::Offline);
     m_host.log("stopped");
@@ -214,7 +224,7 @@ void LineService::answer(const ServeCommand& command) {
         JournalRecord busy = newRecord("send");
         busy.request = command.name;
         busy.result = TransferResult::Refused;
-        busy.message = "busy";
+        busy.message = m_stopping ? "the line's service is stopping" : "busy";
         busy.commandId = command.id;
         record(std::move(busy));
         return;
@@ -530,11 +540,12 @@ void LineService::finishTransfer(JournalRecord rec) {
         if (rec.commandId.empty()) {
             rec.commandId = *m_cancelId;
         } else {
-            JournalRecord extra = newRecord(rec.direction.c_str());
+            // The Cancel's own answer: a command record, not a second transfer of 0 bytes.
+            JournalRecord extra = newRecord("command");
             extra.request = rec.request;
-            extra.file = rec.file;
             extra.result = TransferResult::Interrupted;
-            extra.message = "cancelled";
+            extra.message = "cancelled the " + rec.direction +
+                            (rec.file.empty() ? std::string() : " of " + rec.file);
             extra.commandId = *m_cancelId;
             cancelRecord = std::move(extra);
         }
@@ -566,9 +577,11 @@ std::string LineService::replyFile(const std::string& text) {
     if (path.empty())
         return {};
     std::FILE* file = std::fopen(path.c_str(), "wb");
-    const bool written = file && std::fwrite(text.data(), 1, text.size(), file) == text.size();
-    if (file)
-        std::fclose(file);
+    bool written = file && std::fwrite(text.data(), 1, text.size(), file) == text.size();
+    // The close writes what the stream still holds: a close that fails leaves a reply cut
+    // short, which must not go to the machine as if whole.
+    if (file && std::fclose(file) != 0)
+        written = false;
     if (!written) {
         unlink(path.c_str());
         return {};

@@ -483,5 +483,36 @@ TEST_F(LineServiceTest, APortAwayForHoursIsToldOnceAnHourAndStaysOffline) {
     EXPECT_LE(changes, 4u); // back (idle), receiving, idle, and offline at the stop
 }
 
+TEST_F(LineServiceTest, ASendTakenJustBeforeTheStopIsAnsweredStill) {
+    addLine();
+    commands.at(10 * Second, {ServeCommand::Kind::Send, "O0012", "late-1"});
+    // The stop comes while the listen given up for the send is still closing.
+    serve([this] { return clock.now() >= 10 * Second + 500'000; });
+
+    ASSERT_EQ(sink.records.size(), 1u);
+    EXPECT_EQ(sink.records[0].commandId, "late-1");
+    EXPECT_EQ(sink.records[0].direction, "send");
+    EXPECT_EQ(sink.records[0].result, TransferResult::Interrupted);
+    EXPECT_EQ(sink.records[0].message, "stopped before it began");
+}
+
+TEST_F(LineServiceTest, ACancelledPushIsOneSendRecordAndOneCommandRecord) {
+    turning = true;
+    settings.machine.config.Xoff = 1; // the push waits for a DC1 that never comes
+    addLine();
+    commands.at(1 * Second, {ServeCommand::Kind::Send, "O0012", "push-1"});
+    commands.at(20 * Second, {ServeCommand::Kind::Cancel, "", "cancel-1"});
+    serve([this] { return sink.records.size() >= 2 || clock.now() > 600 * Second; });
+
+    ASSERT_EQ(sink.records.size(), 2u);
+    EXPECT_EQ(sink.records[0].direction, "send");
+    EXPECT_EQ(sink.records[0].commandId, "push-1");
+    EXPECT_EQ(sink.records[0].result, TransferResult::Interrupted);
+    EXPECT_EQ(sink.records[1].direction, "command");
+    EXPECT_EQ(sink.records[1].commandId, "cancel-1");
+    EXPECT_EQ(sink.records[1].message, "cancelled the send of " + settings.library + "/O0012.NC");
+    EXPECT_EQ(sink.records[1].file, "");
+}
+
 } // namespace
 } // namespace corvane::serve
