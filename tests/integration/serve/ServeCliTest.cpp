@@ -380,6 +380,23 @@ TEST_F(ServeCli, RefusedAtStartWithTheReason) {
                                {"--cfg", file("corvane.cfg"), "serve", file("lines/mill2.ini")}));
     EXPECT_EQ(fromFile.wait(10000), 3);
     EXPECT_NE(fromFile.err().find(file("missing")), std::string::npos) << fromFile.err();
+
+    // A misspelt key is told, with the key it was probably meant to be; a known key in
+    // another case is not.
+    writeFile(file("lines/mill3.ini"), "[Line]\nMachine=../ISO.MDF\nInbox=../in3\n"
+                                       "Library=../missing\nBrokr=mqtt://127.0.0.1:1\n"
+                                       "requestdelay=100\nColour=blue\n");
+    ChildProcess misspelt;
+    ASSERT_TRUE(misspelt.start(CORVANE_CLI_PATH,
+                               {"--cfg", file("corvane.cfg"), "serve", file("lines/mill3.ini")}));
+    EXPECT_EQ(misspelt.wait(10000), 3);
+    EXPECT_NE(misspelt.err().find("unknown key 'Brokr' in [Line] is ignored (did you mean Broker?)"),
+              std::string::npos)
+        << misspelt.err();
+    EXPECT_NE(misspelt.err().find("unknown key 'Colour' in [Line] is ignored\n"),
+              std::string::npos)
+        << misspelt.err();
+    EXPECT_EQ(misspelt.err().find("requestdelay"), std::string::npos) << misspelt.err();
 }
 
 // A machine behind a device server, in both of its modes: the service connects to it, files
