@@ -266,7 +266,9 @@ void LineService::listenOnce() {
     m_state.InterruptRequest = 0;
     m_state.TransferBusy = true;
     ReceiveOutcome outcome;
+    m_host.hidePath(temporary);
     const int result = ReceiveNcData(ctx, temporary.c_str(), &outcome);
+    m_host.hidePath({});
     m_state.TransferBusy = false;
     m_watch.listening = false;
     m_settings.machine.config.PtrTimeOut = m_receiveTimeOut;

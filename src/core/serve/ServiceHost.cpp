@@ -50,7 +50,7 @@ void ServiceHost::publish() {
 void ServiceHost::logPrint(int colour, const std::string& text) {
     // While the port is being retried every attempt would log its opening and closing lines:
     // tens of thousands of lines a day that say nothing the service has not said once.
-    if (m_quietRepeats) {
+    if (m_quietRepeats || (!m_hiddenPath.empty() && text.find(m_hiddenPath) != std::string::npos)) {
         pump();
         return;
     }

@@ -197,6 +197,13 @@ TEST_F(LineServiceTest, ListensAnHourWithoutTimeOutThenFilesTheProgram) {
     EXPECT_GT(sink.services, 1000);
     // The journal file holds the same record the sink heard of.
     EXPECT_EQ(readFile(settings.journal), toJson(rec) + "\n");
+    // The log names the file stored, never the temporary one it was received into.
+    bool namesStored = false;
+    for (const std::string& line : host.logTexts()) {
+        EXPECT_EQ(line.find(".receiving-"), std::string::npos) << line;
+        namesStored = namesStored || line.find(inbox("O0012.NC")) != std::string::npos;
+    }
+    EXPECT_TRUE(namesStored);
 }
 
 TEST_F(LineServiceTest, SendCommandWhileIdleGivesUpTheListenAndSends) {
