@@ -133,6 +133,11 @@ int sendProgram(CliContext& context, const ShopOptions& options) {
     auto onState = [&](const shop::LineState& state) {
         const uint64_t tenth =
             state.total > 0 ? std::min<uint64_t>(10, state.position * 10 / state.total) : 0;
+        // Idle says nothing about this send: it is the line before it, or after its answer.
+        if (state.state == "idle") {
+            lastState.clear();
+            return;
+        }
         if (state.state == lastState && (state.state != "sending" || tenth == lastTenth))
             return;
         lastState = state.state;
