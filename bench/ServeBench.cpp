@@ -8,6 +8,9 @@
 //     time, its CPU read from /proc: the same figure with the real clock and the real port.
 //  3. 1,000 small programs received back to back (manual clock, real files): every one filed,
 //     the journal complete, the resident memory flat between the 100th and the 1,000th.
+//  4. 1,000 programs punched on one line with random pauses of 0-1.5 s between them, many
+//     before the service has said its start code again, some with a line feed or a DC4 after
+//     the closing % (manual clock): all filed, 1,000 records, nothing in failed/.
 //
 // usage: serve_bench [--idle-seconds N] [--programs N]
 
@@ -18,6 +21,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
+#include <random>
 #include <string>
 
 #include "BenchPty.h"
@@ -194,7 +199,7 @@ bool backToBack(int programs) {
     ManualClock clock;
     QuietHost host(clock);
     auto settings = settingsIn(dir.path);
-    int opened = 0;
+    int punched = 0;
     long rssAtTenth = 0;
     serve::ServeEnvironment env;
     const std::string journal = settings.journal;
@@ -202,13 +207,28 @@ bool backToBack(int programs) {
         const std::string text = readWholeFile(journal);
         return std::count(text.begin(), text.end(), '\n');
     };
+    // The service keeps its port open: the machine punches the next program a few seconds
+    // after the service has filed the one before.
+    auto line = std::make_unique<TestLine>(clock, FlowSettingsFor(settings.machine.line));
+    TestLine& script = *line;
+    auto punchNext = [&] {
+        char number[16];
+        std::snprintf(number, sizeof number, "O%04d", ++punched);
+        script.input(std::string("%\n") + number + " (BENCH)\nG00 X0 Y0\nG01 X10. F100.\nM30\n%",
+                     clock.now() + 2 * Second);
+    };
     long records = 0;
     struct Counter : serve::EventSink {
         long& records;
+        std::function<void()> next;
         explicit Counter(long& r) : records(r) {}
         void statusChanged(const serve::LineStatus&) override {}
-        void transferRecorded(const serve::JournalRecord&) override { ++records; }
+        void transferRecorded(const serve::JournalRecord&) override {
+            ++records;
+            next();
+        }
     } counter(records);
+    counter.next = punchNext;
     env.sink = &counter;
     env.stopRequested = [&] {
         if (records == programs / 10 && rssAtTenth == 0)
@@ -216,16 +236,11 @@ bool backToBack(int programs) {
         return records >= programs || clock.now() > uint64_t(programs) * 600 * Second;
     };
     env.wallClock = [] { return time_t{1796800502}; };
+    punchNext();
     LineOpener opener = [&](const MachineDef&, int, const char*) {
-        OpenedLine line;
-        auto test = std::make_unique<TestLine>(clock, FlowSettingsFor(settings.machine.line));
-        // Every open is a listen; each brings one program a few seconds later.
-        char number[16];
-        std::snprintf(number, sizeof number, "O%04d", ++opened);
-        test->input(std::string("%\n") + number + " (BENCH)\nG00 X0 Y0\nG01 X10. F100.\nM30\n%",
-                    clock.now() + 2 * Second);
-        line.line = std::move(test);
-        return line;
+        OpenedLine opened;
+        opened.line = std::move(line);
+        return opened;
     };
     serve::LineService service(settings, host, opener, env);
     if (!service.prepare().empty())
@@ -248,6 +263,83 @@ bool backToBack(int programs) {
     return complete && flat;
 }
 
+// The machine punches `programs` programs on one line, each after a random pause of 0 to
+// 1.5 s, whether the service has said its start code again or not; some end with a line feed
+// or a DC4 after the closing %. The port is kept open, so every program must be filed, each
+// with its record, and nothing may land in failed/.
+bool randomGaps(int programs) {
+    Scratch dir;
+    ManualClock clock;
+    QuietHost host(clock);
+    auto settings = settingsIn(dir.path);
+    std::mt19937 random(19);
+    std::uniform_int_distribution<uint64_t> gap(0, 1'500'000);
+    auto line = std::make_unique<TestLine>(clock, FlowSettingsFor(settings.machine.line));
+    TestLine& script = *line;
+    uint64_t at = 2 * Second;
+    for (int n = 1; n <= programs; ++n) {
+        char number[16];
+        std::snprintf(number, sizeof number, "O%04d", n);
+        const char* after = n % 3 == 0 ? "\n" : n % 3 == 1 ? "\x14" : "";
+        const std::string text =
+            std::string("%\n") + number + " (GAPS)\nG00 X0 Y0\nG01 X10. F100.\nM30\n%" + after;
+        script.input(text, at);
+        // The program takes its time on the line at 4800 baud (about 2 ms a character).
+        at += text.size() * 2'000 + gap(random);
+    }
+    long records = 0;
+    struct Counter : serve::EventSink {
+        long& records;
+        explicit Counter(long& r) : records(r) {}
+        void statusChanged(const serve::LineStatus&) override {}
+        void transferRecorded(const serve::JournalRecord&) override { ++records; }
+    } counter(records);
+    serve::ServeEnvironment env;
+    env.sink = &counter;
+    env.stopRequested = [&] { return records >= programs || clock.now() > at + 3600 * Second; };
+    env.wallClock = [] { return time_t{1796800502}; };
+    int opens = 0;
+    LineOpener opener = [&](const MachineDef&, int, const char*) {
+        OpenedLine opened;
+        if (line) {
+            ++opens;
+            opened.line = std::move(line);
+        }
+        return opened;
+    };
+    serve::LineService service(settings, host, opener, env);
+    if (!service.prepare().empty())
+        return false;
+    const double wallBefore = nowSeconds();
+    service.run();
+    long filed = 0;
+    for (const auto& entry : fs::directory_iterator(settings.inbox))
+        filed += entry.path().extension() == ".NC";
+    long failed = 0;
+    if (fs::exists(settings.inbox + "/failed"))
+        for (const auto& entry : fs::directory_iterator(settings.inbox + "/failed")) {
+            (void)entry;
+            ++failed;
+        }
+    const std::string journal = readWholeFile(settings.journal);
+    const long lines = std::count(journal.begin(), journal.end(), '\n');
+    const long completed = [&journal] {
+        long count = 0;
+        for (size_t p = journal.find("\"result\":\"completed\""); p != std::string::npos;
+             p = journal.find("\"result\":\"completed\"", p + 1))
+            ++count;
+        return count;
+    }();
+    const bool pass = filed == programs && lines == programs && completed == programs &&
+                      failed == 0 && opens == 1;
+    std::printf("random gaps: %d programs, pauses of 0-1.5 s, %.0f s of line time in %.2f s: "
+                "%ld filed, %ld journal lines (%ld completed), %ld in failed/, %d open of the "
+                "port  [%s]\n",
+                programs, double(at) / double(Second), nowSeconds() - wallBefore, filed, lines,
+                completed, failed, opens, pass ? "pass" : "FAIL");
+    return pass;
+}
+
 } // namespace
 } // namespace corvane::bench
 
@@ -268,5 +360,6 @@ int main(int argc, char** argv) {
     bool ok = corvane::bench::idleCompressed(3600);
     ok = corvane::bench::idleReal(idleSeconds) && ok;
     ok = corvane::bench::backToBack(programs) && ok;
+    ok = corvane::bench::randomGaps(programs) && ok;
     return ok ? 0 : 1;
 }

@@ -4,9 +4,13 @@
 
 #include <signal.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <string_view>
+#include <vector>
 
 #include "ServeCommand.h"
 #include "ServeShop.h"
@@ -164,6 +168,55 @@ int parseServeOptions(const CliContext& context, CliArguments arguments, ServeOp
 
 // The line file's values under the options: an option given wins, paths from the file are
 // taken from its folder.
+constexpr const char* LineKeys[] = {"Name",      "Machine",    "Port",        "Inbox",
+                                    "Library",   "Journal",    "RequestDelay", "ScanLines",
+                                    "Broker",    "BrokerCa",   "BrokerUser",  "BrokerPasswordFile",
+                                    "TopicPrefix"};
+
+bool sameKey(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                      std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+// Edits (insert, delete, replace) between two short names, ignoring case.
+size_t editDistance(std::string_view a, std::string_view b) {
+    std::vector<size_t> row(b.size() + 1);
+    for (size_t j = 0; j <= b.size(); ++j)
+        row[j] = j;
+    for (size_t i = 1; i <= a.size(); ++i) {
+        size_t diagonal = row[0];
+        row[0] = i;
+        for (size_t j = 1; j <= b.size(); ++j) {
+            const size_t above = row[j];
+            const bool same = std::tolower(static_cast<unsigned char>(a[i - 1])) ==
+                              std::tolower(static_cast<unsigned char>(b[j - 1]));
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (same ? 0 : 1)});
+            diagonal = above;
+        }
+    }
+    return row[b.size()];
+}
+
+// A misspelt key ("Brokr=") would otherwise be ignored without a word, and the line served
+// without what the person meant to set.
+void warnUnknownKeys(const CliContext& context, const std::string& path, const IniFile& ini) {
+    for (const std::string& key : ini.keys("Line")) {
+        const auto known = std::find_if(std::begin(LineKeys), std::end(LineKeys),
+                                        [&key](const char* k) { return sameKey(key, k); });
+        if (known != std::end(LineKeys))
+            continue;
+        std::string text = path + ": unknown key '" + key + "' in [Line] is ignored";
+        for (const char* k : LineKeys)
+            if (editDistance(key, k) <= 2) {
+                text += " (did you mean " + std::string(k) + "?)";
+                break;
+            }
+        std::fprintf(context.err, "corvane-cli: %s\n", text.c_str());
+    }
+}
+
 int applyLineFile(const CliContext& context, ServeOptions& options) {
     const fs::path cwd = fs::current_path();
     auto fromOption = [&cwd](std::string& value) { value = resolved(value, cwd); };
@@ -210,6 +263,7 @@ int applyLineFile(const CliContext& context, ServeOptions& options) {
     take("TopicPrefix", options.broker.topicPrefix, false);
     if (options.name.empty())
         options.name = fs::path(path).stem().string();
+    warnUnknownKeys(context, path, ini);
     return ExitSuccess;
 }
 

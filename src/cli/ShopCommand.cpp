@@ -16,13 +16,16 @@ namespace {
 
 constexpr const char* ShopUsage =
     "usage: corvane-cli shop status --broker URL [BROKER OPTIONS] [--wait-ms N]\n"
-    "       corvane-cli shop send --broker URL [BROKER OPTIONS] [--wait-ms N] LINE NAME\n"
+    "       corvane-cli shop send --broker URL [BROKER OPTIONS] [--wait-ms N] [--timeout S] LINE "
+    "NAME\n"
     "\n"
     "status  prints one line per served line from the states the broker keeps: state, file,\n"
     "        progress and the last transfer. Collects for N ms (default 1000).\n"
     "send    asks LINE to send the library program NAME and waits for its answer: exit 0\n"
     "        when the program was sent completely, 1 otherwise with the reason. The line\n"
-    "        must show a state within N ms (default 3000) and not be offline.\n"
+    "        must show a state within N ms (default 3000) and not be offline. The line's\n"
+    "        state and the progress are shown on stderr meanwhile; after S seconds without an\n"
+    "        answer (default 600) it gives up waiting and exits 1.\n"
     "\n"
     "broker options:\n"
     "  --broker URL          mqtt://HOST[:PORT] or mqtts://HOST[:PORT]\n"
@@ -34,6 +37,7 @@ constexpr const char* ShopUsage =
 struct ShopOptions {
     shop::ShopSettingsText broker;
     int waitMs = -1;
+    int64_t timeoutMs = shop::DefaultSendTimeoutMs;
     std::vector<std::string> operands;
 };
 
@@ -42,6 +46,7 @@ int parseShopOptions(const CliContext& context, CliArguments arguments, ShopOpti
         const std::string& argument = arguments[i];
         std::string* target = nullptr;
         std::string waitText;
+        std::string timeoutText;
         if (argument == "--broker")
             target = &options.broker.broker;
         else if (argument == "--ca")
@@ -54,6 +59,8 @@ int parseShopOptions(const CliContext& context, CliArguments arguments, ShopOpti
             target = &options.broker.topicPrefix;
         else if (argument == "--wait-ms")
             target = &waitText;
+        else if (argument == "--timeout")
+            target = &timeoutText;
         else if (argument.size() > 1 && argument[0] == '-')
             return fail(context, ExitUsage, "unknown option '" + argument + "' (try --help)");
         else {
@@ -69,6 +76,15 @@ int parseShopOptions(const CliContext& context, CliArguments arguments, ShopOpti
             if (ec != std::errc() || end != waitText.data() + waitText.size() || value < 0)
                 return fail(context, ExitUsage, "--wait-ms needs a number of milliseconds");
             options.waitMs = value;
+        }
+        if (target == &timeoutText) {
+            int64_t seconds = -1;
+            const auto [end, ec] = std::from_chars(
+                timeoutText.data(), timeoutText.data() + timeoutText.size(), seconds);
+            if (ec != std::errc() || end != timeoutText.data() + timeoutText.size() ||
+                seconds < 1 || seconds > 7 * 24 * 3600)
+                return fail(context, ExitUsage, "--timeout needs a number of seconds (1 or more)");
+            options.timeoutMs = seconds * 1000;
         }
     }
     if (options.broker.broker.empty())
@@ -110,8 +126,33 @@ int sendProgram(CliContext& context, const ShopOptions& options) {
     shop::ShopAccess access;
     if (const int status = readAccess(context, options, access); status != ExitSuccess)
         return status;
-    const shop::ShopSendResult result = shop::sendThroughShop(access, options.operands[0], options.operands[1],
-                                                              options.waitMs < 0 ? 3000 : options.waitMs);
+    // The line's state as it changes, and a sending line's progress in tenths, so a person
+    // waiting at the terminal sees why nothing is happening yet (a control not in read mode).
+    std::string lastState;
+    uint64_t lastTenth = 0;
+    auto onState = [&](const shop::LineState& state) {
+        const uint64_t tenth =
+            state.total > 0 ? std::min<uint64_t>(10, state.position * 10 / state.total) : 0;
+        // Idle says nothing about this send: it is the line before it, or after its answer.
+        if (state.state == "idle") {
+            lastState.clear();
+            return;
+        }
+        if (state.state == lastState && (state.state != "sending" || tenth == lastTenth))
+            return;
+        lastState = state.state;
+        lastTenth = tenth;
+        shop::LineState shown = state;
+        shown.lastResult.clear(); // the last transfer is not this one
+        std::string text = shop::formatLineState(shown, 0);
+        if (state.state == "held")
+            text += "  (waiting for the machine: put the control in read mode)";
+        std::fprintf(context.err, "%s\n", text.c_str());
+        std::fflush(context.err);
+    };
+    const shop::ShopSendResult result = shop::sendThroughShop(
+        access, options.operands[0], options.operands[1],
+        options.waitMs < 0 ? 3000 : options.waitMs, options.timeoutMs, onState);
     if (!result.completed)
         return fail(context, ExitFailure, result.message);
     std::fprintf(context.out, "%s\n", result.message.c_str());

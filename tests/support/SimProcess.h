@@ -140,6 +140,15 @@ public:
         return m_stderr;
     }
 
+    // Waits up to `timeoutMs` until `text` shows in what the simulator wrote to stderr (its
+    // events with -v). False when it did not.
+    bool waitForErrors(const std::string& text, int timeoutMs) {
+        const long long deadline = nowMs() + timeoutMs;
+        while (m_stderr.find(text) == std::string::npos && nowMs() < deadline)
+            pump(20);
+        return m_stderr.find(text) != std::string::npos;
+    }
+
 private:
     static long long nowMs() {
         timespec ts{};

@@ -208,9 +208,37 @@ std::string parseRead(ArgumentCursor& cursor, ReadOptions& o) {
 bool takePunchOption(ArgumentCursor& cursor, const std::string& arg, PunchOptions& o,
                      std::string& error) {
     if (arg == "--program") {
-        if (auto v = cursor.value(arg, error))
-            o.programPath = *v;
-    } else if (arg == "--code") {
+        if (auto v = cursor.value(arg, error)) {
+            if (o.programPath.empty())
+                o.programPath = *v;
+            o.programPaths.push_back(*v);
+        }
+    } else if (arg == "--gaps-ms") {
+        if (auto v = cursor.value(arg, error)) {
+            size_t start = 0;
+            while (error.empty() && start <= v->size()) {
+                size_t end = v->find(',', start);
+                if (end == std::string::npos)
+                    end = v->size();
+                const std::string item = v->substr(start, end - start);
+                char* rest = nullptr;
+                const long ms = std::strtol(item.c_str(), &rest, 10);
+                if (item.empty() || *rest != '\0' || ms < 0 || ms > 3'600'000)
+                    error = arg + ": '" + *v + "' is not a list of milliseconds";
+                else
+                    o.gapsMs.push_back(ms);
+                start = end + 1;
+            }
+        }
+    } else if (arg == "--random-gaps-ms")
+        takeNumber(cursor, arg, 0, 3'600'000, o.randomGapMaxMs, error);
+    else if (arg == "--gap-seed") {
+        long seed = 0;
+        if (takeNumber(cursor, arg, 0, 0xFFFFFFFFL, seed, error))
+            o.gapSeed = unsigned(seed);
+    } else if (arg == "--repeat")
+        takeNumber(cursor, arg, 1, 1'000'000, o.repeat, error);
+    else if (arg == "--code") {
         constexpr Choice<TapeCode> codes[] = {
             {"iso", TapeCode::Iso}, {"eia", TapeCode::Eia}, {"ascii", TapeCode::Ascii}};
         takeChoice(cursor, arg, codes, o.code, error);
@@ -252,6 +280,8 @@ std::string checkPunch(const char* mode, const PunchOptions& o) {
         return std::string(mode) + ": --program FILE is required";
     if (o.common.xon == o.common.xoff)
         return std::string(mode) + ": --xon and --xoff must differ";
+    if (std::string(mode) == "request" && (o.programPaths.size() > 1 || o.repeat > 1))
+        return "request: one --program only";
     return {};
 }
 
@@ -396,11 +426,19 @@ punch mode:
                         XOFF then stops the output within N characters (for soak runs)
   --drain-ms N          time the host gets to read the last characters (default 2000)
   --linger-ms N         keep listening to the host N ms after the output (default 0)
+  --program FILE ...    given more than once: the programs are punched one after the
+                        other, each with its leader, trailer and end code, without waiting
+                        for the start code again
+  --gaps-ms A,B,...     pause A ms before the second program, B before the third ...; the
+                        last pause repeats (default 0)
+  --random-gaps-ms N    pause a random 0..N ms before each program after the first
+  --gap-seed N          seed of those random pauses (default 1)
+  --repeat N            punch the list of programs N times over (default 1)
 
 request mode (an operator asking the host for a program from the control):
   the punch options above for the request program, then the machine reads on the same
-  line what the host sends once it has opened the device again; --record records only that
-  reply.
+  line what the host sends; the DC1 and DC3 the host sends before the reply starts belong to
+  its receive of the request and are not part of it; --record records only the reply.
   --reply-wait-ms N     as --wait-ms of read mode, for the reply (default 200)
   --reply-no-start      do not send the start code for the reply
   --reply-end-on CODE|none  the code that ends the reply (default 0x14, DC4)

@@ -44,7 +44,14 @@ struct ReadOptions {
 
 struct PunchOptions {
     CommonOptions common;
-    std::string programPath;
+    std::string programPath; // the first --program
+    // Every --program in order: punched one after the other, without waiting for the start
+    // code again, as an operator punching several programs in a row would.
+    std::vector<std::string> programPaths;
+    std::vector<long> gapsMs; // --gaps-ms: pause before the 2nd, 3rd ... program, the last repeated
+    long randomGapMaxMs = -1; // --random-gaps-ms: pauses drawn from 0..N instead
+    unsigned gapSeed = 1;     // --gap-seed
+    long repeat = 1;          // --repeat: the list of programs punched this many times
     TapeCode code = TapeCode::Iso;
     LineEnd lineEnd = LineEnd::Lf;
     Parity parity = Parity::None;

@@ -28,10 +28,10 @@ std::vector<uint8_t> punchBytes(const PunchOptions& options, const std::vector<u
     return out;
 }
 
-PunchMode::PunchMode(const PunchOptions& options, std::vector<uint8_t> output, Pty& pty,
-                     SignalWatch& signals)
-    : m_options(options), m_output(std::move(output)), m_pty(pty), m_signals(signals),
-      m_startUs(monotonicUs()), m_report(options.common.verbose, m_startUs),
+PunchMode::PunchMode(const PunchOptions& options, std::vector<std::vector<uint8_t>> outputs,
+                     Pty& pty, SignalWatch& signals)
+    : m_options(options), m_outputs(std::move(outputs)), m_random(options.gapSeed), m_pty(pty),
+      m_signals(signals), m_startUs(monotonicUs()), m_report(options.common.verbose, m_startUs),
       // The wait between characters is counted in milliseconds; a rate above a thousand a
       // second needs the characters of a late millisecond made up, a couple at a time.
       m_rate(options.cps, std::max(1u, options.cps / 500), m_startUs),
@@ -55,7 +55,8 @@ int PunchMode::run() {
         if (m_phase == Phase::Done)
             break;
 
-        bool wantWrite = m_phase == Phase::Sending && !m_held && m_rate.available(now) >= 1;
+        bool wantWrite = m_phase == Phase::Sending && !m_held &&
+                         m_position < m_outputs[m_current].size() && m_rate.available(now) >= 1;
         pollfd fds[3] = {{m_signals.fd(), POLLIN, 0},
                          {m_pty.watchFd(), POLLIN, 0},
                          {m_pty.master(), short(POLLIN | (wantWrite ? POLLOUT : 0)), 0}};
@@ -106,7 +107,20 @@ bool PunchMode::advance(int64_t nowUs) {
         m_status = 1;
         return false;
     }
-    if (m_phase == Phase::Sending && m_sent == m_output.size()) {
+    if (m_phase == Phase::Sending && m_position == m_outputs[m_current].size() &&
+        m_current + 1 < m_outputs.size()) {
+        if (m_gapUntilUs < 0)
+            m_gapUntilUs = nowUs + gapUsBefore(m_current + 1);
+        if (nowUs >= m_gapUntilUs) {
+            ++m_current;
+            m_position = 0;
+            m_gapUntilUs = -1;
+            m_report.event("program " + std::to_string(m_current + 1) + " of " +
+                           std::to_string(m_outputs.size()));
+        }
+    }
+    if (m_phase == Phase::Sending && m_current + 1 == m_outputs.size() &&
+        m_position == m_outputs[m_current].size()) {
         m_report.event("output complete");
         m_phase = Phase::Draining;
         m_phaseDeadlineUs = nowUs + m_options.drainMs * 1000;
@@ -165,16 +179,18 @@ void PunchMode::onHostBytes(const uint8_t* data, size_t size) {
 }
 
 bool PunchMode::sendNext(int64_t nowUs) {
-    if (m_phase != Phase::Sending || m_held || m_sent >= m_output.size() ||
+    const std::vector<uint8_t>& output = m_outputs[m_current];
+    if (m_phase != Phase::Sending || m_held || m_position >= output.size() ||
         m_rate.available(nowUs) < 1)
         return true;
     // One character at a time, so that an XOFF stops the very next one; --chunk trades that
     // for speed when nothing paces the output.
     size_t count = 1;
     if (m_rate.unlimited())
-        count = std::min(size_t(m_options.chunk), m_output.size() - m_sent);
-    ssize_t n = ::write(m_pty.master(), &m_output[m_sent], count);
+        count = std::min(size_t(m_options.chunk), output.size() - m_position);
+    ssize_t n = ::write(m_pty.master(), &output[m_position], count);
     if (n > 0) {
+        m_position += size_t(n);
         m_sent += size_t(n);
         m_rate.take(size_t(n));
         return true;
@@ -186,12 +202,22 @@ bool PunchMode::sendNext(int64_t nowUs) {
     return false;
 }
 
+int64_t PunchMode::gapUsBefore(size_t index) {
+    if (m_options.randomGapMaxMs >= 0)
+        return std::uniform_int_distribution<int64_t>(0, m_options.randomGapMaxMs * 1000)(m_random);
+    if (m_options.gapsMs.empty())
+        return 0;
+    return m_options.gapsMs[std::min(index - 1, m_options.gapsMs.size() - 1)] * 1000;
+}
+
 int PunchMode::pollTimeout(int64_t nowUs) {
     int64_t deadline = nowUs + kSliceMs * 1000;
     if (m_phase == Phase::Sending && !m_held && m_rate.available(nowUs) < 1)
         deadline = std::min(deadline, m_rate.nextAt(nowUs));
     if (m_phase == Phase::Lingering)
         deadline = std::min(deadline, m_phaseDeadlineUs);
+    if (m_gapUntilUs >= 0)
+        deadline = std::min(deadline, m_gapUntilUs);
     if (m_options.common.exitAfterMs > 0)
         deadline = std::min(deadline, m_startUs + m_options.common.exitAfterMs * 1000);
     return pollTimeoutMs(nowUs, deadline, kSliceMs);

@@ -4,6 +4,7 @@
 // that an XOFF from the host stops it before the next character.
 
 #include <cstdint>
+#include <random>
 #include <vector>
 
 #include "MonotonicClock.h"
@@ -21,7 +22,8 @@ std::vector<uint8_t> punchBytes(const PunchOptions& options, const std::vector<u
 
 class PunchMode {
 public:
-    PunchMode(const PunchOptions& options, std::vector<uint8_t> output, Pty& pty,
+    // `outputs`: one punch per program, sent in order with the pauses of the options between.
+    PunchMode(const PunchOptions& options, std::vector<std::vector<uint8_t>> outputs, Pty& pty,
               SignalWatch& signals);
     int run();
     // Request mode: the host opened the device again after the output (the reply begins);
@@ -36,9 +38,15 @@ private:
     bool sendNext(int64_t nowUs);
     bool advance(int64_t nowUs); // phase changes by time; false when the run must stop
     int pollTimeout(int64_t nowUs);
+    // The pause before program `index` (1 for the second).
+    int64_t gapUsBefore(size_t index);
 
     const PunchOptions& m_options;
-    std::vector<uint8_t> m_output;
+    std::vector<std::vector<uint8_t>> m_outputs;
+    size_t m_current = 0;      // the program being punched
+    size_t m_position = 0;     // characters of it sent
+    int64_t m_gapUntilUs = -1; // in a pause between programs until then
+    std::mt19937 m_random;
     Pty& m_pty;
     SignalWatch& m_signals;
     int64_t m_startUs;

@@ -148,11 +148,23 @@ void ReaderMode::readLine(int64_t nowUs) {
     if (m_waitingForOpen)
         return; // the end of the request's own transfer, not the reply
     m_line.take(size_t(n));
-    m_recorder.write(buffer, size_t(n));
     // Byte by byte, so that the XOFF goes out at the very character that reached the high
     // mark and the count after it is exact even when the host wrote a block at once.
-    for (ssize_t i = 0; i < n; ++i)
+    uint8_t kept[sizeof buffer];
+    size_t keptCount = 0;
+    for (ssize_t i = 0; i < n; ++i) {
+        // A control waiting for the tape takes no notice of the host's DC1 and DC3: they are
+        // the start and end codes of a receive (a host that listens on the line between its
+        // sends), not the program, so they neither start the data nor stop the start code.
+        if (!m_dataStarted &&
+            (isCode(buffer[i], m_options.common.xon) || isCode(buffer[i], m_options.common.xoff))) {
+            m_report.event("ignored " + codeName(buffer[i] & 0x7F) + " before the data");
+            continue;
+        }
+        kept[keptCount++] = buffer[i];
         onByte(buffer[i], nowUs);
+    }
+    m_recorder.write(kept, keptCount);
 }
 
 void ReaderMode::onByte(uint8_t byte, int64_t nowUs) {
@@ -183,6 +195,10 @@ void ReaderMode::onByte(uint8_t byte, int64_t nowUs) {
         m_report.event("end code " + codeName(byte) + " received");
         m_outcome = Outcome::Ended;
     }
+}
+
+bool ReaderMode::isCode(uint8_t byte, int code) {
+    return code >= 0 && (byte == code || (code < 0x80 && (byte & 0x7F) == code));
 }
 
 bool ReaderMode::isEndCode(uint8_t byte) const {

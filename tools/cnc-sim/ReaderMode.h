@@ -38,6 +38,7 @@ private:
     bool sendCode(int code, const char* why);
     int pollTimeout(int64_t nowUs);
     bool isEndCode(uint8_t byte) const;
+    static bool isCode(uint8_t byte, int code);
 
     const ReadOptions& m_options;
     Pty& m_pty;

@@ -61,25 +61,36 @@ int main(int argc, char** argv) {
     }
 
     const PunchOptions& punch = parsed.mode == Mode::Request ? parsed.request.punch : parsed.punch;
-    std::string text;
-    if (!readFile(punch.programPath, text)) {
-        std::fprintf(stderr, "cnc-sim: cannot read %s\n", punch.programPath.c_str());
-        return 1;
+    std::vector<std::vector<uint8_t>> outputs;
+    for (const std::string& path : punch.programPaths) {
+        std::string text;
+        if (!readFile(path, text)) {
+            std::fprintf(stderr, "cnc-sim: cannot read %s\n", path.c_str());
+            return 1;
+        }
+        EncodeResult encoded = encodeProgram(text, punch.code, punch.lineEnd, punch.parity);
+        if (!encoded.error.empty()) {
+            std::fprintf(stderr, "cnc-sim: %s: %s\n", path.c_str(), encoded.error.c_str());
+            return 1;
+        }
+        outputs.push_back(punchBytes(punch, encoded.bytes));
     }
-    EncodeResult encoded = encodeProgram(text, punch.code, punch.lineEnd, punch.parity);
-    if (!encoded.error.empty()) {
-        std::fprintf(stderr, "cnc-sim: %s: %s\n", punch.programPath.c_str(), encoded.error.c_str());
-        return 1;
-    }
+    const size_t programs = outputs.size();
+    for (long round = 1; round < punch.repeat; ++round)
+        for (size_t i = 0; i < programs; ++i)
+            outputs.push_back(outputs[i]);
     if (!openLine(pty, punch.common.linkPath))
         return 1;
-    PunchMode punchMode(punch, punchBytes(punch, encoded.bytes), pty, signals);
+    PunchMode punchMode(punch, std::move(outputs), pty, signals);
     const int punched = punchMode.run();
     if (parsed.mode != Mode::Request || punched != 0)
         return punched;
     // The operator switches the control to read mode; the same line carries the reply.
     ReadOptions reply = parsed.request.reply;
-    reply.afterReopen = !punchMode.reopened();
-    reply.hostJustOpened = punchMode.reopened();
+    // A host that keeps the port open between its transfers never opens it again: the
+    // operator's switch to read mode is the start of the reply then, and the start code goes
+    // out after the usual wait. A host that does open it again gets the start code anew.
+    reply.afterReopen = false;
+    reply.hostJustOpened = true;
     return ReaderMode(reply, pty, signals).run();
 }

@@ -6,9 +6,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <optional>
 #include <vector>
 
 #include "serve/ProgramScan.h"
@@ -19,6 +21,34 @@ namespace {
 bool allDigits(std::string_view text) {
     return !text.empty() &&
            std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+constexpr size_t ProgramNumberDigits = 4;
+
+bool sameIgnoringCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                      std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+// The one file in `library` whose name is `name` but for case; none when there is none, or
+// more than one (which to send would be a guess).
+std::optional<std::string> onlyCaseInsensitiveMatch(const std::string& library,
+                                                    const std::string& name) {
+    std::optional<std::string> found;
+    DIR* dir = opendir(library.c_str());
+    if (!dir)
+        return std::nullopt;
+    int matches = 0;
+    while (const dirent* entry = readdir(dir)) {
+        if (sameIgnoringCase(entry->d_name, name)) {
+            found = entry->d_name;
+            ++matches;
+        }
+    }
+    closedir(dir);
+    return matches == 1 ? found : std::nullopt;
 }
 
 std::string reply(const char* word, std::string_view name) {
@@ -50,9 +80,23 @@ LibraryLookup lookupProgram(const std::string& library, std::string_view name,
     std::vector<std::string> candidates{std::string(name)};
     if (!ext.empty()) {
         candidates.push_back(std::string(name) + "." + ext);
-        if (allDigits(name))
-            candidates.push_back("O" + std::string(name) + "." + ext);
+        // A control asks by the number it shows, "12" or "O12", for the file "O0012".
+        std::string_view digits = name;
+        if (!digits.empty() && (digits.front() == 'O' || digits.front() == 'o'))
+            digits.remove_prefix(1);
+        if (allDigits(digits)) {
+            if (digits.size() == name.size())
+                candidates.push_back("O" + std::string(digits) + "." + ext);
+            if (digits.size() < ProgramNumberDigits)
+                candidates.push_back("O" + std::string(ProgramNumberDigits - digits.size(), '0') +
+                                     std::string(digits) + "." + ext);
+        }
     }
+    // Punched names are upper case and files are often not: with no file of the very name,
+    // one whose name differs only in case is taken -- when it is the only one.
+    for (std::string& candidate : candidates)
+        if (!isPlainFile(base + candidate))
+            candidate = onlyCaseInsensitiveMatch(library, candidate).value_or(candidate);
     for (const std::string& candidate : candidates) {
         if (!isLibraryName(candidate))
             continue;

@@ -20,6 +20,8 @@ namespace corvane::serve {
 namespace {
 
 constexpr uint64_t SliceMicros = 20'000;
+constexpr int32_t OutCodeEia = 1;
+constexpr uint64_t OfflineReminderMicros = 3600ull * 1'000'000;
 // Enough of a received program to find its number or request in the first lines.
 constexpr size_t HeadBytes = 64 * 1024;
 
@@ -102,12 +104,24 @@ std::string checkServeSettings(const ServeSettings& settings) {
 LineService::LineService(ServeSettings settings, TransferHost& host, LineOpener openLine,
                          ServeEnvironment environment)
     : m_settings(std::move(settings)), m_env(std::move(environment)),
-      m_host(host, m_settings.name, m_env.sink),
-      m_openLine(watchedOpener(std::move(openLine), m_watch)),
+      m_host(host, m_settings.name, m_env.sink), m_port(std::move(openLine)),
+      m_openLine(watchedOpener(m_port.opener(), m_watch)),
       m_inbox(m_settings.inbox, m_env.files ? m_env.files : posixFileSystem()),
       m_journal(m_settings.journal, m_env.files ? m_env.files : posixFileSystem()),
       m_receiveTimeOut(m_settings.machine.config.PtrTimeOut) {
     m_watch.listenSliceMicros = IdleSliceMicros;
+    m_watch.eia = m_settings.machine.line.OutCode == OutCodeEia;
+    // A line being retried stays offline until its port is really there again: a state that
+    // went idle at every attempt would flip idle/offline for as long as the port is away.
+    m_watch.onInUse = [this] {
+        if (m_offlineSaid) {
+            m_offlineSaid = false;
+            m_host.setQuietRepeats(false);
+            m_host.log("the port is open again");
+        }
+        if (m_phase == Phase::Listening && m_host.activity() != LineActivity::Idle)
+            m_host.setActivity(LineActivity::Idle);
+    };
     if (!m_env.wallClock)
         m_env.wallClock = [] { return std::time(nullptr); };
     m_host.setOnPump([this] { pump(); });
@@ -187,6 +201,17 @@ void LineService::run() {
         }
         listenOnce();
     }
+    // A send taken just before the stop never went out; its sender still gets an answer.
+    if (m_pendingSend) {
+        JournalRecord rec = newRecord("send");
+        rec.request = m_pendingSend->name;
+        rec.commandId = m_pendingSend->commandId;
+        rec.result = TransferResult::Interrupted;
+        rec.message = "stopped before it began";
+        m_pendingSend.reset();
+        record(std::move(rec));
+    }
+    m_port.release();
     m_host.setActivity(LineActivity::Offline);
     writeUnwritten();
     // The last place left for what the journal never took: the service's own log.
@@ -242,7 +267,7 @@ void LineService::answer(const ServeCommand& command) {
         JournalRecord busy = newRecord("send");
         busy.request = command.name;
         busy.result = TransferResult::Refused;
-        busy.message = "busy";
+        busy.message = m_stopping ? "the line's service is stopping" : "busy";
         busy.commandId = command.id;
         record(std::move(busy));
         return;
@@ -276,14 +301,17 @@ void LineService::listenOnce() {
     m_abandonListen = false;
     m_settings.machine.config.PtrTimeOut = 0;
     m_phase = Phase::Listening;
-    m_host.setActivity(LineActivity::Idle);
+    if (!m_offlineSaid)
+        m_host.setActivity(LineActivity::Idle);
 
     TransferContext ctx{
         m_settings.machine, m_settings.config, m_queue, m_state, m_host, m_openLine, 0, nullptr};
     m_state.InterruptRequest = 0;
     m_state.TransferBusy = true;
     ReceiveOutcome outcome;
+    m_host.hidePath(temporary);
     const int result = ReceiveNcData(ctx, temporary.c_str(), &outcome);
+    m_host.hidePath({});
     m_state.TransferBusy = false;
     m_watch.listening = false;
     m_settings.machine.config.PtrTimeOut = m_receiveTimeOut;
@@ -294,11 +322,6 @@ void LineService::listenOnce() {
         unlink(temporary.c_str());
         goOffline(m_host.lastError());
         return;
-    }
-    if (m_offlineSaid && result != ReceiveTargetNotCreated) {
-        m_offlineSaid = false;
-        m_host.setQuietRepeats(false);
-        m_host.log("the port is open again");
     }
     if (!m_watch.firstByte) {
         // Nothing came: a listen given up for a send or a stop, or a line that went away.
@@ -326,6 +349,15 @@ void LineService::fileReceived(int result, bool timedOut, const std::string& tem
     const bool endedWell =
         result == ReceiveDone && !m_watch.lost &&
         (!timedOut || (!endCheck && endsAsProgram(readTail(temporary))));
+
+    // A receive the machine ended before any program came -- a line feed or an end code
+    // after the last program, a listen given up for a send after a stray DC code -- is no
+    // transfer: a record or a file in failed/ for it would only hide the real ones.
+    if (fileSize(temporary) <= HeadBytes && holdsNoProgram(readHead(temporary))) {
+        unlink(temporary.c_str());
+        m_host.log("nothing but leader or line ends came; not filed");
+        return;
+    }
 
     const std::string head = endedWell ? readHead(temporary) : std::string();
     if (endedWell && isRequestShaped(head)) {
@@ -569,12 +601,18 @@ void LineService::waitMicros(uint64_t micros, uint64_t sliceMicros) {
 }
 
 void LineService::goOffline(const std::string& why) {
+    const uint64_t now = m_host.nowMicros();
     if (!m_offlineSaid) {
         const uint32_t ms = m_settings.retryMillis;
         const std::string every =
             ms % 1000 == 0 ? std::to_string(ms / 1000) + " s" : std::to_string(ms) + " ms";
         m_host.log("the port is not available (" + oneLine(why) + "); trying again every " + every);
         m_offlineSaid = true;
+        m_offlineSaidMicros = now;
+    } else if (now - m_offlineSaidMicros >= OfflineReminderMicros) {
+        // Once an hour, so a log read later still tells the port has been away all along.
+        m_host.log("the port is still not available (" + oneLine(why) + ")");
+        m_offlineSaidMicros = now;
     }
     m_host.setQuietRepeats(true);
     m_phase = Phase::Offline;
@@ -600,11 +638,12 @@ void LineService::finishTransfer(JournalRecord rec) {
         if (rec.commandId.empty()) {
             rec.commandId = *m_cancelId;
         } else {
-            JournalRecord extra = newRecord(rec.direction.c_str());
+            // The Cancel's own answer: a command record, not a second transfer of 0 bytes.
+            JournalRecord extra = newRecord("command");
             extra.request = rec.request;
-            extra.file = rec.file;
             extra.result = TransferResult::Interrupted;
-            extra.message = "cancelled";
+            extra.message = "cancelled the " + rec.direction +
+                            (rec.file.empty() ? std::string() : " of " + rec.file);
             extra.commandId = *m_cancelId;
             cancelRecord = std::move(extra);
         }

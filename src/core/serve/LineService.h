@@ -22,6 +22,7 @@
 #include "serve/EventSink.h"
 #include "serve/FileSystem.h"
 #include "serve/InboxLock.h"
+#include "serve/HeldLine.h"
 #include "serve/InboxStore.h"
 #include "serve/Journal.h"
 #include "serve/ProgramScan.h"
@@ -140,6 +141,7 @@ private:
     ServeEnvironment m_env;
     ServiceHost m_host;
     LineWatch m_watch;
+    HeldLine m_port; // before m_openLine, which leases it
     LineOpener m_openLine;
     InboxStore m_inbox;
     InboxLock m_lock;
@@ -156,6 +158,7 @@ private:
     bool m_stopping = false;
     bool m_abandonListen = false;
     bool m_offlineSaid = false;
+    uint64_t m_offlineSaidMicros = 0; // when the port's absence was last told in the log
     std::optional<PendingSend> m_pendingSend;
     std::optional<std::string> m_cancelId; // a Cancel for the transfer in progress
     bool m_cancelled = false;

@@ -70,4 +70,11 @@ bool endsAsProgram(std::string_view tail) {
     return false;
 }
 
+bool holdsNoProgram(std::string_view text) {
+    for (char c : text)
+        if (!isBlank(c) && c != '%' && c != 0x7F)
+            return false;
+    return true;
+}
+
 } // namespace corvane::serve

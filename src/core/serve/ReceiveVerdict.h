@@ -23,4 +23,8 @@ bool onlyComments(std::string_view line);
 // is a "%" that closes something (not a lone leading "%").
 bool endsAsProgram(std::string_view tail);
 
+// Nothing but leader, line ends, flow codes and "%" marks: what a receive holds that the
+// machine ended before any program came (a line feed after a closing "%", a lone DC4).
+bool holdsNoProgram(std::string_view text);
+
 } // namespace corvane::serve

@@ -48,7 +48,11 @@ void ServiceHost::publish() {
 }
 
 void ServiceHost::logPrint(int colour, const std::string& text) {
-    if (!m_engineLog) {
+    // The engines' own lines are the verbose log's. While the port is being retried every
+    // attempt would log its opening and closing lines: tens of thousands of lines a day that
+    // say nothing the service has not said once.
+    if (!m_engineLog || m_quietRepeats ||
+        (!m_hiddenPath.empty() && text.find(m_hiddenPath) != std::string::npos)) {
         pump();
         return;
     }

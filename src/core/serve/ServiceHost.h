@@ -34,8 +34,13 @@ public:
     LineActivity activity() const { return m_status.activity; }
     void setPosition(uint64_t position);
 
-    // While set, an error equal to the last one shown is not shown again.
+    // While set (the port is being retried), an error equal to the last one shown is not
+    // shown again, and the engines' log lines are left out; the service's own lines stay.
     void setQuietRepeats(bool quiet);
+    // Engine log lines that name `path` are left out: the temporary file a receive is
+    // written to means nothing to a reader, and the record line names the file stored. Empty:
+    // none.
+    void hidePath(std::string path) { m_hiddenPath = std::move(path); }
     // The last error shown or held back, for the journal's message.
     const std::string& lastError() const { return m_lastError; }
     void clearLastError() { m_lastError.clear(); }
@@ -73,6 +78,7 @@ private:
     bool m_inPump = false;
     bool m_engineLog = true;
     std::string m_lastError;
+    std::string m_hiddenPath;
 };
 
 } // namespace corvane::serve

@@ -20,14 +20,26 @@ struct LineWatch {
     bool listening = false;
     uint64_t listenSliceMicros = 0;
 
+    // While listening, what a machine leaves between programs -- leader, line ends, spaces,
+    // DEL, the DC codes (a line feed after the closing %, a DC4 end code, the DC1 of a
+    // control put in read mode) -- is taken off the line and dropped: it is no program, and
+    // must neither start a receive that then ends as a failed one nor make the line look busy
+    // to a send. `eia`: the machine punches EIA, whose codes are translated first.
+    bool eia = false;
+    uint64_t skipped = 0; // such bytes dropped since the last reset
+
     bool firstByte = false;
     bool lost = false;
     uint64_t bytesRead = 0;
     std::function<void()> onFirstByte; // called once, when the first data byte is read
+    // Called at the first byte written or read through a line after its open: the port is
+    // there and in use (a network line is connected by then).
+    std::function<void()> onInUse;
 
     void reset() {
         firstByte = false;
         lost = false;
+        skipped = 0;
         bytesRead = 0;
     }
 };
@@ -40,6 +52,7 @@ public:
     bool isFile() const override { return m_inner->isFile(); }
     bool holds(LineHolds& out) override { return m_inner->holds(out); }
     bool writeByte(uint8_t byte, uint64_t waitMicros) override {
+        noteInUse();
         const bool written = m_inner->writeByte(byte, waitMicros);
         noteLost();
         return written;
@@ -69,10 +82,21 @@ public:
 
 private:
     void noteLost() { (void)lost(); }
+    void noteInUse() {
+        if (m_inUse)
+            return;
+        m_inUse = true;
+        if (m_watch.onInUse)
+            m_watch.onInUse();
+    }
 
     std::unique_ptr<Line> m_inner;
     LineWatch& m_watch;
+    bool m_inUse = false;
 };
+
+// True for a byte (as it came off the line) that a machine may leave between two programs.
+bool isBetweenPrograms(uint8_t byte, bool eia);
 
 // An opener that wraps every line `inner` opens.
 LineOpener watchedOpener(LineOpener inner, LineWatch& watch);

@@ -10,6 +10,7 @@ set(CORVANE_SERVE_SOURCES
   InboxStore.cpp
   InboxLock.cpp
   Journal.cpp
+  HeldLine.cpp
   WatchedLine.cpp
   ServiceHost.cpp
   LineService.cpp

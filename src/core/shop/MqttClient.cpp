@@ -76,6 +76,7 @@ MqttClient::MqttClient(Options options, std::function<uint64_t()> nowUs,
     mosquitto_message_callback_set(m_mosq, &MqttClient::messageCallback);
     mosquitto_publish_callback_set(m_mosq, &MqttClient::publishCallback);
     mosquitto_log_callback_set(m_mosq, &MqttClient::logCallback);
+    mosquitto_subscribe_callback_set(m_mosq, &MqttClient::subscribeCallback);
     mosquitto_max_inflight_messages_set(m_mosq, 20);
     int rc = MOSQ_ERR_SUCCESS;
     const ShopSettings& settings = m_options.settings;
@@ -232,7 +233,11 @@ std::optional<int> MqttClient::publish(const std::string& topic, std::string_vie
 bool MqttClient::subscribe(const std::string& topic, int qos) {
     if (m_state != State::Connected)
         return false;
-    return mosquitto_subscribe(m_mosq, nullptr, topic.c_str(), qos) == MOSQ_ERR_SUCCESS;
+    int mid = 0;
+    if (mosquitto_subscribe(m_mosq, &mid, topic.c_str(), qos) != MOSQ_ERR_SUCCESS)
+        return false;
+    m_subscribing[mid] = topic;
+    return true;
 }
 
 void MqttClient::disconnect() {
@@ -282,6 +287,23 @@ void MqttClient::publishCallback(mosquitto*, void* self, int mid) {
     auto* client = static_cast<MqttClient*>(self);
     if (client->onPublished)
         client->onPublished(mid);
+}
+
+void MqttClient::subscribeCallback(mosquitto*, void* self, int mid, int count, const int* granted) {
+    auto* client = static_cast<MqttClient*>(self);
+    const auto it = client->m_subscribing.find(mid);
+    if (it == client->m_subscribing.end())
+        return;
+    const std::string topic = it->second;
+    client->m_subscribing.erase(it);
+    // A broker's access list may let the account publish and still refuse what it reads: the
+    // line then never hears a command, so that is said, not discovered by a send that hangs.
+    constexpr int Refused = 0x80;
+    for (int i = 0; i < count; ++i)
+        if (granted && granted[i] >= Refused)
+            client->m_log("broker " + brokerAddressText(client->m_options.settings.broker) +
+                          " refused the subscription to " + topic +
+                          " (see the account's access list): nothing on it will be heard");
 }
 
 void MqttClient::logCallback(mosquitto*, void* self, int level, const char* text) {

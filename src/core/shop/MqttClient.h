@@ -18,6 +18,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -87,6 +88,7 @@ private:
     static void messageCallback(mosquitto*, void* self, const mosquitto_message* message);
     static void publishCallback(mosquitto*, void* self, int mid);
     static void logCallback(mosquitto*, void* self, int level, const char* text);
+    static void subscribeCallback(mosquitto*, void* self, int mid, int count, const int* granted);
 
     Options m_options;
     std::function<uint64_t()> m_nowUs;
@@ -103,6 +105,7 @@ private:
     int m_connections = 0;
     std::string m_refusal; // from a CONNACK that said no
     std::string m_libraryError; // the library's last error line (TLS says why only there)
+    std::map<int, std::string> m_subscribing; // message id -> topic, until the broker answers
 };
 
 } // namespace corvane::shop

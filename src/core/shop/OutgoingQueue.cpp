@@ -5,6 +5,19 @@
 namespace corvane::shop {
 
 void OutgoingQueue::push(OutgoingMessage message) {
+    // A state is retained on its topic: only the newest one means anything, so one still
+    // waiting (the broker is away) is replaced, not followed. Records are never replaced.
+    if (message.kind == OutgoingMessage::Kind::State) {
+        for (auto it = m_messages.begin(); it != m_messages.end();) {
+            if (it->kind == OutgoingMessage::Kind::State && it->topic == message.topic) {
+                m_bytes -= it->topic.size() + it->payload.size();
+                it = m_messages.erase(it);
+                ++m_droppedStates;
+            } else {
+                ++it;
+            }
+        }
+    }
     m_bytes += message.topic.size() + message.payload.size();
     m_messages.push_back(std::move(message));
     while (full()) {

@@ -1,6 +1,7 @@
 #pragma once
 // What a line has to tell the broker and could not yet hand over: state updates and transfer
-// records, in the order they happened. Bounded, because a broker may stay away for days while
+// records, in the order they happened; of the states of one topic only the newest waits.
+// Bounded, because a broker may stay away for days while
 // the line keeps serving: when it is full the oldest state update goes first (a newer one says
 // more), and only a queue of nothing but records gives up its oldest record — the journal file
 // still holds it.

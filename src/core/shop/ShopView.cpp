@@ -35,7 +35,12 @@ bool connectWithin(MqttClient& client, const ShopAccess& access, int waitMs, std
 
 uint64_t numberOr0(const JsonObject& object, std::string_view key) {
     const auto n = jsonNumber(object, key);
-    return n && *n > 0 ? static_cast<uint64_t>(*n) : 0;
+    // The payload is anyone's: a negative, NaN or astronomically large number must not reach
+    // the conversion, whose result is undefined outside the range of the type.
+    constexpr double Limit = 18446744073709551616.0; // 2^64
+    if (!n || !(*n > 0))
+        return 0;
+    return *n >= Limit ? UINT64_MAX : static_cast<uint64_t>(*n);
 }
 
 } // namespace
@@ -94,7 +99,11 @@ std::string formatLineState(const LineState& raw, size_t nameWidth) {
     if (!state.file.empty()) {
         text += "  " + state.file + "  " + std::to_string(state.position);
         if (state.total > 0) {
-            const uint64_t percent = std::min<uint64_t>(100, state.position * 100 / state.total);
+            const uint64_t percent =
+                state.position >= state.total
+                    ? 100
+                    : static_cast<uint64_t>(static_cast<long double>(state.position) * 100 /
+                                            static_cast<long double>(state.total));
             text += "/" + std::to_string(state.total) + " (" + std::to_string(percent) + "%)";
         }
     }
@@ -132,8 +141,9 @@ ShopStatusResult collectShopStatus(const ShopAccess& access, int waitMs) {
     return result;
 }
 
-ShopSendResult sendThroughShop(const ShopAccess& access, const std::string& line, const std::string& name,
-                               int waitMs) {
+ShopSendResult sendThroughShop(const ShopAccess& access, const std::string& line,
+                               const std::string& name, int waitMs, int64_t timeoutMs,
+                               const std::function<void(const LineState&)>& onState) {
     ShopSendResult result;
     if (!isTopicName(line)) {
         result.message = "'" + line + "' is not a line name";
@@ -152,8 +162,12 @@ ShopSendResult sendThroughShop(const ShopAccess& access, const std::string& line
     client.onMessage = [&](const std::string& topic, std::string_view payload) {
         if (topic == stateTopic(access.settings, line)) {
             LineState s;
-            if (parseLineState(payload, s))
+            if (parseLineState(payload, s)) {
+                s.line = line;
                 state = s;
+                if (onState)
+                    onState(s);
+            }
         } else if (topic == eventTopic(access.settings, line)) {
             const JsonParse parsed = parseFlatJsonObject(payload);
             if (parsed.object && jsonString(*parsed.object, "command") == id)
@@ -189,7 +203,18 @@ ShopSendResult sendThroughShop(const ShopAccess& access, const std::string& line
     // Broker-side ordering puts the subscription above before this command, so the answer
     // cannot pass this client by.
     bool published = false;
+    const uint64_t giveUpAt =
+        access.nowUs() + static_cast<uint64_t>(std::max<int64_t>(timeoutMs, 0)) * 1000;
     while (!answer) {
+        if (access.nowUs() >= giveUpAt) {
+            // The command stays with the line: the program may still go out once the control
+            // is ready. Only this wait ends.
+            result.message = line + ": no answer within " + std::to_string(timeoutMs / 1000) +
+                             " s; the line is " + state->state +
+                             " (the send goes on if it has begun)";
+            client.disconnect();
+            return result;
+        }
         if (!published && client.connected())
             published = client.publish(commandTopic(access.settings, line), shopCommandJson(command), 1, false)
                             .has_value();
@@ -198,7 +223,8 @@ ShopSendResult sendThroughShop(const ShopAccess& access, const std::string& line
             client.disconnect();
             return result;
         }
-        client.wait(1000);
+        client.wait(
+            static_cast<int>(std::clamp<uint64_t>((giveUpAt - access.nowUs()) / 1000, 1, 1000)));
     }
     client.disconnect();
     const std::string outcome = jsonString(*answer, "result").value_or("failed");

@@ -54,8 +54,13 @@ struct ShopSendResult {
 
 // Publishes {"send":NAME,"id":…} to the line and waits for the record answering it. Refuses at
 // once when the line has no state on the broker within `waitMs`, or says it is offline; gives
-// up when the line goes offline before it answers.
-ShopSendResult sendThroughShop(const ShopAccess& access, const std::string& line, const std::string& name,
-                               int waitMs);
+// up when the line goes offline before it answers, or when no answer came within `timeoutMs`
+// (a control never put in read mode holds the send for as long as it likes). `onState` hears
+// every state of the line meanwhile.
+constexpr int64_t DefaultSendTimeoutMs = 10 * 60 * 1000;
+ShopSendResult sendThroughShop(const ShopAccess& access, const std::string& line,
+                               const std::string& name, int waitMs,
+                               int64_t timeoutMs = DefaultSendTimeoutMs,
+                               const std::function<void(const LineState&)>& onState = {});
 
 } // namespace corvane::shop

@@ -252,6 +252,26 @@ std::optional<std::string> IniFile::get(std::string_view section, std::string_vi
     return std::nullopt;
 }
 
+std::vector<std::string> IniFile::keys(std::string_view section) const {
+    section = trim(section);
+    std::vector<std::string> names;
+    bool inSection = false;
+    bool sectionSeen = false;
+    for (const std::string& line : m_lines) {
+        LineView view = classify(line);
+        if (view.kind == LineView::Section) {
+            if (inSection) {
+                break;
+            }
+            inSection = !sectionSeen && sameName(view.name, section);
+            sectionSeen = sectionSeen || inSection;
+        } else if (view.kind == LineView::Key && inSection) {
+            names.emplace_back(view.name);
+        }
+    }
+    return names;
+}
+
 void IniFile::set(std::string_view section, std::string_view key, std::string_view value) {
     section = trim(firstLine(section));
     key = trim(firstLine(key));

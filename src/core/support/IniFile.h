@@ -26,6 +26,8 @@ public:
     bool exists() const { return m_exists; }
     bool hasSection(std::string_view section) const;
     std::optional<std::string> get(std::string_view section, std::string_view key) const;
+    // The key names of the first section of that name, in file order, as written.
+    std::vector<std::string> keys(std::string_view section) const;
     // Replaces the first matching key's value, else appends the key to the first matching
     // section, else appends a new section. Line breaks in the texts end them (a value cannot
     // plant lines of its own); an empty key is ignored.

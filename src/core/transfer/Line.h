@@ -99,6 +99,18 @@ public:
         (void)nowMicros;
         return OpenProgress::Done;
     }
+    // Sets an open line up for a transfer the other way (framing, what input is kept)
+    // without closing it or emptying its input: a program the machine starts punching between
+    // two transfers, or a start code it sent meanwhile, is still there for the next one. A line
+    // turned to receive forgets the flow codes taken so far: an XON from the end of a send
+    // must not pass for the start code of a later one. False when this line cannot change
+    // direction in place and has to be opened anew.
+    virtual bool setDirection(const MachineDef& machine, int direction) {
+        (void)machine;
+        (void)direction;
+        return false;
+    }
+
     // Why continueOpen failed.
     virtual LineMessage openFailure() const { return {}; }
     // Settings the device did not take as asked (a driver that cannot do 7 data bits, a device

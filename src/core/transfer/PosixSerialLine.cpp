@@ -200,6 +200,7 @@ bool PosixSerialLine::setUp(const MachineDef& machine, int direction, const Line
     }
     m_haveOriginal = true;
     m_receiving = direction == DirectionReceive;
+    m_direction = direction;
 
     const termios wanted = BuildSerialTermios(m_original, machine.line, direction);
     // tcsetattr succeeds when any part took, so what matters is what reads back. Like the
@@ -258,6 +259,26 @@ bool PosixSerialLine::setUp(const MachineDef& machine, int direction, const Line
     int lines = TIOCM_DTR | TIOCM_RTS;
     ioctl(m_fd, TIOCMBIS, &lines);
     tcflush(m_fd, TCIOFLUSH);
+    return true;
+}
+
+bool PosixSerialLine::setDirection(const MachineDef& machine, int direction) {
+    if (m_fd < 0 || m_lost)
+        return false;
+    if (direction != m_direction) {
+        // TCSANOW, never TCSAFLUSH: what the machine has sent stays in the driver.
+        const termios wanted = BuildSerialTermios(m_original, machine.line, direction);
+        tcsetattr(m_fd, TCSANOW, &wanted);
+        const Framing framing = FramingFor(machine.line, direction);
+        const int bits = 1 + framing.dataBits + (framing.parity != 'N' ? 1 : 0) + framing.stopBits;
+        m_charMicros =
+            CharacterMicros(bits, static_cast<uint32_t>(BaudRateFor(machine.line.BaudRate)));
+        m_pacer.setCharMicros(m_charMicros);
+    }
+    if (direction == DirectionReceive)
+        m_filter.forget();
+    m_receiving = direction == DirectionReceive;
+    m_direction = direction;
     return true;
 }
 

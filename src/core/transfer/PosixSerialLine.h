@@ -46,6 +46,7 @@ public:
     void dropDtr() override;
     void close() override;
     bool lost() const override { return m_lost; }
+    bool setDirection(const MachineDef& machine, int direction) override;
     // The dropped settings of a real port, as a warning for the log.
     std::vector<LineMessage> openWarnings() const override;
 
@@ -77,6 +78,7 @@ private:
     // whose flow control then holds the machine. A send only watches the input for the flow
     // codes; data bytes beyond the backlog are of no use to it and are let go.
     bool m_receiving = false;
+    int m_direction = 0;
     termios m_original{};
     bool m_haveOriginal = false;
     bool m_lowLatencySet = false;

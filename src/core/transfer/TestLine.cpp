@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "transfer/TransferHost.h"
+
 namespace corvane {
 
 namespace {
@@ -156,6 +158,14 @@ void TestLine::dropDtr() {
 
 void TestLine::close() {
     m_closeCalls.push_back("close");
+}
+
+bool TestLine::setDirection(const MachineDef& machine, int direction) {
+    (void)machine;
+    if (direction == DirectionReceive)
+        m_filter.forget();
+    m_directions.push_back(direction);
+    return !lost();
 }
 
 } // namespace corvane

@@ -67,6 +67,10 @@ public:
     void purge() override;
     void dropDtr() override;
     void close() override;
+    // Turns in place (a line the service keeps open); flow codes of a send are forgotten.
+    bool setDirection(const MachineDef& machine, int direction) override;
+    // The directions the line was turned to, in order.
+    const std::vector<int>& directions() const { return m_directions; }
 
 private:
     struct Arrival {
@@ -95,6 +99,7 @@ private:
     std::vector<TimedHold> m_timedHolds;
     std::string m_written;
     std::vector<std::string> m_closeCalls;
+    std::vector<int> m_directions;
     size_t m_failWritesAfter = SIZE_MAX;
     size_t m_loseAfterBytes = SIZE_MAX;
     uint64_t m_loseAtMicros = UINT64_MAX;

@@ -40,6 +40,12 @@ public:
     // agreeing on the settings) reads what the machine sends from the moment it is connected,
     // and a start code that came then must not be waited for again.
     void hold() { m_held = !m_xonLast; }
+    // Forgets the codes taken so far: what the machine said during one transfer says nothing
+    // about the next.
+    void forget() {
+        m_held = false;
+        m_xonLast = false;
+    }
 
 private:
     FlowSettings m_flow;

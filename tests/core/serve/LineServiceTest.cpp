@@ -49,6 +49,19 @@ private:
     TestLine& m_line;
 };
 
+// A borrowed line that turns in place, as a real port does: the service then keeps it open
+// from one transfer to the next.
+class TurningLine : public BorrowedLine {
+public:
+    explicit TurningLine(TestLine& line) : BorrowedLine(line), m_turning(line) {}
+    bool setDirection(const MachineDef& machine, int direction) override {
+        return m_turning.setDirection(machine, direction);
+    }
+
+private:
+    TestLine& m_turning;
+};
+
 class RecordingSink : public EventSink {
 public:
     void statusChanged(const LineStatus& status) override { statuses.push_back(status); }
@@ -129,7 +142,9 @@ protected:
                 opened.failure = OpenFailure::NotFound;
                 return opened;
             }
-            if (next < lines.size())
+            if (next < lines.size() && turning)
+                opened.line = std::make_unique<TurningLine>(*lines[next++]);
+            else if (next < lines.size())
                 opened.line = std::make_unique<BorrowedLine>(*lines[next++]);
             else
                 opened.failure = OpenFailure::NotFound;
@@ -153,6 +168,15 @@ protected:
     size_t next = 0;
     std::vector<uint64_t> opens;
     std::shared_ptr<FaultyFileSystem> files = std::make_shared<FaultyFileSystem>();
+    bool turning = false; // the lines turn in place: one line serves every transfer
+
+    std::vector<std::string> failedFiles() const {
+        std::vector<std::string> names;
+        if (fs::exists(settings.inbox + "/failed"))
+            for (const auto& entry : fs::directory_iterator(settings.inbox + "/failed"))
+                names.push_back(entry.path().filename().string());
+        return names;
+    }
 };
 
 std::vector<std::string> namesIn(const std::string& folder) {
@@ -188,6 +212,13 @@ TEST_F(LineServiceTest, ListensAnHourWithoutTimeOutThenFilesTheProgram) {
     EXPECT_GT(sink.services, 1000);
     // The journal file holds the same record the sink heard of.
     EXPECT_EQ(readFile(settings.journal), toJson(rec) + "\n");
+    // The log names the file stored, never the temporary one it was received into.
+    bool namesStored = false;
+    for (const std::string& line : host.logTexts()) {
+        EXPECT_EQ(line.find(".receiving-"), std::string::npos) << line;
+        namesStored = namesStored || line.find(inbox("O0012.NC")) != std::string::npos;
+    }
+    EXPECT_TRUE(namesStored);
 }
 
 TEST_F(LineServiceTest, SendCommandWhileIdleGivesUpTheListenAndSends) {
@@ -310,7 +341,7 @@ TEST_F(LineServiceTest, ALostLineIsTriedAgainAndTheNextProgramServed) {
 }
 
 TEST_F(LineServiceTest, RequestIsAnsweredAfterTheDelayAndNotStored) {
-    addLine().input("%\n(REQ=12)\n%", 1 * Second);
+    addLine().input("%\n(REQ=99)\n%", 1 * Second);
     TestLine& reply = addLine();
     addLine();
     settings.machine.config.Comment = 0; // the machine drops comments from what it is sent
@@ -319,12 +350,191 @@ TEST_F(LineServiceTest, RequestIsAnsweredAfterTheDelayAndNotStored) {
     ASSERT_EQ(sink.records.size(), 1u);
     const JournalRecord& rec = sink.records[0];
     EXPECT_EQ(rec.result, TransferResult::NotFound);
-    EXPECT_EQ(rec.request, "12");
+    EXPECT_EQ(rec.request, "99");
     EXPECT_TRUE(sink.saw(LineActivity::Waiting));
     // The reply still reaches the operator.
-    EXPECT_NE(reply.written().find("(NOT FOUND 12)"), std::string::npos) << reply.written();
+    EXPECT_NE(reply.written().find("(NOT FOUND 99)"), std::string::npos) << reply.written();
     EXPECT_GE(opens[1] - opens[0], 3 * Second);
-    EXPECT_FALSE(fs::exists(inbox("O0012.NC")));
+    EXPECT_FALSE(fs::exists(inbox("O0099.NC")));
+}
+
+// ---- one port kept open for every transfer ----
+
+TEST_F(LineServiceTest, ProgramsThatArriveBetweenReceivesAreAllFiled) {
+    turning = true;
+    TestLine& line = addLine();
+    // The second program arrives while the first is still being filed, the third before the
+    // service has said its start code again; line feeds and end codes between them.
+    line.input("%\nO0012\nG00X0\n%\n\x14%\nO0013\nM30\n%\n", 1 * Second);
+    line.input("\n\x14\r\n%\nO0014\nM30\n%\x14\n", 1 * Second + 200'000);
+    serve([this] { return sink.records.size() >= 3 || clock.now() > 60 * Second; });
+
+    ASSERT_EQ(sink.records.size(), 3u);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(sink.records[i].result, TransferResult::Completed) << sink.records[i].message;
+        EXPECT_EQ(sink.records[i].file, inbox("O001" + std::to_string(i + 2) + ".NC"));
+    }
+    EXPECT_EQ(readFile(inbox("O0013.NC")), "%\r\nO0013\r\nM30\r\n%\r\n");
+    EXPECT_TRUE(failedFiles().empty());
+    EXPECT_EQ(opens.size(), 1u); // one open for all three, nothing emptied in between
+    // The port's close sequence ran once, at the stop.
+    std::vector<std::string> calls = line.closeCalls();
+    std::erase(calls, "drain");
+    EXPECT_EQ(calls, (std::vector<std::string>{"purge", "dtr", "close"}));
+}
+
+TEST_F(LineServiceTest, LeaderLineEndsAndCodesAloneAreNoTransfer) {
+    turning = true;
+    addLine().input("\n\r\0\0 \x14\x12\x7f\n"s, 1 * Second);
+    serve([this] { return clock.now() > 600 * Second; });
+
+    EXPECT_TRUE(sink.records.empty());
+    EXPECT_TRUE(failedFiles().empty());
+    // The line never looked busy.
+    EXPECT_FALSE(sink.saw(LineActivity::Receiving));
+}
+
+TEST_F(LineServiceTest, AStartCodeWhileListeningReleasesThePushThatFollows) {
+    turning = true;
+    settings.machine.config.Xoff = 1; // a send waits for the machine's DC1
+    TestLine& line = addLine();
+    line.input("\x11", 5 * Second); // the control put in read mode, once
+    commands.at(10 * Second, {ServeCommand::Kind::Send, "O0012", "push-1"});
+    serve([this] { return !sink.records.empty() || clock.now() > 600 * Second; });
+
+    ASSERT_EQ(sink.records.size(), 1u);
+    EXPECT_EQ(sink.records[0].result, TransferResult::Completed) << sink.records[0].message;
+    EXPECT_EQ(sink.records[0].commandId, "push-1");
+    EXPECT_FALSE(sink.saw(LineActivity::Held));
+    EXPECT_LT(sink.records[0].millis, 10'000u);
+    EXPECT_NE(line.written().find("O0012"), std::string::npos);
+    EXPECT_EQ(line.directions(), (std::vector<int>{DirectionSend, DirectionReceive}));
+}
+
+TEST_F(LineServiceTest, AnXonFromTheEndOfASendDoesNotReleaseTheNextOne) {
+    turning = true;
+    settings.machine.config.Xoff = 1;
+    TestLine& line = addLine();
+    line.input("\x11", 5 * Second);
+    line.input("\x13\x11", 10 * Second + 500'000); // a hold and its release during the push
+    line.input("\x11", 200 * Second);              // the control in read mode for the second push
+    commands.at(10 * Second, {ServeCommand::Kind::Send, "O0012", "push-1"});
+    commands.at(100 * Second, {ServeCommand::Kind::Send, "O0012", "push-2"});
+    serve([this] { return sink.records.size() >= 2 || clock.now() > 600 * Second; });
+
+    ASSERT_EQ(sink.records.size(), 2u);
+    EXPECT_EQ(sink.records[1].result, TransferResult::Completed);
+    // The second push waited for the DC1 that came for it.
+    EXPECT_GE(sink.records[1].millis, 95'000u);
+    EXPECT_TRUE(sink.saw(LineActivity::Held));
+}
+
+TEST_F(LineServiceTest, ADc1WithoutHandshakeIsNotTakenForAProgram) {
+    turning = true;
+    settings.machine.line.HandShake = 0; // the DC1 then reaches the receive as a byte
+    TestLine& line = addLine();
+    line.input("\x11", 5 * Second);
+    commands.at(10 * Second, {ServeCommand::Kind::Send, "O0012", "push-1"});
+    serve([this] { return !sink.records.empty() || clock.now() > 600 * Second; });
+
+    ASSERT_EQ(sink.records.size(), 1u);
+    EXPECT_EQ(sink.records[0].result, TransferResult::Completed) << sink.records[0].message;
+    EXPECT_FALSE(sink.saw(LineActivity::Receiving));
+    EXPECT_TRUE(failedFiles().empty());
+}
+
+TEST_F(LineServiceTest, AStartCodeDuringTheRequestDelayReleasesTheReply) {
+    turning = true;
+    settings.machine.config.Xoff = 1;
+    TestLine& line = addLine();
+    line.input("%\n(REQ=O0012)\n%", 1 * Second);
+    line.input("\x11", 3 * Second); // within the 3 s delay, once
+    serve([this] { return !sink.records.empty() || clock.now() > 600 * Second; });
+
+    ASSERT_EQ(sink.records.size(), 1u);
+    EXPECT_EQ(sink.records[0].result, TransferResult::Completed) << sink.records[0].message;
+    EXPECT_EQ(sink.records[0].request, "O0012");
+    EXPECT_LT(sink.records[0].millis, 10'000u);
+    EXPECT_NE(line.written().find("G00X0"), std::string::npos);
+}
+
+TEST_F(LineServiceTest, ALostPortIsOpenedAnewAndStopClosesIt) {
+    turning = true;
+    TestLine& first = addLine();
+    first.input("%\nO0012\nM30\n%", 1 * Second);
+    first.loseDeviceAt(20 * Second);
+    TestLine& second = addLine();
+    second.input("%\nO0013\nM30\n%", 40 * Second);
+    serve([this] { return sink.records.size() >= 2 || clock.now() > 600 * Second; });
+
+    ASSERT_EQ(sink.records.size(), 2u);
+    EXPECT_EQ(sink.records[1].file, inbox("O0013.NC"));
+    EXPECT_EQ(opens.size(), 2u);
+    // Each port got its close sequence once, when it was given up.
+    for (TestLine* line : {&first, &second}) {
+        std::vector<std::string> calls = line->closeCalls();
+        std::erase(calls, "drain");
+        EXPECT_EQ(calls, (std::vector<std::string>{"purge", "dtr", "close"}));
+    }
+}
+
+TEST_F(LineServiceTest, APortAwayForHoursIsToldOnceAnHourAndStaysOffline) {
+    // Close to an hour and a half of tries every 5 s, then the port is back.
+    failOpens(1000);
+    addLine().input("%\nO0012\nM30\n%", 5100 * Second);
+    addLine(); // the listen after it
+    serve([this] { return !sink.records.empty(); });
+
+    ASSERT_EQ(sink.records.size(), 1u);
+    size_t told = 0;
+    size_t engineLines = 0;
+    for (const std::string& line : host.logTexts()) {
+        told += line.find("not available") != std::string::npos;
+        engineLines += line.find("====") != std::string::npos;
+    }
+    EXPECT_EQ(told, 2u);               // at the start, and after an hour
+    EXPECT_LE(engineLines, 4u);        // the receive's own lines, not one pair per try
+    EXPECT_EQ(host.errors.size(), 1u); // the missing port, once
+    // Offline from the first failed try until the port was back: no idle in between.
+    size_t firstOffline = 0;
+    while (firstOffline < sink.statuses.size() &&
+           sink.statuses[firstOffline].activity != LineActivity::Offline)
+        ++firstOffline;
+    size_t changes = 0;
+    for (size_t i = firstOffline + 1; i < sink.statuses.size(); ++i)
+        changes += sink.statuses[i].activity != sink.statuses[i - 1].activity;
+    EXPECT_LE(changes, 4u); // back (idle), receiving, idle, and offline at the stop
+}
+
+TEST_F(LineServiceTest, ASendTakenJustBeforeTheStopIsAnsweredStill) {
+    addLine();
+    commands.at(10 * Second, {ServeCommand::Kind::Send, "O0012", "late-1"});
+    // The stop comes while the listen given up for the send is still closing.
+    serve([this] { return clock.now() >= 10 * Second + 500'000; });
+
+    ASSERT_EQ(sink.records.size(), 1u);
+    EXPECT_EQ(sink.records[0].commandId, "late-1");
+    EXPECT_EQ(sink.records[0].direction, "send");
+    EXPECT_EQ(sink.records[0].result, TransferResult::Interrupted);
+    EXPECT_EQ(sink.records[0].message, "stopped before it began");
+}
+
+TEST_F(LineServiceTest, ACancelledPushIsOneSendRecordAndOneCommandRecord) {
+    turning = true;
+    settings.machine.config.Xoff = 1; // the push waits for a DC1 that never comes
+    addLine();
+    commands.at(1 * Second, {ServeCommand::Kind::Send, "O0012", "push-1"});
+    commands.at(20 * Second, {ServeCommand::Kind::Cancel, "", "cancel-1"});
+    serve([this] { return sink.records.size() >= 2 || clock.now() > 600 * Second; });
+
+    ASSERT_EQ(sink.records.size(), 2u);
+    EXPECT_EQ(sink.records[0].direction, "send");
+    EXPECT_EQ(sink.records[0].commandId, "push-1");
+    EXPECT_EQ(sink.records[0].result, TransferResult::Interrupted);
+    EXPECT_EQ(sink.records[1].direction, "command");
+    EXPECT_EQ(sink.records[1].commandId, "cancel-1");
+    EXPECT_EQ(sink.records[1].message, "cancelled the send of " + settings.library + "/O0012.NC");
+    EXPECT_EQ(sink.records[1].file, "");
 }
 
 // ---- what a failing disk, an earlier run and a refused request leave ----

@@ -110,8 +110,29 @@ TEST_F(LibraryTest, NameThenExtensionThenProgramNumber) {
     EXPECT_EQ(lookupProgram(lib(), "PART.NC", "NC").path, lib() + "/PART.NC");
     EXPECT_EQ(lookupProgram(lib(), "O0012", "NC").path, lib() + "/O0012.NC");
     EXPECT_EQ(lookupProgram(lib(), "0012", "NC").path, lib() + "/O0012.NC");
-    EXPECT_EQ(lookupProgram(lib(), "12", "NC").result, LookupResult::NotFound);
     EXPECT_EQ(lookupProgram(lib(), "O0013", "NC").result, LookupResult::NotFound);
+}
+
+TEST_F(LibraryTest, TheNumberAsTheControlShowsItFindsTheOFile) {
+    // Padded to the library's four digits, with or without the O.
+    EXPECT_EQ(lookupProgram(lib(), "12", "NC").path, lib() + "/O0012.NC");
+    EXPECT_EQ(lookupProgram(lib(), "O12", "NC").path, lib() + "/O0012.NC");
+    EXPECT_EQ(lookupProgram(lib(), "012", "NC").path, lib() + "/O0012.NC");
+    EXPECT_EQ(lookupProgram(lib(), "13", "NC").result, LookupResult::NotFound);
+    EXPECT_EQ(lookupProgram(lib(), "12345", "NC").result, LookupResult::NotFound);
+}
+
+TEST_F(LibraryTest, ACaseDifferenceIsForgivenWhenOnlyOneFileFits) {
+    writeFile(m_dir.file("lib/o0077.nc"), "%\nO0077\n%\n");
+    EXPECT_EQ(lookupProgram(lib(), "O0077", "NC").path, lib() + "/o0077.nc");
+    EXPECT_EQ(lookupProgram(lib(), "77", "NC").path, lib() + "/o0077.nc");
+    // The very name wins over a case variant.
+    writeFile(m_dir.file("lib/part.nc"), "%\npart.nc\n%\n");
+    EXPECT_EQ(lookupProgram(lib(), "PART.NC", "NC").path, lib() + "/PART.NC");
+    // Two variants and neither is the very name: which one is meant would be a guess.
+    writeFile(m_dir.file("lib/Face.NC"), "%\n%\n");
+    writeFile(m_dir.file("lib/face.nc"), "%\n%\n");
+    EXPECT_EQ(lookupProgram(lib(), "FACE", "NC").result, LookupResult::NotFound);
 }
 
 TEST_F(LibraryTest, NothingOutsideTheLibraryIsReached) {

@@ -129,5 +129,24 @@ TEST(ShopViewTest, statusLinesShowProgressAndTheLastTransfer) {
     EXPECT_FALSE(parseLineState("offline", state));
 }
 
+TEST(ShopViewTest, numbersOutOfRangeAreClampedNotConverted) {
+    // Built with the sanitizers, a conversion of any of these to an unsigned 64-bit number
+    // would be reported; here they must come out as 0 or the largest count.
+    LineState state;
+    ASSERT_TRUE(parseLineState(
+        R"({"line":"m1","state":"sending","file":"F","position":1e300,"total":-5})", state));
+    EXPECT_EQ(state.position, UINT64_MAX);
+    EXPECT_EQ(state.total, 0u);
+    ASSERT_TRUE(parseLineState(
+        R"({"line":"m1","state":"sending","file":"F","position":-1e300,"total":1e19})", state));
+    EXPECT_EQ(state.position, 0u);
+    EXPECT_EQ(state.total, 10000000000000000000u);
+    ASSERT_TRUE(parseLineState(
+        R"({"line":"m1","state":"sending","file":"F","position":1.8e19,"total":1e19})", state));
+    // A position beyond the total (a file that grew) shows as done, not as an overflowed percent.
+    EXPECT_EQ(formatLineState(state, 0),
+              "m1  sending  F  18000000000000000000/10000000000000000000 (100%)");
+}
+
 } // namespace
 } // namespace corvane::shop

@@ -35,6 +35,28 @@ struct Record {
     std::string text(const char* key) const { return jsonString(fields, key).value_or(""); }
 };
 
+// Programs O2001 ... O2005, each with blocks of its own.
+std::vector<std::string> fivePrograms(const std::string& afterPercent) {
+    std::vector<std::string> programs;
+    for (int n = 1; n <= 5; ++n) {
+        std::string text = "%\nO200" + std::to_string(n) + " (PART " + std::to_string(n) + ")\n";
+        for (int i = 0; i < 10 * n; ++i)
+            text += "G01 X" + std::to_string(n) + "." + std::to_string(i) + " F300.\n";
+        programs.push_back(text + "M30\n%" + afterPercent);
+    }
+    return programs;
+}
+
+// What the service files for a punched program: its lines, each ended with CR LF.
+std::string filedAs(const std::string& program) {
+    std::string out;
+    std::istringstream lines(program);
+    std::string line;
+    while (std::getline(lines, line))
+        out += line + "\r\n";
+    return out;
+}
+
 class ServeCli : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -64,7 +86,7 @@ protected:
                       m_lineKeys);
         m_serve = std::make_unique<ChildProcess>();
         std::vector<std::string> args{"--cfg", file("corvane.cfg"), "serve", "--request-delay-ms",
-                                      "100",   "--retry-ms",        "200"};
+                                      m_requestDelayMs, "--retry-ms", "200"};
         args.insert(args.end(), extra.begin(), extra.end());
         args.push_back(file("lines/mill1.ini"));
         ASSERT_TRUE(m_serve->start(CORVANE_CLI_PATH, args));
@@ -133,10 +155,38 @@ protected:
         return names;
     }
 
+    // Five programs punched back to back, the second straight after the first and the others after
+    // 0.2, 0.5 and 1 s: all but the first arrive while the service is still busy with the one
+    // before (filing it, sending its end code, pausing before the next listen), that is before the
+    // start code it sends for them.
+    void punchFiveInARow(const std::string& afterPercent, const std::vector<std::string>& extra) {
+        const std::vector<std::string> programs = fivePrograms(afterPercent);
+        std::vector<std::string> args = {"punch"};
+        for (size_t i = 0; i < programs.size(); ++i) {
+            const std::string path = file("P" + std::to_string(i + 1) + ".NC");
+            writeFile(path, programs[i]);
+            args.insert(args.end(), {"--program", path});
+        }
+        args.insert(args.end(), {"--gaps-ms", "0,200,500,1000", "--cps", "2000"});
+        args.insert(args.end(), extra.begin(), extra.end());
+        SimProcess sim;
+        startSim(sim, args);
+        const std::vector<Record> records = journal(5);
+        EXPECT_EQ(sim.wait(20000), 0) << sim.errors();
+        ASSERT_EQ(records.size(), 5u);
+        for (size_t i = 0; i < records.size(); ++i) {
+            EXPECT_EQ(records[i].text("result"), "completed") << records[i].text("message");
+            EXPECT_EQ(records[i].text("file"), file("inbox/O200" + std::to_string(i + 1) + ".NC"));
+            EXPECT_EQ(readFile(records[i].text("file")), filedAs(programs[i])) << i;
+        }
+        EXPECT_TRUE(!fs::exists(file("inbox/failed")) || fs::is_empty(file("inbox/failed")));
+    }
+
     TempDir m_dir;
     std::unique_ptr<ChildProcess> m_serve;
     std::string m_linePort; // the line's port when not the machine's pty
     std::string m_lineKeys; // more keys of the line file
+    std::string m_requestDelayMs = "100";
 };
 
 TEST_F(ServeCli, FilesByProgramNumberKeepsOlderVersionsAndStampsTheRest) {
@@ -427,6 +477,23 @@ TEST_F(ServeCli, RefusedAtStartWithTheReason) {
                                {"--cfg", file("corvane.cfg"), "serve", file("lines/mill2.ini")}));
     EXPECT_EQ(fromFile.wait(10000), 3);
     EXPECT_NE(fromFile.err().find(file("missing")), std::string::npos) << fromFile.err();
+
+    // A misspelt key is told, with the key it was probably meant to be; a known key in
+    // another case is not.
+    writeFile(file("lines/mill3.ini"), "[Line]\nMachine=../ISO.MDF\nInbox=../in3\n"
+                                       "Library=../missing\nBrokr=mqtt://127.0.0.1:1\n"
+                                       "requestdelay=100\nColour=blue\n");
+    ChildProcess misspelt;
+    ASSERT_TRUE(misspelt.start(CORVANE_CLI_PATH,
+                               {"--cfg", file("corvane.cfg"), "serve", file("lines/mill3.ini")}));
+    EXPECT_EQ(misspelt.wait(10000), 3);
+    EXPECT_NE(misspelt.err().find("unknown key 'Brokr' in [Line] is ignored (did you mean Broker?)"),
+              std::string::npos)
+        << misspelt.err();
+    EXPECT_NE(misspelt.err().find("unknown key 'Colour' in [Line] is ignored\n"),
+              std::string::npos)
+        << misspelt.err();
+    EXPECT_EQ(misspelt.err().find("requestdelay"), std::string::npos) << misspelt.err();
 }
 
 // A machine behind a device server, in both of its modes: the service connects to it, files
@@ -574,6 +641,46 @@ TEST_F(ServeCli, ARecordTheJournalRefusedIsWrittenWhenItCan) {
     const size_t unwritten = out.find("journal: not written: {");
     ASSERT_NE(unwritten, std::string::npos) << out;
     EXPECT_NE(out.find(file("inbox/O0002.NC"), unwritten), std::string::npos) << out;
+TEST_F(ServeCli, ProgramsPunchedBackToBackAreAllFiledAndNothingBetweenThemFails) {
+    startServe();
+    // Nothing after the closing %, and no end code.
+    punchFiveInARow("", {"--end-code", "none"});
+    // A control that ends every program with a line feed after the % and its DC4: neither
+    // starts a receive of its own.
+    for (int n = 1; n <= 5; ++n)
+        fs::rename(file("inbox/O200" + std::to_string(n) + ".NC"),
+                   file("first-" + std::to_string(n) + ".NC"));
+    fs::remove(file("inbox/journal.jsonl"));
+    punchFiveInARow("\n", {});
+    m_serve->signal(SIGTERM);
+    EXPECT_EQ(m_serve->wait(10000), 0);
+    EXPECT_EQ(journal(5).size(), 5u);
+    EXPECT_TRUE(!fs::exists(file("inbox/failed")) || fs::is_empty(file("inbox/failed")));
+}
+
+TEST_F(ServeCli, AStartCodeSentOnceDuringTheRequestDelayReleasesTheReply) {
+    // The operator switches the control to read mode while the service waits out the delay;
+    // the control says DC1 once, then waits for the tape.
+    m_requestDelayMs = "3000";
+    startServe();
+    writeFile(file("REQ.NC"), "%\n(REQ=O0012)\n%");
+    SimProcess sim;
+    startSim(sim, {"request", "--program", file("REQ.NC"), "--record", file("reply.bin"),
+                   "--reply-wait-ms", "1800", "-v"});
+    const auto records = journal(1);
+    EXPECT_EQ(sim.wait(20000), 0) << sim.errors();
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].text("result"), "completed") << records[0].text("message");
+    EXPECT_EQ(records[0].text("request"), "O0012");
+    EXPECT_NE(readFile(file("reply.bin")).find("G01 X50. F300."), std::string::npos);
+    // One start code, and it came while the service was waiting: before the reply's DC2.
+    const std::string events = sim.errors();
+    size_t starts = 0;
+    for (size_t at = events.find("sent DC1"); at != std::string::npos;
+         at = events.find("sent DC1", at + 1))
+        ++starts;
+    EXPECT_EQ(starts, 1u) << events;
+    EXPECT_LT(events.find("sent DC1"), events.find("data started")) << events;
 }
 
 } // namespace

@@ -184,13 +184,15 @@ TEST_F(ShopServe, shopSendPushesALibraryProgramAndRefusalsComeBackAsEvents) {
     waitForWatcher(watcher, broker.port());
     startServe(broker, true);
 
-    // Each push with the machine in read mode, as the operator would have it. The control
-    // repeats its DC1 until data comes: one sent while the line was still listening would be
-    // gone by the time the push starts.
+    // Each push with the machine in read mode, as the operator would have it. The control says
+    // DC1 once, while the line still listens: that start code is kept for the push, and it is
+    // not taken for a program coming in (which would refuse the push as busy).
     auto push = [&](const std::string& name) {
         std::string out;
         SimProcess sim;
-        startSim(sim, {"read", "--record", file("got.bin"), "--start-repeat-ms", "300"});
+        startSim(sim, {"read", "--record", file("got.bin"), "-v"});
+        // The service has the port open and the DC1 has gone out before the push comes.
+        EXPECT_TRUE(sim.waitForErrors("sent DC1", 10000)) << sim.errors();
         const int status = shop({"shop", "send", "--broker", broker.url(), "mill1", name}, out);
         EXPECT_EQ(sim.wait(10000), 0) << sim.errors();
         return std::make_pair(status, out);
@@ -198,7 +200,9 @@ TEST_F(ShopServe, shopSendPushesALibraryProgramAndRefusalsComeBackAsEvents) {
     auto [status, out] = push("O0012");
     EXPECT_EQ(status, 0) << out << m_serve->out();
     (void)status;
-    EXPECT_EQ(out, "mill1: completed " + file("lib/O0012.NC") + "\n");
+    // The answer on stdout, then (stderr) the line's states as the push went.
+    EXPECT_EQ(out.rfind("mill1: completed " + file("lib/O0012.NC") + "\n", 0), 0u) << out;
+    EXPECT_NE(out.find("mill1  sending  " + file("lib/O0012.NC")), std::string::npos) << out;
     EXPECT_NE(readFile(file("got.bin")).find("G01 X50. F300."), std::string::npos);
 
     // A name that is not in the library, or is not a name at all, is answered on the broker
@@ -227,6 +231,27 @@ TEST_F(ShopServe, shopSendPushesALibraryProgramAndRefusalsComeBackAsEvents) {
         EXPECT_NE(all[i].find("\"result\":\"refused\""), std::string::npos) << all[i];
     EXPECT_EQ(all, journalLines());
     EXPECT_FALSE(m_serve->exited()) << m_serve->err();
+}
+
+TEST_F(ShopServe, shopSendSaysTheLineIsHeldAndGivesUpWaitingAtItsTimeout) {
+    BrokerProcess broker(m_dir.path(), BrokerOptions{});
+    ASSERT_TRUE(broker.start()) << broker.log();
+    startServe(broker, true);
+    // A control that is never put in read mode: no DC1 ever comes.
+    SimProcess sim;
+    startSim(sim, {"read", "--no-start"});
+    ASSERT_TRUE(m_serve->waitForOutput("[DC1] Send...", 10000)) << m_serve->out();
+    std::string out;
+    EXPECT_EQ(
+        shop({"shop", "send", "--broker", broker.url(), "--timeout", "5", "mill1", "O0012"}, out),
+        1);
+    EXPECT_NE(out.find("mill1: no answer within 5 s; the line is held"), std::string::npos) << out;
+    EXPECT_NE(out.find("mill1  held  " + file("lib/O0012.NC")), std::string::npos) << out;
+    EXPECT_NE(out.find("put the control in read mode"), std::string::npos) << out;
+    EXPECT_EQ(
+        shop({"shop", "send", "--broker", broker.url(), "--timeout", "0", "mill1", "O0012"}, out),
+        2)
+        << out;
 }
 
 TEST_F(ShopServe, brokerKilledMidTransferTheTransferCompletesAndEveryEventIsSentOnce) {

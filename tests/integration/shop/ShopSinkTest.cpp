@@ -298,6 +298,26 @@ TEST_F(ShopSinkTest, fullQueueDropsOldestStatesFirstAndRecordsOnlyWhenNothingEls
     EXPECT_EQ(queue.droppedEvents(), 1u);
 }
 
+TEST_F(ShopSinkTest, aStateWaitingForTheBrokerIsReplacedByTheNextOfItsTopic) {
+    shop::OutgoingQueue queue(100, 1 << 20);
+    using Kind = shop::OutgoingMessage::Kind;
+    queue.push({Kind::State, "s", "1"});
+    queue.push({Kind::Event, "e", "a"});
+    queue.push({Kind::State, "s", "2"});
+    queue.push({Kind::State, "lib", "L"}); // another retained topic keeps its own
+    queue.push({Kind::Event, "e", "b"});
+    queue.push({Kind::State, "s", "3"});
+    std::string order;
+    while (!queue.empty()) {
+        order += queue.front().payload;
+        queue.pop();
+    }
+    // Every record, in order; of the states only the newest of each topic.
+    EXPECT_EQ(order, "aLb3");
+    EXPECT_EQ(queue.droppedStates(), 2u);
+    EXPECT_EQ(queue.droppedEvents(), 0u);
+}
+
 TEST_F(ShopSinkTest, lastWillSaysOfflineWhenTheServiceVanishesAndFinishSaysItWhenItEnds) {
     BrokerProcess broker(folder, BrokerOptions{});
     ASSERT_TRUE(broker.start()) << broker.log();

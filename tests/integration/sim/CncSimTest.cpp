@@ -195,6 +195,24 @@ TEST(CncSimRead, startCodeIsSentAgainWhenTheHostOpensAnewBeforeData) {
     EXPECT_EQ(sim.wait(3000), 0) << sim.errors();
 }
 
+TEST(CncSimRead, theHostsDc1AndDc3BeforeTheDataAreNotTheProgram) {
+    // A host that listens on the line between its sends says DC1 and DC3 to the control: they
+    // must neither start the data (which would stop the start code) nor be recorded.
+    const std::string record = tempPath("codes.bin");
+    SimProcess sim;
+    ASSERT_TRUE(sim.start({"read", "--wait-ms", "0", "--start-repeat-ms", "100", "--record", record,
+                           "--exit-after-ms", "4000"}));
+    HostPort host(sim.device());
+    EXPECT_EQ(host.read(1, 2000), Bytes{0x11});
+    host.write({0x11, 0x13});
+    EXPECT_EQ(host.read(1, 2000), Bytes{0x11}) << "the start code stopped";
+    host.write({'%', '\n', 'G', '1', '\n', 0x13, '%', 0x14});
+    EXPECT_EQ(sim.wait(3000), 0) << sim.errors();
+    // After the data started, a DC3 is part of what came.
+    EXPECT_EQ(fileBytes(record), (Bytes{'%', '\n', 'G', '1', '\n', 0x13, '%', 0x14}));
+    ::unlink(record.c_str());
+}
+
 TEST(CncSimRead, lineRateLimitsHowFastCharactersAreTaken) {
     SimProcess sim;
     ASSERT_TRUE(
@@ -436,6 +454,27 @@ TEST(CncSimPunch, waitsForTheStartCodeAndStopsWhileHeld) {
     EXPECT_EQ(sim.wait(3000), 0) << sim.errors();
     EXPECT_EQ(summaryValue(sim.output(), "holds"), 1);
     ::unlink(program.c_str());
+}
+
+TEST(CncSimPunch, severalProgramsGoOutInOrderWithTheirPausesAndOneStartCode) {
+    const std::string first = tempPath("first.nc");
+    const std::string second = tempPath("second.nc");
+    writeFile(first, "G1\n");
+    writeFile(second, "G2\n");
+    SimProcess sim;
+    ASSERT_TRUE(sim.start({"punch", "--program", first, "--program", second, "--code", "ascii",
+                           "--gaps-ms", "600", "--repeat", "2", "--exit-after-ms", "8000"}));
+    HostPort host(sim.device());
+    host.write({0x11});
+    EXPECT_EQ(host.read(4, 1000), (Bytes{'G', '1', '\n', 0x14}));
+    // The pause: nothing for a while, then the next program without another start code.
+    EXPECT_TRUE(host.read(1, 300).empty());
+    EXPECT_EQ(host.read(4, 2000), (Bytes{'G', '2', '\n', 0x14}));
+    EXPECT_EQ(host.read(8, 4000), (Bytes{'G', '1', '\n', 0x14, 'G', '2', '\n', 0x14}));
+    EXPECT_EQ(sim.wait(4000), 0) << sim.errors();
+    EXPECT_EQ(summaryValue(sim.output(), "sent"), 16);
+    ::unlink(first.c_str());
+    ::unlink(second.c_str());
 }
 
 TEST(CncSimPunch, keepsTheLineUpUntilTheHostHasReadEverythingAndFailsWhenItNeverDoes) {

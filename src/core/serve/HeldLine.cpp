@@ -1,0 +1,111 @@
+#include "serve/HeldLine.h"
+
+namespace corvane::serve {
+
+// One transfer's view of the held port: everything goes to the port except what would empty
+// or hang it up between transfers.
+class LeasedLine : public Line {
+public:
+    LeasedLine(HeldLine& held, std::shared_ptr<Line> line, bool fresh)
+        : m_held(held), m_port(std::move(line)), m_line(*m_port), m_ready(!fresh) {}
+    ~LeasedLine() override { close(); }
+
+    bool isFile() const override { return m_line.isFile(); }
+    bool holds(LineHolds& out) override { return m_line.holds(out); }
+    bool writeByte(uint8_t byte, uint64_t waitMicros) override {
+        return m_line.writeByte(byte, waitMicros);
+    }
+    ReadResult readByte(uint64_t waitMicros) override { return m_line.readByte(waitMicros); }
+    void holdUntilXon() override { m_line.holdUntilXon(); }
+    void waitForChange(uint64_t waitMicros) override { m_line.waitForChange(waitMicros); }
+    // The stop code must still leave before the next transfer starts.
+    void drainOutput(uint64_t waitMicros) override { m_line.drainOutput(waitMicros); }
+    // Kept: the next program, or the start code for the next send, may be in there already.
+    void purge() override {}
+    // Kept up: the machine sees a line that is always ready, as it does between transfers.
+    void dropDtr() override {}
+    void close() override {
+        if (m_closed)
+            return;
+        m_closed = true;
+        if (m_held.m_line == m_port)
+            m_held.leaseEnded(!m_ready || m_line.lost());
+    }
+    bool lost() const override { return m_line.lost(); }
+    LineMessage lostReason() const override { return m_line.lostReason(); }
+    bool outputDelivered() const override { return m_line.outputDelivered(); }
+    OpenProgress continueOpen(uint64_t nowMicros) override {
+        if (m_ready)
+            return OpenProgress::Done;
+        const OpenProgress progress = m_line.continueOpen(nowMicros);
+        m_ready = progress == OpenProgress::Done;
+        return progress;
+    }
+    LineMessage openFailure() const override { return m_line.openFailure(); }
+    std::vector<LineMessage> openWarnings() const override {
+        // Said once, when the port was really opened.
+        return m_warned ? std::vector<LineMessage>{} : m_line.openWarnings();
+    }
+    void setWarned() { m_warned = true; }
+
+private:
+    HeldLine& m_held;
+    std::shared_ptr<Line> m_port;
+    Line& m_line;
+    bool m_ready;
+    bool m_closed = false;
+    bool m_warned = false;
+};
+
+LineOpener HeldLine::opener() {
+    return [this](const MachineDef& machine, int direction, const char* deviceFile) {
+        return open(machine, direction, deviceFile);
+    };
+}
+
+OpenedLine HeldLine::open(const MachineDef& machine, int direction, const char* deviceFile) {
+    // A device file stands for one tape: nothing to keep between transfers.
+    if (deviceFile)
+        return m_inner ? m_inner(machine, direction, deviceFile) : OpenedLine{};
+    if (m_line) {
+        // A look at the port without waiting: one whose device went while nobody read it (a
+        // device server restarted, an adapter pulled out) is only found gone by a look.
+        m_line->waitForChange(0);
+        if (m_leased || m_line->lost() || !m_line->setDirection(machine, direction))
+            release();
+    }
+    bool fresh = false;
+    if (!m_line) {
+        OpenedLine opened = m_inner ? m_inner(machine, direction, nullptr) : OpenedLine{};
+        if (!opened.line)
+            return opened;
+        m_line = std::move(opened.line);
+        ++m_opens;
+        fresh = true;
+    }
+    m_leased = true;
+    auto lease = std::make_unique<LeasedLine>(*this, m_line, fresh);
+    if (!fresh)
+        lease->setWarned();
+    OpenedLine opened;
+    opened.line = std::move(lease);
+    return opened;
+}
+
+void HeldLine::leaseEnded(bool drop) {
+    m_leased = false;
+    if (drop)
+        release();
+}
+
+void HeldLine::release() {
+    if (!m_line)
+        return;
+    // The port's own close sequence, as the engines would have run it.
+    m_line->purge();
+    m_line->dropDtr();
+    m_line->close();
+    m_line.reset();
+}
+
+} // namespace corvane::serve
