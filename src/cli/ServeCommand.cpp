@@ -168,10 +168,10 @@ int parseServeOptions(const CliContext& context, CliArguments arguments, ServeOp
 
 // The line file's values under the options: an option given wins, paths from the file are
 // taken from its folder.
-constexpr const char* LineKeys[] = {"Name",      "Machine",    "Port",        "Inbox",
-                                    "Library",   "Journal",    "RequestDelay", "ScanLines",
-                                    "Broker",    "BrokerCa",   "BrokerUser",  "BrokerPasswordFile",
-                                    "TopicPrefix"};
+constexpr const char* LineKeys[] = {"Name",        "Machine",  "Port",         "Inbox",
+                                    "Library",     "Journal",  "RequestDelay", "ScanLines",
+                                    "Broker",      "BrokerCa", "BrokerUser",   "BrokerPasswordFile",
+                                    "TopicPrefix", "Verbose",  "CompareIgnore"};
 
 bool sameKey(std::string_view a, std::string_view b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
