@@ -25,6 +25,12 @@ bool allDigits(std::string_view text) {
 
 constexpr size_t ProgramNumberDigits = 4;
 
+// A file of its own under that very name: a link does not count (it is never followed).
+bool isPlainFile(const std::string& path) {
+    struct stat info {};
+    return lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
 bool sameIgnoringCase(std::string_view a, std::string_view b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
                return std::tolower(static_cast<unsigned char>(x)) ==
