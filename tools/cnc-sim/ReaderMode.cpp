@@ -133,7 +133,8 @@ void ReaderMode::tick(int64_t nowUs) {
     updateRandomHold(nowUs);
     updateFixedHold(nowUs);
     updateBufferHold();
-    if (m_dataStarted && m_options.idleMs > 0 && nowUs - m_lastByteUs >= m_options.idleMs * 1000) {
+    if (m_dataStarted && m_options.idleMs > 0 && !m_lineHeld &&
+        nowUs - m_quietSinceUs >= m_options.idleMs * 1000) {
         m_report.event("no data for " + std::to_string(m_options.idleMs) + " ms: end");
         m_outcome = Outcome::Ended;
     }
@@ -157,7 +158,7 @@ void ReaderMode::readLine(int64_t nowUs) {
 
 void ReaderMode::onByte(uint8_t byte, int64_t nowUs) {
     ++m_received;
-    m_lastByteUs = nowUs;
+    m_quietSinceUs = nowUs;
     if (!m_dataStarted) {
         m_dataStarted = true;
         m_startDueUs = -1;
@@ -240,6 +241,7 @@ void ReaderMode::setLineHeld(bool held) {
     } else {
         sendCode(m_options.common.xon, "line released");
         closeHoldEvent();
+        m_quietSinceUs = monotonicUs();
     }
 }
 
@@ -301,8 +303,8 @@ int ReaderMode::pollTimeout(int64_t nowUs) {
         consider(m_nextRandomUs);
     if (m_fixedHold)
         consider(m_fixedHoldEndUs);
-    if (m_dataStarted && m_options.idleMs > 0)
-        consider(m_lastByteUs + m_options.idleMs * 1000);
+    if (m_dataStarted && m_options.idleMs > 0 && !m_lineHeld)
+        consider(m_quietSinceUs + m_options.idleMs * 1000);
     if (m_options.common.exitAfterMs > 0)
         consider(m_startUs + m_options.common.exitAfterMs * 1000);
     return pollTimeoutMs(nowUs, deadline, kSliceMs);
