@@ -153,6 +153,8 @@ NetworkLine::NetworkLine(const PortAddress& address, const MachineDef& machine, 
       m_filter(m_flow, true) {
     if (options.serverStallMicros != 0)
         m_stallMicros = options.serverStallMicros;
+    if (options.silentServerSeconds != 0)
+        m_silentServerSeconds = options.silentServerSeconds;
     m_receiving = direction == DirectionReceive;
     const Framing framing = FramingFor(machine.line, direction);
     m_baud = static_cast<uint32_t>(BaudRateFor(machine.line.BaudRate));
@@ -316,10 +318,14 @@ void NetworkLine::connected(uint64_t now) {
     setsockopt(m_fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
     setsockopt(m_fd, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on);
     // A server rebooted or a cable pulled leaves the connection half open: the kernel's
-    // defaults would notice after two hours. Idle 10 s, then 4 probes 5 s apart: about 30 s;
-    // unacknowledged data gives up after the same 30 s.
-    const int idle = 10, interval = 5, count = 4;
-    const unsigned userTimeoutMs = 30'000;
+    // defaults would notice after two hours. A third of the time idle, then probes a sixth
+    // apart (10 s, then 4 probes 5 s apart: 30 s); unacknowledged data gives up after the
+    // same time.
+    const int silent = static_cast<int>(m_silentServerSeconds);
+    const int idle = std::max(1, silent / 3);
+    const int interval = std::max(1, silent / 6);
+    const int count = std::max(1, (silent - idle) / interval);
+    const unsigned userTimeoutMs = m_silentServerSeconds * 1000u;
     setsockopt(m_fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
     setsockopt(m_fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
     setsockopt(m_fd, IPPROTO_TCP, TCP_KEEPCNT, &count, sizeof count);

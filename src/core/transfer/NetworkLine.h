@@ -21,9 +21,9 @@ struct MachineDef;
 class NetworkLine : public Line {
 public:
     // How long each step of the opening may take, on the clock handed to continueOpen.
-    static constexpr uint64_t ConnectMicros = 5'000'000;  // resolved to connected
-    static constexpr uint64_t ResolveMicros = 10'000'000; // a name server that is slow
-    static constexpr uint64_t AnswerMicros = 3'000'000;   // Telnet, then the line settings
+    static constexpr uint64_t ConnectMicros = 5'000'000;      // resolved to connected
+    static constexpr uint64_t ResolveMicros = 10'000'000;     // a name server that is slow
+    static constexpr uint64_t AnswerMicros = 3'000'000;       // Telnet, then the line settings
     static constexpr uint64_t ModemLineGraceMicros = 100'000; // DTR, RTS after the settings
     // Characters that may leave within one round trip: what can still reach the machine after
     // its DC3, kept below the 10 a control takes.
@@ -37,6 +37,9 @@ public:
     static constexpr int SendBufferBytes = 4096;
     // A reading server's window may lag a segment or so behind what it read.
     static constexpr int WindowSlackBytes = 2048;
+    // A connection left half open (server rebooted, cable pulled) is given up after this
+    // long without an answer, idle or not; the kernel's keepalive would take two hours.
+    static constexpr unsigned SilentServerSeconds = 30;
 
     // Starts reaching the server. The line comes back Pending: continueOpen finishes the job.
     static OpenedLine open(const PortAddress& address, const MachineDef& machine, int direction,
@@ -149,6 +152,7 @@ private:
     bool m_stalled = false;
     uint32_t m_widestWindow = 0;
     uint64_t m_stallMicros = StallMicros;
+    unsigned m_silentServerSeconds = SilentServerSeconds;
     unsigned m_writesSinceFit = 0;
     LineMessage m_failure;
     std::vector<LineMessage> m_warnings;
