@@ -233,6 +233,7 @@ void ReaderMode::setLineHeld(bool held) {
         return;
     m_lineHeld = held;
     if (held) {
+        m_heldSinceUs = monotonicUs();
         ++m_holds;
         m_afterHold = 0;
         sendCode(m_options.common.xoff, m_bufferHold  ? "buffer at the high mark"
@@ -241,7 +242,9 @@ void ReaderMode::setLineHeld(bool held) {
     } else {
         sendCode(m_options.common.xon, "line released");
         closeHoldEvent();
-        m_quietSinceUs = monotonicUs();
+        // The time held does not count as the host's silence.
+        const int64_t now = monotonicUs();
+        m_quietSinceUs = std::min(now, m_quietSinceUs + (now - m_heldSinceUs));
     }
 }
 

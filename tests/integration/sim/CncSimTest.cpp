@@ -229,6 +229,19 @@ TEST(CncSimRead, aHeldLineIsNotIdle) {
     EXPECT_EQ(summaryValue(sim.output(), "received"), 30) << sim.output();
 }
 
+TEST(CncSimRead, pausesOfItsOwnDoNotKeepAnIdleEndAway) {
+    // Random holds go on after the program, never more than 0.8 s apart; the silence between
+    // them adds up and still ends the run.
+    SimProcess sim;
+    ASSERT_TRUE(sim.start({"read", "--wait-ms", "0", "--hold-random", "7", "--end-on", "none",
+                           "--idle-ms", "1000", "--exit-after-ms", "6000"}));
+    HostPort host(sim.device());
+    ASSERT_EQ(host.read(1, 2000), Bytes{0x11});
+    host.write(Bytes(5, 'A'));
+    ASSERT_EQ(sim.wait(6000), 0) << sim.output() << sim.errors();
+    EXPECT_EQ(summaryValue(sim.output(), "received"), 5) << sim.output();
+}
+
 TEST(CncSimRead, hostThatIgnoresDc3RaisesTheOverflowAlarm) {
     SimProcess sim;
     ASSERT_TRUE(sim.start({"read", "--wait-ms", "0", "--cps", "10", "--buffer", "100", "--high",
