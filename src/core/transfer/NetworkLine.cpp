@@ -42,22 +42,8 @@ namespace corvane {
 
 namespace {
 
-// Input the machine sends while we only write is kept, but not without bound.
-constexpr size_t MaxBufferedInput = 64 * 1024;
-
 uint64_t monotonicMicros() {
     return WexGetTickCount64();
-}
-
-void sleepMicros(uint64_t micros) {
-    const timespec ts{static_cast<time_t>(micros / 1000000u),
-                      static_cast<long>(micros % 1000000u) * 1000};
-    ppoll(nullptr, 0, &ts, nullptr);
-}
-
-timespec toTimespec(uint64_t micros) {
-    return timespec{static_cast<time_t>(micros / 1000000u),
-                    static_cast<long>(micros % 1000000u) * 1000};
 }
 
 uint64_t wallMicros() {
@@ -150,12 +136,12 @@ NetworkLine::NetworkLine(const PortAddress& address, const MachineDef& machine, 
                          const LineOptions& options)
     : m_address(address), m_telnet(address.kind == PortKind::Rfc2217),
       m_resolveNames(options.resolveHostNames), m_flow(FlowSettingsFor(machine.line)),
-      m_filter(m_flow, true) {
+      m_input(m_flow) {
     if (options.serverStallMicros != 0)
         m_stallMicros = options.serverStallMicros;
     if (options.silentServerSeconds != 0)
         m_silentServerSeconds = options.silentServerSeconds;
-    m_receiving = direction == DirectionReceive;
+    m_input.setReceiving(direction == DirectionReceive);
     const Framing framing = FramingFor(machine.line, direction);
     m_baud = static_cast<uint32_t>(BaudRateFor(machine.line.BaudRate));
     m_dataSize = static_cast<uint32_t>(framing.dataBits);
@@ -164,7 +150,7 @@ NetworkLine::NetworkLine(const PortAddress& address, const MachineDef& machine, 
     m_hardwareFlow = (machine.line.HandShake & HandShakeRtsCts) != 0;
     const int bits = 1 + framing.dataBits + (framing.parity != 'N' ? 1 : 0) + framing.stopBits;
     m_bitsPerCharacter = bits;
-    m_pacer = CharacterPacer(CharacterMicros(bits, m_baud));
+    m_pacer.setCharMicros(CharacterMicros(bits, m_baud));
 }
 
 NetworkLine::~NetworkLine() {
@@ -400,7 +386,7 @@ OpenProgress NetworkLine::settling(uint64_t now) {
     for (const Rfc2217Client::Request& r : m_client.requests()) {
         if (r.command == comport::SetBaudRate && r.answered && r.answer != 0 &&
             r.answer != r.value && r.answer <= 4'000'000u)
-            m_pacer = CharacterPacer(CharacterMicros(m_bitsPerCharacter, r.answer));
+            m_pacer.setCharMicros(CharacterMicros(m_bitsPerCharacter, r.answer));
     }
     fitRoundTrip();
     m_phase = Phase::Ready;
@@ -548,14 +534,11 @@ void NetworkLine::noteError(int error) {
 bool NetworkLine::takeInput() {
     if (m_fd < 0)
         return false;
-    if (m_inputBegin > 0 && (m_inputBegin == m_input.size() || m_inputBegin >= 4096)) {
-        m_input.erase(0, m_inputBegin);
-        m_inputBegin = 0;
-    }
+    m_input.compact();
     uint8_t chunk[512];
     std::string decoded;
     for (;;) {
-        if (m_receiving && m_input.size() - m_inputBegin >= MaxBufferedInput)
+        if (m_input.room(sizeof chunk) == 0)
             break; // what stays in the socket is not lost; the server's buffer fills instead
         // The kernel's time of arrival comes along with the bytes: a probe's answer is timed
         // by when it reached us, not by when the engine came round to read it.
@@ -577,11 +560,7 @@ bool NetworkLine::takeInput() {
             } else {
                 decoded.assign(reinterpret_cast<const char*>(chunk), static_cast<size_t>(n));
             }
-            for (const char c : decoded) {
-                if (m_filter.take(static_cast<uint8_t>(c)) &&
-                    (m_receiving || m_input.size() - m_inputBegin < MaxBufferedInput))
-                    m_input.push_back(c);
-            }
+            m_input.take(reinterpret_cast<const uint8_t*>(decoded.data()), decoded.size());
             continue;
         }
         if (n == 0) {
@@ -607,12 +586,12 @@ bool NetworkLine::takeInput() {
 
 void NetworkLine::waitOnSocket(uint64_t micros) {
     if (m_fd < 0 || m_lost) {
-        sleepMicros(micros);
+        SleepMicros(micros);
         return;
     }
     const std::string& out = m_telnet ? m_client.output() : m_raw;
     pollfd p{m_fd, static_cast<short>(out.empty() ? POLLIN : (POLLIN | POLLOUT)), 0};
-    const timespec ts = toTimespec(micros);
+    const timespec ts = MicrosToTimespec(micros);
     ppoll(&p, 1, &ts, nullptr);
 }
 
@@ -620,7 +599,7 @@ bool NetworkLine::holds(LineHolds& out) {
     out = LineHolds{};
     if (!takeInput())
         return false;
-    out.xoff = m_filter.held();
+    out.xoff = m_input.held();
     if (m_telnet && m_client.modemStateKnown()) {
         out.cts = m_flow.cts && !(m_client.modemState() & comport::Cts);
         out.dsr = m_flow.dsr && !(m_client.modemState() & comport::Dsr);
@@ -635,8 +614,8 @@ bool NetworkLine::writeByte(uint8_t byte, uint64_t waitMicros) {
             return false;
         const uint64_t now = monotonicMicros();
         const std::string& pending = m_telnet ? m_client.output() : m_raw;
-        const bool busy = !m_pacer.ready(now) || !pending.empty();
-        if (!busy && !m_filter.held()) {
+        const bool busy = !m_pacer.due(now) || !pending.empty();
+        if (!busy && !m_input.held()) {
             if (m_telnet)
                 m_client.queueData(byte);
             else
@@ -655,8 +634,8 @@ bool NetworkLine::writeByte(uint8_t byte, uint64_t waitMicros) {
         if (now >= deadline)
             return false;
         uint64_t wait = deadline - now;
-        if (!m_pacer.ready(now))
-            wait = std::min(wait, m_pacer.nextAt() - now);
+        if (!m_pacer.due(now))
+            wait = std::min(wait, m_pacer.dueAt() - now);
         if (!pending.empty() && !flush())
             return false;
         waitOnSocket(wait);
@@ -664,23 +643,17 @@ bool NetworkLine::writeByte(uint8_t byte, uint64_t waitMicros) {
 }
 
 ReadResult NetworkLine::readByte(uint64_t waitMicros) {
-    const uint64_t deadline = monotonicMicros() + waitMicros;
-    for (;;) {
-        const bool alive = takeInput();
-        if (m_inputBegin < m_input.size())
-            return {ReadStatus::Byte, static_cast<uint8_t>(m_input[m_inputBegin++])};
-        if (!alive)
-            return {ReadStatus::Error, 0};
-        const uint64_t now = monotonicMicros();
-        if (now >= deadline)
-            return {};
-        waitOnSocket(deadline - now);
-    }
+    return m_input.read(
+        waitMicros, [this](uint64_t) { return takeInput(); },
+        [this](uint64_t micros) {
+            waitOnSocket(micros);
+            return true;
+        });
 }
 
 void NetworkLine::waitForChange(uint64_t waitMicros) {
     if (!takeInput()) {
-        sleepMicros(waitMicros);
+        SleepMicros(waitMicros);
         return;
     }
     waitOnSocket(waitMicros);
@@ -697,7 +670,7 @@ void NetworkLine::drainOutput(uint64_t waitMicros) {
         const uint64_t now = monotonicMicros();
         const std::string& pending = m_telnet ? m_client.output() : m_raw;
         const int unsent = untaken();
-        if (pending.empty() && unsent <= WindowSlackBytes && m_pacer.ready(now))
+        if (pending.empty() && unsent <= WindowSlackBytes && m_pacer.due(now))
             return;
         // Bytes the server has not taken are not sent: wait for them as long as it takes
         // them, and end when it has taken nothing for StallMicros.
@@ -706,14 +679,13 @@ void NetworkLine::drainOutput(uint64_t waitMicros) {
             return;
         if (now >= deadline && m_stuckSince == 0)
             return;
-        sleepMicros(std::min<uint64_t>(deadline - now, 1000));
+        SleepMicros(std::min<uint64_t>(deadline - now, 1000));
     }
 }
 
 void NetworkLine::purge() {
     takeInput();
     m_input.clear();
-    m_inputBegin = 0;
 }
 
 void NetworkLine::dropDtr() {

@@ -5,12 +5,12 @@
 #include <memory>
 #include <string>
 
-#include "transfer/CharacterPacer.h"
 #include "transfer/Line.h"
+#include "transfer/LineInput.h"
+#include "transfer/LinePacer.h"
 #include "transfer/LineSettings.h"
 #include "transfer/PortAddress.h"
 #include "transfer/Rfc2217Client.h"
-#include "transfer/XonXoffFilter.h"
 
 struct addrinfo;
 
@@ -55,7 +55,7 @@ public:
     bool holds(LineHolds& out) override;
     bool writeByte(uint8_t byte, uint64_t waitMicros) override;
     ReadResult readByte(uint64_t waitMicros) override;
-    void holdUntilXon() override { m_filter.hold(); }
+    void holdUntilXon() override { m_input.holdUntilXon(); }
     void waitForChange(uint64_t waitMicros) override;
     void drainOutput(uint64_t waitMicros) override;
     void purge() override;
@@ -110,8 +110,8 @@ private:
     bool m_telnet;
     bool m_resolveNames;
     FlowSettings m_flow;
-    XonXoffFilter m_filter;
-    CharacterPacer m_pacer;
+    LineInput m_input;
+    LinePacer m_pacer;
     Rfc2217Client m_client;
     // The line settings asked of an RFC 2217 server.
     uint32_t m_baud = 9600;
@@ -131,10 +131,7 @@ private:
     bool m_phaseStarted = false;
 
     int m_fd = -1;
-    std::string m_raw;   // raw mode: bytes waiting to be written
-    std::string m_input; // data bytes for the reader, flow codes and NULs taken out
-    size_t m_inputBegin = 0;
-    bool m_receiving = false;
+    std::string m_raw; // raw mode: bytes waiting to be written
     bool m_lost = false;
     // RFC 2217: a question to the server now and then (the current baud rate), timed from when
     // it left until its answer is read, which happens before every byte: the round trip of
