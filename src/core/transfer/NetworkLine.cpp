@@ -8,6 +8,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <string_view>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <time.h>
@@ -173,6 +174,12 @@ OpenProgress NetworkLine::fail(int textId, const std::string& detail) {
     return OpenProgress::Failed;
 }
 
+OpenProgress NetworkLine::failDropped() {
+    if (!m_deviceFailure.empty())
+        return fail(IDS_NET_DEVICE_OPEN_FAILED, m_deviceFailure);
+    return fail(IDS_NET_DROPPED);
+}
+
 OpenProgress NetworkLine::continueOpen(uint64_t now) {
     if (!m_phaseStarted) {
         m_phaseStarted = true;
@@ -334,7 +341,7 @@ void NetworkLine::connected(uint64_t now) {
 
 OpenProgress NetworkLine::negotiating(uint64_t now) {
     if (!takeInput())
-        return fail(IDS_NET_DROPPED);
+        return failDropped();
     if (m_client.comPortRefused())
         return fail(IDS_NET_NO_TELNET);
     if (m_client.comPortAccepted()) {
@@ -368,7 +375,7 @@ void NetworkLine::queueLineSettings() {
 
 OpenProgress NetworkLine::settling(uint64_t now) {
     if (!takeInput())
-        return fail(IDS_NET_DROPPED);
+        return failDropped();
     // The modem lines do not hold the open: a confirmation that has not come by the time the
     // line settings are answered is warned about, not waited for.
     if (!m_client.settingsAnswered() && now - m_phaseStart < AnswerMicros)
@@ -560,11 +567,11 @@ bool NetworkLine::takeInput() {
             } else {
                 decoded.assign(reinterpret_cast<const char*>(chunk), static_cast<size_t>(n));
             }
-            m_input.take(reinterpret_cast<const uint8_t*>(decoded.data()), decoded.size());
+            takeData(decoded.data(), decoded.size());
             continue;
         }
         if (n == 0) {
-            m_lost = true; // the server closed the connection (or was restarted)
+            connectionClosed(); // the server closed it (or was restarted)
             break;
         }
         if (errno == EINTR)
@@ -582,6 +589,61 @@ bool NetworkLine::takeInput() {
     if (m_telnet && !m_client.output().empty())
         flush();
     return !m_lost;
+}
+
+namespace {
+// What ser2net sends, and then closes the connection, when its serial device cannot be opened
+// ("Device open failure: Value or file not found").
+constexpr std::string_view DeviceOpenFailure = "Device open failure";
+constexpr size_t LongestServerWord = 200;
+} // namespace
+
+void NetworkLine::takeData(const char* bytes, size_t count) {
+    if (!m_watchingServerWord) {
+        m_input.take(reinterpret_cast<const uint8_t*>(bytes), count);
+        return;
+    }
+    m_serverWord.append(bytes, count);
+    const size_t compared = std::min(m_serverWord.size(), DeviceOpenFailure.size());
+    const bool mayBeTheWord =
+        m_serverWord.compare(0, compared, DeviceOpenFailure.substr(0, compared)) == 0;
+    if (mayBeTheWord && m_serverWord.size() <= LongestServerWord &&
+        m_serverWord.find('\n') == std::string::npos)
+        return;
+    if (mayBeTheWord && compared == DeviceOpenFailure.size()) {
+        // The server's word, whole: what follows it is of no use; the close comes next.
+        m_deviceFailure = m_serverWord.substr(DeviceOpenFailure.size());
+        const auto start = m_deviceFailure.find_first_not_of(": ");
+        const auto end = m_deviceFailure.find_first_of("\r\n");
+        m_deviceFailure = start == std::string::npos || start >= end
+                              ? std::string("?")
+                              : m_deviceFailure.substr(start, end - start);
+        m_watchingServerWord = false;
+        m_serverWord.clear();
+        return;
+    }
+    // The machine's own bytes.
+    m_watchingServerWord = false;
+    const std::string held = std::move(m_serverWord);
+    m_serverWord.clear();
+    m_input.take(reinterpret_cast<const uint8_t*>(held.data()), held.size());
+}
+
+void NetworkLine::connectionClosed() {
+    m_lost = true;
+    // A server that said only part of its word and closed: the whole of what it said is the
+    // reason; bytes that were the start of something else still reach the reader.
+    if (m_watchingServerWord && !m_serverWord.empty()) {
+        if (m_serverWord.size() >= DeviceOpenFailure.size()) {
+            m_serverWord.push_back('\n');
+            takeData("", 0);
+        } else {
+            m_watchingServerWord = false;
+            m_input.take(reinterpret_cast<const uint8_t*>(m_serverWord.data()),
+                         m_serverWord.size());
+            m_serverWord.clear();
+        }
+    }
 }
 
 void NetworkLine::waitOnSocket(uint64_t micros) {
@@ -727,6 +789,8 @@ LineMessage NetworkLine::lostReason() const {
         return LineMessage{
             IDS_NET_SERVER_STALLED,
             {m_address.hostPort(), std::to_string((m_stallMicros + 999'999) / 1'000'000)}};
+    if (!m_deviceFailure.empty())
+        return LineMessage{IDS_NET_DEVICE_OPEN_FAILED, {m_address.hostPort(), m_deviceFailure}};
     return LineMessage{IDS_NET_DROPPED, {m_address.hostPort()}};
 }
 

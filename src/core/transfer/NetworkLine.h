@@ -83,11 +83,18 @@ private:
     void queueLineSettings();
     void noteAnswers();
     OpenProgress fail(int textId, const std::string& detail = {});
+    // The connection closed while opening: the server's word why, if it gave one.
+    OpenProgress failDropped();
     void connected(uint64_t now);
 
     // Reads what the server sent: Telnet commands out, flow codes through the filter, data
     // into the input. False once the connection is gone.
     bool takeInput();
+    // Data from the server's serial side, or, first thing on the connection, the server's own
+    // word that it could not open its device: held back until it is clearly the one or the
+    // other, so that text never reaches a received program.
+    void takeData(const char* bytes, size_t count);
+    void connectionClosed();
     // Writes as much of the queued output as the socket takes. False on a broken connection.
     bool flush();
     // Waits on the socket for input (and for room to write when output is queued).
@@ -151,6 +158,9 @@ private:
     uint64_t m_stallMicros = StallMicros;
     unsigned m_silentServerSeconds = SilentServerSeconds;
     unsigned m_writesSinceFit = 0;
+    bool m_watchingServerWord = true;
+    std::string m_serverWord;    // the first bytes, while they may be the server's word
+    std::string m_deviceFailure; // the server's reason, once it said it could not open
     LineMessage m_failure;
     std::vector<LineMessage> m_warnings;
 };

@@ -369,6 +369,58 @@ TEST_F(NetworkLineScripted, aServerThatSpeaksNoTelnetIsToldNotWaitedFor) {
                                   "tcp:// for a raw port.");
 }
 
+// ser2net, when it cannot open its own serial device, says so on the connection and closes
+// it: told as that, and none of its words reach a received program. Bytes that only begin
+// like its words are the machine's and arrive whole.
+TEST_F(NetworkLineScripted, aServerThatCannotOpenItsDeviceIsToldAsThat) {
+    const std::string word = "Device open failure: Value or file not found\r\n";
+    const std::string told = where() +
+                             ": the device server could not open its serial port (Value or "
+                             "file not found). Check that the machine's cable or adapter is "
+                             "plugged into the server and that no other program on the server "
+                             "uses the port.";
+    server.telnet = false;
+    bool said = false;
+    host.onPump = [&] {
+        server.step();
+        if (server.connected() && !said) {
+            said = true;
+            server.send(word);
+            server.closeClient();
+        }
+    };
+    {
+        SCOPED_TRACE("rfc2217: while the line opens");
+        usePort(rfc2217());
+        EXPECT_EQ(ComOpen(ctx, 1), -2);
+        ASSERT_EQ(host.errors.size(), 1u);
+        EXPECT_EQ(host.errors[0], "Failed to open the device.\n\n" + rfc2217() + "\n" + told);
+    }
+    {
+        SCOPED_TRACE("raw: open at once, then the word");
+        said = false;
+        host.errors.clear();
+        usePort("tcp://" + where());
+        ASSERT_EQ(ComOpen(ctx, 1), 0);
+        EXPECT_EQ(readBytes(1), "");
+        ASSERT_EQ(host.errors.size(), 1u);
+        EXPECT_EQ(host.errors[0], told);
+        ComClose(ctx, 0);
+    }
+    {
+        SCOPED_TRACE("raw: the machine's D");
+        host.onPump = [this] { server.step(); };
+        host.errors.clear();
+        ASSERT_EQ(ComOpen(ctx, 1), 0);
+        server.step();
+        server.send("Devi");
+        server.send("ce 7%\n");
+        EXPECT_EQ(readBytes(10), "Device 7%\n");
+        EXPECT_TRUE(host.errors.empty());
+        ComClose(ctx, 0);
+    }
+}
+
 TEST_F(NetworkLineScripted, everyConnectionFaultNamesTheServerAndItsReason) {
     struct Fault {
         std::string port;
@@ -403,7 +455,7 @@ TEST_F(NetworkLineScripted, everyConnectionFaultNamesTheServerAndItsReason) {
          "Check the host name."},
         {"tcp://" + fullWhere, fullWhere + ": the device server did not answer within 5 seconds."},
         {"tcp://127.0.0.1", "The port is not written as COM n, a device path, tcp://HOST:PORT or "
-                           "rfc2217://HOST:PORT."},
+                            "rfc2217://HOST:PORT."},
     };
     options.resolveHostNames = false; // no test asks a name server
     for (const Fault& f : faults) {
