@@ -329,5 +329,6 @@ constexpr int IDS_NET_RTS = 8316;
 constexpr int IDS_NET_SERVER_STALLED = 8317;
 // %s HOST:PORT, %s the server's reason: the server could not open its own serial device
 constexpr int IDS_NET_DEVICE_OPEN_FAILED = 8318;
+constexpr int IDS_NET_NO_BINARY = 8319; // %s HOST:PORT
 
 } // namespace corvane

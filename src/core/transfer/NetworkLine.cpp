@@ -388,6 +388,8 @@ OpenProgress NetworkLine::settling(uint64_t now) {
             return OpenProgress::Pending;
     }
     noteAnswers();
+    if (m_client.binaryRefused())
+        m_warnings.push_back(LineMessage{IDS_NET_NO_BINARY, {m_address.hostPort()}});
     // A server that set another rate than asked sends at that rate: pace by it, or bytes pile
     // up in it (or the line idles).
     for (const Rfc2217Client::Request& r : m_client.requests()) {

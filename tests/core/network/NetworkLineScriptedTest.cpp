@@ -90,6 +90,7 @@ public:
     std::set<int> unanswered;          // SET-CONTROL values never answered (modemless port)
     int baudAnswer = 0;                // answer every SET-BAUDRATE with this, when not 0
     int answerDelayMs = 0;             // real time before answering SET-BAUDRATE (a long way)
+    bool refuseBinary = false;         // DONT / WONT BINARY
     std::string received;              // every byte the client sent
     std::string data;                  // the data part of it, IAC doubling undone
     std::vector<std::string> commands; // each COM-PORT subnegotiation: command and value
@@ -118,7 +119,9 @@ private:
                 if (left < 3)
                     return;
                 const uint8_t verb = at(1);
-                const char reply = verb == 251 ? '\xfd' : verb == 253 ? '\xfb' : 0;
+                char reply = verb == 251 ? '\xfd' : verb == 253 ? '\xfb' : 0;
+                if (reply && at(2) == 0 && refuseBinary)
+                    reply = verb == 251 ? '\xfe' : '\xfc';
                 if (reply && (at(2) == 0 || at(2) == 44))
                     this->reply(iac + reply + static_cast<char>(at(2)));
                 m_parsed += 3;
@@ -222,6 +225,17 @@ TEST_F(NetworkLineScripted, asksTheMachinesFramingAndWarnsOfWhatTheServerDidOthe
     EXPECT_EQ(ComClose(ctx, 0), 0);
     server.step();
     EXPECT_EQ(server.commands.back(), "\x05\x09"); // DTR drops at close, as on a local port
+}
+
+TEST_F(NetworkLineScripted, aServerThatRefusesBinaryIsWarnedOfAndUsed) {
+    server.refuseBinary = true;
+    usePort(rfc2217());
+    ASSERT_EQ(ComOpen(ctx, 2), 0) << (host.errors.empty() ? "" : host.errors[0]);
+    ASSERT_EQ(host.log.size(), 1u);
+    EXPECT_EQ(host.log[0].text, "Warning: the device server " + where() +
+                                    " refused Telnet binary mode; it may change a CR or the top "
+                                    "bit of a character on the way to the machine.");
+    EXPECT_EQ(ComClose(ctx, 0), 0);
 }
 
 TEST_F(NetworkLineScripted, ffIsDoubledOnTheWireAndServerCommandsStayOutOfTheData) {
