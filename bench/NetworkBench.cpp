@@ -71,6 +71,46 @@ public:
     const char* text(int id) override { return WexLoadString(Language::English, id); }
 };
 
+// The line as opened, passed through, with the times of the first and the last byte written:
+// the line's use while the program goes out, without the opening, the wait for the machine's
+// start code and the engine's pause after the end.
+class TimedLine : public Line {
+public:
+    TimedLine(std::unique_ptr<Line> inner, uint64_t& first, uint64_t& last)
+        : m_inner(std::move(inner)), m_first(first), m_last(last) {}
+    bool isFile() const override { return m_inner->isFile(); }
+    bool holds(LineHolds& out) override { return m_inner->holds(out); }
+    bool writeByte(uint8_t byte, uint64_t waitMicros) override {
+        const bool written = m_inner->writeByte(byte, waitMicros);
+        if (written) {
+            m_last = WexGetTickCount64();
+            if (m_first == 0)
+                m_first = m_last;
+        }
+        return written;
+    }
+    ReadResult readByte(uint64_t waitMicros) override { return m_inner->readByte(waitMicros); }
+    void holdUntilXon() override { m_inner->holdUntilXon(); }
+    void waitForChange(uint64_t waitMicros) override { m_inner->waitForChange(waitMicros); }
+    void drainOutput(uint64_t waitMicros) override { m_inner->drainOutput(waitMicros); }
+    void purge() override { m_inner->purge(); }
+    void dropDtr() override { m_inner->dropDtr(); }
+    void close() override { m_inner->close(); }
+    bool lost() const override { return m_inner->lost(); }
+    LineMessage lostReason() const override { return m_inner->lostReason(); }
+    bool outputDelivered() const override { return m_inner->outputDelivered(); }
+    OpenProgress continueOpen(uint64_t nowMicros) override {
+        return m_inner->continueOpen(nowMicros);
+    }
+    LineMessage openFailure() const override { return m_inner->openFailure(); }
+    std::vector<LineMessage> openWarnings() const override { return m_inner->openWarnings(); }
+
+private:
+    std::unique_ptr<Line> m_inner;
+    uint64_t& m_first;
+    uint64_t& m_last;
+};
+
 double threadCpuSeconds() {
     rusage u{};
     getrusage(RUSAGE_THREAD, &u);
@@ -244,8 +284,15 @@ int one(const std::string& path, int baudRate, int cps, double seconds, int dela
 
     TransferState state;
     BenchHost host;
-    TransferContext ctx{machine, config, queue, state, host, DefaultLineOpener(LineOptions{}),
-                        0,       {}};
+    uint64_t firstByte = 0, lastByte = 0;
+    const LineOpener opener = [&firstByte, &lastByte](const MachineDef& m, int direction,
+                                                      const char* file) {
+        OpenedLine opened = OpenDefaultLine(m, direction, file, LineOptions{});
+        if (opened.line)
+            opened.line = std::make_unique<TimedLine>(std::move(opened.line), firstByte, lastByte);
+        return opened;
+    };
+    TransferContext ctx{machine, config, queue, state, host, opener, 0, {}};
     const uint64_t start = WexGetTickCount64();
     const double cpu0 = threadCpuSeconds();
     const int result = SendNcData(ctx);
@@ -258,17 +305,21 @@ int one(const std::string& path, int baudRate, int cps, double seconds, int dela
     std::filesystem::remove_all(folder, ignored);
     const std::string& out = sim.output();
     // The share of the line the send kept busy: its characters' time on the wire (8E1: 11
-    // bits each) over the time the send took, opening and the last drain included.
-    const double lineUse =
-        double(summaryValue(out, "received")) * 11.0 / double(BaudRateFor(baudRate)) / wall * 100.0;
+    // bits each) over the time the send took, opening and the last drain included; and over
+    // the time from the first byte written to the last, plus the last one's own.
+    const double onWire =
+        double(summaryValue(out, "received")) * 11.0 / double(BaudRateFor(baudRate));
+    const double lineUse = onWire / wall * 100.0;
+    const double sending = double(lastByte - firstByte) / 1e6 + 11.0 / BaudRateFor(baudRate);
+    const double sendingUse = firstByte != 0 ? onWire / sending * 100.0 : 0.0;
     std::printf("%-8s %5d baud %5d cps delay %d ms: result %d, received %ld of %zu, holds %ld, "
-                "after DC3 max %ld total %ld, alarms %ld, %.1f s, line use %.1f %%, sender CPU "
-                "%.2f s (%.2f %%)\n",
+                "after DC3 max %ld total %ld, alarms %ld, %.1f s, line use %.1f %% (sending "
+                "%.1f %%), sender CPU %.2f s (%.2f %%)\n",
                 path.c_str(), BaudRateFor(baudRate), cps, delayMs, result,
                 summaryValue(out, "received"), size_t(queue.Entries[0].Size),
                 summaryValue(out, "holds"), summaryValue(out, "max after DC3"),
                 summaryValue(out, "total after DC3"), summaryValue(out, "alarms"), wall, lineUse,
-                cpu, cpu * 100 / wall);
+                sendingUse, cpu, cpu * 100 / wall);
     return result == SendCompleted && status == 0 ? 0 : 1;
 }
 
