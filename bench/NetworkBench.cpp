@@ -35,6 +35,7 @@
 #include "settings/MachineDef.h"
 #include "support/ChildProcess.h"
 #include "support/Clock.h"
+#include "support/Ser2netProcess.h"
 #include "support/SimProcess.h"
 #include "support/StringTable.h"
 #include "transfer/PosixSerialLine.h"
@@ -70,6 +71,46 @@ public:
     const char* text(int id) override { return WexLoadString(Language::English, id); }
 };
 
+// The line as opened, passed through, with the times of the first and the last byte written:
+// the line's use while the program goes out, without the opening, the wait for the machine's
+// start code and the engine's pause after the end.
+class TimedLine : public Line {
+public:
+    TimedLine(std::unique_ptr<Line> inner, uint64_t& first, uint64_t& last)
+        : m_inner(std::move(inner)), m_first(first), m_last(last) {}
+    bool isFile() const override { return m_inner->isFile(); }
+    bool holds(LineHolds& out) override { return m_inner->holds(out); }
+    bool writeByte(uint8_t byte, uint64_t waitMicros) override {
+        const bool written = m_inner->writeByte(byte, waitMicros);
+        if (written) {
+            m_last = WexGetTickCount64();
+            if (m_first == 0)
+                m_first = m_last;
+        }
+        return written;
+    }
+    ReadResult readByte(uint64_t waitMicros) override { return m_inner->readByte(waitMicros); }
+    void holdUntilXon() override { m_inner->holdUntilXon(); }
+    void waitForChange(uint64_t waitMicros) override { m_inner->waitForChange(waitMicros); }
+    void drainOutput(uint64_t waitMicros) override { m_inner->drainOutput(waitMicros); }
+    void purge() override { m_inner->purge(); }
+    void dropDtr() override { m_inner->dropDtr(); }
+    void close() override { m_inner->close(); }
+    bool lost() const override { return m_inner->lost(); }
+    LineMessage lostReason() const override { return m_inner->lostReason(); }
+    bool outputDelivered() const override { return m_inner->outputDelivered(); }
+    OpenProgress continueOpen(uint64_t nowMicros) override {
+        return m_inner->continueOpen(nowMicros);
+    }
+    LineMessage openFailure() const override { return m_inner->openFailure(); }
+    std::vector<LineMessage> openWarnings() const override { return m_inner->openWarnings(); }
+
+private:
+    std::unique_ptr<Line> m_inner;
+    uint64_t& m_first;
+    uint64_t& m_last;
+};
+
 double threadCpuSeconds() {
     rusage u{};
     getrusage(RUSAGE_THREAD, &u);
@@ -82,45 +123,6 @@ long summaryValue(const std::string& output, const std::string& label) {
     if (std::regex_search(output, m, std::regex(label + " ([0-9]+)")))
         return std::stol(m[1]);
     return -1;
-}
-
-// A loopback port for a server, below the range the kernel hands out to outgoing connections
-// (so none of those takes it between our check and the server's bind), free when checked.
-uint16_t freePort() {
-    unsigned seed =
-        static_cast<unsigned>(getpid()) * 2654435761u ^
-        static_cast<unsigned>(std::chrono::steady_clock::now().time_since_epoch().count());
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        seed = seed * 1103515245u + 12345u;
-        const auto port = static_cast<uint16_t>(20000 + (seed >> 8) % 12000);
-        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        address.sin_port = htons(port);
-        const bool free = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-        ::close(fd);
-        if (free)
-            return port;
-    }
-    return 0;
-}
-
-// True once a socket listens on 127.0.0.1:`port` (state 0A in the kernel's table). Connecting
-// to find out would make ser2net open the machine's device.
-bool listening(uint16_t port) {
-    std::ifstream table("/proc/net/tcp");
-    char wanted[32];
-    std::snprintf(wanted, sizeof wanted, "0100007F:%04X", port);
-    std::string line;
-    while (std::getline(table, line)) {
-        std::istringstream fields(line);
-        std::string slot, local, remote, state;
-        fields >> slot >> local >> remote >> state;
-        if (local == wanted && state == "0A")
-            return true;
-    }
-    return false;
 }
 
 sockaddr_in loopback(uint16_t port) {
@@ -263,22 +265,17 @@ int one(const std::string& path, int baudRate, int cps, double seconds, int dela
         return 1;
     }
     std::string port = sim.device();
-    testing::ChildProcess ser2net;
+    testing::Ser2netProcess ser2net;
     std::unique_ptr<DelayRelay> relay;
     if (path != "pty") {
-        const uint16_t serverPort = freePort();
-        const std::string yaml = (folder / "ser2net.yaml").string();
-        std::ofstream(yaml) << "connection: &machine\n  accepter: "
-                            << (path == "rfc2217" ? "telnet(rfc2217),tcp" : "tcp") << ",127.0.0.1,"
-                            << serverPort << "\n  connector: serialdev," << sim.device()
-                            << ",9600n81,local\n  options:\n    chardelay: false\n";
-        if (!ser2net.start(SER2NET_PATH, {"-n", "-d", "-c", yaml}))
+        if (!ser2net.start(folder.string(), path == "rfc2217" ? "telnet(rfc2217),tcp" : "tcp",
+                           sim.device())) {
+            std::fprintf(stderr, "ser2net did not start: %s\n", ser2net.errors().c_str());
             return 1;
-        for (int i = 0; i < 500 && !listening(serverPort); ++i)
-            ::usleep(10000);
-        uint16_t reach = serverPort;
+        }
+        uint16_t reach = ser2net.port;
         if (delayMs > 0) {
-            relay = std::make_unique<DelayRelay>(serverPort, uint64_t(delayMs) * 500);
+            relay = std::make_unique<DelayRelay>(ser2net.port, uint64_t(delayMs) * 500);
             reach = relay->port;
         }
         port = path + "://127.0.0.1:" + std::to_string(reach);
@@ -287,8 +284,15 @@ int one(const std::string& path, int baudRate, int cps, double seconds, int dela
 
     TransferState state;
     BenchHost host;
-    TransferContext ctx{machine, config, queue, state, host, DefaultLineOpener(LineOptions{}),
-                        0,       {}};
+    uint64_t firstByte = 0, lastByte = 0;
+    const LineOpener opener = [&firstByte, &lastByte](const MachineDef& m, int direction,
+                                                      const char* file) {
+        OpenedLine opened = OpenDefaultLine(m, direction, file, LineOptions{});
+        if (opened.line)
+            opened.line = std::make_unique<TimedLine>(std::move(opened.line), firstByte, lastByte);
+        return opened;
+    };
+    TransferContext ctx{machine, config, queue, state, host, opener, 0, {}};
     const uint64_t start = WexGetTickCount64();
     const double cpu0 = threadCpuSeconds();
     const int result = SendNcData(ctx);
@@ -296,20 +300,26 @@ int one(const std::string& path, int baudRate, int cps, double seconds, int dela
     const double wall = double(WexGetTickCount64() - start) / 1e6;
     const auto status = sim.wait(15000);
     relay.reset();
-    if (path != "pty") {
-        ser2net.signal(SIGTERM);
-        ser2net.wait(3000);
-    }
+    ser2net.kill();
     std::error_code ignored;
     std::filesystem::remove_all(folder, ignored);
     const std::string& out = sim.output();
-    std::printf("%-8s %5d baud %4d cps delay %d ms: result %d, received %ld of %zu, holds %ld, "
-                "after DC3 max %ld total %ld, alarms %ld, %.1f s, sender CPU %.2f s (%.2f %%)\n",
+    // The share of the line the send kept busy: its characters' time on the wire (8E1: 11
+    // bits each) over the time the send took, opening and the last drain included; and over
+    // the time from the first byte written to the last, plus the last one's own.
+    const double onWire =
+        double(summaryValue(out, "received")) * 11.0 / double(BaudRateFor(baudRate));
+    const double lineUse = onWire / wall * 100.0;
+    const double sending = double(lastByte - firstByte) / 1e6 + 11.0 / BaudRateFor(baudRate);
+    const double sendingUse = firstByte != 0 ? onWire / sending * 100.0 : 0.0;
+    std::printf("%-8s %5d baud %5d cps delay %d ms: result %d, received %ld of %zu, holds %ld, "
+                "after DC3 max %ld total %ld, alarms %ld, %.1f s, line use %.1f %% (sending "
+                "%.1f %%), sender CPU %.2f s (%.2f %%)\n",
                 path.c_str(), BaudRateFor(baudRate), cps, delayMs, result,
                 summaryValue(out, "received"), size_t(queue.Entries[0].Size),
                 summaryValue(out, "holds"), summaryValue(out, "max after DC3"),
-                summaryValue(out, "total after DC3"), summaryValue(out, "alarms"), wall, cpu,
-                cpu * 100 / wall);
+                summaryValue(out, "total after DC3"), summaryValue(out, "alarms"), wall, lineUse,
+                sendingUse, cpu, cpu * 100 / wall);
     return result == SendCompleted && status == 0 ? 0 : 1;
 }
 
@@ -349,6 +359,18 @@ int main(int argc, char** argv) {
                                : 6;
     const std::string length = std::to_string(seconds);
     int failures = 0;
+    if (mode.empty() && std::getenv("CORVANE_BENCH_LINE_USE")) {
+        // Line use through ser2net: a machine that executes half as fast again as the line
+        // brings characters (8E1: 872 a second at 9600, 3490 at 38400; it never holds), and one
+        // a little slower than the line, which holds often (what follows its DC3).
+        for (const char* path : {"tcp", "rfc2217"})
+            for (const bool fast : {false, true})
+                for (const char* delay : {"0", "5"})
+                    for (const char* cps : {fast ? "5200" : "1300", fast ? "3000" : "800"})
+                        failures +=
+                            runChild({"one", path, fast ? "7" : "5", cps, length, delay}) != 0;
+        return failures == 0 ? 0 : 1;
+    }
     for (const char* baud : {"5", "7"}) {
         for (const char* cps : {"300", "1000", "4000"}) {
             failures += runChild({"one", "pty", baud, cps, length, "0"}) != 0;

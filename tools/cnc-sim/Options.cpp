@@ -407,7 +407,8 @@ read mode:
                         --hold-ms (a fixed pause of the control, e.g. a tool change)
   --hold-ms N           length of the --hold-after hold (default 10000)
   --end-on CODE|none    the code that ends the program (default 0x14, DC4)
-  --idle-ms N           end when no data came for N ms after data started (default: never)
+  --idle-ms N           end when no data came for N ms after data started, the line not
+                        held meanwhile (default: never)
 
 punch mode:
   --program FILE        the program text to punch (required)

@@ -133,7 +133,8 @@ void ReaderMode::tick(int64_t nowUs) {
     updateRandomHold(nowUs);
     updateFixedHold(nowUs);
     updateBufferHold();
-    if (m_dataStarted && m_options.idleMs > 0 && nowUs - m_lastByteUs >= m_options.idleMs * 1000) {
+    if (m_dataStarted && m_options.idleMs > 0 && !m_lineHeld &&
+        nowUs - m_quietSinceUs >= m_options.idleMs * 1000) {
         m_report.event("no data for " + std::to_string(m_options.idleMs) + " ms: end");
         m_outcome = Outcome::Ended;
     }
@@ -169,7 +170,7 @@ void ReaderMode::readLine(int64_t nowUs) {
 
 void ReaderMode::onByte(uint8_t byte, int64_t nowUs) {
     ++m_received;
-    m_lastByteUs = nowUs;
+    m_quietSinceUs = nowUs;
     if (!m_dataStarted) {
         m_dataStarted = true;
         m_startDueUs = -1;
@@ -248,6 +249,7 @@ void ReaderMode::setLineHeld(bool held) {
         return;
     m_lineHeld = held;
     if (held) {
+        m_heldSinceUs = monotonicUs();
         ++m_holds;
         m_afterHold = 0;
         sendCode(m_options.common.xoff, m_bufferHold  ? "buffer at the high mark"
@@ -256,6 +258,9 @@ void ReaderMode::setLineHeld(bool held) {
     } else {
         sendCode(m_options.common.xon, "line released");
         closeHoldEvent();
+        // The time held does not count as the host's silence.
+        const int64_t now = monotonicUs();
+        m_quietSinceUs = std::min(now, m_quietSinceUs + (now - m_heldSinceUs));
     }
 }
 
@@ -317,8 +322,8 @@ int ReaderMode::pollTimeout(int64_t nowUs) {
         consider(m_nextRandomUs);
     if (m_fixedHold)
         consider(m_fixedHoldEndUs);
-    if (m_dataStarted && m_options.idleMs > 0)
-        consider(m_lastByteUs + m_options.idleMs * 1000);
+    if (m_dataStarted && m_options.idleMs > 0 && !m_lineHeld)
+        consider(m_quietSinceUs + m_options.idleMs * 1000);
     if (m_options.common.exitAfterMs > 0)
         consider(m_startUs + m_options.common.exitAfterMs * 1000);
     return pollTimeoutMs(nowUs, deadline, kSliceMs);

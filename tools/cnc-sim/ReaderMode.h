@@ -52,7 +52,10 @@ private:
     Outcome m_outcome = Outcome::Running;
     int64_t m_startDueUs = -1; // when the start code goes out next, -1 = not planned
     bool m_dataStarted = false;
-    int64_t m_lastByteUs = 0;
+    // Since when the host has been silent, the time the line was held since left out: a host
+    // waiting for our DC1 is not idle.
+    int64_t m_quietSinceUs = 0;
+    int64_t m_heldSinceUs = 0;
     uint64_t m_received = 0;
 
     long m_fill = 0;     // characters in the buffer, not yet executed

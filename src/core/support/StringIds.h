@@ -327,6 +327,9 @@ constexpr int IDS_NET_DTR = 8315;
 constexpr int IDS_NET_RTS = 8316;
 // %s HOST:PORT, %s seconds: the server took nothing (or left a question unanswered) that long
 constexpr int IDS_NET_SERVER_STALLED = 8317;
+// %s HOST:PORT, %s the server's reason: the server could not open its own serial device
+constexpr int IDS_NET_DEVICE_OPEN_FAILED = 8318;
+constexpr int IDS_NET_NO_BINARY = 8319; // %s HOST:PORT
 
 // After a receive, the program compared with what its file held before.
 constexpr int IDS_COMPARE_NEW_FILE = 8320;

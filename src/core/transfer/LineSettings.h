@@ -34,6 +34,9 @@ struct LineOptions {
     // question, before the transfer ends as interrupted (0: the line's own 10 s). Tests
     // shorten it.
     uint64_t serverStallMicros = 0;
+    // How long a connection whose server went silent without closing it (rebooted, cable
+    // pulled) may pass for alive, in seconds (0: the line's own 30 s). Tests shorten it.
+    unsigned silentServerSeconds = 0;
 };
 
 // Bits per second for the `BaudRate` index; 9600 for anything outside 0..7.

@@ -8,6 +8,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <string_view>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <time.h>
@@ -42,22 +43,8 @@ namespace corvane {
 
 namespace {
 
-// Input the machine sends while we only write is kept, but not without bound.
-constexpr size_t MaxBufferedInput = 64 * 1024;
-
 uint64_t monotonicMicros() {
     return WexGetTickCount64();
-}
-
-void sleepMicros(uint64_t micros) {
-    const timespec ts{static_cast<time_t>(micros / 1000000u),
-                      static_cast<long>(micros % 1000000u) * 1000};
-    ppoll(nullptr, 0, &ts, nullptr);
-}
-
-timespec toTimespec(uint64_t micros) {
-    return timespec{static_cast<time_t>(micros / 1000000u),
-                    static_cast<long>(micros % 1000000u) * 1000};
 }
 
 uint64_t wallMicros() {
@@ -150,10 +137,12 @@ NetworkLine::NetworkLine(const PortAddress& address, const MachineDef& machine, 
                          const LineOptions& options)
     : m_address(address), m_telnet(address.kind == PortKind::Rfc2217),
       m_resolveNames(options.resolveHostNames), m_flow(FlowSettingsFor(machine.line)),
-      m_filter(m_flow, true) {
+      m_input(m_flow) {
     if (options.serverStallMicros != 0)
         m_stallMicros = options.serverStallMicros;
-    m_receiving = direction == DirectionReceive;
+    if (options.silentServerSeconds != 0)
+        m_silentServerSeconds = options.silentServerSeconds;
+    m_input.setReceiving(direction == DirectionReceive);
     const Framing framing = FramingFor(machine.line, direction);
     m_baud = static_cast<uint32_t>(BaudRateFor(machine.line.BaudRate));
     m_dataSize = static_cast<uint32_t>(framing.dataBits);
@@ -162,7 +151,7 @@ NetworkLine::NetworkLine(const PortAddress& address, const MachineDef& machine, 
     m_hardwareFlow = (machine.line.HandShake & HandShakeRtsCts) != 0;
     const int bits = 1 + framing.dataBits + (framing.parity != 'N' ? 1 : 0) + framing.stopBits;
     m_bitsPerCharacter = bits;
-    m_pacer = CharacterPacer(CharacterMicros(bits, m_baud));
+    m_pacer.setCharMicros(CharacterMicros(bits, m_baud));
 }
 
 NetworkLine::~NetworkLine() {
@@ -183,6 +172,12 @@ OpenProgress NetworkLine::fail(int textId, const std::string& detail) {
         m_failure.args.push_back(detail);
     close();
     return OpenProgress::Failed;
+}
+
+OpenProgress NetworkLine::failDropped() {
+    if (!m_deviceFailure.empty())
+        return fail(IDS_NET_DEVICE_OPEN_FAILED, m_deviceFailure);
+    return fail(IDS_NET_DROPPED);
 }
 
 OpenProgress NetworkLine::continueOpen(uint64_t now) {
@@ -316,10 +311,14 @@ void NetworkLine::connected(uint64_t now) {
     setsockopt(m_fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
     setsockopt(m_fd, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on);
     // A server rebooted or a cable pulled leaves the connection half open: the kernel's
-    // defaults would notice after two hours. Idle 10 s, then 4 probes 5 s apart: about 30 s;
-    // unacknowledged data gives up after the same 30 s.
-    const int idle = 10, interval = 5, count = 4;
-    const unsigned userTimeoutMs = 30'000;
+    // defaults would notice after two hours. A third of the time idle, then probes a sixth
+    // apart (10 s, then 4 probes 5 s apart: 30 s); unacknowledged data gives up after the
+    // same time.
+    const int silent = static_cast<int>(m_silentServerSeconds);
+    const int idle = std::max(1, silent / 3);
+    const int interval = std::max(1, silent / 6);
+    const int count = std::max(1, (silent - idle) / interval);
+    const unsigned userTimeoutMs = m_silentServerSeconds * 1000u;
     setsockopt(m_fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
     setsockopt(m_fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
     setsockopt(m_fd, IPPROTO_TCP, TCP_KEEPCNT, &count, sizeof count);
@@ -342,7 +341,7 @@ void NetworkLine::connected(uint64_t now) {
 
 OpenProgress NetworkLine::negotiating(uint64_t now) {
     if (!takeInput())
-        return fail(IDS_NET_DROPPED);
+        return failDropped();
     if (m_client.comPortRefused())
         return fail(IDS_NET_NO_TELNET);
     if (m_client.comPortAccepted()) {
@@ -376,7 +375,7 @@ void NetworkLine::queueLineSettings() {
 
 OpenProgress NetworkLine::settling(uint64_t now) {
     if (!takeInput())
-        return fail(IDS_NET_DROPPED);
+        return failDropped();
     // The modem lines do not hold the open: a confirmation that has not come by the time the
     // line settings are answered is warned about, not waited for.
     if (!m_client.settingsAnswered() && now - m_phaseStart < AnswerMicros)
@@ -389,12 +388,14 @@ OpenProgress NetworkLine::settling(uint64_t now) {
             return OpenProgress::Pending;
     }
     noteAnswers();
+    if (m_client.binaryRefused())
+        m_warnings.push_back(LineMessage{IDS_NET_NO_BINARY, {m_address.hostPort()}});
     // A server that set another rate than asked sends at that rate: pace by it, or bytes pile
     // up in it (or the line idles).
     for (const Rfc2217Client::Request& r : m_client.requests()) {
         if (r.command == comport::SetBaudRate && r.answered && r.answer != 0 &&
             r.answer != r.value && r.answer <= 4'000'000u)
-            m_pacer = CharacterPacer(CharacterMicros(m_bitsPerCharacter, r.answer));
+            m_pacer.setCharMicros(CharacterMicros(m_bitsPerCharacter, r.answer));
     }
     fitRoundTrip();
     m_phase = Phase::Ready;
@@ -542,14 +543,11 @@ void NetworkLine::noteError(int error) {
 bool NetworkLine::takeInput() {
     if (m_fd < 0)
         return false;
-    if (m_inputBegin > 0 && (m_inputBegin == m_input.size() || m_inputBegin >= 4096)) {
-        m_input.erase(0, m_inputBegin);
-        m_inputBegin = 0;
-    }
+    m_input.compact();
     uint8_t chunk[512];
     std::string decoded;
     for (;;) {
-        if (m_receiving && m_input.size() - m_inputBegin >= MaxBufferedInput)
+        if (m_input.room(sizeof chunk) == 0)
             break; // what stays in the socket is not lost; the server's buffer fills instead
         // The kernel's time of arrival comes along with the bytes: a probe's answer is timed
         // by when it reached us, not by when the engine came round to read it.
@@ -571,15 +569,11 @@ bool NetworkLine::takeInput() {
             } else {
                 decoded.assign(reinterpret_cast<const char*>(chunk), static_cast<size_t>(n));
             }
-            for (const char c : decoded) {
-                if (m_filter.take(static_cast<uint8_t>(c)) &&
-                    (m_receiving || m_input.size() - m_inputBegin < MaxBufferedInput))
-                    m_input.push_back(c);
-            }
+            takeData(decoded.data(), decoded.size());
             continue;
         }
         if (n == 0) {
-            m_lost = true; // the server closed the connection (or was restarted)
+            connectionClosed(); // the server closed it (or was restarted)
             break;
         }
         if (errno == EINTR)
@@ -599,14 +593,69 @@ bool NetworkLine::takeInput() {
     return !m_lost;
 }
 
+namespace {
+// What ser2net sends, and then closes the connection, when its serial device cannot be opened
+// ("Device open failure: Value or file not found").
+constexpr std::string_view DeviceOpenFailure = "Device open failure";
+constexpr size_t LongestServerWord = 200;
+} // namespace
+
+void NetworkLine::takeData(const char* bytes, size_t count) {
+    if (!m_watchingServerWord) {
+        m_input.take(reinterpret_cast<const uint8_t*>(bytes), count);
+        return;
+    }
+    m_serverWord.append(bytes, count);
+    const size_t compared = std::min(m_serverWord.size(), DeviceOpenFailure.size());
+    const bool mayBeTheWord =
+        m_serverWord.compare(0, compared, DeviceOpenFailure.substr(0, compared)) == 0;
+    if (mayBeTheWord && m_serverWord.size() <= LongestServerWord &&
+        m_serverWord.find('\n') == std::string::npos)
+        return;
+    if (mayBeTheWord && compared == DeviceOpenFailure.size()) {
+        // The server's word, whole: what follows it is of no use; the close comes next.
+        m_deviceFailure = m_serverWord.substr(DeviceOpenFailure.size());
+        const auto start = m_deviceFailure.find_first_not_of(": ");
+        const auto end = m_deviceFailure.find_first_of("\r\n");
+        m_deviceFailure = start == std::string::npos || start >= end
+                              ? std::string("?")
+                              : m_deviceFailure.substr(start, end - start);
+        m_watchingServerWord = false;
+        m_serverWord.clear();
+        return;
+    }
+    // The machine's own bytes.
+    m_watchingServerWord = false;
+    const std::string held = std::move(m_serverWord);
+    m_serverWord.clear();
+    m_input.take(reinterpret_cast<const uint8_t*>(held.data()), held.size());
+}
+
+void NetworkLine::connectionClosed() {
+    m_lost = true;
+    // A server that said only part of its word and closed: the whole of what it said is the
+    // reason; bytes that were the start of something else still reach the reader.
+    if (m_watchingServerWord && !m_serverWord.empty()) {
+        if (m_serverWord.size() >= DeviceOpenFailure.size()) {
+            m_serverWord.push_back('\n');
+            takeData("", 0);
+        } else {
+            m_watchingServerWord = false;
+            m_input.take(reinterpret_cast<const uint8_t*>(m_serverWord.data()),
+                         m_serverWord.size());
+            m_serverWord.clear();
+        }
+    }
+}
+
 void NetworkLine::waitOnSocket(uint64_t micros) {
     if (m_fd < 0 || m_lost) {
-        sleepMicros(micros);
+        SleepMicros(micros);
         return;
     }
     const std::string& out = m_telnet ? m_client.output() : m_raw;
     pollfd p{m_fd, static_cast<short>(out.empty() ? POLLIN : (POLLIN | POLLOUT)), 0};
-    const timespec ts = toTimespec(micros);
+    const timespec ts = MicrosToTimespec(micros);
     ppoll(&p, 1, &ts, nullptr);
 }
 
@@ -614,7 +663,7 @@ bool NetworkLine::holds(LineHolds& out) {
     out = LineHolds{};
     if (!takeInput())
         return false;
-    out.xoff = m_filter.held();
+    out.xoff = m_input.held();
     if (m_telnet && m_client.modemStateKnown()) {
         out.cts = m_flow.cts && !(m_client.modemState() & comport::Cts);
         out.dsr = m_flow.dsr && !(m_client.modemState() & comport::Dsr);
@@ -629,8 +678,8 @@ bool NetworkLine::writeByte(uint8_t byte, uint64_t waitMicros) {
             return false;
         const uint64_t now = monotonicMicros();
         const std::string& pending = m_telnet ? m_client.output() : m_raw;
-        const bool busy = !m_pacer.ready(now) || !pending.empty();
-        if (!busy && !m_filter.held()) {
+        const bool busy = !m_pacer.due(now) || !pending.empty();
+        if (!busy && !m_input.held()) {
             if (m_telnet)
                 m_client.queueData(byte);
             else
@@ -649,8 +698,8 @@ bool NetworkLine::writeByte(uint8_t byte, uint64_t waitMicros) {
         if (now >= deadline)
             return false;
         uint64_t wait = deadline - now;
-        if (!m_pacer.ready(now))
-            wait = std::min(wait, m_pacer.nextAt() - now);
+        if (!m_pacer.due(now))
+            wait = std::min(wait, m_pacer.dueAt() - now);
         if (!pending.empty() && !flush())
             return false;
         waitOnSocket(wait);
@@ -658,23 +707,17 @@ bool NetworkLine::writeByte(uint8_t byte, uint64_t waitMicros) {
 }
 
 ReadResult NetworkLine::readByte(uint64_t waitMicros) {
-    const uint64_t deadline = monotonicMicros() + waitMicros;
-    for (;;) {
-        const bool alive = takeInput();
-        if (m_inputBegin < m_input.size())
-            return {ReadStatus::Byte, static_cast<uint8_t>(m_input[m_inputBegin++])};
-        if (!alive)
-            return {ReadStatus::Error, 0};
-        const uint64_t now = monotonicMicros();
-        if (now >= deadline)
-            return {};
-        waitOnSocket(deadline - now);
-    }
+    return m_input.read(
+        waitMicros, [this](uint64_t) { return takeInput(); },
+        [this](uint64_t micros) {
+            waitOnSocket(micros);
+            return true;
+        });
 }
 
 void NetworkLine::waitForChange(uint64_t waitMicros) {
     if (!takeInput()) {
-        sleepMicros(waitMicros);
+        SleepMicros(waitMicros);
         return;
     }
     waitOnSocket(waitMicros);
@@ -691,7 +734,7 @@ void NetworkLine::drainOutput(uint64_t waitMicros) {
         const uint64_t now = monotonicMicros();
         const std::string& pending = m_telnet ? m_client.output() : m_raw;
         const int unsent = untaken();
-        if (pending.empty() && unsent <= WindowSlackBytes && m_pacer.ready(now))
+        if (pending.empty() && unsent <= WindowSlackBytes && m_pacer.due(now))
             return;
         // Bytes the server has not taken are not sent: wait for them as long as it takes
         // them, and end when it has taken nothing for StallMicros.
@@ -700,14 +743,13 @@ void NetworkLine::drainOutput(uint64_t waitMicros) {
             return;
         if (now >= deadline && m_stuckSince == 0)
             return;
-        sleepMicros(std::min<uint64_t>(deadline - now, 1000));
+        SleepMicros(std::min<uint64_t>(deadline - now, 1000));
     }
 }
 
 void NetworkLine::purge() {
     takeInput();
     m_input.clear();
-    m_inputBegin = 0;
 }
 
 void NetworkLine::dropDtr() {
@@ -749,6 +791,8 @@ LineMessage NetworkLine::lostReason() const {
         return LineMessage{
             IDS_NET_SERVER_STALLED,
             {m_address.hostPort(), std::to_string((m_stallMicros + 999'999) / 1'000'000)}};
+    if (!m_deviceFailure.empty())
+        return LineMessage{IDS_NET_DEVICE_OPEN_FAILED, {m_address.hostPort(), m_deviceFailure}};
     return LineMessage{IDS_NET_DROPPED, {m_address.hostPort()}};
 }
 

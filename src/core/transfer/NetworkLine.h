@@ -5,12 +5,12 @@
 #include <memory>
 #include <string>
 
-#include "transfer/CharacterPacer.h"
 #include "transfer/Line.h"
+#include "transfer/LineInput.h"
+#include "transfer/LinePacer.h"
 #include "transfer/LineSettings.h"
 #include "transfer/PortAddress.h"
 #include "transfer/Rfc2217Client.h"
-#include "transfer/XonXoffFilter.h"
 
 struct addrinfo;
 
@@ -21,9 +21,9 @@ struct MachineDef;
 class NetworkLine : public Line {
 public:
     // How long each step of the opening may take, on the clock handed to continueOpen.
-    static constexpr uint64_t ConnectMicros = 5'000'000;  // resolved to connected
-    static constexpr uint64_t ResolveMicros = 10'000'000; // a name server that is slow
-    static constexpr uint64_t AnswerMicros = 3'000'000;   // Telnet, then the line settings
+    static constexpr uint64_t ConnectMicros = 5'000'000;      // resolved to connected
+    static constexpr uint64_t ResolveMicros = 10'000'000;     // a name server that is slow
+    static constexpr uint64_t AnswerMicros = 3'000'000;       // Telnet, then the line settings
     static constexpr uint64_t ModemLineGraceMicros = 100'000; // DTR, RTS after the settings
     // Characters that may leave within one round trip: what can still reach the machine after
     // its DC3, kept below the 10 a control takes.
@@ -37,6 +37,9 @@ public:
     static constexpr int SendBufferBytes = 4096;
     // A reading server's window may lag a segment or so behind what it read.
     static constexpr int WindowSlackBytes = 2048;
+    // A connection left half open (server rebooted, cable pulled) is given up after this
+    // long without an answer, idle or not; the kernel's keepalive would take two hours.
+    static constexpr unsigned SilentServerSeconds = 30;
 
     // Starts reaching the server. The line comes back Pending: continueOpen finishes the job.
     static OpenedLine open(const PortAddress& address, const MachineDef& machine, int direction,
@@ -52,7 +55,7 @@ public:
     bool holds(LineHolds& out) override;
     bool writeByte(uint8_t byte, uint64_t waitMicros) override;
     ReadResult readByte(uint64_t waitMicros) override;
-    void holdUntilXon() override { m_filter.hold(); }
+    void holdUntilXon() override { m_input.holdUntilXon(); }
     void waitForChange(uint64_t waitMicros) override;
     void drainOutput(uint64_t waitMicros) override;
     void purge() override;
@@ -80,11 +83,18 @@ private:
     void queueLineSettings();
     void noteAnswers();
     OpenProgress fail(int textId, const std::string& detail = {});
+    // The connection closed while opening: the server's word why, if it gave one.
+    OpenProgress failDropped();
     void connected(uint64_t now);
 
     // Reads what the server sent: Telnet commands out, flow codes through the filter, data
     // into the input. False once the connection is gone.
     bool takeInput();
+    // Data from the server's serial side, or, first thing on the connection, the server's own
+    // word that it could not open its device: held back until it is clearly the one or the
+    // other, so that text never reaches a received program.
+    void takeData(const char* bytes, size_t count);
+    void connectionClosed();
     // Writes as much of the queued output as the socket takes. False on a broken connection.
     bool flush();
     // Waits on the socket for input (and for room to write when output is queued).
@@ -107,8 +117,8 @@ private:
     bool m_telnet;
     bool m_resolveNames;
     FlowSettings m_flow;
-    XonXoffFilter m_filter;
-    CharacterPacer m_pacer;
+    LineInput m_input;
+    LinePacer m_pacer;
     Rfc2217Client m_client;
     // The line settings asked of an RFC 2217 server.
     uint32_t m_baud = 9600;
@@ -128,10 +138,7 @@ private:
     bool m_phaseStarted = false;
 
     int m_fd = -1;
-    std::string m_raw;   // raw mode: bytes waiting to be written
-    std::string m_input; // data bytes for the reader, flow codes and NULs taken out
-    size_t m_inputBegin = 0;
-    bool m_receiving = false;
+    std::string m_raw; // raw mode: bytes waiting to be written
     bool m_lost = false;
     // RFC 2217: a question to the server now and then (the current baud rate), timed from when
     // it left until its answer is read, which happens before every byte: the round trip of
@@ -149,7 +156,11 @@ private:
     bool m_stalled = false;
     uint32_t m_widestWindow = 0;
     uint64_t m_stallMicros = StallMicros;
+    unsigned m_silentServerSeconds = SilentServerSeconds;
     unsigned m_writesSinceFit = 0;
+    bool m_watchingServerWord = true;
+    std::string m_serverWord;    // the first bytes, while they may be the server's word
+    std::string m_deviceFailure; // the server's reason, once it said it could not open
     LineMessage m_failure;
     std::vector<LineMessage> m_warnings;
 };

@@ -15,12 +15,12 @@
 
 #include "settings/MachineDef.h"
 #include "support/Clock.h"
+#include "support/StringIds.h"
 #include "transfer/DeviceFileLine.h"
 #include "transfer/LineSettings.h"
 #include "transfer/NetworkLine.h"
 #include "transfer/PortAddress.h"
 #include "transfer/SerialTermios.h"
-#include "support/StringIds.h"
 #include "transfer/TapeCode.h"
 #include "transfer/TransferHost.h"
 
@@ -51,23 +51,8 @@ namespace corvane {
 
 namespace {
 
-// Input the machine sends while we only write (echoes, stray bytes) is kept, but not without
-// bound: beyond this the excess is dropped as an overrun would.
-constexpr size_t MaxBufferedInput = 64 * 1024;
-
 uint64_t monotonicMicros() {
     return WexGetTickCount64();
-}
-
-void sleepMicros(uint64_t micros) {
-    const timespec ts{static_cast<time_t>(micros / 1000000u),
-                      static_cast<long>(micros % 1000000u) * 1000};
-    ppoll(nullptr, 0, &ts, nullptr);
-}
-
-timespec toTimespec(uint64_t micros) {
-    return timespec{static_cast<time_t>(micros / 1000000u),
-                    static_cast<long>(micros % 1000000u) * 1000};
 }
 
 std::string groupOwning(const std::string& device) {
@@ -133,7 +118,7 @@ OpenFailure failureKind(int error) {
 } // namespace
 
 PosixSerialLine::PosixSerialLine(int fd, const FlowSettings& flow)
-    : m_fd(fd), m_flow(flow), m_filter(flow, true) {}
+    : m_fd(fd), m_flow(flow), m_input(flow) {}
 
 PosixSerialLine::~PosixSerialLine() {
     close();
@@ -199,7 +184,7 @@ bool PosixSerialLine::setUp(const MachineDef& machine, int direction, const Line
         return false;
     }
     m_haveOriginal = true;
-    m_receiving = direction == DirectionReceive;
+    m_input.setReceiving(direction == DirectionReceive);
     m_direction = direction;
 
     const termios wanted = BuildSerialTermios(m_original, machine.line, direction);
@@ -276,8 +261,8 @@ bool PosixSerialLine::setDirection(const MachineDef& machine, int direction) {
         m_pacer.setCharMicros(m_charMicros);
     }
     if (direction == DirectionReceive)
-        m_filter.forget();
-    m_receiving = direction == DirectionReceive;
+        m_input.forgetFlow();
+    m_input.setReceiving(direction == DirectionReceive);
     m_direction = direction;
     return true;
 }
@@ -287,28 +272,16 @@ bool PosixSerialLine::takeInput() {
     // first, so a receive keeps every byte that reached the computer.
     if (m_fd < 0)
         return false;
-    // Let go of what has been read, so a reader that keeps pace never lets the buffer grow.
-    if (m_inputBegin > 0 && (m_inputBegin == m_input.size() || m_inputBegin >= 4096)) {
-        m_input.erase(0, m_inputBegin);
-        m_inputBegin = 0;
-    }
+    m_input.compact();
     unsigned char chunk[256];
     for (;;) {
-        size_t room = sizeof chunk;
-        if (m_receiving) {
-            // Take no more than fits; what stays in the driver is not lost.
-            const size_t backlog = m_input.size() - m_inputBegin;
-            if (backlog >= MaxBufferedInput)
-                return true;
-            room = std::min(room, MaxBufferedInput - backlog);
-        }
+        // A receive takes no more than fits; what stays in the driver is not lost.
+        const size_t room = m_input.room(sizeof chunk);
+        if (room == 0)
+            return true;
         const ssize_t n = ::read(m_fd, chunk, room);
         if (n > 0) {
-            for (ssize_t i = 0; i < n; ++i) {
-                if (m_filter.take(chunk[i]) &&
-                    (m_receiving || m_input.size() - m_inputBegin < MaxBufferedInput))
-                    m_input.push_back(static_cast<char>(chunk[i]));
-            }
+            m_input.take(chunk, static_cast<size_t>(n));
             continue;
         }
         if (n == 0 || errno == EAGAIN || errno == EWOULDBLOCK) {
@@ -359,7 +332,7 @@ int PosixSerialLine::outputQueued() const {
 
 bool PosixSerialLine::waitForInput(uint64_t micros) {
     pollfd p{m_fd, POLLIN, 0};
-    const timespec ts = toTimespec(micros);
+    const timespec ts = MicrosToTimespec(micros);
     const int r = ppoll(&p, 1, &ts, nullptr);
     if (r > 0)
         notePoll(p.revents);
@@ -372,7 +345,7 @@ bool PosixSerialLine::holds(LineHolds& out) {
     out = LineHolds{};
     if (!takeInputUnlessFresh(monotonicMicros()))
         return false;
-    out.xoff = m_filter.held();
+    out.xoff = m_input.held();
     if (m_flow.cts || m_flow.dsr) {
         int status = 0;
         if (ioctl(m_fd, TIOCMGET, &status) == 0) {
@@ -390,14 +363,14 @@ bool PosixSerialLine::writeByte(uint8_t byte, uint64_t waitMicros) {
     const uint64_t deadline = now + waitMicros;
     for (;;) {
         if (!takeInputUnlessFresh(now)) {
-            sleepMicros(waitMicros);
+            SleepMicros(waitMicros);
             return false;
         }
         // The previous byte is still on its way: in the driver's queue, or on an emulated
         // line, still within its character time.
         const bool busy = m_paced ? !m_pacer.due(now) : outputQueued() > 0;
         bool full = false;
-        if (!busy && !m_filter.held()) {
+        if (!busy && !m_input.held()) {
             const ssize_t n = ::write(m_fd, &byte, 1);
             if (n == 1) {
                 if (m_paced)
@@ -408,7 +381,7 @@ bool PosixSerialLine::writeByte(uint8_t byte, uint64_t waitMicros) {
                 continue;
             if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
                 noteError(errno);
-                sleepMicros(waitMicros);
+                SleepMicros(waitMicros);
                 return false;
             }
             full = true;
@@ -424,13 +397,13 @@ bool PosixSerialLine::writeByte(uint8_t byte, uint64_t waitMicros) {
         if (busy)
             wait = std::min(m_paced ? m_pacer.dueAt() - now : m_charMicros, remaining);
         pollfd p{m_fd, static_cast<short>(full ? (POLLIN | POLLOUT) : POLLIN), 0};
-        const timespec ts = toTimespec(wait);
+        const timespec ts = MicrosToTimespec(wait);
         const int r = ppoll(&p, 1, &ts, nullptr);
         if (r > 0)
             notePoll(p.revents);
         if (m_lost || (r > 0 && (p.revents & (POLLERR | POLLHUP | POLLNVAL)) &&
                        !(p.revents & (POLLIN | POLLOUT)))) {
-            sleepMicros(deadline - std::min(deadline, monotonicMicros()));
+            SleepMicros(deadline - std::min(deadline, monotonicMicros()));
             return false;
         }
         now = monotonicMicros();
@@ -445,26 +418,19 @@ bool PosixSerialLine::writeByte(uint8_t byte, uint64_t waitMicros) {
 }
 
 ReadResult PosixSerialLine::readByte(uint64_t waitMicros) {
-    uint64_t now = monotonicMicros();
-    const uint64_t deadline = now + waitMicros;
-    for (;;) {
-        const bool alive = takeInputUnlessFresh(now);
-        if (m_inputBegin < m_input.size())
-            return {ReadStatus::Byte, static_cast<uint8_t>(m_input[m_inputBegin++])};
-        if (!alive)
-            return {ReadStatus::Error, 0};
-        if (now >= deadline)
-            return {};
-        if (!waitForInput(deadline - now))
-            return {ReadStatus::Error, 0};
-        m_inputSeen = false; // what woke the poll is read on the next pass
-        now = monotonicMicros();
-    }
+    return m_input.read(
+        waitMicros, [this](uint64_t now) { return takeInputUnlessFresh(now); },
+        [this](uint64_t micros) {
+            if (!waitForInput(micros))
+                return false;
+            m_inputSeen = false; // what woke the poll is read on the next pass
+            return true;
+        });
 }
 
 void PosixSerialLine::waitForChange(uint64_t waitMicros) {
     if (!takeInput() || !waitForInput(waitMicros)) {
-        sleepMicros(waitMicros); // a failing device wakes poll at once; do not spin on it
+        SleepMicros(waitMicros); // a failing device wakes poll at once; do not spin on it
         return;
     }
     takeInput();
@@ -482,12 +448,12 @@ void PosixSerialLine::drainOutput(uint64_t waitMicros) {
             // The last byte of an emulated line is "sent" when its character time is over.
             if (m_pacer.due(now))
                 return;
-            sleepMicros(std::min(m_pacer.dueAt() - now, deadline - now));
+            SleepMicros(std::min(m_pacer.dueAt() - now, deadline - now));
             continue;
         }
         if (outputQueued() == 0)
             return;
-        sleepMicros(std::min(m_charMicros, deadline - now));
+        SleepMicros(std::min(m_charMicros, deadline - now));
     }
 }
 
@@ -498,7 +464,6 @@ void PosixSerialLine::purge() {
     // the stop code the machine is waiting for.
     tcflush(m_fd, TCIFLUSH);
     m_input.clear();
-    m_inputBegin = 0;
 }
 
 void PosixSerialLine::dropDtr() {

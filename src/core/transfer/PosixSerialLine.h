@@ -5,9 +5,9 @@
 #include <termios.h>
 
 #include "transfer/Line.h"
+#include "transfer/LineInput.h"
 #include "transfer/LinePacer.h"
 #include "transfer/LineSettings.h"
-#include "transfer/XonXoffFilter.h"
 
 namespace corvane {
 
@@ -39,7 +39,7 @@ public:
     bool holds(LineHolds& out) override;
     bool writeByte(uint8_t byte, uint64_t waitMicros) override;
     ReadResult readByte(uint64_t waitMicros) override;
-    void holdUntilXon() override { m_filter.hold(); }
+    void holdUntilXon() override { m_input.holdUntilXon(); }
     void waitForChange(uint64_t waitMicros) override;
     void drainOutput(uint64_t waitMicros) override;
     void purge() override;
@@ -71,13 +71,7 @@ private:
     int m_fd;
     std::string m_device; // as opened; empty when adopted
     FlowSettings m_flow;
-    XonXoffFilter m_filter;
-    std::string m_input; // data bytes, flow codes and NULs taken out
-    size_t m_inputBegin = 0;
-    // A receive keeps every data byte: when its backlog is full the rest stays in the driver,
-    // whose flow control then holds the machine. A send only watches the input for the flow
-    // codes; data bytes beyond the backlog are of no use to it and are let go.
-    bool m_receiving = false;
+    LineInput m_input;
     int m_direction = 0;
     termios m_original{};
     bool m_haveOriginal = false;
@@ -86,7 +80,7 @@ private:
     uint64_t m_charMicros = 1042; // one character at 9600 baud
     std::string m_dropped;
     bool m_paced = false;
-    LinePacer m_pacer; // paced: when the next byte may leave
+    LinePacer m_pacer;          // paced: when the next byte may leave
     uint64_t m_inputSeenAt = 0; // when the input was last found taken in (0: never)
     bool m_inputSeen = false;
     int m_originalTimerSlack = -1; // the thread's timer slack before a paced line tightened it

@@ -171,6 +171,8 @@ void Rfc2217Client::option(uint8_t verb, uint8_t code) {
         }
         break;
     case telnet::Wont:
+        if (code == telnet::Binary)
+            m_binaryRefused = true;
         if (m_remote[code] && !m_askedRemote[code])
             send(telnet::Dont, code);
         m_remote[code] = false;
@@ -192,6 +194,8 @@ void Rfc2217Client::option(uint8_t verb, uint8_t code) {
             send(telnet::Wont, code);
         if (code == telnet::ComPort)
             m_comPortRefused = true;
+        if (code == telnet::Binary)
+            m_binaryRefused = true;
         m_local[code] = false;
         m_askedLocal[code] = false;
         break;

@@ -83,6 +83,9 @@ public:
     // The server agreed to COM-PORT-OPTION (DO COM-PORT) / refused it (DONT).
     bool comPortAccepted() const { return m_local[telnet::ComPort]; }
     bool comPortRefused() const { return m_comPortRefused; }
+    // The server refused BINARY in either direction: it may then treat the data as Telnet
+    // text (a CR followed by NUL, the top bit of a character cleared).
+    bool binaryRefused() const { return m_binaryRefused; }
     // The last NOTIFY-MODEMSTATE, once one came.
     bool modemStateKnown() const { return m_modemKnown; }
     uint8_t modemState() const { return m_modemState; }
@@ -108,6 +111,7 @@ private:
     std::string m_output;
     bool m_spokeTelnet = false;
     bool m_comPortRefused = false;
+    bool m_binaryRefused = false;
     bool m_modemKnown = false;
     bool m_probeOutstanding = false;
     bool m_probeAnswered = false;

@@ -90,6 +90,7 @@ public:
     std::set<int> unanswered;          // SET-CONTROL values never answered (modemless port)
     int baudAnswer = 0;                // answer every SET-BAUDRATE with this, when not 0
     int answerDelayMs = 0;             // real time before answering SET-BAUDRATE (a long way)
+    bool refuseBinary = false;         // DONT / WONT BINARY
     std::string received;              // every byte the client sent
     std::string data;                  // the data part of it, IAC doubling undone
     std::vector<std::string> commands; // each COM-PORT subnegotiation: command and value
@@ -118,7 +119,9 @@ private:
                 if (left < 3)
                     return;
                 const uint8_t verb = at(1);
-                const char reply = verb == 251 ? '\xfd' : verb == 253 ? '\xfb' : 0;
+                char reply = verb == 251 ? '\xfd' : verb == 253 ? '\xfb' : 0;
+                if (reply && at(2) == 0 && refuseBinary)
+                    reply = verb == 251 ? '\xfe' : '\xfc';
                 if (reply && (at(2) == 0 || at(2) == 44))
                     this->reply(iac + reply + static_cast<char>(at(2)));
                 m_parsed += 3;
@@ -222,6 +225,17 @@ TEST_F(NetworkLineScripted, asksTheMachinesFramingAndWarnsOfWhatTheServerDidOthe
     EXPECT_EQ(ComClose(ctx, 0), 0);
     server.step();
     EXPECT_EQ(server.commands.back(), "\x05\x09"); // DTR drops at close, as on a local port
+}
+
+TEST_F(NetworkLineScripted, aServerThatRefusesBinaryIsWarnedOfAndUsed) {
+    server.refuseBinary = true;
+    usePort(rfc2217());
+    ASSERT_EQ(ComOpen(ctx, 2), 0) << (host.errors.empty() ? "" : host.errors[0]);
+    ASSERT_EQ(host.log.size(), 1u);
+    EXPECT_EQ(host.log[0].text, "Warning: the device server " + where() +
+                                    " refused Telnet binary mode; it may change a CR or the top "
+                                    "bit of a character on the way to the machine.");
+    EXPECT_EQ(ComClose(ctx, 0), 0);
 }
 
 TEST_F(NetworkLineScripted, ffIsDoubledOnTheWireAndServerCommandsStayOutOfTheData) {
@@ -369,6 +383,58 @@ TEST_F(NetworkLineScripted, aServerThatSpeaksNoTelnetIsToldNotWaitedFor) {
                                   "tcp:// for a raw port.");
 }
 
+// ser2net, when it cannot open its own serial device, says so on the connection and closes
+// it: told as that, and none of its words reach a received program. Bytes that only begin
+// like its words are the machine's and arrive whole.
+TEST_F(NetworkLineScripted, aServerThatCannotOpenItsDeviceIsToldAsThat) {
+    const std::string word = "Device open failure: Value or file not found\r\n";
+    const std::string told = where() +
+                             ": the device server could not open its serial port (Value or "
+                             "file not found). Check that the machine's cable or adapter is "
+                             "plugged into the server and that no other program on the server "
+                             "uses the port.";
+    server.telnet = false;
+    bool said = false;
+    host.onPump = [&] {
+        server.step();
+        if (server.connected() && !said) {
+            said = true;
+            server.send(word);
+            server.closeClient();
+        }
+    };
+    {
+        SCOPED_TRACE("rfc2217: while the line opens");
+        usePort(rfc2217());
+        EXPECT_EQ(ComOpen(ctx, 1), -2);
+        ASSERT_EQ(host.errors.size(), 1u);
+        EXPECT_EQ(host.errors[0], "Failed to open the device.\n\n" + rfc2217() + "\n" + told);
+    }
+    {
+        SCOPED_TRACE("raw: open at once, then the word");
+        said = false;
+        host.errors.clear();
+        usePort("tcp://" + where());
+        ASSERT_EQ(ComOpen(ctx, 1), 0);
+        EXPECT_EQ(readBytes(1), "");
+        ASSERT_EQ(host.errors.size(), 1u);
+        EXPECT_EQ(host.errors[0], told);
+        ComClose(ctx, 0);
+    }
+    {
+        SCOPED_TRACE("raw: the machine's D");
+        host.onPump = [this] { server.step(); };
+        host.errors.clear();
+        ASSERT_EQ(ComOpen(ctx, 1), 0);
+        server.step();
+        server.send("Devi");
+        server.send("ce 7%\n");
+        EXPECT_EQ(readBytes(10), "Device 7%\n");
+        EXPECT_TRUE(host.errors.empty());
+        ComClose(ctx, 0);
+    }
+}
+
 TEST_F(NetworkLineScripted, everyConnectionFaultNamesTheServerAndItsReason) {
     struct Fault {
         std::string port;
@@ -403,7 +469,7 @@ TEST_F(NetworkLineScripted, everyConnectionFaultNamesTheServerAndItsReason) {
          "Check the host name."},
         {"tcp://" + fullWhere, fullWhere + ": the device server did not answer within 5 seconds."},
         {"tcp://127.0.0.1", "The port is not written as COM n, a device path, tcp://HOST:PORT or "
-                           "rfc2217://HOST:PORT."},
+                            "rfc2217://HOST:PORT."},
     };
     options.resolveHostNames = false; // no test asks a name server
     for (const Fault& f : faults) {

@@ -2,5 +2,6 @@
 corvane_add_test(network_tests
   ${CMAKE_CURRENT_LIST_DIR}/PortAddressTest.cpp
   ${CMAKE_CURRENT_LIST_DIR}/NetworkLineScriptedTest.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/HalfOpenServerTest.cpp
 )
 target_include_directories(network_tests PRIVATE ${PROJECT_SOURCE_DIR}/tests)

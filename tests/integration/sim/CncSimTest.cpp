@@ -229,6 +229,37 @@ TEST(CncSimRead, lineRateLimitsHowFastCharactersAreTaken) {
     EXPECT_EQ(summaryValue(sim.output(), "received"), 50);
 }
 
+TEST(CncSimRead, aHeldLineIsNotIdle) {
+    // A host that waits for the DC1 is silent by the machine's wish: the idle end must not
+    // cut its program off, however long the control takes to work off its buffer.
+    SimProcess sim;
+    ASSERT_TRUE(sim.start({"read", "--wait-ms", "0", "--cps", "40", "--buffer", "100", "--high",
+                           "20", "--low", "5", "--end-on", "none", "--idle-ms", "150",
+                           "--exit-after-ms", "4000"}));
+    HostPort host(sim.device());
+    ASSERT_EQ(host.read(1, 2000), Bytes{0x11});
+    host.write(Bytes(25, 'A'));
+    EXPECT_EQ(host.read(1, 2000), Bytes{0x13});
+    // 20 characters worked off at 40 a second: half a second held, more than three idle ends.
+    EXPECT_EQ(host.read(1, 2000), Bytes{0x11});
+    host.write(Bytes(5, 'B'));
+    ASSERT_EQ(sim.wait(4000), 0) << sim.output() << sim.errors();
+    EXPECT_EQ(summaryValue(sim.output(), "received"), 30) << sim.output();
+}
+
+TEST(CncSimRead, pausesOfItsOwnDoNotKeepAnIdleEndAway) {
+    // Random holds go on after the program, never more than 0.8 s apart; the silence between
+    // them adds up and still ends the run.
+    SimProcess sim;
+    ASSERT_TRUE(sim.start({"read", "--wait-ms", "0", "--hold-random", "7", "--end-on", "none",
+                           "--idle-ms", "1000", "--exit-after-ms", "6000"}));
+    HostPort host(sim.device());
+    ASSERT_EQ(host.read(1, 2000), Bytes{0x11});
+    host.write(Bytes(5, 'A'));
+    ASSERT_EQ(sim.wait(6000), 0) << sim.output() << sim.errors();
+    EXPECT_EQ(summaryValue(sim.output(), "received"), 5) << sim.output();
+}
+
 TEST(CncSimRead, hostThatIgnoresDc3RaisesTheOverflowAlarm) {
     SimProcess sim;
     ASSERT_TRUE(sim.start({"read", "--wait-ms", "0", "--cps", "10", "--buffer", "100", "--high",
