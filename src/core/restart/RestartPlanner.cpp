@@ -110,8 +110,6 @@ std::vector<std::string> headerFor(const Candidate& c, bool tailHasCycle) {
         add(gCode(s.units.code));
     if (s.plane.set())
         add(gCode(s.plane.code));
-    if (s.distance.set())
-        add(gCode(s.distance.code));
     if (s.feedMode.set())
         add(gCode(s.feedMode.code));
     if (s.workOffset.set())
@@ -162,25 +160,30 @@ std::vector<std::string> headerFor(const Candidate& c, bool tailHasCycle) {
                 xy += std::string(" ") + AxisLetters[static_cast<size_t>(i)] +
                       FormatCoordinate(axis.value);
         }
+        // The way back is written in absolute coordinates whatever the program's distance
+        // mode; that mode is restored on the last line.
         if (!xy.empty())
-            header.push_back("G00" + xy);
+            header.push_back("G90 G00" + xy);
         const AxisPosition& z = s.position[2];
         const std::string zWord =
             z.kind == AxisKind::Known ? "Z" + FormatCoordinate(z.value) : std::string();
         if (offsetOn)
             header.push_back(zWord.empty() ? "G" + s.lengthOffset.code
-                                           : "G00 G" + s.lengthOffset.code + " " + zWord);
+                                           : "G90 G00 G" + s.lengthOffset.code + " " + zWord);
         else if (!zWord.empty())
-            header.push_back("G00 " + zWord);
+            header.push_back("G90 G00 " + zWord);
         if (s.mist)
             header.push_back("M07");
         if (s.flood)
             header.push_back("M08");
     }
-    // Last, so the header's own rapids leave the motion mode as the program had it.
+    // Last, so the header's own rapids leave the distance and motion modes as the program
+    // had them.
     std::string last;
+    if (s.distance.set())
+        last = gCode(s.distance.code);
     if (s.motion.set() && s.motion.code != "80")
-        last = gCode(s.motion.code);
+        last += (last.empty() ? "" : " ") + gCode(s.motion.code);
     if (!s.feed.empty())
         last += (last.empty() ? "F" : " F") + s.feed;
     if (!last.empty())
