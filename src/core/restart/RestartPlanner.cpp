@@ -44,59 +44,96 @@ bool isProgramNumberLine(const std::string& line) {
            std::isdigit(static_cast<unsigned char>(line[i + 1]));
 }
 
-// A block the restart could begin at, with the state before it.
+// A block the restart could begin at, with the state before it. Most blocks are looked at
+// once and left, so the view refers to the tracker's state instead of copying it.
+struct CandidateView {
+    long line = 0;
+    uint64_t offset = 0;
+    const NcBlock& block;
+    const ModalState& before;
+    bool toolChange = false;
+};
+
+// A block kept: the target, or a T block waiting for the block after it.
 struct Candidate {
     long line = 0;
     uint64_t offset = 0;
     NcBlock block;
     ModalState before;
     bool toolChange = false;
+
+    CandidateView view() const { return {line, offset, block, before, toolChange}; }
 };
 
-// Why a restart at this block is not safe; empty when it is.
-std::string refusalAt(const Candidate& c) {
+// Why a restart at this block is not safe; empty when it is. Without `explain` the reason is
+// only a mark: most blocks of a long program are refused, and only one reason is ever shown.
+std::string refusalAt(const CandidateView& c, bool explain) {
     const ModalState& s = c.before;
+    auto because = [explain](auto text) {
+        return explain ? std::string(text()) : std::string("-");
+    };
     if (s.endLine != 0)
-        return "it comes after the end of the program (M30/M02 at " + lineText(s.endLine) + ")";
+        return because([&] {
+            return "it comes after the end of the program (M30/M02 at " + lineText(s.endLine) + ")";
+        });
     if (!s.blocker.empty())
-        return "the machine state after " + lineText(s.blockerLine) + " is not known: " + s.blocker;
+        return because([&] {
+            return "the machine state after " + lineText(s.blockerLine) +
+                   " is not known: " + s.blocker;
+        });
     if (isCycleCode(s.motion.code))
-        return "it is inside a canned cycle (" + gCode(s.motion.code) + " at " +
-               lineText(s.motion.line) + ", not yet cancelled by G80)";
+        return because([&] {
+            return "it is inside a canned cycle (" + gCode(s.motion.code) + " at " +
+                   lineText(s.motion.line) + ", not yet cancelled by G80)";
+        });
     if (s.compensation.code == "41" || s.compensation.code == "42")
-        return "it is inside cutter compensation (" + gCode(s.compensation.code) + " at " +
-               lineText(s.compensation.line) + ")";
+        return because([&] {
+            return "it is inside cutter compensation (" + gCode(s.compensation.code) + " at " +
+                   lineText(s.compensation.line) + ")";
+        });
     if (s.polar.code == "16")
-        return "polar coordinates are active (G16 at " + lineText(s.polar.line) + ")";
+        return because(
+            [&] { return "polar coordinates are active (G16 at " + lineText(s.polar.line) + ")"; });
     if (s.rotation.code == "68")
-        return "coordinate rotation is active (G68 at " + lineText(s.rotation.line) + ")";
+        return because([&] {
+            return "coordinate rotation is active (G68 at " + lineText(s.rotation.line) + ")";
+        });
     if (s.scaling.code == "51")
-        return "scaling is active (G51 at " + lineText(s.scaling.line) + ")";
+        return because(
+            [&] { return "scaling is active (G51 at " + lineText(s.scaling.line) + ")"; });
     if (s.surfaceSpeed.code == "96")
-        return "constant surface speed is active (G96 at " + lineText(s.surfaceSpeed.line) +
-               "), whose speed clamp the header cannot know";
+        return because([&] {
+            return "constant surface speed is active (G96 at " + lineText(s.surfaceSpeed.line) +
+                   "), whose speed clamp the header cannot know";
+        });
     if (c.toolChange) {
         if (!c.block.has('T') && s.pendingTool.empty())
-            return "the tool this M06 loads was never named by a T word";
+            return because([&] { return "the tool this M06 loads was never named by a T word"; });
         return {};
     }
     if (s.toolWordLine != 0 && !s.anyToolChange)
-        return "the tool in use is not known: the T word at " + lineText(s.toolWordLine) +
-               " is not loaded by an M06";
+        return because([&] {
+            return "the tool in use is not known: the T word at " + lineText(s.toolWordLine) +
+                   " is not loaded by an M06";
+        });
     if (s.lastMotion == MotionKind::Feed || s.lastMotion == MotionKind::Cycle)
-        return "the move before it (" + lineText(s.lastMotionLine) +
-               ") is not a rapid: the tool would re-enter the work mid-cut";
+        return because([&] {
+            return "the move before it (" + lineText(s.lastMotionLine) +
+                   ") is not a rapid: the tool would re-enter the work mid-cut";
+        });
     for (int i = 0; i < AxisCount; ++i) {
         const AxisPosition& axis = s.position[static_cast<size_t>(i)];
         if (axis.kind == AxisKind::Unknown)
-            return std::string("the ") + AxisLetters[static_cast<size_t>(i)] +
-                   " position before it is not known (" + axis.reason + " at " +
-                   lineText(axis.line) + ")";
+            return because([&] {
+                return std::string("the ") + AxisLetters[static_cast<size_t>(i)] +
+                       " position before it is not known (" + axis.reason + " at " +
+                       lineText(axis.line) + ")";
+            });
     }
     return {};
 }
 
-std::vector<std::string> headerFor(const Candidate& c, bool tailHasCycle) {
+std::vector<std::string> headerFor(const CandidateView& c, bool tailHasCycle) {
     const ModalState& s = c.before;
     std::vector<std::string> header;
 
@@ -197,8 +234,8 @@ public:
     RestartPlan run();
 
 private:
-    void consider(Candidate& candidate);
-    std::string placeName(const Candidate& c) const;
+    void consider(const CandidateView& candidate);
+    std::string placeName(const CandidateView& c) const;
     void refuse(const std::string& what, const std::string& why);
 
     std::FILE* m_file;
@@ -231,7 +268,7 @@ void Planner::refuse(const std::string& what, const std::string& why) {
     m_plan.refusal = text;
 }
 
-std::string Planner::placeName(const Candidate& c) const {
+std::string Planner::placeName(const CandidateView& c) const {
     if (c.toolChange && c.block.has('T')) {
         const std::string tool = NormalCode(c.block.find('T')->text);
         return "T" + tool + (m_toolOccurrence > 1 ? ":" + std::to_string(m_toolOccurrence) : "") +
@@ -242,7 +279,7 @@ std::string Planner::placeName(const Candidate& c) const {
     return "L" + std::to_string(c.line);
 }
 
-void Planner::consider(Candidate& c) {
+void Planner::consider(const CandidateView& c) {
     m_toolOccurrence = 0;
     if (c.toolChange && c.block.has('T')) {
         const long tool = std::strtol(NormalCode(c.block.find('T')->text).c_str(), nullptr, 10);
@@ -283,23 +320,23 @@ void Planner::consider(Candidate& c) {
         break;
     }
 
-    const std::string why = refusalAt(c);
     if (!match) {
-        if (why.empty()) {
+        if (refusalAt(c, false).empty()) {
             m_allowed.push_back(placeName(c));
             if (m_allowed.size() > AllowedPlacesShown)
                 m_allowed.pop_front();
         }
         return;
     }
+    const std::string why = refusalAt(c, true);
     m_found = true;
+    m_target = Candidate{c.line, c.offset, c.block, c.before, c.toolChange};
     if (m_place.kind == RestartPlace::Kind::Line) {
         // The rest begins at the line asked for, even when comments come before the block.
-        c.line = m_place.number;
+        m_target->line = m_place.number;
     }
-    m_target = c;
     if (!why.empty())
-        refuse(m_place.text + " (" + lineText(c.line) + ")", why);
+        refuse(m_place.text + " (" + lineText(m_target->line) + ")", why);
 }
 
 RestartPlan Planner::run() {
@@ -347,19 +384,21 @@ RestartPlan Planner::run() {
 
         if (pending) {
             pending->toolChange = block.hasM("6");
-            consider(*pending);
+            consider(pending->view());
             pending.reset();
         }
-        Candidate candidate{m_lines, lineOffset, block, tracker.state(), IsToolChangeBlock(block)};
-        const bool waitsForM06 = block.has('T') && !candidate.toolChange && !m_found;
-        if (waitsForM06)
-            pending = std::move(candidate);
+        const bool toolChange = IsToolChangeBlock(block);
+        if (block.has('T') && !toolChange && !m_found)
+            pending = Candidate{m_lines, lineOffset, block, tracker.state(), false};
         else
-            consider(candidate);
+            consider(CandidateView{m_lines, lineOffset, block, tracker.state(), toolChange});
         if (m_found) {
-            std::string upper(text);
-            for (char& ch : upper)
-                ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+            std::string upper;
+            if (!block.macro.empty()) {
+                upper = text;
+                for (char& ch : upper)
+                    ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+            }
             if (block.hasM("99") || upper.find("GOTO") != std::string::npos)
                 refuse(m_place.text + " (" + lineText(m_target->line) + ")",
                        "the program jumps back at " + lineText(m_lines) +
@@ -371,7 +410,7 @@ RestartPlan Planner::run() {
         tracker.apply(block, m_lines);
     }
     if (pending)
-        consider(*pending);
+        consider(pending->view());
     const bool readFailed = std::ferror(m_file) != 0;
     std::free(buffer);
 
@@ -422,7 +461,7 @@ RestartPlan Planner::run() {
         m_place.kind == RestartPlace::Kind::Line
             ? "(RESTART AT LINE " + std::to_string(target.line) + ")"
             : "(RESTART AT " + m_place.text + " LINE " + std::to_string(target.line) + ")";
-    m_plan.header = headerFor(target, m_tailHasCycle);
+    m_plan.header = headerFor(target.view(), m_tailHasCycle);
     return m_plan;
 }
 
