@@ -147,8 +147,8 @@ bool ModalTracker::applyG(const std::string& code, const NcBlock& nc, long line)
 
 void ModalTracker::move(const NcBlock& nc, long line) {
     ModalState& s = m_state;
-    if (nc.hasG("4") || nc.hasG("10") || nc.hasG("11"))
-        return; // X and P are a dwell time or offset data here, not a position
+    if (nc.hasG("4") || nc.hasG("10") || nc.hasG("11") || nc.hasG("68") || nc.hasG("51"))
+        return; // X and P are a dwell time, offset data or a centre here, not a position
     const bool cycleMode = isCycle(s.motion.code);
     bool cycleStarted = false;
     for (const NcWord& word : nc.words)

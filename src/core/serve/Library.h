@@ -13,7 +13,7 @@ enum class LookupResult { Found, NotFound, Refused };
 
 struct LibraryLookup {
     LookupResult result = LookupResult::NotFound;
-    std::string path; // Found: the file to send
+    std::string path;  // Found: the file to send
     std::string error; // Refused for a program that is there but cannot be read: why
 };
 
@@ -26,6 +26,11 @@ LibraryLookup lookupProgram(const std::string& library, std::string_view name,
 // that is ever run by mistake does nothing. "%", "(NOT FOUND NAME)", "%".
 std::string notFoundReply(std::string_view name);
 std::string refusedReply(std::string_view name);
+
+// The answer to "(REQ=NAME WHERE)" when the program cannot be restarted there: a program of
+// comments with the reason, so the operator at the control learns why.
+std::string restartRefusedReply(std::string_view name, std::string_view where,
+                                std::string_view reason);
 
 // The library as a program of comments: one line per plain file, sorted by name, with its
 // size and date ("(O0012.NC 1234 2026-12-09)"), with "(... N MORE)" when some were left out

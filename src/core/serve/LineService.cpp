@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "restart/RestartPlanner.h"
 #include "serve/Library.h"
 #include "serve/ReceiveVerdict.h"
 #include "support/Sha256.h"
@@ -280,15 +281,14 @@ void LineService::fileReceived(int result, bool timedOut, const std::string& tem
     // time-out is the normal end -- but only of a program whose closing "%" arrived: a machine
     // that stops mid-way must not file a partial program under the program's name.
     const bool endCheck = m_settings.machine.config.PtrEof != 0;
-    const bool endedWell =
-        result == ReceiveDone && !m_watch.lost &&
-        (!timedOut || (!endCheck && endsAsProgram(readTail(temporary))));
+    const bool endedWell = result == ReceiveDone && !m_watch.lost &&
+                           (!timedOut || (!endCheck && endsAsProgram(readTail(temporary))));
 
     const std::string head = endedWell ? readHead(temporary) : std::string();
     if (endedWell && isRequestShaped(head)) {
         if (auto request = findRequest(head, m_settings.scanLines)) {
             unlink(temporary.c_str());
-            answerRequest(request->name);
+            answerRequest(request->name, request->restart);
             return;
         }
     }
@@ -332,7 +332,7 @@ void LineService::fileReceived(int result, bool timedOut, const std::string& tem
     finishTransfer(std::move(rec));
 }
 
-void LineService::answerRequest(const std::string& name) {
+void LineService::answerRequest(const std::string& name, const std::string& restart) {
     m_host.log("request for " + commentSafe(name) + "; answering in " +
                std::to_string(m_settings.requestDelayMillis) + " ms");
     // The operator switches the control to read mode meanwhile.
@@ -343,12 +343,13 @@ void LineService::answerRequest(const std::string& name) {
     if (m_stopping || m_cancelled) {
         JournalRecord rec = newRecord("send");
         rec.request = name;
+        rec.restart = restart;
         rec.result = TransferResult::Interrupted;
         rec.message = m_cancelled ? "cancelled" : "stopped";
         finishTransfer(std::move(rec));
         return;
     }
-    send(PendingSend{name, name, {}});
+    send(PendingSend{name, name, {}, restart});
 }
 
 // ---- sending ----
@@ -357,6 +358,8 @@ void LineService::send(const PendingSend& pending) {
     JournalRecord rec = newRecord("send");
     rec.request = pending.request;
     rec.commandId = pending.commandId;
+    rec.restart = pending.restart;
+    std::string restarted; // the temporary restarted program, removed after the send
 
     std::string path;
     std::string reply;
@@ -370,6 +373,22 @@ void LineService::send(const PendingSend& pending) {
         if (found.result == LookupResult::Found) {
             path = found.path;
             rec.file = path;
+            if (!pending.restart.empty()) {
+                std::string reason;
+                restarted = restartFile(found.path, pending.restart, reply, reason);
+                if (!reply.empty()) {
+                    answered = TransferResult::Refused;
+                    rec.message = "restart refused: " + reason;
+                    path.clear();
+                } else if (restarted.empty()) {
+                    rec.result = TransferResult::Failed;
+                    rec.message = reason;
+                    finishTransfer(std::move(rec));
+                    return;
+                } else {
+                    path = restarted;
+                }
+            }
         } else if (found.result == LookupResult::NotFound) {
             reply = notFoundReply(pending.name);
             answered = TransferResult::NotFound;
@@ -399,6 +418,7 @@ void LineService::send(const PendingSend& pending) {
             return;
         }
     }
+    // Of what goes out: the library file, the restarted program or the reply.
     rec.bytes = fileSize(path);
     rec.sha256 = sha256OfFile(path);
 
@@ -410,7 +430,7 @@ void LineService::send(const PendingSend& pending) {
     const int result = runSend(path, !reply.empty());
     m_phase = Phase::Idle;
     rec.millis = (m_host.nowMicros() - start) / 1000;
-    if (!reply.empty())
+    if (!reply.empty() || !restarted.empty())
         unlink(path.c_str());
 
     if (result == SendCompleted) {
@@ -533,6 +553,41 @@ void LineService::record(JournalRecord rec) {
     m_host.log(summary);
     if (m_env.sink)
         m_env.sink->transferRecorded(rec);
+}
+
+std::string LineService::restartFile(const std::string& program, const std::string& where,
+                                     std::string& reply, std::string& reason) {
+    RestartPlace place;
+    if (!ParseRestartPlace(where, place)) {
+        reason = "'" + where + "' is not a restart place: T<n>, T<n>:<k>, N<n> or L<n>";
+        reply = restartRefusedReply(program.substr(program.rfind('/') + 1), where, reason);
+        return {};
+    }
+    std::FILE* in = std::fopen(program.c_str(), "rb");
+    if (in == nullptr) {
+        reason = "the program could not be read";
+        return {};
+    }
+    const RestartPlan plan = PlanRestart(in, place);
+    if (!plan.allowed) {
+        std::fclose(in);
+        reason = plan.refusal;
+        reply = restartRefusedReply(program.substr(program.rfind('/') + 1), where, reason);
+        return {};
+    }
+    const std::string path = m_inbox.createTemporary();
+    std::FILE* out = path.empty() ? nullptr : std::fopen(path.c_str(), "wb");
+    bool written = out != nullptr && WriteRestartProgram(in, plan, out);
+    if (out != nullptr && std::fclose(out) != 0)
+        written = false;
+    std::fclose(in);
+    if (!written) {
+        if (!path.empty())
+            unlink(path.c_str());
+        reason = "the restarted program could not be written into the inbox";
+        return {};
+    }
+    return path;
 }
 
 std::string LineService::replyFile(const std::string& text) {

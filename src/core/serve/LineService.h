@@ -76,6 +76,7 @@ private:
         std::string name;
         std::optional<std::string> request; // the name as the machine asked, for the record
         std::string commandId;
+        std::string restart; // where the machine asked the program to restart; empty for all
     };
 
     uint64_t retryMicros() const { return uint64_t{m_settings.retryMillis} * 1000; }
@@ -88,7 +89,10 @@ private:
     void listenOnce();
     void fileReceived(int result, bool timedOut, const std::string& temporary,
                       uint64_t startMicros);
-    void answerRequest(const std::string& name);
+    void answerRequest(const std::string& name, const std::string& restart);
+    // The restarted program in a temporary file of the inbox, or a reply that says why not.
+    std::string restartFile(const std::string& program, const std::string& where,
+                            std::string& reply, std::string& reason);
     void send(const PendingSend& pending);
     int runSend(const std::string& path, bool keepComments);
     void waitMicros(uint64_t micros, uint64_t sliceMicros);
