@@ -498,6 +498,77 @@ std::string FormatCoordinate(double value) {
     return out;
 }
 
+namespace {
+
+// The text of the first comment on a line, blanks around it removed.
+std::string firstComment(std::string_view line) {
+    const size_t open = line.find('(');
+    if (open == std::string_view::npos)
+        return {};
+    const size_t close = line.find(')', open + 1);
+    std::string_view text = line.substr(
+        open + 1, close == std::string_view::npos ? std::string_view::npos : close - open - 1);
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
+        text.remove_prefix(1);
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r'))
+        text.remove_suffix(1);
+    return std::string(text);
+}
+
+} // namespace
+
+std::vector<ToolChange> ListToolChanges(std::FILE* program) {
+    std::vector<ToolChange> changes;
+    if (std::fseek(program, 0, SEEK_SET) != 0)
+        return changes;
+    char* buffer = nullptr;
+    size_t capacity = 0;
+    ssize_t got = 0;
+    long line = 0;
+    std::string previousLine;
+    std::optional<ToolChange> pending; // a T block waiting to see whether an M06 follows
+    std::vector<std::pair<long, long>> counts;
+    auto record = [&](ToolChange change) {
+        for (auto& [tool, count] : counts)
+            if (tool == change.tool) {
+                change.occurrence = ++count;
+                changes.push_back(change);
+                return;
+            }
+        counts.emplace_back(change.tool, 1);
+        changes.push_back(change);
+    };
+    while ((got = ::getline(&buffer, &capacity, program)) > 0) {
+        ++line;
+        std::string_view text(buffer, static_cast<size_t>(got));
+        if (!text.empty() && text.back() == '\n')
+            text.remove_suffix(1);
+        const NcBlock block = ParseNcBlock(text);
+        if (!block.empty() && !block.percent) {
+            if (pending) {
+                if (block.hasM("6"))
+                    record(*pending);
+                pending.reset();
+            }
+            if (const NcWord* t = block.find('T')) {
+                ToolChange change;
+                change.tool = std::strtol(NormalCode(t->text).c_str(), nullptr, 10);
+                change.line = line;
+                change.comment = firstComment(text);
+                if (change.comment.empty())
+                    change.comment = firstComment(previousLine);
+                if (block.hasM("6"))
+                    record(change);
+                else
+                    pending = change;
+            }
+        }
+        previousLine.assign(text);
+    }
+    std::free(buffer);
+    return changes;
+}
+
 RestartPlan PlanRestart(std::FILE* program, const RestartPlace& place) {
     Planner planner(program, place);
     return planner.run();

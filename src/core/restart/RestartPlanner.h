@@ -34,6 +34,18 @@ RestartPlan PlanRestart(std::FILE* program, const RestartPlace& place);
 // Writes the restarted program for an allowed plan. False on a read or write error.
 bool WriteRestartProgram(std::FILE* program, const RestartPlan& plan, std::FILE* out);
 
+// One tool change of a program, as a list to choose a restart from shows it.
+struct ToolChange {
+    long tool = 0;
+    long occurrence = 1; // the k of T<n>:<k>
+    long line = 0;       // of the T block
+    std::string comment; // on the T block's line, else on the line before it; may be empty
+};
+
+// Every tool change in `program` (a block with T and M06, or a T block followed by an M06
+// block), in order. Read as a stream from the beginning.
+std::vector<ToolChange> ListToolChanges(std::FILE* program);
+
 // A coordinate as the header writes it: always with a decimal point (a control without
 // decimal-point input would read "10" as 10 micrometres), at most four decimals.
 std::string FormatCoordinate(double value);

@@ -314,6 +314,33 @@ TEST(RestartPlanner, coordinatesAlwaysCarryADecimalPoint) {
     EXPECT_EQ(FormatCoordinate(0.1 + 0.2), "0.3");
 }
 
+// What a list to choose a restart from shows: each change, its k, its line and its comment.
+TEST(ToolChanges, listedInOrderWithTheirCommentsAndCounts) {
+    const std::string program = "%\nO1\n(ROUGHING)\nT1 M06\nG00 X0\nT2\nM06 (LATE)\n"
+                                "T3 (PRESELECT)\nG00 X1\nM06\nT1 M06 (FINISH)\nT12M6\nM30\n";
+    std::FILE* in = ::fmemopen(const_cast<char*>(program.data()), program.size(), "rb");
+    ASSERT_NE(in, nullptr);
+    const std::vector<ToolChange> changes = ListToolChanges(in);
+    std::fclose(in);
+    // The lone M06 at line 10 loads the preselected T3, but T3 is not followed by it: by the
+    // T<n> rule that is no change "to T3"; a restart there is named by its line.
+    ASSERT_EQ(changes.size(), 4u);
+    EXPECT_EQ(changes[0].tool, 1);
+    EXPECT_EQ(changes[0].line, 4);
+    EXPECT_EQ(changes[0].comment, "ROUGHING"); // from the line before
+    EXPECT_EQ(changes[1].tool, 2);
+    EXPECT_EQ(changes[1].line, 6); // the T block, whose M06 follows
+    EXPECT_EQ(changes[2].tool, 1);
+    EXPECT_EQ(changes[2].occurrence, 2);
+    EXPECT_EQ(changes[2].comment, "FINISH");
+    EXPECT_EQ(changes[3].tool, 12);
+    EXPECT_EQ(changes[3].line, 12);
+    // Each one is a place the planner finds again as T<n>:<k>.
+    const Outcome again = restart(program, "T1:2");
+    ASSERT_TRUE(again.plan.allowed) << again.plan.refusal;
+    EXPECT_EQ(again.plan.line, 11);
+}
+
 long peakKilobytes() {
     rusage usage{};
     ::getrusage(RUSAGE_SELF, &usage);
