@@ -108,6 +108,7 @@ private:
     void commandPrologue();
     void commandEpilogue();
     void runTransferCommand(int id);
+    void runRestartCommand();
     void runTransfer(Run run);
     void toggleBar(int id);
     void openMachineFile();
