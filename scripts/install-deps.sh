@@ -23,6 +23,8 @@ packages+=(desktop-file-utils)
 # Machines on the network: the tests put a real serial device server (ser2net) in front of
 # the simulated machine.
 packages+=(ser2net)
+# The restart tests check the restart header against LinuxCNC's standalone interpreter, rs274.
+packages+=(linuxcnc-uspace)
 # The shop-wide view: the MQTT client library, and a real broker the tests start themselves.
 packages+=(libmosquitto-dev mosquitto mosquitto-clients)
 # The broker tests make their own CA and server certificate for TLS.

@@ -167,7 +167,10 @@ std::vector<std::string> headerFor(const CandidateView& c, bool tailHasCycle) {
         add(gCode(s.surfaceSpeed.code));
     if (s.pathMode.set())
         add(gCode(s.pathMode.code));
-    if (tailHasCycle && s.returnLevel.set())
+    // The return level is restored whenever the program set it, not only when a cycle
+    // follows: a control's own default differs from the state the full run had.
+    (void)tailHasCycle;
+    if (s.returnLevel.set())
         add(gCode(s.returnLevel.code));
     header.push_back(modal);
 
@@ -179,6 +182,10 @@ std::vector<std::string> headerFor(const CandidateView& c, bool tailHasCycle) {
             header.push_back("T" + s.pendingTool);
         if (offsetOn)
             header.push_back("G" + s.lengthOffset.code);
+        // The speed stays set across the change (the spindle only stops); a program that
+        // starts the new tool with M03 alone relies on it.
+        if (!s.spindleSpeed.empty())
+            header.push_back("S" + s.spindleSpeed);
     } else {
         if (!s.tool.empty())
             header.push_back("T" + s.tool + " M06");

@@ -94,12 +94,14 @@ TEST(RestartPlanner, atAToolChangeTheHeaderCarriesOnlyWhatTheChangeDoesNotSet) {
     EXPECT_TRUE(out.plan.atToolChange);
     EXPECT_EQ(out.plan.line, 16);
     // G91 from the reference return before the change is still in force; the old tool's
-    // length offset too. No spindle, coolant or position: the program sets them after M06.
+    // length offset and the spindle speed too. No spindle start, coolant or position: the
+    // change stops the one and moves the head, and the program sets them after M06.
     EXPECT_EQ(out.text, "%\n"
                         "O1234 (BRACKET)\n"
                         "(RESTART AT T2 LINE 16)\n"
                         "G21 G17 G94 G54 G40 G80\n"
                         "G43 H1\n"
+                        "S2000\n"
                         "G91 G00 F300.\n" +
                             tailFrom(Bracket, 16));
 }
@@ -140,7 +142,7 @@ TEST(RestartPlanner, theKthChangeToAToolAndALineAreFoundWhereTheyAre) {
     EXPECT_EQ(out.text, "%\n"
                         "O1234 (BRACKET)\n"
                         "(RESTART AT LINE 27)\n"
-                        "G21 G17 G94 G55 G40 G80\n"
+                        "G21 G17 G94 G55 G40 G80 G98\n"
                         "T2 M06\n"
                         "S1500 M03\n"
                         "G90 G00 X80. Y30.\n"
@@ -263,18 +265,18 @@ TEST(RestartPlanner, modalStateIsCarriedAcrossBlocks) {
         {"a T block followed by M06 is a tool change at the T block",
          "%\nO3\nG21 G90 G54\nT1 M06\nG00 X1. Y1. Z5. S900 M03\nG49 G00 Z100.\nT2\nM06\n"
          "G00 X5. Y5.\nM30\n",
-         "T2", "G21 G54 G40 G80 G49\nG90 G00\n"},
+         "T2", "G21 G54 G40 G80 G49\nS900\nG90 G00\n"},
         {"a lone M06 takes the tool named before it",
          "%\nO4\nG21 G90 G54\nT1 M06\nG00 X1. Y1. Z5. S900 M03\nT2\nG00 Z100.\nN50 M06\n"
          "G00 X5. Y5.\nM30\n",
-         "N50", "G21 G54 G40 G80\nT2\nG90 G00\n"},
+         "N50", "G21 G54 G40 G80\nT2\nS900\nG90 G00\n"},
         {"before any motion nothing is moved", "%\nO5\nN10 G21 G90 G54\nN20 G00 X1. Y1.\nM30\n",
          "N20", "G21 G54 G40 G80\nG90\n"},
-        {"the return level is left out when no cycle follows",
+        {"the return level is restored even when no cycle follows",
          "%\nO6\nG21 G90 G54 G98\nT1 M06\nG00 X0 Y0 Z5. S500 M03\nG81 X1. Z-3. R1. F60.\n"
          "G80 G00 Z20.\nN10 X3.\nM30\n",
          "N10",
-         "G21 G54 G40 G80\nT1 M06\nS500 M03\nG90 G00 X1. Y0.\nG90 G00 Z20.\n"
+         "G21 G54 G40 G80 G98\nT1 M06\nS500 M03\nG90 G00 X1. Y0.\nG90 G00 Z20.\n"
          "G90 G00 F60.\n"},
         {"a work offset change without a move loses the place until the next rapid",
          "%\nO7\nG21 G90 G54\nT1 M06\nG00 X0 Y0 Z5. S500 M03\nG55\nG00 X1. Y2. Z3.\nN10 X4.\nM30\n",

@@ -151,12 +151,12 @@ TEST_F(CliRestart, dryRunPrintsTheRestartedProgramAndNeverTouchesThePort) {
                                "-p", "/dev/corvane-no-such-port", file("O4711.NC")})));
     ASSERT_EQ(dry.wait(30000), 0) << dry.err();
     const int line = m_toolLines[2];
-    const std::string head = "%\nO4711 (MOULD INSERT)\n(RESTART AT T3 LINE " +
-                             std::to_string(line) +
-                             ")\n"
-                             // The reference return before the change left G91 on; the old
-                             // tool's offset is still active until the program sets H3.
-                             "G21 G17 G94 G55 G40 G80\nG43 H2\nG91 G00 F1200.\n";
+    const std::string head =
+        "%\nO4711 (MOULD INSERT)\n(RESTART AT T3 LINE " + std::to_string(line) +
+        ")\n"
+        // The reference return before the change left G91 on; the old
+        // tool's offset and its speed stay until the program sets H3 and S5000.
+        "G21 G17 G94 G55 G40 G80\nG43 H2\nS4000\nG91 G00 F1200.\n";
     EXPECT_EQ(dry.out().substr(0, head.size()), head);
     EXPECT_TRUE(dry.out() == head + tailFrom(m_program, line));
     EXPECT_EQ(dry.err(), "");
