@@ -133,7 +133,7 @@ std::string refusalAt(const CandidateView& c, bool explain) {
     return {};
 }
 
-std::vector<std::string> headerFor(const CandidateView& c, bool tailHasCycle) {
+std::vector<std::string> headerFor(const CandidateView& c) {
     const ModalState& s = c.before;
     std::vector<std::string> header;
 
@@ -169,7 +169,6 @@ std::vector<std::string> headerFor(const CandidateView& c, bool tailHasCycle) {
         add(gCode(s.pathMode.code));
     // The return level is restored whenever the program set it, not only when a cycle
     // follows: a control's own default differs from the state the full run had.
-    (void)tailHasCycle;
     if (s.returnLevel.set())
         add(gCode(s.returnLevel.code));
     header.push_back(modal);
@@ -256,7 +255,6 @@ private:
     long m_toolOccurrence = 0;
     long m_startLines = 0;
     long m_lines = 0;
-    bool m_tailHasCycle = false;
 };
 
 void Planner::refuse(const std::string& what, const std::string& why) {
@@ -410,9 +408,6 @@ RestartPlan Planner::run() {
                 refuse(m_place.text + " (" + lineText(m_target->line) + ")",
                        "the program jumps back at " + lineText(m_lines) +
                            " (M99 or GOTO), to blocks a restarted program no longer holds");
-            for (const NcWord& word : block.words)
-                if (word.letter == 'G' && isCycleCode(NormalCode(word.text)))
-                    m_tailHasCycle = true;
         }
         tracker.apply(block, m_lines);
     }
@@ -468,7 +463,7 @@ RestartPlan Planner::run() {
         m_place.kind == RestartPlace::Kind::Line
             ? "(RESTART AT LINE " + std::to_string(target.line) + ")"
             : "(RESTART AT " + m_place.text + " LINE " + std::to_string(target.line) + ")";
-    m_plan.header = headerFor(target.view(), m_tailHasCycle);
+    m_plan.header = headerFor(target.view());
     return m_plan;
 }
 
