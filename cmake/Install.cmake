@@ -30,6 +30,7 @@ set(CORVANE_MANUAL_PAGES
   controls.html
   troubleshooting.html
   command-line.html
+  restart.html
   shop.html
   files.html
 )

@@ -22,6 +22,8 @@ if [[ "${CORVANE_DEPS:-all}" != demo ]]; then
   # Machines on the network: the tests put a real serial device server (ser2net) in front of
   # the simulated machine.
   packages+=(ser2net)
+  # The restart tests check the restart header against LinuxCNC's standalone interpreter, rs274.
+  packages+=(linuxcnc-uspace)
   # The shop-wide view: a real broker the tests start themselves, and its clients.
   packages+=(mosquitto mosquitto-clients)
   # The broker tests make their own CA and server certificate for TLS.

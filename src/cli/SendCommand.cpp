@@ -6,8 +6,12 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
 
 #include "TransferCommands.h"
+#include "restart/RestartPlanner.h"
 #include "transfer/SendEngine.h"
 #include "transfer/SendFileCheck.h"
 #include "transfer/TransferContext.h"
@@ -19,8 +23,16 @@ namespace {
 constexpr const char* SendUsage =
     "usage: corvane-cli [--cfg FILE] send [-m MACHINE.MDF] [-p PORT] [-o DEVICE-FILE] [-q]\n"
     "                   [--no-pace] FILE...\n"
+    "       corvane-cli [--cfg FILE] send --restart-at WHERE [--dry-run] [-m MACHINE.MDF]\n"
+    "                   [-p PORT] [-o DEVICE-FILE] [-q] [--no-pace] FILE\n"
     "\n"
     "Sends up to 32 NC files, in the order given, as one transfer to the machine.\n"
+    "  --restart-at WHERE  send one program from a place on: T<n> (the first change to\n"
+    "                  tool n), T<n>:<k> (the k-th), N<n> (the block numbered n) or L<n>\n"
+    "                  (line n); a header before it puts the machine back in state.\n"
+    "                  A place where that cannot be done safely is refused (status 2)\n"
+    "  --dry-run       with --restart-at: print the program that would be sent and open\n"
+    "                  no port\n"
     "  -m MACHINE.MDF  the machine definition (default: the current machine of the\n"
     "                  configuration; without one, -m or -p must be given)\n"
     "  -p PORT         the port: COM n, a serial device (/dev/ttyUSB0), tcp://HOST:PORT\n"
@@ -76,9 +88,119 @@ int exitStatusOf(int result) {
     }
 }
 
+// The options only a send takes, taken out of the arguments before the shared ones are read.
+struct RestartOptions {
+    std::string where;
+    bool dryRun = false;
+};
+
+int takeRestartOptions(const CliContext& context, CliArguments arguments, RestartOptions& restart,
+                       std::vector<std::string>& rest) {
+    bool optionsEnded = false;
+    for (size_t i = 0; i < arguments.size(); ++i) {
+        const std::string& argument = arguments[i];
+        if (!optionsEnded && argument == "--restart-at") {
+            if (i + 1 >= arguments.size())
+                return fail(context, ExitUsage, "--restart-at needs a place (try --help)");
+            restart.where = arguments[++i];
+            if (restart.where.empty())
+                return fail(context, ExitUsage, "--restart-at needs a place (try --help)");
+            continue;
+        }
+        if (!optionsEnded && argument == "--dry-run") {
+            restart.dryRun = true;
+            continue;
+        }
+        if (argument == "--")
+            optionsEnded = true;
+        rest.push_back(argument);
+    }
+    return ExitSuccess;
+}
+
+// A private folder holding the restarted program under the program's own name, so the log
+// names the program the operator chose.
+struct RestartFile {
+    std::string folder;
+    std::string path;
+    ~RestartFile() {
+        if (!path.empty())
+            ::unlink(path.c_str());
+        if (!folder.empty())
+            ::rmdir(folder.c_str());
+    }
+};
+
+int runRestart(CliContext& context, TransferOptions& options, const RestartOptions& restart) {
+    if (options.operands.size() != 1)
+        return fail(context, ExitUsage, "--restart-at takes exactly one NC file");
+    RestartPlace place;
+    if (!ParseRestartPlace(restart.where, place))
+        return fail(context, ExitUsage,
+                    "'" + restart.where +
+                        "' is not a restart place: write T<n>, T<n>:<k>, N<n> or L<n>");
+
+    AppConfig config;
+    MachineDef machine;
+    if (const int status = loadTransferSettings(context, options, "-o", config, machine))
+        return status;
+
+    SendQueue queue;
+    std::string error;
+    if (!queueFile(options.operands[0], queue.Entries[0], error))
+        return fail(context, ExitFile, error);
+    std::FILE* program = std::fopen(queue.Entries[0].Name, "rb");
+    if (program == nullptr)
+        return fail(context, ExitFile, std::string(queue.Entries[0].Name) + ": cannot be read");
+    const RestartPlan plan = PlanRestart(program, place);
+    if (!plan.allowed) {
+        std::fclose(program);
+        return fail(context, ExitUsage, plan.refusal);
+    }
+
+    if (restart.dryRun) {
+        const bool written = WriteRestartProgram(program, plan, context.out);
+        std::fclose(program);
+        return written ? ExitSuccess : fail(context, ExitFailure, "the program could not be read");
+    }
+
+    RestartFile file;
+    const char* fromEnvironment = std::getenv("TMPDIR");
+    std::string folder = fromEnvironment != nullptr && fromEnvironment[0] != '\0'
+                             ? std::string(fromEnvironment)
+                             : std::string("/tmp");
+    folder += "/corvane-restart-XXXXXX";
+    if (::mkdtemp(folder.data()) == nullptr) {
+        std::fclose(program);
+        return fail(context, ExitFile, "no temporary folder for the restarted program");
+    }
+    file.folder = folder;
+    const char* slash = std::strrchr(queue.Entries[0].Name, '/');
+    file.path = folder + "/" + (slash != nullptr ? slash + 1 : queue.Entries[0].Name);
+    std::FILE* out = std::fopen(file.path.c_str(), "wb");
+    bool written = out != nullptr && WriteRestartProgram(program, plan, out);
+    if (out != nullptr && std::fclose(out) != 0)
+        written = false;
+    std::fclose(program);
+    if (!written || file.path.size() >= sizeof queue.Entries[0].Name)
+        return fail(context, ExitFile, "the restarted program could not be written");
+
+    // From here on the restart is a plain send of that program.
+    if (!queueFile(file.path, queue.Entries[0], error))
+        return fail(context, ExitFile, error);
+    queue.Count = 1;
+    return exitStatusOf(runTransfer(options, machine, config, queue,
+                                    [](TransferContext& ctx) { return SendNcData(ctx); }));
+}
+
 } // namespace
 
-int runSendCommand(CliContext& context, CliArguments arguments) {
+int runSendCommand(CliContext& context, CliArguments allArguments) {
+    RestartOptions restart;
+    std::vector<std::string> rest;
+    if (const int status = takeRestartOptions(context, allArguments, restart, rest))
+        return status;
+    const CliArguments arguments(rest);
     TransferOptions options;
     if (const int status = parseTransferOptions(context, arguments, "-o", options))
         return status;
@@ -86,6 +208,10 @@ int runSendCommand(CliContext& context, CliArguments arguments) {
         std::fputs(SendUsage, context.out);
         return ExitSuccess;
     }
+    if (restart.dryRun && restart.where.empty())
+        return fail(context, ExitUsage, "--dry-run goes with --restart-at (try --help)");
+    if (!restart.where.empty())
+        return runRestart(context, options, restart);
     if (options.operands.empty())
         return fail(context, ExitUsage, "send needs at least one NC file (try --help)");
     if (options.operands.size() > static_cast<size_t>(SendQueueCapacity))

@@ -19,7 +19,7 @@ const char* activityName(LineActivity activity);
 struct LineStatus {
     std::string line;
     LineActivity activity = LineActivity::Idle;
-    std::string file;   // being received or sent; empty when none
+    std::string file; // being received or sent; empty when none
     uint64_t position = 0;
     uint64_t total = 0; // 0 while unknown (a receive)
 };

@@ -6,12 +6,18 @@ namespace corvane::serve {
 
 const char* resultName(TransferResult result) {
     switch (result) {
-    case TransferResult::Completed: return "completed";
-    case TransferResult::Interrupted: return "interrupted";
-    case TransferResult::TimeOut: return "timeout";
-    case TransferResult::Failed: return "failed";
-    case TransferResult::NotFound: return "not-found";
-    case TransferResult::Refused: return "refused";
+    case TransferResult::Completed:
+        return "completed";
+    case TransferResult::Interrupted:
+        return "interrupted";
+    case TransferResult::TimeOut:
+        return "timeout";
+    case TransferResult::Failed:
+        return "failed";
+    case TransferResult::NotFound:
+        return "not-found";
+    case TransferResult::Refused:
+        return "refused";
     }
     return "failed";
 }
@@ -21,8 +27,10 @@ std::string toJson(const JournalRecord& record) {
     json.add("time", record.time)
         .add("line", record.line)
         .add("direction", record.direction)
-        .add("request", record.request)
-        .add("file", record.file)
+        .add("request", record.request);
+    if (!record.restart.empty())
+        json.add("restart", record.restart);
+    json.add("file", record.file)
         .add("bytes", record.bytes)
         .add("sha256", record.sha256)
         .add("result", resultName(record.result))

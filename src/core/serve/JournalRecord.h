@@ -18,7 +18,8 @@ struct JournalRecord {
     std::string line;      // the line's name
     std::string direction; // "receive" or "send"
     std::optional<std::string> request; // the name asked for; none for a plain receive
-    std::string file;                   // the path stored or sent
+    std::string restart; // the restart place asked for ("T5", "N5230"); written when there is one
+    std::string file;    // the path stored or sent
     uint64_t bytes = 0;
     std::string sha256; // of the stored file or of the library file sent; empty when none
     TransferResult result = TransferResult::Completed;

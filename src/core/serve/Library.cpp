@@ -135,6 +135,41 @@ std::string refusedReply(std::string_view name) {
     return reply("REFUSED", name);
 }
 
+std::string restartRefusedReply(std::string_view name, std::string_view where,
+                                std::string_view reason) {
+    std::string text =
+        "%\n(RESTART REFUSED " + commentSafe(name) + " " + commentSafe(where) + ")\n";
+    // The reason in upper case (older controls show nothing else), brackets for parentheses so
+    // it cannot close its comment, in lines a control's screen can show.
+    std::string clean;
+    for (char c : reason) {
+        const auto u = static_cast<unsigned char>(c);
+        if (c == '(')
+            clean += '[';
+        else if (c == ')')
+            clean += ']';
+        else if (u < 0x20 || u >= 0x7F || c == '%')
+            clean += '?';
+        else
+            clean += static_cast<char>(std::toupper(u));
+    }
+    constexpr size_t Width = 60;
+    size_t at = 0;
+    while (at < clean.size()) {
+        size_t end = std::min(clean.size(), at + Width);
+        if (end < clean.size()) {
+            const size_t blank = clean.rfind(' ', end);
+            if (blank != std::string::npos && blank > at)
+                end = blank;
+        }
+        text += "(" + clean.substr(at, end - at) + ")\n";
+        at = end;
+        while (at < clean.size() && clean[at] == ' ')
+            ++at;
+    }
+    return text + "%\n";
+}
+
 std::string directoryListing(const std::string& library, int maxLines) {
     struct Entry {
         std::string name;

@@ -45,6 +45,11 @@ LibraryLookup lookupProgram(const std::string& library, std::string_view name,
 std::string notFoundReply(std::string_view name);
 std::string refusedReply(std::string_view name);
 
+// The answer to "(REQ=NAME WHERE)" when the program cannot be restarted there: a program of
+// comments with the reason, so the operator at the control learns why.
+std::string restartRefusedReply(std::string_view name, std::string_view where,
+                                std::string_view reason);
+
 // The library as a program of comments: one line per plain file, sorted by name, with its
 // size and date ("(O0012.NC 1234 2026-12-09)"), with "(... N MORE)" when some were left out
 // so that the whole program stays within `maxLines` lines.

@@ -1,12 +1,14 @@
 #include "serve/LineService.h"
 
 #include <sys/stat.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 
+#include "restart/RestartPlanner.h"
 #include "serve/CompareRequest.h"
 #include "serve/Library.h"
 #include "serve/ReceiveVerdict.h"
@@ -346,9 +348,8 @@ void LineService::fileReceived(int result, bool timedOut, const std::string& tem
     // time-out is the normal end -- but only of a program whose closing "%" arrived: a machine
     // that stops mid-way must not file a partial program under the program's name.
     const bool endCheck = m_settings.machine.config.PtrEof != 0;
-    const bool endedWell =
-        result == ReceiveDone && !m_watch.lost &&
-        (!timedOut || (!endCheck && endsAsProgram(readTail(temporary))));
+    const bool endedWell = result == ReceiveDone && !m_watch.lost &&
+                           (!timedOut || (!endCheck && endsAsProgram(readTail(temporary))));
 
     // A receive the machine ended before any program came -- a line feed or an end code
     // after the last program, a listen given up for a send after a stray DC code -- is no
@@ -362,7 +363,7 @@ void LineService::fileReceived(int result, bool timedOut, const std::string& tem
     const std::string head = endedWell ? readHead(temporary) : std::string();
     if (endedWell && isRequestShaped(head)) {
         if (auto request = findRequest(head, m_settings.scanLines)) {
-            answerRequest(request->name, temporary);
+            answerRequest(request->name, request->restart, temporary);
             return;
         }
     }
@@ -441,7 +442,8 @@ void LineService::fileReceived(int result, bool timedOut, const std::string& tem
         replyToControl(std::move(notCompared->record), notCompared->text);
 }
 
-void LineService::answerRequest(const std::string& name, const std::string& requestFile) {
+void LineService::answerRequest(const std::string& name, const std::string& restart,
+                                const std::string& requestFile) {
     m_host.log("request for " + commentSafe(name) + "; answering in " +
                std::to_string(m_settings.requestDelayMillis) + " ms");
     // The operator switches the control to read mode meanwhile.
@@ -452,13 +454,14 @@ void LineService::answerRequest(const std::string& name, const std::string& requ
     if (m_stopping || m_cancelled) {
         JournalRecord rec = newRecord("send");
         rec.request = name;
+        rec.restart = restart;
         rec.result = TransferResult::Interrupted;
         rec.message = m_cancelled ? "cancelled" : "stopped";
         unlink(requestFile.c_str());
         finishTransfer(std::move(rec));
         return;
     }
-    send(PendingSend{name, name, {}, requestFile});
+    send(PendingSend{name, name, {}, requestFile, restart});
 }
 
 // ---- sending ----
@@ -467,6 +470,8 @@ void LineService::send(const PendingSend& pending) {
     JournalRecord rec = newRecord("send");
     rec.request = pending.request;
     rec.commandId = pending.commandId;
+    rec.restart = pending.restart;
+    std::string restarted; // the temporary restarted program, removed after the send
 
     std::string reply;
     OpenedFile program;
@@ -480,6 +485,25 @@ void LineService::send(const PendingSend& pending) {
         if (found.result == LookupResult::Found) {
             program = std::move(found.file);
             rec.file = found.path;
+            if (!pending.restart.empty()) {
+                // What goes out is the restarted program, planned from the very file opened.
+                std::string reason;
+                const std::string restarted =
+                    restartFile(program.fd(), rec.file, pending.restart, reply, reason);
+                program = OpenedFile();
+                if (!reply.empty()) {
+                    answered = TransferResult::Refused;
+                    rec.message = "restart refused: " + reason;
+                } else if (restarted.empty()) {
+                    rec.result = TransferResult::Failed;
+                    rec.message = reason;
+                    finishTransfer(std::move(rec));
+                    return;
+                } else {
+                    program = OpenedFile(open(restarted.c_str(), O_RDONLY | O_CLOEXEC));
+                    unlink(restarted.c_str());
+                }
+            }
         } else if (found.result == LookupResult::NotFound) {
             reply = notFoundReply(pending.name);
             answered = TransferResult::NotFound;
@@ -527,6 +551,7 @@ void LineService::send(const PendingSend& pending) {
         finishTransfer(std::move(rec));
         return;
     }
+    // Of what goes out: the library file, the restarted program or the reply.
     rec.bytes = fileSize(path);
     rec.sha256 = sha256OfFile(path);
 
@@ -675,6 +700,44 @@ void LineService::record(JournalRecord rec) {
     m_host.log(summary);
     if (m_env.sink)
         m_env.sink->transferRecorded(rec);
+}
+
+std::string LineService::restartFile(int fd, const std::string& program, const std::string& where,
+                                     std::string& reply, std::string& reason) {
+    RestartPlace place;
+    if (!ParseRestartPlace(where, place)) {
+        reason = "'" + where + "' is not a restart place: T<n>, T<n>:<k>, N<n> or L<n>";
+        reply = restartRefusedReply(program.substr(program.rfind('/') + 1), where, reason);
+        return {};
+    }
+    const int own = fd >= 0 ? dup(fd) : -1;
+    std::FILE* in = own >= 0 ? fdopen(own, "rb") : nullptr;
+    if (in == nullptr) {
+        if (own >= 0)
+            close(own);
+        reason = "the program could not be read";
+        return {};
+    }
+    const RestartPlan plan = PlanRestart(in, place);
+    if (!plan.allowed) {
+        std::fclose(in);
+        reason = plan.refusal;
+        reply = restartRefusedReply(program.substr(program.rfind('/') + 1), where, reason);
+        return {};
+    }
+    const std::string path = m_inbox.createTemporary();
+    std::FILE* out = path.empty() ? nullptr : std::fopen(path.c_str(), "wb");
+    bool written = out != nullptr && WriteRestartProgram(in, plan, out);
+    if (out != nullptr && std::fclose(out) != 0)
+        written = false;
+    std::fclose(in);
+    if (!written) {
+        if (!path.empty())
+            unlink(path.c_str());
+        reason = "the restarted program could not be written into the inbox";
+        return {};
+    }
+    return path;
 }
 
 // Writes the records the journal has not yet taken, oldest first, until one fails; that one

@@ -94,6 +94,7 @@ private:
         std::optional<std::string> request; // the name as the machine asked, for the record
         std::string commandId;
         std::string requestFile; // the received request, kept in failed/ when refused
+        std::string restart; // where the machine asked the program to restart; empty for all
     };
 
     uint64_t retryMicros() const { return uint64_t{m_settings.retryMillis} * 1000; }
@@ -106,7 +107,12 @@ private:
     void listenOnce();
     void fileReceived(int result, bool timedOut, const std::string& temporary,
                       uint64_t startMicros);
-    void answerRequest(const std::string& name, const std::string& requestFile);
+    void answerRequest(const std::string& name, const std::string& restart,
+                       const std::string& requestFile);
+    // The restarted program in a temporary file of the inbox, or a reply that says why not.
+    // `fd` is the library file as opened, `program` its path.
+    std::string restartFile(int fd, const std::string& program, const std::string& where,
+                            std::string& reply, std::string& reason);
 
     // Compare after receive (LineServiceCompare.cpp).
     struct PendingReply {

@@ -96,8 +96,14 @@ std::optional<RemoteRequest> findRequest(std::string_view text, int scanLines) {
             const std::string_view comment =
                 line.substr(open + 1, close == std::string_view::npos ? std::string_view::npos
                                                                       : close - open - 1);
-            if (auto name = requestIn(comment))
-                return RemoteRequest{*name};
+            if (auto name = requestIn(comment)) {
+                // A library name holds no blank, so a blank ends it.
+                const size_t blank = name->find_first_of(" \t");
+                if (blank == std::string::npos)
+                    return RemoteRequest{*name, {}};
+                return RemoteRequest{name->substr(0, blank),
+                                     std::string(trimmed(std::string_view(*name).substr(blank)))};
+            }
             if (close == std::string_view::npos)
                 break;
             open = line.find('(', close + 1);

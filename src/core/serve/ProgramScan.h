@@ -17,11 +17,13 @@ constexpr int DefaultScanLines = 5;
 std::string programNumber(std::string_view text, int scanLines);
 
 struct RemoteRequest {
-    std::string name; // as punched, blanks around it removed; not yet checked
+    std::string name;    // as punched, blanks around it removed; not yet checked
+    std::string restart; // "(REQ=O1234 T5)": where to restart the program, not yet checked
 };
 
 // A comment "(REQ=NAME)" or "(PRG=NAME)" (keyword in any case, blanks allowed around "=")
-// within the first `scanLines` non-empty lines.
+// within the first `scanLines` non-empty lines. A word after the name ("(REQ=O1234 N5230)")
+// asks for the program restarted from there.
 std::optional<RemoteRequest> findRequest(std::string_view text, int scanLines);
 
 // A name from the machine or the broker names a program in the library and nothing else:

@@ -181,6 +181,7 @@ constexpr int IDS_MENU_CONTENTS = 6018;         // "&Contents\tF1"
 constexpr int IDS_MENU_MACHINE_PROPERTY = 6019; // "Property of &machine..."
 constexpr int IDS_MENU_VERSION_INFO = 6020;     // "&Version Information..."
 constexpr int IDS_MENU_INTERRUPT = 6021; // no historical menu item; for a front end that wants one
+constexpr int IDS_MENU_RESTART = 6022;   // "Res&tart from..."
 
 // Machine property sheet: the sheet and its pages.
 constexpr int IDS_DLG_MACHINE_PROPERTY = 7000;
@@ -353,5 +354,13 @@ constexpr int IDS_ASK_STOP_SENDING = 8630;
 constexpr int IDS_ASK_STOP_RECEIVING = 8631;
 constexpr int IDS_HELP_NOT_OPENED = 8640;    // followed by the manual's path
 constexpr int IDS_HELP_NOT_INSTALLED = 8641; // followed by the manual's path
+
+// The Restart from... dialog.
+constexpr int IDS_RESTART_TITLE = 8400;        // "Restart from"
+constexpr int IDS_RESTART_TOOL_CHANGES = 8401; // "Tool changes:"
+constexpr int IDS_RESTART_PLACE = 8402;        // "Restart at (T2, T2:2, N120 or L40):"
+constexpr int IDS_RESTART_PREVIEW = 8403;      // "What will be sent:"
+constexpr int IDS_RESTART_SEND = 8404;         // "Send"
+constexpr int IDS_RESTART_NOT_A_PLACE = 8405;  // a text that is none of the forms
 
 } // namespace corvane

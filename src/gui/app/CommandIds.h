@@ -17,6 +17,7 @@ enum CommandId : int {
     CmdInterrupt = 3013,
     CmdOpenMachine = 3014,
     CmdMachineProperty = 3015,
+    CmdRestart = 3016, // Restart from...: a program sent again from a tool change, block or line
     CmdMenuBar = 40033,
     CmdVersionInfo = 40040,
     CmdQueueSend = 5000,

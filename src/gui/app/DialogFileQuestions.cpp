@@ -1,4 +1,5 @@
 #include "app/FileQuestions.h"
+#include "transfer/RestartDialog.h"
 
 #include <span>
 
@@ -10,8 +11,7 @@
 namespace corvane::gui {
 
 int DialogFileQuestions::selectNcFiles(QWidget* parent, bool open, const QString& title,
-                                       MachineDef& machine, SendQueueEntry* entries,
-                                       int capacity) {
+                                       MachineDef& machine, SendQueueEntry* entries, int capacity) {
     const FileChooser chooser{m_language, runFileDialog};
     return SelectNcFiles(chooser, parent, open, title, std::span<char>(machine.config.DefDir),
                          machine.config.DefExt, entries, capacity);
@@ -27,6 +27,15 @@ bool DialogFileQuestions::selectDeviceFile(QWidget* parent, bool receive, Machin
                                            std::string& path) {
     const FileChooser chooser{m_language, runFileDialog};
     return corvane::selectDeviceFile(chooser, parent, receive, machine, path);
+}
+
+bool DialogFileQuestions::chooseRestart(QWidget* parent, const std::string& program,
+                                        std::string& where) {
+    RestartDialog dialog(program, m_language, parent);
+    if (dialog.exec() != QDialog::Accepted)
+        return false;
+    where = dialog.place();
+    return true;
 }
 
 } // namespace corvane::gui

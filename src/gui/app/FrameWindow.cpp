@@ -1,12 +1,17 @@
 #include "app/FrameWindow.h"
 
+#include <unistd.h>
+
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDesktopServices>
+#include <QDir>
+#include <QFileInfo>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMenuBar>
@@ -29,6 +34,7 @@
 #include "app/StatusParts.h"
 #include "app/ToolIcons.h"
 #include "display/LogPane.h"
+#include "restart/RestartPlanner.h"
 #include "settings/PropertyDialog.h"
 #include "settings/ShowMachineProperty.h"
 #include "support/PathParts.h"
@@ -48,8 +54,8 @@ namespace corvane::gui {
 namespace {
 
 // The printf formats of the string table take only texts here.
-std::string formatTexts(const char* format, const char* a, const char* b,
-                        const char* c = nullptr, const char* d = nullptr) {
+std::string formatTexts(const char* format, const char* a, const char* b, const char* c = nullptr,
+                        const char* d = nullptr) {
     char buffer[2048];
     std::snprintf(buffer, sizeof buffer, format, a, b, c, d);
     return buffer;
@@ -108,6 +114,7 @@ void FrameWindow::createActions() {
     makeAction(CmdSend, IDS_MENU_SEND, "actionSend")
         ->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_O), QKeySequence(Qt::Key_F5)});
     makeAction(CmdSendList, IDS_MENU_SEND_LIST, "actionSendList");
+    makeAction(CmdRestart, IDS_MENU_RESTART, "actionRestart");
     makeAction(CmdReceive, IDS_MENU_RECEIVE, "actionReceive")
         ->setShortcut(QKeySequence(Qt::Key_F6));
     makeAction(CmdExit, IDS_MENU_EXIT, "actionExit")->setShortcut(QKeySequence(Qt::Key_F12));
@@ -168,17 +175,16 @@ void FrameWindow::createMenus() {
         }
         // Menu help: the hint of the highlighted command in the status bar, an empty line for
         // anything else, the four parts again once the menu has closed.
-        connect(menu, &QMenu::aboutToShow, this, [this] {
-            m_statusParts->SetStatusText(-1, QString());
-        });
+        connect(menu, &QMenu::aboutToShow, this,
+                [this] { m_statusParts->SetStatusText(-1, QString()); });
         connect(menu, &QMenu::hovered, this, [this, menu](QAction* action) {
             // A menu also reports its actions hovered when they rest under the pointer in the
             // tool bar; only an open menu gives menu help, or the parts would stay hidden.
             if (!menu->isVisible())
                 return;
             const int id = action->data().toInt();
-            m_statusParts->SetStatusText(
-                -1, id != 0 ? QString::fromUtf8(m_state.text(id)) : QString());
+            m_statusParts->SetStatusText(-1,
+                                         id != 0 ? QString::fromUtf8(m_state.text(id)) : QString());
         });
         connect(menu, &QMenu::aboutToHide, this, [this] {
             QTimer::singleShot(0, this, [this] {
@@ -191,7 +197,8 @@ void FrameWindow::createMenus() {
         return menu;
     };
     QMenu* file =
-        addMenu(IDS_MENU_FILE, "menuFile", {CmdSend, CmdSendList, CmdReceive, 0, CmdInterrupt, 0});
+        addMenu(IDS_MENU_FILE, "menuFile",
+                {CmdSend, CmdRestart, CmdSendList, CmdReceive, 0, CmdInterrupt, 0});
     // The histories of the tool-bar arrows, for the keyboard as well.
     const struct {
         int label;
@@ -225,8 +232,8 @@ void FrameWindow::createToolBar() {
     m_machineHistoryMenu = new QMenu(this);
     m_machineHistoryMenu->setObjectName(QStringLiteral("machineHistoryMenu"));
 
-    const int layout[] = {CmdSend, CmdSendList, CmdReceive, 0, CmdMachineProperty,
-                          CmdProperty, 0, CmdContents, 0, CmdInterrupt};
+    const int layout[] = {CmdSend,     CmdSendList, CmdReceive,  0, CmdMachineProperty,
+                          CmdProperty, 0,           CmdContents, 0, CmdInterrupt};
     for (int id : layout) {
         if (id == 0) {
             m_toolBar->addSeparator();
@@ -302,8 +309,8 @@ void FrameWindow::updateActionStates() {
 
 bool FrameWindow::isButtonPressed(int id) const {
     QAction* a = action(id);
-    auto* button = a != nullptr ? qobject_cast<QToolButton*>(m_toolBar->widgetForAction(a))
-                                : nullptr;
+    auto* button =
+        a != nullptr ? qobject_cast<QToolButton*>(m_toolBar->widgetForAction(a)) : nullptr;
     return button != nullptr && button->isDown();
 }
 
@@ -334,6 +341,9 @@ void FrameWindow::dispatchCommand(int id) {
     case CmdReceive:
     case CmdQueueSend:
         runTransferCommand(id);
+        break;
+    case CmdRestart:
+        runRestartCommand();
         break;
     case CmdExit:
     case CmdClose:
@@ -413,8 +423,8 @@ void FrameWindow::runTransferCommand(int id) {
         pressButton(CmdReceive, true);
         // The target goes into the first entry; the count stays what it was.
         const int chosen = m_files.selectNcFiles(
-            this, false, QString::fromUtf8(m_state.text(IDS_TITLE_SELECT_RECEIVE_FILE)),
-            machine, queue.Entries, 1);
+            this, false, QString::fromUtf8(m_state.text(IDS_TITLE_SELECT_RECEIVE_FILE)), machine,
+            queue.Entries, 1);
         if (chosen > 0)
             runTransfer(Run::Receive);
         pressButton(CmdReceive, false);
@@ -483,6 +493,57 @@ bool FrameWindow::queuedFilesSendable() {
         }
     }
     return true;
+}
+
+void FrameWindow::runRestartCommand() {
+    SendQueueEntry chosen{};
+    if (m_files.selectNcFiles(this, true,
+                              QString::fromUtf8(m_state.text(IDS_TITLE_SELECT_SEND_FILE)),
+                              m_state.machine, &chosen, 1) < 1)
+        return;
+    std::string where;
+    RestartPlace place;
+    if (!m_files.chooseRestart(this, chosen.Name, where) || !ParseRestartPlace(where, place))
+        return;
+    std::FILE* program = std::fopen(chosen.Name, "rb");
+    if (program == nullptr)
+        return;
+    const RestartPlan plan = PlanRestart(program, place);
+    if (!plan.allowed) {
+        std::fclose(program);
+        logPrint(LogText, plan.refusal);
+        return;
+    }
+    // The restarted program goes out as a file of its own, under the program's own name in a
+    // private folder, through the same send as any program.
+    const QString folderPattern = QDir::tempPath() + QStringLiteral("/corvane-restart-XXXXXX");
+    QByteArray folder = folderPattern.toLocal8Bit();
+    if (::mkdtemp(folder.data()) == nullptr) {
+        std::fclose(program);
+        return;
+    }
+    const std::string path =
+        folder.toStdString() + "/" +
+        QFileInfo(QString::fromLocal8Bit(chosen.Name)).fileName().toStdString();
+    std::FILE* out = path.size() < sizeof chosen.Name ? std::fopen(path.c_str(), "wb") : nullptr;
+    bool written = out != nullptr && WriteRestartProgram(program, plan, out);
+    if (out != nullptr && std::fclose(out) != 0)
+        written = false;
+    std::fclose(program);
+    if (written) {
+        SendQueue& queue = m_state.queue;
+        queue = SendQueue{};
+        std::snprintf(queue.Entries[0].Name, sizeof queue.Entries[0].Name, "%s", path.c_str());
+        queue.Entries[0].Size = static_cast<uint32_t>(
+            static_cast<uint64_t>(QFileInfo(QString::fromStdString(path)).size()) & 0xFFFFFFFFu);
+        queue.Count = 1;
+        pressButton(CmdSend, true);
+        runTransfer(Run::Send);
+        pressButton(CmdSend, false);
+        UpdateHistory(m_state.config, 0, 0, chosen.Name);
+    }
+    ::unlink(path.c_str());
+    ::rmdir(folder.constData());
 }
 
 void FrameWindow::runTransfer(Run run) {
@@ -683,8 +744,8 @@ void FrameWindow::recordWindowPlacement() {
     m_state.config.WindowShow = 10;
     // The frame's origin and the client size: what move() and resize() take back.
     const QPoint origin = pos();
-    m_state.config.WindowPos = Rect{origin.x(), origin.y(), origin.x() + width(),
-                                    origin.y() + height()};
+    m_state.config.WindowPos =
+        Rect{origin.x(), origin.y(), origin.x() + width(), origin.y() + height()};
 }
 
 void FrameWindow::moveEvent(QMoveEvent* event) {
@@ -752,11 +813,10 @@ void FrameWindow::composeTitle() {
     if (!m_titleFile.empty()) {
         if (isActiveWindow()) {
             const std::string machine = WexSplitPath(m_state.config.McnFile, 12);
-            title = !machine.empty()
-                        ? formatTexts(m_state.text(IDS_FMT_TITLE_THREE), m_titleFile.c_str(),
-                                      machine.c_str(), product)
-                        : formatTexts(m_state.text(IDS_FMT_TITLE_TWO), m_titleFile.c_str(),
-                                      product);
+            title = !machine.empty() ? formatTexts(m_state.text(IDS_FMT_TITLE_THREE),
+                                                   m_titleFile.c_str(), machine.c_str(), product)
+                                     : formatTexts(m_state.text(IDS_FMT_TITLE_TWO),
+                                                   m_titleFile.c_str(), product);
         } else {
             const std::string shortName = WexSplitPath(m_titleFile, 12);
             title = formatTexts(m_state.text(IDS_FMT_TITLE_TWO), shortName.c_str(), product);
@@ -774,13 +834,17 @@ void FrameWindow::logPrint(int colour, const std::string& text) {
     m_logPane->logPrint(colour, text);
 }
 
-void FrameWindow::logShowFlow(const std::string& text) { m_logPane->logShowFlow(text); }
+void FrameWindow::logShowFlow(const std::string& text) {
+    m_logPane->logShowFlow(text);
+}
 
 void FrameWindow::setStatusText(int part, const std::string& text) {
     m_statusParts->SetStatusText(part, text);
 }
 
-void FrameWindow::progressShow(bool visible) { m_progress->setVisible(visible); }
+void FrameWindow::progressShow(bool visible) {
+    m_progress->setVisible(visible);
+}
 
 void FrameWindow::progressRange(uint32_t total) {
     m_progressScale = total > 0x7FFFFFFFu ? 1024 : 1;
@@ -788,8 +852,8 @@ void FrameWindow::progressRange(uint32_t total) {
 }
 
 void FrameWindow::progressPos(uint32_t position) {
-    m_progress->setValue(std::min(static_cast<int>(position / m_progressScale),
-                                  m_progress->maximum()));
+    m_progress->setValue(
+        std::min(static_cast<int>(position / m_progressScale), m_progress->maximum()));
 }
 
 } // namespace corvane::gui

@@ -110,6 +110,7 @@ private:
     void commandPrologue();
     void commandEpilogue();
     void runTransferCommand(int id);
+    void runRestartCommand();
     void runTransfer(Run run);
     bool queuedFilesSendable();
     void toggleBar(int id);

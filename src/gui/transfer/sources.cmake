@@ -3,5 +3,7 @@ set(CORVANE_GUI_TRANSFER_SOURCES
   FileSelection.cpp
   SendListDialog.h
   SendListDialog.cpp
+  RestartDialog.h
+  RestartDialog.cpp
 )
 list(TRANSFORM CORVANE_GUI_TRANSFER_SOURCES PREPEND ${CMAKE_CURRENT_LIST_DIR}/)

@@ -793,5 +793,63 @@ TEST_F(LineServiceTest, ACompareRequestForAProgramTheLibraryLacksIsFiledAndToldS
     EXPECT_NE(reply.written().find("(NOT FOUND O0099)"), std::string::npos) << reply.written();
 }
 
+// "(REQ=O0020 N50)": the program restarted at N50 goes out, and the record names the place
+// and the checksum of what was sent, not of the library file.
+TEST_F(LineServiceTest, ARequestWithAPlaceSendsTheRestartedProgram) {
+    const std::string program = "%\nO0020\nN10 G21 G90 G54\nN20 T3 M06\nN30 G00 X1. Y2. S900 M03\n"
+                                "N40 G43 H3 Z5.\nN50 G01 Z-1. F80.\nN60 G00 Z50.\nN70 M30\n%\n";
+    writeFile(settings.library + "/O0020.NC", program);
+    addLine().input("%\n(REQ=O0020 N50)\n%", 1 * Second);
+    TestLine& sent = addLine();
+    addLine();
+    serve([this] { return !sink.records.empty(); });
+
+    ASSERT_EQ(sink.records.size(), 1u);
+    const JournalRecord& rec = sink.records[0];
+    EXPECT_EQ(rec.result, TransferResult::Completed) << rec.message;
+    EXPECT_EQ(rec.request, "O0020");
+    EXPECT_EQ(rec.restart, "N50");
+    EXPECT_EQ(rec.file, settings.library + "/O0020.NC");
+    const std::string restarted = "%\nO0020\n(RESTART AT N50 LINE 7)\nG21 G54 G40 G80\nT3 M06\n"
+                                  "S900 M03\nG90 G00 X1. Y2.\nG90 G00 G43 H3 Z5.\nG90 G00\n"
+                                  "N50 G01 Z-1. F80.\nN60 G00 Z50.\nN70 M30\n%\n";
+    writeFile(dir.file("expected.nc"), restarted);
+    EXPECT_EQ(rec.sha256, sha256OfFile(dir.file("expected.nc")));
+    EXPECT_EQ(rec.bytes, restarted.size());
+    EXPECT_NE(toJson(rec).find("\"restart\":\"N50\""), std::string::npos) << toJson(rec);
+    EXPECT_NE(sent.written().find("G90 G00 G43 H3 Z5.\r\n"), std::string::npos) << sent.written();
+    EXPECT_EQ(sent.written().find("N40"), std::string::npos) << sent.written();
+    // The temporary restarted program does not stay in the inbox.
+    for (const auto& entry : fs::directory_iterator(settings.inbox))
+        if (entry.is_regular_file())
+            EXPECT_EQ(entry.path().extension(), ".jsonl") << entry.path();
+}
+
+TEST_F(LineServiceTest, ARefusedRestartIsAnsweredWithTheReason) {
+    writeFile(settings.library + "/O0021.NC",
+              "%\nO0021\nG21 G90 G54\nT1 M06\nG00 X0 Y0 Z5. S900 M03\nG41 D1 G01 X5. F100.\n"
+              "N30 Y20.\nG40 G00 X0\nM30\n%\n");
+    addLine().input("%\n(REQ=O0021 N30)\n%", 1 * Second);
+    TestLine& reply = addLine();
+    addLine();
+    settings.machine.config.Comment = 0; // the machine drops comments from what it is sent
+    serve([this] { return !sink.records.empty(); });
+
+    ASSERT_EQ(sink.records.size(), 1u);
+    const JournalRecord& rec = sink.records[0];
+    EXPECT_EQ(rec.result, TransferResult::Refused);
+    EXPECT_EQ(rec.restart, "N30");
+    EXPECT_EQ(rec.message.rfind("restart refused: cannot restart at N30 (line 7): it is inside "
+                                "cutter compensation (G41 at line 6)",
+                                0),
+              0u)
+        << rec.message;
+    const std::string wire = reply.written();
+    EXPECT_NE(wire.find("(RESTART REFUSED O0021.NC N30)"), std::string::npos) << wire;
+    EXPECT_NE(wire.find("IT IS INSIDE CUTTER)\r\n(COMPENSATION [G41 AT LINE 6]"), std::string::npos)
+        << wire;
+    EXPECT_EQ(wire.find("G41 D1"), std::string::npos) << wire; // nothing of the program
+}
+
 } // namespace
 } // namespace corvane::serve

@@ -57,6 +57,26 @@ TEST(RemoteRequest, KeywordsBlanksAndCase) {
     }
 }
 
+TEST(RemoteRequest, AWordAfterTheNameIsTheRestartPlace) {
+    struct Case {
+        const char* text;
+        const char* name;
+        const char* restart;
+    } const cases[] = {
+        {"%\n(REQ=O1234 T5)\n%\n", "O1234", "T5"},
+        {"%\n(REQ = O1234   N5230 )\n%\n", "O1234", "N5230"},
+        {"%\n(PRG=O1234\tT2:3)\n%\n", "O1234", "T2:3"},
+        {"%\n(REQ=O1234)\n%\n", "O1234", ""},
+        {"%\n(REQ=O1234 N1 X)\n%\n", "O1234", "N1 X"}, // refused later as a place
+    };
+    for (const Case& c : cases) {
+        const auto request = findRequest(c.text, DefaultScanLines);
+        ASSERT_TRUE(request) << c.text;
+        EXPECT_EQ(request->name, c.name) << c.text;
+        EXPECT_EQ(request->restart, c.restart) << c.text;
+    }
+}
+
 TEST(LibraryName, OnlyPlainNamesPass) {
     for (const char* good : {"O0012", "O0012.NC", "part_7-b.nc", "12", "a.b.c"})
         EXPECT_TRUE(isLibraryName(good)) << good;

@@ -147,6 +147,20 @@ TEST_F(LibraryTest, NothingOutsideTheLibraryIsReached) {
     EXPECT_EQ(notFoundReply("O9(9)"), "%\n(NOT FOUND O9?9?)\n%\n");
 }
 
+// The reason a restart was refused, as comments a control can show: upper case, brackets for
+// parentheses, lines of at most 60 characters broken between words.
+TEST(RestartRefusedReply, TheReasonCannotEndItsCommentAndFitsTheScreen) {
+    const std::string reply = restartRefusedReply(
+        "O12.NC", "N30",
+        "cannot restart at N30 (line 7): it is inside cutter compensation (G41 at line 6). "
+        "Nearest earlier places to restart: T1 (line 4)%");
+    EXPECT_EQ(reply, "%\n(RESTART REFUSED O12.NC N30)\n"
+                     "(CANNOT RESTART AT N30 [LINE 7]: IT IS INSIDE CUTTER)\n"
+                     "(COMPENSATION [G41 AT LINE 6]. NEAREST EARLIER PLACES TO)\n"
+                     "(RESTART: T1 [LINE 4]?)\n%\n");
+    EXPECT_EQ(restartRefusedReply("A(B", "T)", ""), "%\n(RESTART REFUSED A?B T?)\n%\n");
+}
+
 TEST_F(LibraryTest, AProgramThereButUnreadableIsRefusedWithTheReason) {
     if (geteuid() == 0)
         GTEST_SKIP() << "root reads every file";

@@ -12,9 +12,13 @@
 #include <QContextMenuEvent>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStatusBar>
@@ -35,14 +39,15 @@
 #include "support/GuiTestFiles.h"
 #include "support/SteppingClock.h"
 #include "support/StringIds.h"
+#include "transfer/RestartDialog.h"
 #include "transfer/TransferHost.h"
 
 using namespace corvane;
 using namespace corvane::gui;
 using corvane::testing::readFile;
 using corvane::testing::saveScreenshot;
-using corvane::testing::writeFile;
 using corvane::testing::SteppingClock;
+using corvane::testing::writeFile;
 
 namespace {
 
@@ -75,6 +80,15 @@ public:
     int editSendList(QWidget* parent, MachineDef& machine, SendQueue& queue) override {
         ++listQuestions;
         return selectNcFiles(parent, true, QString(), machine, queue.Entries, 32);
+    }
+    std::string restartWhere; // the answer to Restart from...; empty = cancel
+    int restartQuestions = 0;
+    std::string restartProgram;
+    bool chooseRestart(QWidget*, const std::string& program, std::string& where) override {
+        ++restartQuestions;
+        restartProgram = program;
+        where = restartWhere;
+        return !where.empty();
     }
     bool selectDeviceFile(QWidget*, bool, MachineDef&, std::string& path) override {
         if (duringTransfer)
@@ -148,15 +162,22 @@ private slots:
         QTest::addColumn<int>("menuBar");
         QTest::addColumn<int>("ncQuestions");
         QTest::addColumn<bool>("openAsked");
-        QTest::newRow("Shift+F2 hides the tool bar") << int(Qt::Key_F2) << int(Qt::ShiftModifier) << 1 << 0 << 0 << 0 << true;
+        QTest::newRow("Shift+F2 hides the tool bar")
+            << int(Qt::Key_F2) << int(Qt::ShiftModifier) << 1 << 0 << 0 << 0 << true;
         QTest::newRow("F2 alone does nothing") << int(Qt::Key_F2) << 0 << 0 << 0 << 0 << 0 << true;
-        QTest::newRow("Shift+F3 hides the status bar") << int(Qt::Key_F3) << int(Qt::ShiftModifier) << 0 << 1 << 0 << 0 << true;
+        QTest::newRow("Shift+F3 hides the status bar")
+            << int(Qt::Key_F3) << int(Qt::ShiftModifier) << 0 << 1 << 0 << 0 << true;
         QTest::newRow("F3 alone does nothing") << int(Qt::Key_F3) << 0 << 0 << 0 << 0 << 0 << true;
-        QTest::newRow("Shift+F1 hides the menu bar") << int(Qt::Key_F1) << int(Qt::ShiftModifier) << 0 << 0 << 1 << 0 << true;
-        QTest::newRow("F1 opens help, not a bar") << int(Qt::Key_F1) << 0 << 0 << 0 << 0 << 0 << true;
-        QTest::newRow("Ctrl+O asks for files to send") << int(Qt::Key_O) << int(Qt::ControlModifier) << 0 << 0 << 0 << 1 << true;
-        QTest::newRow("F5 asks for files to send") << int(Qt::Key_F5) << 0 << 0 << 0 << 0 << 1 << true;
-        QTest::newRow("F6 asks for a file to receive into") << int(Qt::Key_F6) << 0 << 0 << 0 << 0 << 1 << false;
+        QTest::newRow("Shift+F1 hides the menu bar")
+            << int(Qt::Key_F1) << int(Qt::ShiftModifier) << 0 << 0 << 1 << 0 << true;
+        QTest::newRow("F1 opens help, not a bar")
+            << int(Qt::Key_F1) << 0 << 0 << 0 << 0 << 0 << true;
+        QTest::newRow("Ctrl+O asks for files to send")
+            << int(Qt::Key_O) << int(Qt::ControlModifier) << 0 << 0 << 0 << 1 << true;
+        QTest::newRow("F5 asks for files to send")
+            << int(Qt::Key_F5) << 0 << 0 << 0 << 0 << 1 << true;
+        QTest::newRow("F6 asks for a file to receive into")
+            << int(Qt::Key_F6) << 0 << 0 << 0 << 0 << 1 << false;
     }
 
     void commandsByKeyReachTheirCommand() {
@@ -180,7 +201,7 @@ private slots:
         for (int way = 0; way < 3; ++way) {
             FrameWindow frame(m_state, m_files);
             frame.host().setClock(&m_clock);
-        frame.host().setClock(&m_clock);
+            frame.host().setClock(&m_clock);
             frame.show();
             QVERIFY(QTest::qWaitForWindowActive(&frame));
             if (way == 0)
@@ -253,8 +274,9 @@ private slots:
         frame.host().setClock(&m_clock);
         const QString idle = frame.windowTitle();
         QVERIFY2(idle.startsWith(QStringLiteral("Corvane Version ")), qPrintable(idle));
-        QVERIFY2(idle.endsWith(QStringLiteral("  Copyright (C) The Corvane developers Corvane Project")),
-                 qPrintable(idle));
+        QVERIFY2(
+            idle.endsWith(QStringLiteral("  Copyright (C) The Corvane developers Corvane Project")),
+            qPrintable(idle));
 
         // Not shown, so not active: the file's short name only.
         frame.setFrameTitle(DirectionSend, "/work/parts/A100.NC");
@@ -276,6 +298,70 @@ private slots:
         QCOMPARE(frame.windowTitle(), QStringLiteral("/work/parts/A100.NC - Corvane Sending..."));
         frame.setFrameTitle(0, "");
         QCOMPARE(frame.windowTitle(), idle);
+    }
+
+    // Restart from...: the place chosen goes out exactly as a plain Send of the restarted text.
+    void restartFromSendsLikeAPlainSendOfTheRestartedText() {
+        writeFile(file("P.NC"), "%\nO0001\nG21 G90 G54\nT1 M06\nG00 X1. Y2. S900 M03\n"
+                                "G43 H1 Z5.\nN50 G01 Z-1. F80.\nG00 Z50.\nM30\n%\n");
+        m_files.ncFiles = {file("P.NC")};
+        m_files.restartWhere = "N50";
+        m_files.deviceFile = file("RESTART.TAP");
+        {
+            FrameWindow frame(m_state, m_files);
+            frame.host().setClock(&m_clock);
+            frame.dispatchCommand(3016);
+        }
+        QCOMPARE(m_files.restartQuestions, 1);
+        QCOMPARE(QString::fromStdString(m_files.restartProgram), file("P.NC"));
+
+        writeFile(file("R.NC"), "%\nO0001\n(RESTART AT N50 LINE 7)\nG21 G54 G40 G80\nT1 M06\n"
+                                "S900 M03\nG90 G00 X1. Y2.\nG90 G00 G43 H1 Z5.\nG90 G00\n"
+                                "N50 G01 Z-1. F80.\nG00 Z50.\nM30\n%\n");
+        m_files.ncFiles = {file("R.NC")};
+        m_files.deviceFile = file("PLAIN.TAP");
+        {
+            FrameWindow frame(m_state, m_files);
+            frame.host().setClock(&m_clock);
+            frame.dispatchCommand(3000);
+        }
+        QVERIFY(readFile(file("PLAIN.TAP")).contains("G90 G00 G43 H1 Z5."));
+        QCOMPARE(readFile(file("RESTART.TAP")), readFile(file("PLAIN.TAP")));
+
+        // Cancelled: nothing is sent.
+        m_files.ncFiles = {file("P.NC")};
+        m_files.restartWhere.clear();
+        m_files.deviceFile = file("NONE.TAP");
+        {
+            FrameWindow frame(m_state, m_files);
+            frame.dispatchCommand(3016);
+        }
+        QVERIFY(!QFileInfo::exists(file("NONE.TAP")));
+    }
+
+    // The dialog lists the tool changes, previews the header of the place chosen and offers
+    // Send only where the planner allows a restart.
+    void restartDialogOffersSendOnlyForAnAllowedPlace() {
+        writeFile(file("P.NC"), "%\nO0001\nG21 G90 G54\n(ROUGH)\nT1 M06\nG00 X0 Y0 S900 M03\n"
+                                "G43 H1 Z5.\nG41 D1 G01 X5. F100.\nN30 Y20.\nG40 G00 X0\n"
+                                "T2 M06 (DRILL)\nM30\n%\n");
+        RestartDialog dialog(file("P.NC").toStdString(), m_state.language);
+        QCOMPARE(dialog.toolChanges()->count(), 2);
+        QVERIFY(dialog.toolChanges()->item(0)->text().contains(QStringLiteral("ROUGH")));
+        dialog.toolChanges()->setCurrentRow(1);
+        QCOMPARE(dialog.placeEdit()->text(), QStringLiteral("T2"));
+        QVERIFY(
+            dialog.preview()->toPlainText().contains(QStringLiteral("(RESTART AT T2 LINE 11)")));
+        QVERIFY(dialog.sendButton()->isEnabled());
+        QCOMPARE(dialog.place(), std::string("T2"));
+
+        dialog.placeEdit()->setText(QStringLiteral("N30"));
+        QVERIFY(!dialog.sendButton()->isEnabled());
+        QVERIFY(dialog.preview()->toPlainText().contains(QStringLiteral("cutter compensation")));
+
+        dialog.placeEdit()->setText(QStringLiteral("X9"));
+        QVERIFY(!dialog.sendButton()->isEnabled());
+        saveScreenshot(dialog, "restart-dialog");
     }
 
     void sendThroughTheWindowPunchesTheExactBytes() {
@@ -327,7 +413,7 @@ private slots:
         QCOMPARE(m_files.ncQuestions, 1);
 
         // Idle again: every command but Interrupt, the button released, the history updated.
-        const std::map<int, bool> idle = {{3000, true}, {3001, true}, {3002, true}, {3009, true},
+        const std::map<int, bool> idle = {{3000, true}, {3001, true},  {3002, true}, {3009, true},
                                           {3010, true}, {3013, false}, {3015, true}};
         QCOMPARE(enabledStates(frame), idle);
         QVERIFY(!frame.isButtonPressed(3000));
@@ -375,8 +461,7 @@ private slots:
         QVERIFY(!frame.isButtonPressed(3000));
         QVERIFY(!frame.isButtonPressed(3001));
         QCOMPARE(m_files.ncQuestions, 0);
-        QCOMPARE(QString::fromLocal8Bit(m_state.config.NcFileHistory[0]),
-                 file(names[files - 1]));
+        QCOMPARE(QString::fromLocal8Bit(m_state.config.NcFileHistory[0]), file(names[files - 1]));
     }
 
     void emptyQueueSendDoesNothing() {
@@ -772,7 +857,8 @@ private slots:
     void configurationThatCannotBeSavedIsReported() {
         writeFile(file("blocker"), "not a folder");
         writeFile(file("corvane.cfg"), "");
-        CorvaneApp app(file("corvane").toStdString(), {"/US", ("/CFG=" + file("corvane.cfg")).toStdString()});
+        CorvaneApp app(file("corvane").toStdString(),
+                       {"/US", ("/CFG=" + file("corvane.cfg")).toStdString()});
         QVERIFY(app.start());
         app.state().configFilePath = file("blocker/corvane.cfg").toStdString();
         app.frame()->dispatchCommand(3003);

@@ -372,6 +372,51 @@ TEST_F(ServeCli, AnUnknownCompareIgnoreWordIsRefusedAtStart) {
     EXPECT_NE(option.err().find("'comment'"), std::string::npos) << option.err();
 }
 
+// "(REQ=O0030 T2)" at the control: the machine gets exactly what the terminal's restart send
+// of the same program puts on the wire; a place that cannot be restarted is answered with why.
+TEST_F(ServeCli, ARestartRequestSendsWhatTheTerminalsRestartSends) {
+    std::string program = "%\nO0030 (POCKET)\nG21 G17 G90 G94 G54\nT1 M06\n"
+                          "G00 X0 Y0 S3000 M03\nG43 H1 Z5. M08\n";
+    for (int i = 0; i < 150; ++i)
+        program += "G01 Z-1. F200.\nX" + std::to_string(i) + ". Y40.\nG00 Z5.\n";
+    program += "G91 G28 Z0\nT2 M06\nG00 G90 X10. Y10. S1500 M03\nG43 H2 Z5.\n"
+               "G41 D2 G01 X20. F150.\nY30.\nG40 G00 X10.\nM30\n%\n";
+    writeFile(file("lib/O0030.NC"), program);
+    {
+        SimProcess sim;
+        startSim(sim, {"read", "--record", file("send.bin")});
+        ChildProcess send;
+        ASSERT_TRUE(send.start(CORVANE_CLI_PATH,
+                               {"--cfg", file("corvane.cfg"), "send", "-q", "--restart-at", "T2",
+                                "-m", file("ISO.MDF"), "-p", port(), file("lib/O0030.NC")}));
+        ASSERT_EQ(send.wait(20000), 0) << send.err();
+        ASSERT_EQ(sim.wait(10000), 0);
+    }
+    startServe();
+
+    const std::string wire = ask("%\n(REQ=O0030 T2)\n%\n", 1);
+    EXPECT_EQ(wire, readFile(file("send.bin")));
+    EXPECT_NE(wire.find("T2 M06"), std::string::npos);
+    EXPECT_EQ(wire.find("T1 M06"), std::string::npos);
+
+    const std::string refused =
+        ask("%\n(REQ=O0030 L" + std::to_string(7 + 150 * 3 + 6) + ")\n%\n", 2);
+    EXPECT_NE(refused.find("(RESTART REFUSED O0030.NC L"), std::string::npos) << refused;
+    EXPECT_NE(refused.find("CUTTER"), std::string::npos) << refused;
+    EXPECT_EQ(refused.find("G41"), refused.find("G41 AT LINE")) << refused;
+
+    const auto records = journal(2);
+    EXPECT_EQ(records[0].text("result"), "completed");
+    EXPECT_EQ(records[0].text("request"), "O0030");
+    EXPECT_EQ(records[0].text("restart"), "T2");
+    EXPECT_EQ(records[0].text("file"), file("lib/O0030.NC"));
+    EXPECT_NE(records[0].text("sha256"), sha256OfFile(file("lib/O0030.NC")));
+    EXPECT_EQ(records[1].text("result"), "refused");
+    EXPECT_EQ(records[1].text("message").rfind("restart refused: cannot restart at L", 0), 0u)
+        << records[1].text("message");
+    EXPECT_EQ(inboxNames(), (std::vector<std::string>{"failed", "journal.jsonl"}));
+}
+
 // A program long enough to be cut in the middle.
 std::string longProgram() {
     std::string text = "%\nO0002 (LONG)\n";
