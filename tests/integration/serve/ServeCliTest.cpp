@@ -686,6 +686,8 @@ TEST_F(ServeCli, ARecordTheJournalRefusedIsWrittenWhenItCan) {
     const size_t unwritten = out.find("journal: not written: {");
     ASSERT_NE(unwritten, std::string::npos) << out;
     EXPECT_NE(out.find(file("inbox/O0002.NC"), unwritten), std::string::npos) << out;
+}
+
 TEST_F(ServeCli, ProgramsPunchedBackToBackAreAllFiledAndNothingBetweenThemFails) {
     startServe();
     // Nothing after the closing %, and no end code.
