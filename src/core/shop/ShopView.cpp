@@ -33,9 +33,13 @@ bool connectWithin(MqttClient& client, const ShopAccess& access, int waitMs, std
     return false;
 }
 
+// Any publisher may retain a state, so a count may be any JSON number: one that is no byte
+// count (negative, past what 64 bits hold, or not a number at all) reads as 0, "unknown",
+// instead of reaching a conversion whose result would be undefined.
 uint64_t numberOr0(const JsonObject& object, std::string_view key) {
     const auto n = jsonNumber(object, key);
-    return n && *n > 0 ? static_cast<uint64_t>(*n) : 0;
+    constexpr double twoTo64 = 18446744073709551616.0;
+    return n && *n > 0 && *n < twoTo64 ? static_cast<uint64_t>(*n) : 0;
 }
 
 } // namespace
@@ -94,7 +98,13 @@ std::string formatLineState(const LineState& raw, size_t nameWidth) {
     if (!state.file.empty()) {
         text += "  " + state.file + "  " + std::to_string(state.position);
         if (state.total > 0) {
-            const uint64_t percent = std::min<uint64_t>(100, state.position * 100 / state.total);
+            // Counts come from any publisher: position * 100 is taken in 128 bits so it cannot
+            // wrap and show a small percentage for a nearly finished file.
+            __extension__ using Wide = unsigned __int128;
+            const uint64_t percent =
+                state.position >= state.total
+                    ? 100
+                    : static_cast<uint64_t>(Wide{state.position} * 100 / state.total);
             text += "/" + std::to_string(state.total) + " (" + std::to_string(percent) + "%)";
         }
     }
@@ -132,8 +142,8 @@ ShopStatusResult collectShopStatus(const ShopAccess& access, int waitMs) {
     return result;
 }
 
-ShopSendResult sendThroughShop(const ShopAccess& access, const std::string& line, const std::string& name,
-                               int waitMs) {
+ShopSendResult sendThroughShop(const ShopAccess& access, const std::string& line,
+                               const std::string& name, int waitMs) {
     ShopSendResult result;
     if (!isTopicName(line)) {
         result.message = "'" + line + "' is not a line name";
@@ -191,7 +201,9 @@ ShopSendResult sendThroughShop(const ShopAccess& access, const std::string& line
     bool published = false;
     while (!answer) {
         if (!published && client.connected())
-            published = client.publish(commandTopic(access.settings, line), shopCommandJson(command), 1, false)
+            published = client
+                            .publish(commandTopic(access.settings, line), shopCommandJson(command),
+                                     1, false)
                             .has_value();
         if (!state->served) {
             result.message = "line " + line + " stopped before it answered";
