@@ -9,5 +9,6 @@ set(CORVANE_SERVE_SOURCES
   WatchedLine.cpp
   ServiceHost.cpp
   LineService.cpp
+  LineFile.cpp
 )
 list(TRANSFORM CORVANE_SERVE_SOURCES PREPEND ${CMAKE_CURRENT_LIST_DIR}/)
