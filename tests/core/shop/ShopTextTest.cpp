@@ -35,10 +35,11 @@ TEST(BrokerAddressTest, readsBothSchemesWithTheirDefaultPortsAndIpv6InBrackets) 
 }
 
 TEST(BrokerAddressTest, refusesWhatIsNotABrokerAddress) {
-    for (const char* text : {"", "broker:1883", "tcp://broker:1883", "mqtt://", "mqtt://:1883",
-                             "mqtt://host:", "mqtt://host:0", "mqtt://host:65536",
-                             "mqtt://host:18x3", "mqtt://user:pw@host", "mqtt://[::1",
-                             "mqtt://[::1]x", "mqtt://a:b:c", "mqtt://host/path"})
+    for (const char* text :
+         {"", "broker:1883", "tcp://broker:1883", "mqtt://", "mqtt://:1883",
+          "mqtt://host:", "mqtt://host:0", "mqtt://host:65536", "mqtt://host:18x3",
+          "mqtt://user:pw@host", "mqtt://[::1", "mqtt://[::1]x", "mqtt://a:b:c", "mqtt://host/path",
+          "mqtt://[6:1]", "mqtt://[broker]:1883", "mqtt://[fe80::1%eth0]"})
         EXPECT_NE(parseBrokerAddress(text).error, "") << text;
 }
 
