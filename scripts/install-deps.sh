@@ -3,6 +3,8 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ libgtest-dev libgmock-dev pkg-config)
+# JSON for the journal and the broker (nlohmann/json), SHA-256 for the journal (OpenSSL).
+packages+=(nlohmann-json3-dev libssl-dev)
 # The window program: Qt 6 Widgets (its CMake files want the OpenGL headers), Qt's own
 # Japanese texts for standard buttons and dialogs, and a font for
 # the offscreen platform the GUI tests run on.

@@ -1,36 +1,42 @@
 #include "serve/JournalRecord.h"
 
-#include "support/Json.h"
+#include "support/JsonLine.h"
 
 namespace corvane::serve {
 
 const char* resultName(TransferResult result) {
     switch (result) {
-    case TransferResult::Completed: return "completed";
-    case TransferResult::Interrupted: return "interrupted";
-    case TransferResult::TimeOut: return "timeout";
-    case TransferResult::Failed: return "failed";
-    case TransferResult::NotFound: return "not-found";
-    case TransferResult::Refused: return "refused";
+    case TransferResult::Completed:
+        return "completed";
+    case TransferResult::Interrupted:
+        return "interrupted";
+    case TransferResult::TimeOut:
+        return "timeout";
+    case TransferResult::Failed:
+        return "failed";
+    case TransferResult::NotFound:
+        return "not-found";
+    case TransferResult::Refused:
+        return "refused";
     }
     return "failed";
 }
 
 std::string toJson(const JournalRecord& record) {
-    JsonObjectWriter json;
-    json.add("time", record.time)
-        .add("line", record.line)
-        .add("direction", record.direction)
-        .add("request", record.request)
-        .add("file", record.file)
-        .add("bytes", record.bytes)
-        .add("sha256", record.sha256)
-        .add("result", resultName(record.result))
-        .add("millis", record.millis)
-        .add("message", record.message);
+    JsonWriteObject json;
+    json["time"] = record.time;
+    json["line"] = record.line;
+    json["direction"] = record.direction;
+    json["request"] = record.request ? JsonWriteObject(*record.request) : JsonWriteObject(nullptr);
+    json["file"] = record.file;
+    json["bytes"] = record.bytes;
+    json["sha256"] = record.sha256;
+    json["result"] = resultName(record.result);
+    json["millis"] = record.millis;
+    json["message"] = record.message;
     if (!record.commandId.empty())
-        json.add("command", record.commandId);
-    return json.text();
+        json["command"] = record.commandId;
+    return jsonLine(json);
 }
 
 } // namespace corvane::serve

@@ -9,7 +9,7 @@
 
 #include "serve/Library.h"
 #include "serve/ReceiveVerdict.h"
-#include "support/Sha256.h"
+#include "support/Digest.h"
 #include "transfer/LineSettings.h"
 #include "transfer/ReceiveEngine.h"
 #include "transfer/SendEngine.h"

@@ -7,7 +7,7 @@
 
 #include "shop/MqttClient.h"
 #include "shop/ShopCommand.h"
-#include "support/Json.h"
+#include "support/JsonLine.h"
 
 namespace corvane::shop {
 

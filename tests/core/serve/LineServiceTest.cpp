@@ -13,7 +13,7 @@ using namespace std::string_literals;
 #include "core/support/TempDir.h"
 #include "serve/LineService.h"
 #include "support/RecordingHost.h"
-#include "support/Sha256.h"
+#include "support/Digest.h"
 #include "transfer/LineSettings.h"
 #include "transfer/TestLine.h"
 

@@ -12,10 +12,10 @@
 
 #include "core/support/TempDir.h"
 #include "support/ChildProcess.h"
-#include "support/Json.h"
+#include "support/JsonLine.h"
 #include "support/Ser2netProcess.h"
 #include "support/ServedMachine.h"
-#include "support/Sha256.h"
+#include "support/Digest.h"
 #include "support/SimProcess.h"
 
 namespace corvane::testing {
