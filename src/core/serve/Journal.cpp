@@ -7,11 +7,15 @@
 #include <cstring>
 #include <ctime>
 
+#include "serve/JournalChain.h"
+#include "support/Digest.h"
+
 namespace corvane::serve {
 namespace {
 
+// Read as well: the record chains to the last line already there.
 int openForAppend(const std::string& path) {
-    return open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0664);
+    return open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0664);
 }
 
 } // namespace
@@ -25,10 +29,15 @@ std::string Journal::prepare() const {
 }
 
 std::string Journal::append(const JournalRecord& record) const {
-    const std::string line = toJson(record) + "\n";
     const int fd = openForAppend(m_path);
     if (fd < 0)
         return m_path + ": " + std::strerror(errno);
+    JournalRecord chained = record;
+    const std::string last = lastCompleteLine(fd);
+    chained.prev = !last.empty()           ? sha256Of(last)
+                   : !m_lastDigest.empty() ? m_lastDigest
+                                           : NoPreviousLine;
+    const std::string line = toJson(chained) + "\n";
     // One write of the whole line, so that a reader following the file never sees half of
     // one, and a second writer on the same file cannot interleave inside it.
     size_t done = 0;
@@ -45,6 +54,8 @@ std::string Journal::append(const JournalRecord& record) const {
     }
     if (error.empty() && fsync(fd) != 0)
         error = m_path + ": " + std::strerror(errno);
+    if (error.empty())
+        m_lastDigest = sha256Of(std::string_view(line).substr(0, line.size() - 1));
     close(fd);
     return error;
 }

@@ -16,13 +16,17 @@ public:
     // Checks that the journal can be appended to (creating it when missing). Empty on
     // success, else the reason.
     std::string prepare() const;
-    // Appends the record and fsyncs. Empty on success, else the reason.
+    // Appends the record, chained to the line before it, and fsyncs. Empty on success, else
+    // the reason.
     std::string append(const JournalRecord& record) const;
 
     const std::string& path() const { return m_path; }
 
 private:
     std::string m_path;
+    // The digest of the last line this journal wrote: a file started anew after log rotation
+    // continues the chain of the file moved away.
+    mutable std::string m_lastDigest;
 };
 
 // "2026-12-09T07:15:02Z" for a time in seconds since the epoch.

@@ -36,6 +36,8 @@ std::string toJson(const JournalRecord& record) {
     json["message"] = record.message;
     if (!record.commandId.empty())
         json["command"] = record.commandId;
+    if (!record.prev.empty())
+        json["prev"] = record.prev;
     return jsonLine(json);
 }
 

@@ -18,15 +18,18 @@ struct JournalRecord {
     std::string line;      // the line's name
     std::string direction; // "receive" or "send"
     std::optional<std::string> request; // the name asked for; none for a plain receive
-    std::string file;      // the path stored or sent
+    std::string file;                   // the path stored or sent
     uint64_t bytes = 0;
-    std::string sha256;    // of the stored file or of the library file sent; empty when none
+    std::string sha256; // of the stored file or of the library file sent; empty when none
     TransferResult result = TransferResult::Completed;
     uint64_t millis = 0;
     std::string message;
     // The id a broker command carried, so its sender can tell its answer from others'.
     // Written only when there is one.
     std::string commandId;
+    // The digest of the journal line before this one (see JournalChain.h); set by the journal
+    // as it writes the record, written last and only when set (the broker's copy has none).
+    std::string prev;
 };
 
 // The record as one JSON object on one line (no line end). The same text goes into the

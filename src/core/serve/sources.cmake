@@ -6,6 +6,7 @@ set(CORVANE_SERVE_SOURCES
   Library.cpp
   InboxStore.cpp
   Journal.cpp
+  JournalChain.cpp
   WatchedLine.cpp
   ServiceHost.cpp
   LineService.cpp

@@ -90,7 +90,8 @@ INSTANTIATE_TEST_SUITE_P(
         AddressCase{"257", false, Com, "", ""}, AddressCase{"dev/ttyUSB0", false, Dev, "", ""},
         AddressCase{"/dev/tty S0", false, Dev, "", ""},
         AddressCase{"/dev/ttyS0\x1b[2J", false, Dev, "", ""},
-        AddressCase{"ttyUSB\t0", false, Dev, "", ""}, AddressCase{"", false, Com, "", ""},
+        AddressCase{"ttyUSB\t0", false, Dev, "", ""}, AddressCase{"/", false, Dev, "", ""},
+        AddressCase{"/dev/", false, Dev, "", ""}, AddressCase{"", false, Com, "", ""},
         AddressCase{"  ", false, Com, "", ""}));
 
 TEST(PortTexts, aTextTooLongForPortNameIsRefused) {
