@@ -192,8 +192,12 @@ TEST(JournalChain, FilesAreOneChainInTheOrderGiven) {
     ASSERT_EQ(restarted.append(record("/in/O4.NC")), "");
     const ChainCheck anew = verifyJournals({dir.file("2026b.jsonl"), dir.file("2026c.jsonl")});
     EXPECT_EQ(anew.outcome, ChainCheck::Outcome::Holds) << anew.message;
-    ASSERT_EQ(anew.warnings.size(), 1u);
-    EXPECT_NE(anew.warnings[0].find("starts a new chain"), std::string::npos);
+    // The first file given continues one not given; the second starts anew.
+    ASSERT_EQ(anew.warnings.size(), 2u);
+    EXPECT_NE(anew.warnings[0].find("continues an earlier journal"), std::string::npos)
+        << anew.warnings[0];
+    EXPECT_EQ(anew.warnings[1].rfind(dir.file("2026c.jsonl") + ":1: starts a new chain", 0), 0u)
+        << anew.warnings[1];
 
     const ChainCheck missing = verifyJournals({dir.file("2026a.jsonl"), dir.file("nope.jsonl")});
     EXPECT_EQ(missing.outcome, ChainCheck::Outcome::Unreadable);

@@ -11,9 +11,10 @@
 using namespace std::string_literals;
 
 #include "core/support/TempDir.h"
+#include "serve/JournalChain.h"
 #include "serve/LineService.h"
-#include "support/RecordingHost.h"
 #include "support/Digest.h"
+#include "support/RecordingHost.h"
 #include "transfer/LineSettings.h"
 #include "transfer/TestLine.h"
 
@@ -171,8 +172,10 @@ TEST_F(LineServiceTest, ListensAnHourWithoutTimeOutThenFilesTheProgram) {
     EXPECT_TRUE(sink.saw(LineActivity::Idle));
     EXPECT_TRUE(sink.saw(LineActivity::Receiving));
     EXPECT_GT(sink.services, 1000);
-    // The journal file holds the same record the sink heard of.
-    EXPECT_EQ(readFile(settings.journal), toJson(rec) + "\n");
+    // The journal file holds the same record the sink heard of, chained as the first one.
+    JournalRecord chained = rec;
+    chained.prev = NoPreviousLine;
+    EXPECT_EQ(readFile(settings.journal), toJson(chained) + "\n");
 }
 
 TEST_F(LineServiceTest, SendCommandWhileIdleGivesUpTheListenAndSends) {
