@@ -45,6 +45,16 @@ TEST(Sha256, DigestsOfFilesAndTexts) {
     EXPECT_EQ(sha256OfFile(dir.path()), "") << "nor has a folder";
 }
 
+TEST(InboxStore, AMissingInboxIsCreatedWithTheFoldersAboveIt) {
+    TempDir dir;
+    EXPECT_EQ(InboxStore(dir.file("var/lib/corvane/mill1")).prepare(), "");
+    EXPECT_TRUE(fs::is_directory(dir.file("var/lib/corvane/mill1")));
+    EXPECT_EQ(InboxStore(dir.file("var/lib/corvane/mill2/")).prepare(), "");
+    EXPECT_TRUE(fs::is_directory(dir.file("var/lib/corvane/mill2")));
+    writeFile(dir.file("plain"), "x");
+    EXPECT_EQ(InboxStore(dir.file("plain/mill3")).prepare(), dir.file("plain/mill3") + ": Not a directory");
+}
+
 TEST(InboxStore, NothingIsEverOverwritten) {
     TempDir dir;
     InboxStore inbox(dir.file("inbox"));
