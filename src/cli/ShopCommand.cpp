@@ -65,7 +65,8 @@ int parseShopOptions(const CliContext& context, CliArguments arguments, ShopOpti
         *target = arguments[++i];
         if (target == &waitText) {
             int value = -1;
-            const auto [end, ec] = std::from_chars(waitText.data(), waitText.data() + waitText.size(), value);
+            const auto [end, ec] =
+                std::from_chars(waitText.data(), waitText.data() + waitText.size(), value);
             if (ec != std::errc() || end != waitText.data() + waitText.size() || value < 0)
                 return fail(context, ExitUsage, "--wait-ms needs a number of milliseconds");
             options.waitMs = value;
@@ -80,6 +81,8 @@ int readAccess(const CliContext& context, const ShopOptions& options, shop::Shop
     shop::ShopSettingsRead read = shop::readShopSettings(options.broker);
     if (!read.error.empty())
         return fail(context, read.fileError ? ExitFile : ExitUsage, read.error);
+    for (const std::string& warning : read.warnings)
+        std::fprintf(context.err, "corvane-cli: warning: %s\n", warning.c_str());
     access.settings = read.settings;
     access.password = read.password;
     access.nowUs = [] { return WexGetTickCount64(); };
@@ -110,8 +113,9 @@ int sendProgram(CliContext& context, const ShopOptions& options) {
     shop::ShopAccess access;
     if (const int status = readAccess(context, options, access); status != ExitSuccess)
         return status;
-    const shop::ShopSendResult result = shop::sendThroughShop(access, options.operands[0], options.operands[1],
-                                                              options.waitMs < 0 ? 3000 : options.waitMs);
+    const shop::ShopSendResult result =
+        shop::sendThroughShop(access, options.operands[0], options.operands[1],
+                              options.waitMs < 0 ? 3000 : options.waitMs);
     if (!result.completed)
         return fail(context, ExitFailure, result.message);
     std::fprintf(context.out, "%s\n", result.message.c_str());
@@ -132,7 +136,8 @@ int runShopCommand(CliContext& context, CliArguments arguments) {
         return ExitUsage;
     }
     ShopOptions options;
-    if (const int status = parseShopOptions(context, arguments.subspan(1), options); status != ExitSuccess)
+    if (const int status = parseShopOptions(context, arguments.subspan(1), options);
+        status != ExitSuccess)
         return status;
     if (arguments[0] == "status")
         return showStatus(context, options);

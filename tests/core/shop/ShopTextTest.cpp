@@ -43,6 +43,25 @@ TEST(BrokerAddressTest, refusesWhatIsNotABrokerAddress) {
         EXPECT_NE(parseBrokerAddress(text).error, "") << text;
 }
 
+TEST(ShopSettingsTest, anAccountOverPlainMqttToAnotherHostIsWarnedOf) {
+    ShopSettingsText text;
+    text.user = "mill1";
+    for (const char* loopback : {"mqtt://127.0.0.1:1883", "mqtt://localhost", "mqtt://[::1]:1883",
+                                 "mqtts://broker.shop.lan"}) {
+        text.broker = loopback;
+        EXPECT_TRUE(readShopSettings(text).warnings.empty()) << loopback;
+    }
+    text.broker = "mqtt://broker.shop.lan";
+    const ShopSettingsRead read = readShopSettings(text);
+    EXPECT_EQ(read.error, "");
+    ASSERT_EQ(read.warnings.size(), 1u);
+    EXPECT_EQ(read.warnings[0],
+              "the account 'mill1' and its password go to mqtt://broker.shop.lan:1883 "
+              "unencrypted: anyone on the network can read them (use mqtts://)");
+    text.user.clear();
+    EXPECT_TRUE(readShopSettings(text).warnings.empty()) << "no account, nothing to give away";
+}
+
 TEST(ShopSettingsTest, topicsStandUnderThePrefixAndLineNamesCannotReachOtherTopics) {
     ShopSettingsText text;
     text.broker = "mqtt://127.0.0.1";
