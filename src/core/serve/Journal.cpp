@@ -28,7 +28,7 @@ std::string Journal::prepare() const {
     return {};
 }
 
-std::string Journal::append(const JournalRecord& record) const {
+std::string Journal::append(const JournalRecord& record, std::string* prev) const {
     const int fd = openForAppend(m_path);
     if (fd < 0)
         return m_path + ": " + std::strerror(errno);
@@ -38,6 +38,8 @@ std::string Journal::append(const JournalRecord& record) const {
                    : !m_lastDigest.empty() ? m_lastDigest
                                            : NoPreviousLine;
     const std::string line = toJson(chained) + "\n";
+    if (prev)
+        *prev = chained.prev;
     // One write of the whole line, so that a reader following the file never sees half of
     // one, and a second writer on the same file cannot interleave inside it.
     size_t done = 0;

@@ -17,8 +17,9 @@ public:
     // success, else the reason.
     std::string prepare() const;
     // Appends the record, chained to the line before it, and fsyncs. Empty on success, else
-    // the reason.
-    std::string append(const JournalRecord& record) const;
+    // the reason. `prev`, when given, gets the chain's digest the line was written with, so the
+    // record told to others can be the line as the journal has it.
+    std::string append(const JournalRecord& record, std::string* prev = nullptr) const;
 
     const std::string& path() const { return m_path; }
 

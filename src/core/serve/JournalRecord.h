@@ -28,7 +28,7 @@ struct JournalRecord {
     // Written only when there is one.
     std::string commandId;
     // The digest of the journal line before this one (see JournalChain.h); set by the journal
-    // as it writes the record, written last and only when set (the broker's copy has none).
+    // as it writes the record, written last and only when set.
     std::string prev;
 };
 

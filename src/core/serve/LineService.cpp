@@ -280,9 +280,8 @@ void LineService::fileReceived(int result, bool timedOut, const std::string& tem
     // time-out is the normal end -- but only of a program whose closing "%" arrived: a machine
     // that stops mid-way must not file a partial program under the program's name.
     const bool endCheck = m_settings.machine.config.PtrEof != 0;
-    const bool endedWell =
-        result == ReceiveDone && !m_watch.lost &&
-        (!timedOut || (!endCheck && endsAsProgram(readTail(temporary))));
+    const bool endedWell = result == ReceiveDone && !m_watch.lost &&
+                           (!timedOut || (!endCheck && endsAsProgram(readTail(temporary))));
 
     const std::string head = endedWell ? readHead(temporary) : std::string();
     if (endedWell && isRequestShaped(head)) {
@@ -521,7 +520,8 @@ void LineService::finishTransfer(JournalRecord rec) {
 }
 
 void LineService::record(JournalRecord rec) {
-    if (std::string error = m_journal.append(rec); !error.empty())
+    // The sinks hear of the record as the journal line has it, chain included.
+    if (std::string error = m_journal.append(rec, &rec.prev); !error.empty())
         m_host.showError("journal: " + error);
     std::string summary = rec.direction + " " + resultName(rec.result);
     if (rec.request)

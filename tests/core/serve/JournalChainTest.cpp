@@ -80,7 +80,10 @@ TEST(JournalChain, EachRecordCarriesTheDigestOfTheLineBeforeIt) {
             std::string(64, 'a') + R"(","result":"completed","millis":0,"message":"","prev":")" +
             NoPreviousLine + R"("})");
     EXPECT_EQ(toJson(record("/in/O1.NC")).find("prev"), std::string::npos)
-        << "the broker's copy has none";
+        << "set by the journal only";
+    std::string told;
+    ASSERT_EQ(journal.append(record("/in/O4.NC"), &told), "");
+    EXPECT_EQ(told, sha256Of(lines[2])) << "the chain the line was written with";
     EXPECT_EQ(verifyJournals({path}).outcome, ChainCheck::Outcome::Holds);
 }
 
