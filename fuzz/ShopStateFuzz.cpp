@@ -27,10 +27,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                        static_cast<unsigned char>(text[i + 1]) > 0x9F);
     }
     if (state.total > 0 && !state.file.empty()) {
-        const size_t open = text.find(" (", text.find(std::to_string(state.total)));
-        FUZZ_CHECK(open != std::string::npos);
-        const unsigned long percent = std::stoul(text.substr(open + 2));
+        // The progress as it must read, worked out here in 128 bits.
+        __extension__ using Wide = unsigned __int128;
+        const uint64_t percent =
+            state.position >= state.total
+                ? 100
+                : static_cast<uint64_t>(Wide{state.position} * 100 / state.total);
         FUZZ_CHECK(percent <= 100);
+        const std::string progress = "  " + std::to_string(state.position) + "/" +
+                                     std::to_string(state.total) + " (" + std::to_string(percent) +
+                                     "%)";
+        FUZZ_CHECK(text.find(progress) != std::string::npos);
     }
     return 0;
 }
