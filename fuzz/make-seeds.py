@@ -203,6 +203,108 @@ def hand_over():
     write("HandOverFuzz", "oversized", struct.pack("<II", 0x0111, 4097) + b"x" * 16)
 
 
+IAC, SB, SE, WILL, WONT, DO, DONT = 255, 250, 240, 251, 252, 253, 254
+
+
+def rfc2217():
+    # Header: command count (0..7), then per command one byte (1 + n % 12) and four value bytes
+    # (little end first), then the probe flag; the rest is what the server sends.
+    def header(commands=(), probe=0):
+        out = bytes([len(commands)])
+        for command, value in commands:
+            out += bytes([command - 1]) + struct.pack("<I", value)
+        return out + bytes([probe])
+
+    def sub(command, *value):
+        return bytes([IAC, SB, 44, command]) + bytes(value) + bytes([IAC, SE])
+
+    settings = ((1, 9600), (2, 7), (3, 3), (4, 2), (5, 1), (5, 11))
+    ser2net = (bytes([IAC, DO, 44, IAC, WILL, 0, IAC, DO, 0, IAC, WILL, 3, IAC, DO, 1])
+               + sub(101, 0, 0, 0x25, 0x80) + sub(102, 7) + sub(103, 3) + sub(104, 2)
+               + sub(105, 1) + sub(107, 0x30))
+    write("Rfc2217Fuzz", "ser2net-answers", header(settings, 1) + ser2net + b"%\r\nO0012\r\n%")
+    write("Rfc2217Fuzz", "doubled-iac-data", header() + b"A" + bytes([IAC, IAC]) + b"B"
+          + bytes([IAC, 241, IAC, 249]) + b"C")
+    write("Rfc2217Fuzz", "refusals", header(settings[:2]) + bytes([IAC, DONT, 44, IAC, WONT, 0,
+          IAC, WILL, 1, IAC, DO, 24, IAC, WILL, 1, IAC, DO, 24]))
+    write("Rfc2217Fuzz", "long-sub", header(((1, 115200),)) + bytes([IAC, SB, 44, 101])
+          + b"x" * 80 + bytes([IAC, IAC, IAC, SE]) + sub(101, 0, 1, 0xC2, 0))
+    write("Rfc2217Fuzz", "broken-sub-end", header(((2, 8),)) + bytes([IAC, SB, 44, 102, 8, IAC])
+          + b"data")
+
+
+def program_scan():
+    # First byte: lines scanned (n % 12); the rest is the program.
+    write("ProgramScanFuzz", "number-and-request", bytes([5])
+          + b"%\r\nO0012 (REQ = SHAFT-2.NC )\r\nG0X0\r\n%\r\n")
+    write("ProgramScanFuzz", "prg-dirlist", bytes([3]) + b"\n\n  %  \n(prg=dirlist)\nO1")
+    write("ProgramScanFuzz", "late-request", bytes([2]) + b"O1\nO2\n(REQ=X)\n")
+    write("ProgramScanFuzz", "unclosed", bytes([5]) + b"(note)(REQ=../../etc/passwd\n")
+    write("ProgramScanFuzz", "nine-digits", bytes([5]) + b"O123456789\nO12345678\n")
+
+
+def port_address():
+    for name, text in (("com", "COM3"), ("number", " 256 "), ("device", "/dev/ttyUSB0"),
+                       ("bare-tty", "ttyS1"), ("raw", "tcp://ser2net.shop.lan:3001"),
+                       ("rfc2217-v6", "rfc2217://[fe80::1%eth0]:2217"),
+                       ("rfc2217", "RFC2217://10.0.0.5:65535"), ("no-port", "tcp://host:")):
+        write("PortAddressFuzz", name, b(text))
+
+
+def broker_address():
+    # First byte even: an address; odd: a topic prefix, a newline and a topic.
+    for name, text in (("mqtt", "mqtt://broker.shop.lan"), ("mqtts-port", "mqtts://10.0.0.2:8884/"),
+                       ("v6", "mqtts://[::1]:8883"), ("account", "mqtt://user:pw@host:1883"),
+                       ("bracket-name", "mqtt://[broker]:1")):
+        write("BrokerAddressFuzz", name, bytes([0]) + b(text))
+    write("BrokerAddressFuzz", "topic", bytes([1]) + b"corvane/\ncorvane/mill1/state")
+    write("BrokerAddressFuzz", "topic-wild", bytes([1]) + b"shop/a/\nshop/a/+/command")
+
+
+def line_file():
+    write("LineFileFuzz", "readme", b"""[Line]
+Name=mill1
+Machine=/etc/corvane/mill1.MDF
+Port=rfc2217://ser2net.shop.lan:3001
+Inbox=/var/lib/corvane/mill1
+Library=/srv/nc/library
+Journal=journal.jsonl ; relative to this file
+RequestDelay=3000
+ScanLines=5
+Broker=mqtts://dnc-broker.shop.lan        ; or mqtt://HOST:PORT, or serve --broker URL
+BrokerCa=/etc/corvane/shop-ca.crt         ; the CA that signed the broker's certificate
+BrokerUser=mill1
+BrokerPasswordFile=/etc/corvane/mill1.password   ; the password never stands in this file
+TopicPrefix=corvane/                      ; the default
+""")
+    write("LineFileFuzz", "quoted-and-odd", b'\xef\xbb\xbf[line]\r\nname = "a ; b"\r\nPort=;x\r\n'
+          b"Inbox=in;box\t;\r\n[Other]\r\nName=x\r\n")
+    write("LineFileFuzz", "no-section", b"Name=mill1\n[Lines]\nPort=1\n")
+
+
+def shop_command():
+    for name, text in (("send", '{"send":"O0012.NC","id":"web-1"}'), ("cancel", '{"cancel":true}'),
+                       ("both", '{"send":"A","cancel":true,"id":"x"}'),
+                       ("escapes", '{"send":"a\\u00e9\\ud83d\\ude00","id":"\\"q\\""}'),
+                       ("nested", '{"send":{"a":1}}'), ("long-id", '{"cancel":true,"id":"' + "i" * 127
+                                                        + '\u00e9"}'),
+                       ("duplicate", '{"send":"A","send":"B"}'), ("number", '{"send":1e400}')):
+        write("ShopCommandFuzz", name, text.encode("utf-8"))
+
+
+def shop_state():
+    # First byte: the width the line name is padded to.
+    for name, text in (
+            ("sending", '{"line":"m1","state":"sending","file":"O1.NC","position":512,"total":2048,'
+                        '"time":"t","served":true,"last_result":"completed","last_file":"O0.NC",'
+                        '"last_time":"T"}'),
+            ("huge", '{"line":"m1","state":"sending","file":"f","position":1e30,"total":3}'),
+            ("negative", '{"line":"m1","state":"sending","file":"f","position":-1,"total":1.5}'),
+            ("controls", '{"line":"m\\u001b[2J","state":"idle\\u009b","file":"\\u007f"}'),
+            ("offline", '{"line":"m1","state":"offline","served":false}')):
+        write("ShopStateFuzz", name, bytes([8]) + text.encode("utf-8"))
+
+
 if __name__ == "__main__":
     ini()
     machine()
@@ -212,3 +314,10 @@ if __name__ == "__main__":
     receive()
     send_block()
     hand_over()
+    rfc2217()
+    program_scan()
+    port_address()
+    broker_address()
+    line_file()
+    shop_command()
+    shop_state()

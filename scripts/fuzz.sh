@@ -16,7 +16,8 @@ shift || true
 targets=("$@")
 if ((${#targets[@]} == 0)); then
   targets=(IniFuzz MachineDefFuzz ConfigFuzz CommandLineFuzz SkipRulesFuzz ReceiveFuzz
-           SendBlockFuzz HandOverFuzz)
+           SendBlockFuzz HandOverFuzz Rfc2217Fuzz ProgramScanFuzz PortAddressFuzz LineFileFuzz
+           BrokerAddressFuzz ShopCommandFuzz ShopStateFuzz)
 fi
 
 CORVANE_WITH_FUZZ=1 scripts/install-deps.sh

@@ -8,6 +8,8 @@ set -euo pipefail
 # corvane-cli and cnc-sim: a compiler, CMake and Ninja, and the MQTT client library
 # corvane-cli links.
 packages=(cmake ninja-build g++ pkg-config libmosquitto-dev)
+# JSON for the journal and the broker (nlohmann/json), SHA-256 for the journal (OpenSSL).
+packages+=(nlohmann-json3-dev libssl-dev)
 
 if [[ "${CORVANE_DEPS:-all}" != demo ]]; then
   packages+=(libgtest-dev libgmock-dev)

@@ -7,10 +7,15 @@ cd "$(dirname "$0")/.."
 
 scripts/install-deps.sh
 
-sanitized=(support_fuzz_tests support_tests settings_tests app_tests codes_tests send_tests receive_tests)
+# The unit tests of what reads outside input: settings, programs, the bytes of a machine and
+# of a device server (network), the unattended line (serve) and what the broker carries (shop).
+sanitized=(support_fuzz_tests support_tests settings_tests app_tests codes_tests send_tests receive_tests
+           network_tests serve_tests shop_text_tests library_listing_tests)
 # The fuzz targets' committed corpus, replayed by a plain driver (no clang needed).
 replays=(IniFuzzReplay MachineDefFuzzReplay ConfigFuzzReplay CommandLineFuzzReplay
-         SkipRulesFuzzReplay ReceiveFuzzReplay SendBlockFuzzReplay HandOverFuzzReplay)
+         SkipRulesFuzzReplay ReceiveFuzzReplay SendBlockFuzzReplay HandOverFuzzReplay
+         Rfc2217FuzzReplay ProgramScanFuzzReplay PortAddressFuzzReplay LineFileFuzzReplay
+         BrokerAddressFuzzReplay ShopCommandFuzzReplay ShopStateFuzzReplay)
 cmake --preset sanitize -DCORVANE_BUILD_FUZZ=ON >/dev/null
 cmake --build --preset sanitize --target "${sanitized[@]}" "${replays[@]}"
 for t in "${sanitized[@]}"; do

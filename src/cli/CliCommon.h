@@ -35,6 +35,7 @@ struct CliCommand {
 int runMachineCommand(CliContext& context, CliArguments arguments);
 int runConfigCommand(CliContext& context, CliArguments arguments);
 int runShopCommand(CliContext& context, CliArguments arguments);
+int runJournalCommand(CliContext& context, CliArguments arguments);
 
 bool isHelpOption(const std::string& argument);
 

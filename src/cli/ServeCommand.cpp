@@ -16,6 +16,7 @@
 #include "ServeShop.h"
 #include "TerminalHost.h"
 #include "TransferCommands.h"
+#include "serve/LineFile.h"
 #include "serve/LineService.h"
 #include "support/IniFile.h"
 #include "support/ProgramDiff.h"
@@ -236,31 +237,31 @@ int applyLineFile(const CliContext& context, ServeOptions& options) {
     const IniFile ini = IniFile::load(path, &iniError);
     if (iniError)
         return fail(context, ExitFile, path + ": " + iniError.message);
-    if (!ini.hasSection("Line"))
-        return fail(context, ExitUsage, path + ": no [Line] section");
+    const serve::LineFileRead read = serve::readLineFile(ini);
+    if (!read.error.empty())
+        return fail(context, ExitUsage, path + ": " + read.error);
     const fs::path base = fs::path(path).parent_path();
-    auto take = [&ini, &base](const char* key, std::string& value, bool isPath) {
-        if (!value.empty())
-            return;
-        if (auto text = ini.get("Line", key); text && !text->empty())
-            value = isPath ? resolved(*text, base) : *text;
+    auto take = [&base](const std::string& text, std::string& value, bool isPath) {
+        if (value.empty() && !text.empty())
+            value = isPath ? resolved(text, base) : text;
     };
-    take("Name", options.name, false);
-    take("Machine", options.transfer.machineFile, true);
-    take("Port", options.transfer.port, false);
-    take("Inbox", options.inbox, true);
-    take("Library", options.library, true);
-    take("Journal", options.journal, true);
-    take("RequestDelay", options.requestDelay, false);
-    take("ScanLines", options.scanLines, false);
-    take("Verbose", options.verboseText, false);
-    if (!options.compareIgnore)
-        options.compareIgnore = ini.get("Line", "CompareIgnore");
-    take("Broker", options.broker.broker, false);
-    take("BrokerCa", options.broker.caFile, true);
-    take("BrokerUser", options.broker.user, false);
-    take("BrokerPasswordFile", options.broker.passwordFile, true);
-    take("TopicPrefix", options.broker.topicPrefix, false);
+    const serve::LineFile& file = read.values;
+    take(file.name, options.name, false);
+    take(file.machine, options.transfer.machineFile, true);
+    take(file.port, options.transfer.port, false);
+    take(file.inbox, options.inbox, true);
+    take(file.library, options.library, true);
+    take(file.journal, options.journal, true);
+    take(file.requestDelay, options.requestDelay, false);
+    take(file.scanLines, options.scanLines, false);
+    take(file.verbose, options.verboseText, false);
+    if (!options.compareIgnore && !file.compareIgnore.empty())
+        options.compareIgnore = file.compareIgnore;
+    take(file.broker, options.broker.broker, false);
+    take(file.brokerCa, options.broker.caFile, true);
+    take(file.brokerUser, options.broker.user, false);
+    take(file.brokerPasswordFile, options.broker.passwordFile, true);
+    take(file.topicPrefix, options.broker.topicPrefix, false);
     if (options.name.empty())
         options.name = fs::path(path).stem().string();
     warnUnknownKeys(context, path, ini);

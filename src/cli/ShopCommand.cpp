@@ -72,7 +72,8 @@ int parseShopOptions(const CliContext& context, CliArguments arguments, ShopOpti
         *target = arguments[++i];
         if (target == &waitText) {
             int value = -1;
-            const auto [end, ec] = std::from_chars(waitText.data(), waitText.data() + waitText.size(), value);
+            const auto [end, ec] =
+                std::from_chars(waitText.data(), waitText.data() + waitText.size(), value);
             if (ec != std::errc() || end != waitText.data() + waitText.size() || value < 0)
                 return fail(context, ExitUsage, "--wait-ms needs a number of milliseconds");
             options.waitMs = value;
@@ -96,6 +97,8 @@ int readAccess(const CliContext& context, const ShopOptions& options, shop::Shop
     shop::ShopSettingsRead read = shop::readShopSettings(options.broker);
     if (!read.error.empty())
         return fail(context, read.fileError ? ExitFile : ExitUsage, read.error);
+    for (const std::string& warning : read.warnings)
+        std::fprintf(context.err, "corvane-cli: warning: %s\n", warning.c_str());
     access.settings = read.settings;
     access.password = read.password;
     access.nowUs = [] { return WexGetTickCount64(); };
@@ -173,7 +176,8 @@ int runShopCommand(CliContext& context, CliArguments arguments) {
         return ExitUsage;
     }
     ShopOptions options;
-    if (const int status = parseShopOptions(context, arguments.subspan(1), options); status != ExitSuccess)
+    if (const int status = parseShopOptions(context, arguments.subspan(1), options);
+        status != ExitSuccess)
         return status;
     if (arguments[0] == "status")
         return showStatus(context, options);

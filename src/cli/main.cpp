@@ -33,6 +33,8 @@ constexpr CliCommand Commands[] = {
      "shop status --broker URL [--wait-ms N]\n"
      "                                   every served line's state, from the shop's broker\n"
      "  shop send --broker URL LINE NAME  have LINE send library program NAME (exit 0/1)"},
+    {"journal", runJournalCommand,
+     "journal verify FILE...           check that transfer journals are as written (exit 0/1/2)"},
 };
 
 void printUsage(std::FILE* stream) {

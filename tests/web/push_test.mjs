@@ -57,7 +57,7 @@ fs.writeFileSync(`${work}/ISO.MDF`, '[MCN_RS232C]\nBaudRate=5\nDataLen=0\nParity
   'OutCode=0\nPtrStart=17\nPtrStop=19\nPtpStart=18\nPtpStop=20\n[MCN_Config]\nOutofFile=0\nXoff=1\n' +
   'ErCode=3\nLfCode=1\nComment=0\nHeadLf=1\nPtpNull=5;3;0\nPtpSpace=0;0;0\nSendDelay=1\nDefExt=NC\n' +
   'PtrBegin=1\nPtrEof=3\nRecvSpace=2\nPtrTimeOut=5000\n');
-fs.writeFileSync(`${work}/pw`, 'line-pw\n');
+fs.writeFileSync(`${work}/pw`, 'line-pw\n', { mode: 0o600 });
 fs.writeFileSync(`${work}/mill1.ini`, `[Line]\nName=mill1\nMachine=ISO.MDF\nPort=${work}/tty\nInbox=inbox\n` +
   `Library=lib\nRequestDelay=100\nBroker=mqtt://127.0.0.1:${mqttPort}\nBrokerUser=line\nBrokerPasswordFile=${work}/pw\n`);
 const serve = run(cli, ['--cfg', `${work}/corvane.cfg`, 'serve', '--retry-ms', '200', `${work}/mill1.ini`]);
@@ -102,7 +102,7 @@ try {
     }
     await s.done;
   };
-  fs.writeFileSync(`${work}/opw`, 'office-pw\n');
+  fs.writeFileSync(`${work}/opw`, 'office-pw\n', { mode: 0o600 });
   await push('page');
   await push('cli');
   const a = fs.readFileSync(`${work}/page.bin`);

@@ -17,8 +17,19 @@ constexpr const char* ReceivingPrefix = ".receiving-";
 constexpr const char* SendingPrefix = ".sending-";
 constexpr size_t RandomPart = 6; // the XXXXXX of mkstemp
 
+// The folder and every missing folder above it: an inbox "created when missing" is named
+// whole (/var/lib/corvane/mill1 on a machine where /var/lib/corvane is not there yet).
 bool makeFolder(const std::string& folder, std::string& error) {
-    if (mkdir(folder.c_str(), 0775) == 0 || errno == EEXIST) {
+    int made = mkdir(folder.c_str(), 0775);
+    if (made != 0 && errno == ENOENT) {
+        const size_t slash = folder.find_last_of('/');
+        if (slash != std::string::npos && slash > 0) {
+            if (!makeFolder(folder.substr(0, slash), error))
+                return false;
+            made = mkdir(folder.c_str(), 0775);
+        }
+    }
+    if (made == 0 || errno == EEXIST) {
         struct stat info {};
         if (stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
             return true;

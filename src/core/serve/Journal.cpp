@@ -8,11 +8,15 @@
 #include <cstring>
 #include <ctime>
 
+#include "serve/JournalChain.h"
+#include "support/Digest.h"
+
 namespace corvane::serve {
 namespace {
 
+// Read as well: the record chains to the last line already there.
 int openForAppend(const std::string& path) {
-    return open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0664);
+    return open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0664);
 }
 
 } // namespace
@@ -54,11 +58,18 @@ std::string Journal::repair(std::string* error) const {
     return torn;
 }
 
-std::string Journal::append(const JournalRecord& record) const {
-    const std::string line = toJson(record) + "\n";
+std::string Journal::append(const JournalRecord& record, std::string* prev) const {
     const int fd = openForAppend(m_path);
     if (fd < 0)
         return errorText(m_path, errno);
+    JournalRecord chained = record;
+    const std::string last = lastCompleteLine(fd);
+    chained.prev = !last.empty()           ? sha256Of(last)
+                   : !m_lastDigest.empty() ? m_lastDigest
+                                           : NoPreviousLine;
+    const std::string line = toJson(chained) + "\n";
+    if (prev)
+        *prev = chained.prev;
     struct stat before {};
     const bool sized = fstat(fd, &before) == 0;
     // One write of the whole line, so that a reader following the file never sees half of
@@ -78,6 +89,8 @@ std::string Journal::append(const JournalRecord& record) const {
             after.st_size == before.st_size + static_cast<off_t>(written.written))
             m_files->truncate(fd, before.st_size);
     }
+    if (error == 0)
+        m_lastDigest = sha256Of(std::string_view(line).substr(0, line.size() - 1));
     close(fd);
     return message;
 }

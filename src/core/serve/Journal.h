@@ -24,15 +24,19 @@ public:
     // Cuts off a last line left without its line end (a write cut short by a crash), so that
     // every line is a whole record again. Returns what was cut off; empty when nothing was.
     std::string repair(std::string* error = nullptr) const;
-    // Appends the record and fsyncs. Empty on success, else the reason; the journal then
-    // holds nothing of the record, and it may be appended again.
-    std::string append(const JournalRecord& record) const;
+    // Appends the record, chained to the line before it, and fsyncs. Empty on success, else
+    // the reason. `prev`, when given, gets the chain's digest the line was written with, so the
+    // record told to others can be the line as the journal has it.
+    std::string append(const JournalRecord& record, std::string* prev = nullptr) const;
 
     const std::string& path() const { return m_path; }
 
 private:
     std::string m_path;
     std::shared_ptr<FileSystem> m_files;
+    // The digest of the last line this journal wrote: a file started anew after log rotation
+    // continues the chain of the file moved away.
+    mutable std::string m_lastDigest;
 };
 
 // "2026-12-09T07:15:02Z" for a time in seconds since the epoch.

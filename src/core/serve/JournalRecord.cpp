@@ -1,6 +1,6 @@
 #include "serve/JournalRecord.h"
 
-#include "support/Json.h"
+#include "support/JsonLine.h"
 
 namespace corvane::serve {
 
@@ -23,31 +23,35 @@ const char* resultName(TransferResult result) {
 }
 
 std::string toJson(const JournalRecord& record) {
-    JsonObjectWriter json;
-    json.add("time", record.time)
-        .add("line", record.line)
-        .add("direction", record.direction)
-        .add("request", record.request);
+    JsonWriteObject json;
+    json["time"] = record.time;
+    json["line"] = record.line;
+    json["direction"] = record.direction;
+    json["request"] = record.request ? JsonWriteObject(*record.request) : JsonWriteObject(nullptr);
     if (!record.restart.empty())
-        json.add("restart", record.restart);
-    json.add("file", record.file)
-        .add("bytes", record.bytes)
-        .add("sha256", record.sha256)
-        .add("result", resultName(record.result))
-        .add("millis", record.millis)
-        .add("message", record.message);
+        json["restart"] = record.restart;
+    json["file"] = record.file;
+    json["bytes"] = record.bytes;
+    json["sha256"] = record.sha256;
+    json["result"] = resultName(record.result);
+    json["millis"] = record.millis;
+    json["message"] = record.message;
     if (!record.commandId.empty())
-        json.add("command", record.commandId);
+        json["command"] = record.commandId;
     if (!record.compare.empty()) {
-        json.add("compare", record.compare);
+        json["compare"] = record.compare;
         if (!record.against.empty())
-            json.add("against", record.against);
-        if (record.compare == "differs")
-            json.add("differing", record.differing).add("at_line", record.atLine);
+            json["against"] = record.against;
+        if (record.compare == "differs") {
+            json["differing"] = record.differing;
+            json["at_line"] = record.atLine;
+        }
         if (!record.diff.empty())
-            json.add("diff", record.diff);
+            json["diff"] = record.diff;
     }
-    return json.text();
+    if (!record.prev.empty())
+        json["prev"] = record.prev;
+    return jsonLine(json);
 }
 
 } // namespace corvane::serve

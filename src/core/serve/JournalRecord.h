@@ -36,6 +36,9 @@ struct JournalRecord {
     uint64_t differing = 0; // lines changed, added or removed
     uint64_t atLine = 0;    // the received program's first differing line
     std::string diff;       // the unified diff left beside the program
+    // The digest of the journal line before this one (see JournalChain.h); set by the journal
+    // as it writes the record, written last and only when set.
+    std::string prev;
 };
 
 // The record as one JSON object on one line (no line end). The same text goes into the

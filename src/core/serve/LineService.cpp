@@ -12,7 +12,7 @@
 #include "serve/CompareRequest.h"
 #include "serve/Library.h"
 #include "serve/ReceiveVerdict.h"
-#include "support/Sha256.h"
+#include "support/Digest.h"
 #include "transfer/LineSettings.h"
 #include "transfer/ReceiveEngine.h"
 #include "transfer/SendEngine.h"
@@ -697,6 +697,10 @@ void LineService::record(JournalRecord rec) {
     }
     m_unwritten.push_back(rec);
     writeUnwritten();
+    // The sinks hear of the record as the journal line has it, chain included (a record the
+    // journal has not yet taken goes out without its link).
+    if (m_unwritten.empty())
+        rec.prev = m_lastPrev;
     m_host.log(summary);
     if (m_env.sink)
         m_env.sink->transferRecorded(rec);
@@ -750,7 +754,8 @@ void LineService::writeUnwritten() {
     }
     size_t written = 0;
     while (!m_unwritten.empty()) {
-        if (std::string error = m_journal.append(m_unwritten.front()); !error.empty()) {
+        if (std::string error = m_journal.append(m_unwritten.front(), &m_lastPrev);
+            !error.empty()) {
             // Said once when the journal starts refusing, not at every try.
             if (!m_journalFailing)
                 m_host.showError("journal: " + error +

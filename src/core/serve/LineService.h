@@ -156,6 +156,7 @@ private:
     uint64_t m_nextJournalTry = 0;
     size_t m_unwrittenDropped = 0;
     bool m_journalFailing = false;
+    std::string m_lastPrev; // the chain link of the last record the journal took
     int32_t m_receiveTimeOut;
     TransferState m_state;
     SendQueue m_queue;

@@ -9,7 +9,7 @@
 
 #include "serve/Library.h"
 #include "serve/LineService.h"
-#include "support/Sha256.h"
+#include "support/Digest.h"
 #include "transfer/SendEngine.h"
 
 namespace corvane::serve {

@@ -90,12 +90,13 @@ std::string programNumber(std::string_view text, int scanLines) {
 
 std::optional<RemoteRequest> findRequest(std::string_view text, int scanLines) {
     for (std::string_view line : headLines(text, scanLines)) {
+        // A comment ends at ')', at the line's end when it is left open, or where the next one
+        // opens: "(NOTE (REQ=A1)" asks for A1, not for "A1" with the note's rest around it.
         size_t open = line.find('(');
         while (open != std::string_view::npos) {
-            const size_t close = line.find(')', open + 1);
-            const std::string_view comment =
-                line.substr(open + 1, close == std::string_view::npos ? std::string_view::npos
-                                                                      : close - open - 1);
+            const size_t end = line.find_first_of("()", open + 1);
+            const std::string_view comment = line.substr(
+                open + 1, end == std::string_view::npos ? std::string_view::npos : end - open - 1);
             if (auto name = requestIn(comment)) {
                 // A library name holds no blank, so a blank ends it.
                 const size_t blank = name->find_first_of(" \t");
@@ -104,9 +105,9 @@ std::optional<RemoteRequest> findRequest(std::string_view text, int scanLines) {
                 return RemoteRequest{name->substr(0, blank),
                                      std::string(trimmed(std::string_view(*name).substr(blank)))};
             }
-            if (close == std::string_view::npos)
+            if (end == std::string_view::npos)
                 break;
-            open = line.find('(', close + 1);
+            open = line[end] == '(' ? end : line.find('(', end + 1);
         }
     }
     return std::nullopt;

@@ -11,9 +11,11 @@ set(CORVANE_SERVE_SOURCES
   InboxLock.cpp
   Journal.cpp
   HeldLine.cpp
+  JournalChain.cpp
   WatchedLine.cpp
   ServiceHost.cpp
   LineService.cpp
   LineServiceCompare.cpp
+  LineFile.cpp
 )
 list(TRANSFORM CORVANE_SERVE_SOURCES PREPEND ${CMAKE_CURRENT_LIST_DIR}/)

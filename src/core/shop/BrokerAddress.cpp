@@ -1,5 +1,7 @@
 #include "shop/BrokerAddress.h"
 
+#include <arpa/inet.h>
+
 #include <charconv>
 
 namespace corvane::shop {
@@ -59,17 +61,29 @@ BrokerAddressParse parseBrokerAddress(const std::string& text) {
     for (char c : result.address.host) {
         // A host name or an address literal; anything else (a path, credentials, a second
         // colon outside brackets) is a mistake we would rather say than guess about.
-        const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                        c == '.' || c == '-' || c == '_' || (c == ':' && rest.front() == '[');
+        const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                        (c >= '0' && c <= '9') || c == '.' || c == '-' || c == '_' ||
+                        (c == ':' && rest.front() == '[');
         if (!ok) {
             result.error = "broker address '" + text + "' has an invalid host";
             return result;
         }
     }
+    // Brackets hold an IPv6 address and nothing else: "[6:1]" or "[broker]" is a typo that
+    // would otherwise reach the resolver as a name.
+    if (rest.front() == '[') {
+        in6_addr v6{};
+        if (inet_pton(AF_INET6, result.address.host.c_str(), &v6) != 1) {
+            result.error = "broker address '" + text + "' has no IPv6 address in its brackets";
+            return result;
+        }
+    }
     if (!portText.empty()) {
         int port = 0;
-        const auto [end, ec] = std::from_chars(portText.data(), portText.data() + portText.size(), port);
-        if (ec != std::errc() || end != portText.data() + portText.size() || port < 1 || port > 65535) {
+        const auto [end, ec] =
+            std::from_chars(portText.data(), portText.data() + portText.size(), port);
+        if (ec != std::errc() || end != portText.data() + portText.size() || port < 1 ||
+            port > 65535) {
             result.error = "broker address '" + text + "' has an invalid port";
             return result;
         }

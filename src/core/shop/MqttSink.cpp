@@ -6,7 +6,7 @@
 
 #include "shop/ShopCommand.h"
 #include "support/Clock.h"
-#include "support/Json.h"
+#include "support/JsonLine.h"
 
 namespace corvane::shop {
 
@@ -27,8 +27,8 @@ std::string clientIdFor(const std::string& line) {
     return "corvane/" + line + "/" + host + "/" + std::to_string(::getpid());
 }
 
-MqttClient::Options clientOptions(const ShopSettings& settings, std::string password, const std::string& line,
-                                  std::string willPayload) {
+MqttClient::Options clientOptions(const ShopSettings& settings, std::string password,
+                                  const std::string& line, std::string willPayload) {
     MqttClient::Options options;
     options.settings = settings;
     options.password = std::move(password);
@@ -44,48 +44,49 @@ MqttSinkClock systemSinkClock() {
     return {[] { return WexGetTickCount64(); }, [] { return utcNow(); }};
 }
 
-MqttSink::MqttSink(ShopSettings settings, std::string password, std::string line, MqttSinkClock clock,
-                   std::function<void(const std::string&)> log, Limits limits)
-    : m_settings(std::move(settings)), m_line(std::move(line)), m_clock(std::move(clock)), m_log(std::move(log)),
-      m_limits(limits),
+MqttSink::MqttSink(ShopSettings settings, std::string password, std::string line,
+                   MqttSinkClock clock, std::function<void(const std::string&)> log, Limits limits)
+    : m_settings(std::move(settings)), m_line(std::move(line)), m_clock(std::move(clock)),
+      m_log(std::move(log)), m_limits(limits),
       // The will cannot know when the line will die, so its time is null.
       m_client(clientOptions(m_settings, std::move(password), m_line,
-                             JsonObjectWriter()
-                                 .add("line", m_line)
-                                 .add("state", "offline")
-                                 .add("file", "")
-                                 .add("position", uint64_t{0})
-                                 .add("total", uint64_t{0})
-                                 .addNull("time")
-                                 .add("served", false)
-                                 .text()),
+                             jsonLine({{"line", m_line},
+                                       {"state", "offline"},
+                                       {"file", ""},
+                                       {"position", 0},
+                                       {"total", 0},
+                                       {"time", nullptr},
+                                       {"served", false}})),
                m_clock.nowUs, m_log),
       m_queue(limits.queueMessages, limits.queueBytes) {
     m_status.line = m_line;
     m_client.onConnected = [this] { connected(); };
-    m_client.onMessage = [this](const std::string& topic, std::string_view payload) { message(topic, payload); };
+    m_client.onMessage = [this](const std::string& topic, std::string_view payload) {
+        message(topic, payload);
+    };
     m_client.onPublished = [this](int mid) { m_inFlight.erase(mid); };
 }
 
-std::string MqttSink::stateJson(const serve::LineStatus& status, const char* activity, bool served) const {
-    JsonObjectWriter json;
-    json.add("line", m_line)
-        .add("state", activity)
-        .add("file", status.file)
-        .add("position", status.position)
-        .add("total", status.total);
-    json.add("time", m_clock.wallTime());
+std::string MqttSink::stateJson(const serve::LineStatus& status, const char* activity,
+                                bool served) const {
+    JsonWriteObject json;
+    json["line"] = m_line;
+    json["state"] = activity;
+    json["file"] = status.file;
+    json["position"] = status.position;
+    json["total"] = status.total;
+    json["time"] = m_clock.wallTime();
     // "offline" alone cannot tell a line whose port is away (its service is there and takes
     // commands) from a line whose service is gone (its will, or its goodbye).
-    json.add("served", served);
+    json["served"] = served;
     if (m_hasRecord) {
         // The last transfer's outcome travels with the state, so a newcomer reading only the
         // retained states sees what each line last did.
-        json.add("last_result", serve::resultName(m_lastRecord.result))
-            .add("last_file", m_lastRecord.file)
-            .add("last_time", m_lastRecord.time);
+        json["last_result"] = serve::resultName(m_lastRecord.result);
+        json["last_file"] = m_lastRecord.file;
+        json["last_time"] = m_lastRecord.time;
     }
-    return json.text();
+    return jsonLine(json);
 }
 
 void MqttSink::queueState(const serve::LineStatus& status) {
@@ -99,10 +100,13 @@ void MqttSink::queueState(const serve::LineStatus& status) {
 void MqttSink::statusChanged(const serve::LineStatus& status) {
     // A line under flow control flips between held and sending many times a second; those
     // flips are thinned like progress. Any other change goes out at once.
-    const bool flip = status.activity != m_status.activity &&
-                      (status.activity == serve::LineActivity::Held || m_status.activity == serve::LineActivity::Held);
-    const bool changed = !m_statusKnown || status.file != m_status.file || (status.activity != m_status.activity && !flip);
-    const bool moved = flip || status.position != m_status.position || status.total != m_status.total;
+    const bool flip =
+        status.activity != m_status.activity && (status.activity == serve::LineActivity::Held ||
+                                                 m_status.activity == serve::LineActivity::Held);
+    const bool changed = !m_statusKnown || status.file != m_status.file ||
+                         (status.activity != m_status.activity && !flip);
+    const bool moved =
+        flip || status.position != m_status.position || status.total != m_status.total;
     m_status = status;
     m_status.line = m_line;
     m_statusKnown = true;
@@ -114,7 +118,8 @@ void MqttSink::statusChanged(const serve::LineStatus& status) {
 }
 
 void MqttSink::transferRecorded(const serve::JournalRecord& record) {
-    m_queue.push({OutgoingMessage::Kind::Event, eventTopic(m_settings, m_line), serve::toJson(record)});
+    m_queue.push(
+        {OutgoingMessage::Kind::Event, eventTopic(m_settings, m_line), serve::toJson(record)});
     m_lastRecord = record;
     m_hasRecord = true;
     if (m_statusKnown)
@@ -126,12 +131,14 @@ void MqttSink::service() {
     if (m_progressPending && m_clock.nowUs() - m_lastStateUs >= m_limits.progressIntervalUs)
         queueState(m_status);
     if (auto listing = m_library ? m_library->due(m_clock.nowUs()) : std::nullopt)
-        m_queue.push({OutgoingMessage::Kind::State, m_settings.topicPrefix + m_line + "/library", *listing});
+        m_queue.push(
+            {OutgoingMessage::Kind::State, m_settings.topicPrefix + m_line + "/library", *listing});
     m_client.service();
     handOver();
     if (m_queue.droppedEvents() > m_reportedEventDrops) {
-        m_log("broker queue full: " + std::to_string(m_queue.droppedEvents() - m_reportedEventDrops) +
-              " transfer record(s) dropped from it; the journal file keeps them");
+        m_log(
+            "broker queue full: " + std::to_string(m_queue.droppedEvents() - m_reportedEventDrops) +
+            " transfer record(s) dropped from it; the journal file keeps them");
         m_reportedEventDrops = m_queue.droppedEvents();
     }
 }
@@ -139,8 +146,8 @@ void MqttSink::service() {
 void MqttSink::handOver() {
     while (m_client.connected() && !m_queue.empty() && m_inFlight.size() < m_limits.inFlight) {
         const OutgoingMessage& next = m_queue.front();
-        const std::optional<int> mid =
-            m_client.publish(next.topic, next.payload, 1, next.kind == OutgoingMessage::Kind::State);
+        const std::optional<int> mid = m_client.publish(next.topic, next.payload, 1,
+                                                        next.kind == OutgoingMessage::Kind::State);
         if (!mid)
             return;
         m_inFlight.insert(*mid);
@@ -167,14 +174,16 @@ void MqttSink::message(const std::string& topic, std::string_view payload) {
     if (!parsed.command) {
         m_log(parsed.refusal);
         if (m_rejections.size() < m_limits.waitingCommands)
-            m_rejections.emplace_back(++m_arrivals, serve::CommandRefusal{parsed.refusal, parsed.id});
+            m_rejections.emplace_back(++m_arrivals,
+                                      serve::CommandRefusal{parsed.refusal, parsed.id});
         return;
     }
     m_commands.emplace_back(++m_arrivals, std::move(*parsed.command));
 }
 
 std::optional<serve::ServeCommand> MqttSink::takeCommand() {
-    if (m_commands.empty() || (!m_rejections.empty() && m_rejections.front().first < m_commands.front().first))
+    if (m_commands.empty() ||
+        (!m_rejections.empty() && m_rejections.front().first < m_commands.front().first))
         return std::nullopt;
     serve::ServeCommand command = std::move(m_commands.front().second);
     m_commands.pop_front();
@@ -182,7 +191,8 @@ std::optional<serve::ServeCommand> MqttSink::takeCommand() {
 }
 
 std::optional<serve::CommandRefusal> MqttSink::takeRefusal() {
-    if (m_rejections.empty() || (!m_commands.empty() && m_commands.front().first < m_rejections.front().first))
+    if (m_rejections.empty() ||
+        (!m_commands.empty() && m_commands.front().first < m_rejections.front().first))
         return std::nullopt;
     serve::CommandRefusal refusal = std::move(m_rejections.front().second);
     m_rejections.pop_front();

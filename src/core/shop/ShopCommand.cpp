@@ -1,14 +1,14 @@
 #include "shop/ShopCommand.h"
 
-#include "support/Json.h"
+#include "support/JsonLine.h"
 
 namespace corvane::shop {
 
 ShopCommandParse parseShopCommand(std::string_view payload) {
     ShopCommandParse result;
     if (payload.size() > MaxCommandBytes) {
-        result.refusal = "command refused: " + std::to_string(payload.size()) + " bytes, more than " +
-                         std::to_string(MaxCommandBytes);
+        result.refusal = "command refused: " + std::to_string(payload.size()) +
+                         " bytes, more than " + std::to_string(MaxCommandBytes);
         return result;
     }
     const JsonParse parsed = parseFlatJsonObject(payload);
@@ -18,7 +18,7 @@ ShopCommandParse parseShopCommand(std::string_view payload) {
     }
     const JsonObject& object = *parsed.object;
     serve::ServeCommand command;
-    if (object.count("id")) {
+    if (object.contains("id")) {
         const auto id = jsonString(object, "id");
         if (!id) {
             result.refusal = "command refused: \"id\" is not a string";
@@ -38,8 +38,8 @@ ShopCommandParse parseShopCommand(std::string_view payload) {
         command.id = *id;
         result.id = *id;
     }
-    const bool hasSend = object.count("send") != 0;
-    const bool hasCancel = object.count("cancel") != 0;
+    const bool hasSend = object.contains("send");
+    const bool hasCancel = object.contains("cancel");
     if (hasSend == hasCancel) {
         result.refusal = hasSend ? "command refused: both \"send\" and \"cancel\""
                                  : "command refused: neither \"send\" nor \"cancel\"";
@@ -66,14 +66,14 @@ ShopCommandParse parseShopCommand(std::string_view payload) {
 }
 
 std::string shopCommandJson(const serve::ServeCommand& command) {
-    JsonObjectWriter json;
+    JsonWriteObject json;
     if (command.kind == serve::ServeCommand::Kind::Send)
-        json.add("send", command.name);
+        json["send"] = command.name;
     else
-        json.add("cancel", true);
+        json["cancel"] = true;
     if (!command.id.empty())
-        json.add("id", command.id);
-    return json.text();
+        json["id"] = command.id;
+    return jsonLine(json);
 }
 
 } // namespace corvane::shop

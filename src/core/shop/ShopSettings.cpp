@@ -1,5 +1,6 @@
 #include "shop/ShopSettings.h"
 
+#include <cstdio>
 #include <fstream>
 #include <sys/stat.h>
 
@@ -14,6 +15,15 @@ std::string readPassword(const std::string& path, std::string& error) {
     struct stat info {};
     if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
         error = "password file '" + path + "' does not exist or is not a file";
+        return {};
+    }
+    // As ssh does for keys: a password every user of the machine can read is no secret, and
+    // starting with it would only hide that.
+    if (info.st_mode & (S_IROTH | S_IWOTH)) {
+        char mode[8];
+        std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(info.st_mode & 07777));
+        error = "password file '" + path + "' can be read or written by every user (mode " + mode +
+                "); let only its owner and group reach it (chmod o-rwx)";
         return {};
     }
     if (info.st_size > MaxPasswordFileSize) {
@@ -31,6 +41,10 @@ std::string readPassword(const std::string& path, std::string& error) {
     if (password.empty())
         error = "password file '" + path + "' holds no password on its first line";
     return password;
+}
+
+bool isLoopback(const std::string& host) {
+    return host == "localhost" || host == "::1" || host.rfind("127.", 0) == 0;
 }
 
 } // namespace
@@ -69,10 +83,16 @@ ShopSettingsRead readShopSettings(const ShopSettingsText& text) {
             return result;
         }
     }
+    if (!result.settings.user.empty() && !address.address.tls && !isLoopback(address.address.host))
+        result.warnings.push_back(
+            "the account '" + result.settings.user + "' and its password go to " +
+            brokerAddressText(address.address) +
+            " unencrypted: anyone on the network can read them (use mqtts://)");
     if (!text.topicPrefix.empty()) {
         for (char c : text.topicPrefix) {
             if (c == '+' || c == '#' || static_cast<unsigned char>(c) < 0x20) {
-                result.error = "topic prefix '" + text.topicPrefix + "' holds a wildcard or a control character";
+                result.error = "topic prefix '" + text.topicPrefix +
+                               "' holds a wildcard or a control character";
                 return result;
             }
         }
@@ -105,7 +125,8 @@ std::string commandTopic(const ShopSettings& settings, const std::string& line) 
 std::string lineOfTopic(const ShopSettings& settings, const std::string& topic, const char* kind) {
     const std::string suffix = std::string("/") + kind;
     const std::string& prefix = settings.topicPrefix;
-    if (topic.size() <= prefix.size() + suffix.size() || topic.compare(0, prefix.size(), prefix) != 0 ||
+    if (topic.size() <= prefix.size() + suffix.size() ||
+        topic.compare(0, prefix.size(), prefix) != 0 ||
         topic.compare(topic.size() - suffix.size(), suffix.size(), suffix) != 0)
         return {};
     std::string line = topic.substr(prefix.size(), topic.size() - prefix.size() - suffix.size());

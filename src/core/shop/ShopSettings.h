@@ -4,6 +4,7 @@
 // it is never in a line file, on a command line or in a process list.
 
 #include <string>
+#include <vector>
 
 #include "shop/BrokerAddress.h"
 
@@ -32,6 +33,7 @@ struct ShopSettingsRead {
     std::string password;
     std::string error;
     bool fileError = false; // the error is about a named file (missing, unreadable, empty)
+    std::vector<std::string> warnings; // usable, but worth a line in the log
 };
 
 ShopSettingsRead readShopSettings(const ShopSettingsText& text);

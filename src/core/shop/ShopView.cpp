@@ -7,7 +7,7 @@
 
 #include "shop/MqttClient.h"
 #include "shop/ShopCommand.h"
-#include "support/Json.h"
+#include "support/JsonLine.h"
 
 namespace corvane::shop {
 
@@ -33,14 +33,13 @@ bool connectWithin(MqttClient& client, const ShopAccess& access, int waitMs, std
     return false;
 }
 
+// Any publisher may retain a state, so a count may be any JSON number: one that is no byte
+// count (negative, past what 64 bits hold, or not a number at all) reads as 0, "unknown",
+// instead of reaching a conversion whose result would be undefined.
 uint64_t numberOr0(const JsonObject& object, std::string_view key) {
     const auto n = jsonNumber(object, key);
-    // The payload is anyone's: a negative, NaN or astronomically large number must not reach
-    // the conversion, whose result is undefined outside the range of the type.
-    constexpr double Limit = 18446744073709551616.0; // 2^64
-    if (!n || !(*n > 0))
-        return 0;
-    return *n >= Limit ? UINT64_MAX : static_cast<uint64_t>(*n);
+    constexpr double twoTo64 = 18446744073709551616.0;
+    return n && *n > 0 && *n < twoTo64 ? static_cast<uint64_t>(*n) : 0;
 }
 
 } // namespace
@@ -99,11 +98,13 @@ std::string formatLineState(const LineState& raw, size_t nameWidth) {
     if (!state.file.empty()) {
         text += "  " + state.file + "  " + std::to_string(state.position);
         if (state.total > 0) {
+            // Counts come from any publisher: position * 100 is taken in 128 bits so it cannot
+            // wrap and show a small percentage for a nearly finished file.
+            __extension__ using Wide = unsigned __int128;
             const uint64_t percent =
                 state.position >= state.total
                     ? 100
-                    : static_cast<uint64_t>(static_cast<long double>(state.position) * 100 /
-                                            static_cast<long double>(state.total));
+                    : static_cast<uint64_t>(Wide{state.position} * 100 / state.total);
             text += "/" + std::to_string(state.total) + " (" + std::to_string(percent) + "%)";
         }
     }
@@ -216,7 +217,9 @@ ShopSendResult sendThroughShop(const ShopAccess& access, const std::string& line
             return result;
         }
         if (!published && client.connected())
-            published = client.publish(commandTopic(access.settings, line), shopCommandJson(command), 1, false)
+            published = client
+                            .publish(commandTopic(access.settings, line), shopCommandJson(command),
+                                     1, false)
                             .has_value();
         if (!state->served) {
             result.message = "line " + line + " stopped before it answered";

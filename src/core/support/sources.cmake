@@ -5,8 +5,8 @@ set(CORVANE_SUPPORT_SOURCES
   PathParts.cpp
   ArgumentTokens.cpp
   StringTable.cpp
-  Json.cpp
-  Sha256.cpp
+  JsonLine.cpp
+  Digest.cpp
   ProgramDiff.cpp
 )
 list(TRANSFORM CORVANE_SUPPORT_SOURCES PREPEND ${CMAKE_CURRENT_LIST_DIR}/)

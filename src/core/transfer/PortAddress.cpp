@@ -162,6 +162,15 @@ bool ParsePortAddress(std::string_view text, PortAddress& out) {
     // A cut path would name another device.
     if (parsed.device.size() > MaxPortTextLength)
         return false;
+    // A path ending in '/' names a folder ("/", "/dev/"), never a device.
+    if (parsed.device.back() == '/')
+        return false;
+    // No device is named with blanks or control characters; such a path is a mistyped text (or
+    // one that would print as something else in every message naming it).
+    for (const char c : parsed.device)
+        if (std::isspace(static_cast<unsigned char>(c)) ||
+            std::iscntrl(static_cast<unsigned char>(c)))
+            return false;
     parsed.kind = PortKind::Device;
     out = std::move(parsed);
     return true;

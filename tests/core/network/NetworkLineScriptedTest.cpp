@@ -250,9 +250,10 @@ TEST_F(NetworkLineScripted, ffIsDoubledOnTheWireAndServerCommandsStayOutOfTheDat
 
     // Data with a doubled IAC, a NOP, options nobody asked for and subnegotiations that are
     // not ours: only X, 0xFF, Y, Z are the machine's.
-    server.send(std::string("X\xff\xffY\xff\xf1\xff\xfb\x01\xff\xfd\x63\xff\xfa\x63\x01\xff\xff"
-                            "\x02\xff\xf0\xff\xfa\x2c\x96\x01\xff\xf0Z",
-                            34));
+    // (The length comes from the literal: a count written by hand read past its end.)
+    static const char wire[] = "X\xff\xffY\xff\xf1\xff\xfb\x01\xff\xfd\x63\xff\xfa\x63\x01\xff\xff"
+                               "\x02\xff\xf0\xff\xfa\x2c\x96\x01\xff\xf0Z";
+    server.send(std::string(wire, sizeof wire - 1));
     EXPECT_EQ(readBytes(4), "X\xffYZ");
     server.step();
     EXPECT_NE(server.received.find("\xff\xfe\x01"), std::string::npos); // DONT ECHO

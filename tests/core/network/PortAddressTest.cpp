@@ -88,7 +88,11 @@ INSTANTIATE_TEST_SUITE_P(
         AddressCase{"telnet://host:23", false, Rfc, "", ""},
         AddressCase{"udp://host:4001", false, Tcp, "", ""}, AddressCase{"COM0", false, Com, "", ""},
         AddressCase{"257", false, Com, "", ""}, AddressCase{"dev/ttyUSB0", false, Dev, "", ""},
-        AddressCase{"", false, Com, "", ""}, AddressCase{"  ", false, Com, "", ""}));
+        AddressCase{"/dev/tty S0", false, Dev, "", ""},
+        AddressCase{"/dev/ttyS0\x1b[2J", false, Dev, "", ""},
+        AddressCase{"ttyUSB\t0", false, Dev, "", ""}, AddressCase{"/", false, Dev, "", ""},
+        AddressCase{"/dev/", false, Dev, "", ""}, AddressCase{"", false, Com, "", ""},
+        AddressCase{"  ", false, Com, "", ""}));
 
 TEST(PortTexts, aTextTooLongForPortNameIsRefused) {
     PortAddress address;

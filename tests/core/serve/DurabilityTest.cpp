@@ -18,7 +18,7 @@
 #include "serve/InboxStore.h"
 #include "serve/Journal.h"
 #include "serve/Library.h"
-#include "support/Json.h"
+#include "support/JsonLine.h"
 
 namespace corvane::serve {
 namespace {

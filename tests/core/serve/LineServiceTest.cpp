@@ -12,9 +12,10 @@ using namespace std::string_literals;
 
 #include "FaultyFileSystem.h"
 #include "core/support/TempDir.h"
+#include "serve/JournalChain.h"
 #include "serve/LineService.h"
+#include "support/Digest.h"
 #include "support/RecordingHost.h"
-#include "support/Sha256.h"
 #include "transfer/LineSettings.h"
 #include "transfer/TestLine.h"
 
@@ -210,7 +211,8 @@ TEST_F(LineServiceTest, ListensAnHourWithoutTimeOutThenFilesTheProgram) {
     EXPECT_TRUE(sink.saw(LineActivity::Idle));
     EXPECT_TRUE(sink.saw(LineActivity::Receiving));
     EXPECT_GT(sink.services, 1000);
-    // The journal file holds the same record the sink heard of.
+    // The journal file holds the same record the sink heard of, chain included.
+    EXPECT_EQ(rec.prev, NoPreviousLine);
     EXPECT_EQ(readFile(settings.journal), toJson(rec) + "\n");
     // The log names the file stored, never the temporary one it was received into.
     bool namesStored = false;

@@ -45,6 +45,9 @@ TEST(RemoteRequest, KeywordsBlanksAndCase) {
         {"%\nG01 X1 REQ=O12\n%\n", nullptr},                   // not in a comment
         {"%\n(A)\n(B)\n(C)\n(D)\n(E)\n(REQ=LATE)\n", nullptr}, // past the fifth line
         {"%\n(REQ=)\n%\n", ""},                                // empty: refused later
+        {"%\n(REQ=O7\n%\n", "O7"},                             // left open: to the line's end
+        {"%\n(REQ = A1 (NOTE)\n", "A1"},                       // the next comment ends it
+        {"%\n(NOTE (REQ=B2)\n", "B2"},                         // found in the inner comment
     };
     for (const Case& c : cases) {
         const auto request = findRequest(c.text, DefaultScanLines);

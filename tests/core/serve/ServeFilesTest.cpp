@@ -13,8 +13,8 @@
 #include "serve/InboxStore.h"
 #include "serve/Journal.h"
 #include "serve/Library.h"
-#include "support/Json.h"
-#include "support/Sha256.h"
+#include "support/Digest.h"
+#include "support/JsonLine.h"
 
 namespace corvane::serve {
 namespace {
@@ -24,19 +24,35 @@ using corvane::test::TempDir;
 using corvane::test::writeFile;
 namespace fs = std::filesystem;
 
-TEST(Sha256, KnownDigests) {
-    EXPECT_EQ(Sha256().hexDigest(),
+TEST(Sha256, DigestsOfFilesAndTexts) {
+    TempDir dir;
+    writeFile(dir.file("empty"), "");
+    EXPECT_EQ(sha256OfFile(dir.file("empty")),
               "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
-    Sha256 abc;
-    abc.update("abc");
-    EXPECT_EQ(abc.hexDigest(), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
-    // Two blocks, fed in uneven pieces: the padding and the buffering across calls.
-    Sha256 pieces;
-    const std::string text = "abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq";
-    pieces.update(text.substr(0, 7));
-    pieces.update(text.substr(7));
-    EXPECT_EQ(pieces.hexDigest(),
-              "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
+    writeFile(dir.file("abc"), "abc");
+    EXPECT_EQ(sha256OfFile(dir.file("abc")),
+              "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    EXPECT_EQ(sha256Of("abc"), sha256OfFile(dir.file("abc")));
+    // Larger than one read: the pieces are hashed as one stream.
+    std::string big;
+    for (int i = 0; i < 700; ++i)
+        big += "abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq";
+    writeFile(dir.file("big"), big);
+    EXPECT_EQ(sha256OfFile(dir.file("big")),
+              "8b3ba578b9bc53c4891208386821d67ca7f5db569fd6ea617303f3a9a409d906");
+    EXPECT_EQ(sha256Of(big), "8b3ba578b9bc53c4891208386821d67ca7f5db569fd6ea617303f3a9a409d906");
+    EXPECT_EQ(sha256OfFile(dir.file("missing")), "") << "a file that cannot be read has no digest";
+    EXPECT_EQ(sha256OfFile(dir.path()), "") << "nor has a folder";
+}
+
+TEST(InboxStore, AMissingInboxIsCreatedWithTheFoldersAboveIt) {
+    TempDir dir;
+    EXPECT_EQ(InboxStore(dir.file("var/lib/corvane/mill1")).prepare(), "");
+    EXPECT_TRUE(fs::is_directory(dir.file("var/lib/corvane/mill1")));
+    EXPECT_EQ(InboxStore(dir.file("var/lib/corvane/mill2/")).prepare(), "");
+    EXPECT_TRUE(fs::is_directory(dir.file("var/lib/corvane/mill2")));
+    writeFile(dir.file("plain"), "x");
+    EXPECT_EQ(InboxStore(dir.file("plain/mill3")).prepare(), dir.file("plain/mill3") + ": Not a directory");
 }
 
 TEST(InboxStore, NothingIsEverOverwritten) {
@@ -220,7 +236,7 @@ TEST(Journal, OneParsableLinePerRecord) {
     ASSERT_EQ(objects.size(), 2u);
     EXPECT_EQ(jsonString(objects[0], "time"), "2026-12-09T07:15:02Z");
     EXPECT_EQ(jsonString(objects[0], "message"), "a \"quoted\"\nline");
-    EXPECT_EQ(objects[0].at("request").kind, JsonValue::Kind::Null);
+    EXPECT_TRUE(objects[0].at("request").is_null());
     EXPECT_FALSE(objects[0].count("command"));
     EXPECT_EQ(jsonString(objects[1], "result"), "not-found");
     EXPECT_EQ(jsonString(objects[1], "command"), "c-7");

@@ -7,6 +7,7 @@ corvane_add_test(serve_tests
   ${CMAKE_CURRENT_LIST_DIR}/ReceivedCompareTest.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ServeFilesTest.cpp
   ${CMAKE_CURRENT_LIST_DIR}/DurabilityTest.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/JournalChainTest.cpp
   ${CMAKE_CURRENT_LIST_DIR}/LineServiceTest.cpp
   ${CMAKE_CURRENT_LIST_DIR}/WatchedLineTest.cpp
 )

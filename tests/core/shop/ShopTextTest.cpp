@@ -35,10 +35,31 @@ TEST(BrokerAddressTest, readsBothSchemesWithTheirDefaultPortsAndIpv6InBrackets) 
 }
 
 TEST(BrokerAddressTest, refusesWhatIsNotABrokerAddress) {
-    for (const char* text : {"", "broker:1883", "tcp://broker:1883", "mqtt://", "mqtt://:1883", "mqtt://host:",
-                             "mqtt://host:0", "mqtt://host:65536", "mqtt://host:18x3", "mqtt://user:pw@host",
-                             "mqtt://[::1", "mqtt://[::1]x", "mqtt://a:b:c", "mqtt://host/path"})
+    for (const char* text :
+         {"", "broker:1883", "tcp://broker:1883", "mqtt://", "mqtt://:1883",
+          "mqtt://host:", "mqtt://host:0", "mqtt://host:65536", "mqtt://host:18x3",
+          "mqtt://user:pw@host", "mqtt://[::1", "mqtt://[::1]x", "mqtt://a:b:c", "mqtt://host/path",
+          "mqtt://[6:1]", "mqtt://[broker]:1883", "mqtt://[fe80::1%eth0]"})
         EXPECT_NE(parseBrokerAddress(text).error, "") << text;
+}
+
+TEST(ShopSettingsTest, anAccountOverPlainMqttToAnotherHostIsWarnedOf) {
+    ShopSettingsText text;
+    text.user = "mill1";
+    for (const char* loopback : {"mqtt://127.0.0.1:1883", "mqtt://localhost", "mqtt://[::1]:1883",
+                                 "mqtts://broker.shop.lan"}) {
+        text.broker = loopback;
+        EXPECT_TRUE(readShopSettings(text).warnings.empty()) << loopback;
+    }
+    text.broker = "mqtt://broker.shop.lan";
+    const ShopSettingsRead read = readShopSettings(text);
+    EXPECT_EQ(read.error, "");
+    ASSERT_EQ(read.warnings.size(), 1u);
+    EXPECT_EQ(read.warnings[0],
+              "the account 'mill1' and its password go to mqtt://broker.shop.lan:1883 "
+              "unencrypted: anyone on the network can read them (use mqtts://)");
+    text.user.clear();
+    EXPECT_TRUE(readShopSettings(text).warnings.empty()) << "no account, nothing to give away";
 }
 
 TEST(ShopSettingsTest, topicsStandUnderThePrefixAndLineNamesCannotReachOtherTopics) {
@@ -87,9 +108,10 @@ TEST(ShopCommandTest, sendAndCancelAreReadWithTheirIdsAndTheirOwnJsonReadsBack) 
 
 TEST(ShopCommandTest, everythingElseIsRefusedWithAReason) {
     for (const char* payload :
-         {"", "null", "[]", "\"send\"", R"({"send":"O1")", R"({"send":5})", R"({"send":""})", R"({"send":null})",
-          R"({"cancel":false})", R"({"cancel":"yes"})", R"({"send":"O1","cancel":true})", R"({"id":"7"})",
-          R"({"send":"O1","id":7})", R"({"send":{"a":1}})", "{\"send\":\"O1\"}\x01garbage"}) {
+         {"", "null", "[]", "\"send\"", R"({"send":"O1")", R"({"send":5})", R"({"send":""})",
+          R"({"send":null})", R"({"cancel":false})", R"({"cancel":"yes"})",
+          R"({"send":"O1","cancel":true})", R"({"id":"7"})", R"({"send":"O1","id":7})",
+          R"({"send":{"a":1}})", "{\"send\":\"O1\"}\x01garbage"}) {
         const ShopCommandParse parsed = parseShopCommand(payload);
         EXPECT_FALSE(parsed.command) << payload;
         EXPECT_EQ(parsed.refusal.rfind("command refused: ", 0), 0u) << payload;
@@ -104,25 +126,30 @@ TEST(ShopCommandTest, everythingElseIsRefusedWithAReason) {
     EXPECT_FALSE(longId.command);
     EXPECT_EQ(longId.id, std::string(127, 'i'));
     EXPECT_NE(longId.refusal.find("longer than 128"), std::string::npos);
-    EXPECT_TRUE(parseShopCommand(R"({"send":"O1","id":")" + std::string(128, 'i') + R"("})").command);
+    EXPECT_TRUE(
+        parseShopCommand(R"({"send":"O1","id":")" + std::string(128, 'i') + R"("})").command);
     const std::string big = R"({"send":")" + std::string(MaxCommandBytes, 'A') + R"("})";
     EXPECT_NE(parseShopCommand(big).refusal.find("more than 65536"), std::string::npos);
 }
 
 TEST(ShopViewTest, statusLinesShowProgressAndTheLastTransfer) {
     LineState state;
-    ASSERT_TRUE(parseLineState(R"({"line":"m1","state":"sending","file":"O1.NC","position":512,"total":2048,)"
-                               R"("time":"t","last_result":"completed","last_file":"O0.NC","last_time":"T"})",
-                               state));
-    EXPECT_EQ(formatLineState(state, 5), "m1     sending  O1.NC  512/2048 (25%)  last: completed O0.NC T");
-    ASSERT_TRUE(parseLineState(R"({"line":"m1","state":"receiving","file":"in.tmp","position":70,"total":0})", state));
+    ASSERT_TRUE(parseLineState(
+        R"({"line":"m1","state":"sending","file":"O1.NC","position":512,"total":2048,)"
+        R"("time":"t","last_result":"completed","last_file":"O0.NC","last_time":"T"})",
+        state));
+    EXPECT_EQ(formatLineState(state, 5),
+              "m1     sending  O1.NC  512/2048 (25%)  last: completed O0.NC T");
+    ASSERT_TRUE(parseLineState(
+        R"({"line":"m1","state":"receiving","file":"in.tmp","position":70,"total":0})", state));
     EXPECT_EQ(formatLineState(state, 0), "m1  receiving  in.tmp  70");
     // Any publisher may retain a state: escape sequences and C1 controls never reach the terminal.
     state = LineState{};
     state.line = "m1";
     state.state = "idle\x1b]0;owned\x07";
     state.lastResult = "completed";
-    state.lastFile = "O1\xc2\x9b" "2J.NC";
+    state.lastFile = "O1\xc2\x9b"
+                     "2J.NC";
     state.lastTime = "\x7f";
     EXPECT_EQ(formatLineState(state, 0), "m1  idle?]0;owned?  last: completed O1?2J.NC ?");
     EXPECT_FALSE(parseLineState(R"({"state":"idle"})", state));
@@ -131,11 +158,11 @@ TEST(ShopViewTest, statusLinesShowProgressAndTheLastTransfer) {
 
 TEST(ShopViewTest, numbersOutOfRangeAreClampedNotConverted) {
     // Built with the sanitizers, a conversion of any of these to an unsigned 64-bit number
-    // would be reported; here they must come out as 0 or the largest count.
+    // would be reported; here they must come out as 0 (unknown) or the count itself.
     LineState state;
     ASSERT_TRUE(parseLineState(
         R"({"line":"m1","state":"sending","file":"F","position":1e300,"total":-5})", state));
-    EXPECT_EQ(state.position, UINT64_MAX);
+    EXPECT_EQ(state.position, 0u);
     EXPECT_EQ(state.total, 0u);
     ASSERT_TRUE(parseLineState(
         R"({"line":"m1","state":"sending","file":"F","position":-1e300,"total":1e19})", state));
@@ -146,6 +173,36 @@ TEST(ShopViewTest, numbersOutOfRangeAreClampedNotConverted) {
     // A position beyond the total (a file that grew) shows as done, not as an overflowed percent.
     EXPECT_EQ(formatLineState(state, 0),
               "m1  sending  F  18000000000000000000/10000000000000000000 (100%)");
+}
+
+TEST(ShopViewTest, countsNoByteCountCanHoldReadAsUnknown) {
+    // Any publisher may retain a state: counts past 64 bits, negative or fractional ones are
+    // read without undefined conversions, and the percentage never wraps.
+    LineState state;
+    ASSERT_TRUE(parseLineState(
+        R"({"line":"m1","state":"sending","file":"O1.NC","position":1e30,"total":-5})", state));
+    EXPECT_EQ(state.position, 0u);
+    EXPECT_EQ(state.total, 0u);
+    ASSERT_TRUE(parseLineState(
+        R"({"line":"m1","state":"sending","file":"O1.NC","position":18446744073709551616,"total":1.8446744073709552e19})",
+        state));
+    EXPECT_EQ(state.position, 0u) << "2^64 itself does not fit";
+    ASSERT_TRUE(parseLineState(
+        R"({"line":"m1","state":"sending","file":"O1.NC","position":10.7,"total":20})", state));
+    EXPECT_EQ(state.position, 10u);
+    EXPECT_EQ(formatLineState(state, 0), "m1  sending  O1.NC  10/20 (50%)");
+
+    state.position = UINT64_MAX - 1;
+    state.total = UINT64_MAX;
+    EXPECT_EQ(formatLineState(state, 0),
+              "m1  sending  O1.NC  18446744073709551614/18446744073709551615 (99%)");
+    state.position = UINT64_MAX / 2;
+    EXPECT_EQ(formatLineState(state, 0),
+              "m1  sending  O1.NC  9223372036854775807/18446744073709551615 (49%)")
+        << "rounded down";
+    state.position = 300;
+    state.total = 200;
+    EXPECT_EQ(formatLineState(state, 0), "m1  sending  O1.NC  300/200 (100%)");
 }
 
 } // namespace

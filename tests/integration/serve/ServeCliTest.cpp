@@ -11,11 +11,12 @@
 #include <sstream>
 
 #include "core/support/TempDir.h"
+#include "serve/Journal.h"
 #include "support/ChildProcess.h"
-#include "support/Json.h"
+#include "support/Digest.h"
+#include "support/JsonLine.h"
 #include "support/Ser2netProcess.h"
 #include "support/ServedMachine.h"
-#include "support/Sha256.h"
 #include "support/SimProcess.h"
 
 namespace corvane::testing {
@@ -539,6 +540,48 @@ TEST_F(ServeCli, RefusedAtStartWithTheReason) {
               std::string::npos)
         << misspelt.err();
     EXPECT_EQ(misspelt.err().find("requestdelay"), std::string::npos) << misspelt.err();
+}
+
+// The journal's chain checked from the command line, with the exit status an auditor's script
+// tests: 0 holds (and unchained), 1 broken at the line named, 2 a file that cannot be read.
+TEST_F(ServeCli, JournalVerifyExitsByWhatItFinds) {
+    serve::Journal journal(file("j.jsonl"));
+    for (const char* name : {"/in/O1.NC", "/in/O2.NC", "/in/O3.NC"}) {
+        serve::JournalRecord record;
+        record.time = "2026-12-09T07:15:02Z";
+        record.line = "mill1";
+        record.direction = "receive";
+        record.file = name;
+        ASSERT_EQ(journal.append(record), "");
+    }
+    auto verify = [&](std::vector<std::string> files, std::string& out, std::string& err) {
+        std::vector<std::string> arguments = {"journal", "verify"};
+        arguments.insert(arguments.end(), files.begin(), files.end());
+        ChildProcess cli;
+        EXPECT_TRUE(cli.start(CORVANE_CLI_PATH, arguments));
+        const int status = cli.wait(10000).value_or(-1);
+        out = cli.out();
+        err = cli.err();
+        return status;
+    };
+    std::string out, err;
+    EXPECT_EQ(verify({file("j.jsonl")}, out, err), 0) << err;
+    EXPECT_EQ(out, "3 records in 1 file: the chain holds\n");
+
+    std::string text = readFile(file("j.jsonl"));
+    text.replace(text.find("O2"), 2, "O7");
+    writeFile(file("edited.jsonl"), text);
+    EXPECT_EQ(verify({file("edited.jsonl")}, out, err), 1);
+    EXPECT_EQ(out.rfind("broken: " + file("edited.jsonl") + ":3: ", 0), 0u) << out;
+
+    writeFile(file("old.jsonl"), "{\"time\":\"t\",\"line\":\"mill1\"}\n");
+    EXPECT_EQ(verify({file("old.jsonl")}, out, err), 0);
+    EXPECT_NE(err.find("unchained"), std::string::npos) << err;
+
+    EXPECT_EQ(verify({file("j.jsonl"), file("none.jsonl")}, out, err), 2);
+    EXPECT_NE(err.find(file("none.jsonl") + ": No such file or directory"), std::string::npos)
+        << err;
+    EXPECT_EQ(verify({}, out, err), 2);
 }
 
 // A machine behind a device server, in both of its modes: the service connects to it, files

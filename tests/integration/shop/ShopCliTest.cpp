@@ -24,7 +24,8 @@ std::string openSslPath() {
     return findProgram("OPENSSL", {"/usr/bin/openssl", "/usr/local/bin/openssl"});
 }
 std::string mosquittoPasswdPath() {
-    return findProgram("MOSQUITTO_PASSWD", {"/usr/bin/mosquitto_passwd", "/usr/local/bin/mosquitto_passwd"});
+    return findProgram("MOSQUITTO_PASSWD",
+                       {"/usr/bin/mosquitto_passwd", "/usr/local/bin/mosquitto_passwd"});
 }
 
 bool run(const std::string& program, const std::vector<std::string>& args) {
@@ -44,16 +45,19 @@ protected:
     // A CA and a server certificate for 127.0.0.1 signed by it, made with openssl.
     void makeCertificates(const std::string& name) {
         const std::string ca = folder + "/" + name;
-        ASSERT_TRUE(run(openSslPath(), {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
-                                        "-nodes", "-keyout", ca + "-ca.key", "-out", ca + "-ca.crt", "-days", "2",
+        ASSERT_TRUE(run(openSslPath(), {"req", "-x509", "-newkey", "ec", "-pkeyopt",
+                                        "ec_paramgen_curve:prime256v1", "-nodes", "-keyout",
+                                        ca + "-ca.key", "-out", ca + "-ca.crt", "-days", "2",
                                         "-subj", "/CN=Corvane test CA " + name}));
-        ASSERT_TRUE(run(openSslPath(), {"req", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes",
-                                        "-keyout", ca + "-server.key", "-out", ca + "-server.csr", "-subj",
-                                        "/CN=127.0.0.1"}));
+        ASSERT_TRUE(
+            run(openSslPath(), {"req", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
+                                "-nodes", "-keyout", ca + "-server.key", "-out", ca + "-server.csr",
+                                "-subj", "/CN=127.0.0.1"}));
         std::ofstream(folder + "/san.ext") << "subjectAltName=IP:127.0.0.1\n";
-        ASSERT_TRUE(run(openSslPath(), {"x509", "-req", "-in", ca + "-server.csr", "-CA", ca + "-ca.crt", "-CAkey",
-                                        ca + "-ca.key", "-CAcreateserial", "-out", ca + "-server.crt", "-days", "2",
-                                        "-extfile", folder + "/san.ext"}));
+        ASSERT_TRUE(run(openSslPath(),
+                        {"x509", "-req", "-in", ca + "-server.csr", "-CA", ca + "-ca.crt", "-CAkey",
+                         ca + "-ca.key", "-CAcreateserial", "-out", ca + "-server.crt", "-days",
+                         "2", "-extfile", folder + "/san.ext"}));
     }
 
     // corvane-cli with `args`; its exit status, output in `out`/`err`.
@@ -68,16 +72,18 @@ protected:
     }
 
     // A line named mill1 on the broker, driven by the test.
-    std::unique_ptr<shop::MqttSink> servedLine(const BrokerProcess& broker, const std::string& ca = {},
-                                               const std::string& user = {}, const std::string& password = {}) {
+    std::unique_ptr<shop::MqttSink> servedLine(const BrokerProcess& broker,
+                                               const std::string& ca = {},
+                                               const std::string& user = {},
+                                               const std::string& password = {}) {
         shop::ShopSettingsText text;
         text.broker = broker.url();
         text.caFile = ca;
         const shop::ShopSettingsRead read = shop::readShopSettings(text);
         shop::ShopSettings settings = read.settings;
         settings.user = user;
-        auto sink = std::make_unique<shop::MqttSink>(settings, password, "mill1", shop::systemSinkClock(),
-                                                     [](const std::string&) {});
+        auto sink = std::make_unique<shop::MqttSink>(
+            settings, password, "mill1", shop::systemSinkClock(), [](const std::string&) {});
         const long long deadline = steadyNowMs() + 10000;
         while (!sink->client().connected() && steadyNowMs() < deadline) {
             sink->service();
@@ -106,7 +112,8 @@ TEST_F(ShopCliTest, shopSendWaitsForItsOwnAnswerAndExitsByTheResult) {
     // The line answers each send: first someone else's record, then its own answer.
     auto answerNext = [&](serve::TransferResult result, const std::string& message) {
         ChildProcess send;
-        ASSERT_TRUE(send.start(CORVANE_CLI_PATH, {"shop", "send", "--broker", broker.url(), "mill1", "O0012"}));
+        ASSERT_TRUE(send.start(CORVANE_CLI_PATH,
+                               {"shop", "send", "--broker", broker.url(), "mill1", "O0012"}));
         std::optional<serve::ServeCommand> command;
         const long long deadline = steadyNowMs() + 10000;
         while (!command && steadyNowMs() < deadline) {
@@ -146,7 +153,8 @@ TEST_F(ShopCliTest, shopSendWaitsForItsOwnAnswerAndExitsByTheResult) {
     EXPECT_EQ(err, "corvane-cli: mill1: refused /lib/O0012.NC (busy)\n");
 
     // A line that is not served, and one that has gone away, are refused without waiting.
-    EXPECT_EQ(cli({"shop", "send", "--broker", broker.url(), "--wait-ms", "300", "lathe", "O1"}), 1);
+    EXPECT_EQ(cli({"shop", "send", "--broker", broker.url(), "--wait-ms", "300", "lathe", "O1"}),
+              1);
     EXPECT_NE(err.find("lathe has no state"), std::string::npos) << err;
     line->finish(2000);
     EXPECT_EQ(cli({"shop", "send", "--broker", broker.url(), "mill1", "O1"}), 1);
@@ -155,8 +163,8 @@ TEST_F(ShopCliTest, shopSendWaitsForItsOwnAnswerAndExitsByTheResult) {
     EXPECT_EQ(cli({"shop", "status", "--broker", broker.url(), "--wait-ms", "300"}), 0) << err;
     EXPECT_EQ(out.rfind("mill1  offline (not served)", 0), 0u) << out;
     // A host name is looked up before the connection is made (here: localhost).
-    EXPECT_EQ(cli({"shop", "status", "--broker", "mqtt://localhost:" + std::to_string(broker.port()), "--wait-ms",
-                   "300"}),
+    EXPECT_EQ(cli({"shop", "status", "--broker",
+                   "mqtt://localhost:" + std::to_string(broker.port()), "--wait-ms", "300"}),
               0)
         << err;
     EXPECT_EQ(out.rfind("mill1  offline (not served)", 0), 0u) << out;
@@ -174,23 +182,28 @@ TEST_F(ShopCliTest, tlsWithTheTestCaAndRefusedWithAnother) {
     auto line = servedLine(broker, folder + "/right-ca.crt");
     ASSERT_TRUE(line->client().connected()) << broker.log();
 
-    EXPECT_EQ(cli({"shop", "status", "--broker", broker.url(), "--ca", folder + "/right-ca.crt", "--wait-ms", "300"}), 0)
+    EXPECT_EQ(cli({"shop", "status", "--broker", broker.url(), "--ca", folder + "/right-ca.crt",
+                   "--wait-ms", "300"}),
+              0)
         << err;
     EXPECT_EQ(out.rfind("mill1  idle", 0), 0u) << out;
     // A broker whose certificate the given CA did not sign is not talked to.
-    EXPECT_EQ(cli({"shop", "status", "--broker", broker.url(), "--ca", folder + "/wrong-ca.crt", "--wait-ms", "1500"}),
+    EXPECT_EQ(cli({"shop", "status", "--broker", broker.url(), "--ca", folder + "/wrong-ca.crt",
+                   "--wait-ms", "1500"}),
               1);
     EXPECT_EQ(out, "");
     // Plain MQTT to a TLS listener gets nowhere either.
-    EXPECT_EQ(cli({"shop", "status", "--broker", "mqtt://127.0.0.1:" + std::to_string(broker.port()), "--wait-ms",
-                   "1500"}),
+    EXPECT_EQ(cli({"shop", "status", "--broker",
+                   "mqtt://127.0.0.1:" + std::to_string(broker.port()), "--wait-ms", "1500"}),
               1);
 }
 
 TEST_F(ShopCliTest, accountFromAPasswordFile) {
     const std::string passwords = folder + "/passwords";
     ASSERT_TRUE(run(mosquittoPasswdPath(), {"-c", "-b", passwords, "shopview", "s3cret pass"}));
-    BrokerProcess broker(folder, BrokerOptions{.passwordFile = passwords, .certFile = {}, .keyFile = {},
+    BrokerProcess broker(folder, BrokerOptions{.passwordFile = passwords,
+                                               .certFile = {},
+                                               .keyFile = {},
                                                .persistence = false});
     ASSERT_TRUE(broker.start()) << broker.log();
     auto line = servedLine(broker, {}, "shopview", "s3cret pass");
@@ -198,19 +211,31 @@ TEST_F(ShopCliTest, accountFromAPasswordFile) {
 
     std::ofstream(folder + "/right") << "s3cret pass\n";
     std::ofstream(folder + "/wrong") << "guess\n";
-    EXPECT_EQ(cli({"shop", "status", "--broker", broker.url(), "--user", "shopview", "--password-file",
-                   folder + "/right", "--wait-ms", "300"}),
+    // Owner and group may read a password file; everyone else is refused at start.
+    fs::permissions(folder + "/right",
+                    fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    fs::permissions(folder + "/wrong", fs::perms::owner_read | fs::perms::owner_write);
+    std::ofstream(folder + "/open") << "s3cret pass\n";
+    fs::permissions(folder + "/open",
+                    fs::perms::owner_read | fs::perms::owner_write | fs::perms::others_read);
+    EXPECT_EQ(cli({"shop", "status", "--broker", broker.url(), "--user", "shopview",
+                   "--password-file", folder + "/open", "--wait-ms", "300"}),
+              3);
+    EXPECT_NE(err.find("can be read or written by every user (mode 0604)"), std::string::npos)
+        << err;
+    EXPECT_EQ(cli({"shop", "status", "--broker", broker.url(), "--user", "shopview",
+                   "--password-file", folder + "/right", "--wait-ms", "300"}),
               0)
         << err;
     EXPECT_EQ(out.rfind("mill1  idle", 0), 0u) << out;
-    EXPECT_EQ(cli({"shop", "status", "--broker", broker.url(), "--user", "shopview", "--password-file",
-                   folder + "/wrong", "--wait-ms", "1500"}),
+    EXPECT_EQ(cli({"shop", "status", "--broker", broker.url(), "--user", "shopview",
+                   "--password-file", folder + "/wrong", "--wait-ms", "1500"}),
               1);
     EXPECT_NE(err.find("not authorised"), std::string::npos) << err;
     EXPECT_EQ(cli({"shop", "status", "--broker", broker.url(), "--wait-ms", "1500"}), 1);
     // The password is never taken from the command line, and a missing file is a file error.
-    EXPECT_EQ(cli({"shop", "status", "--broker", broker.url(), "--user", "shopview", "--password-file",
-                   folder + "/missing"}),
+    EXPECT_EQ(cli({"shop", "status", "--broker", broker.url(), "--user", "shopview",
+                   "--password-file", folder + "/missing"}),
               3);
     EXPECT_EQ(cli({"shop", "status", "--broker", "http://127.0.0.1:1"}), 2);
 }

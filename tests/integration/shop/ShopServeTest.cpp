@@ -14,7 +14,7 @@
 #include "core/support/TempDir.h"
 #include "support/BrokerProcess.h"
 #include "support/ChildProcess.h"
-#include "support/Json.h"
+#include "support/JsonLine.h"
 #include "support/ServedMachine.h"
 #include "support/SimProcess.h"
 

@@ -17,7 +17,7 @@
 #include "support/BrokerProcess.h"
 #include "support/ChildProcess.h"
 #include "support/Clock.h"
-#include "support/Json.h"
+#include "support/JsonLine.h"
 
 namespace corvane::testing {
 namespace {
