@@ -140,10 +140,15 @@ int runRestart(CliContext& context, TransferOptions& options, const RestartOptio
                     "'" + restart.where +
                         "' is not a restart place: write T<n>, T<n>:<k>, N<n> or L<n>");
 
+    // A dry run prints text before any machine's codes and opens nothing: it needs a machine
+    // only to check one that was named.
     AppConfig config;
     MachineDef machine;
-    if (const int status = loadTransferSettings(context, options, "-o", config, machine))
-        return status;
+    const bool machineNamed =
+        !options.machineFile.empty() || !options.port.empty() || !options.deviceFile.empty();
+    if (!restart.dryRun || machineNamed)
+        if (const int status = loadTransferSettings(context, options, "-o", config, machine))
+            return status;
 
     SendQueue queue;
     std::string error;

@@ -188,6 +188,14 @@ std::vector<std::string> namesIn(const std::string& folder) {
     return names;
 }
 
+// Journal lines as they would be without their "prev" link, which is the last field.
+std::string withoutChainLinks(std::string lines) {
+    const std::string key = ",\"prev\":\"";
+    for (size_t at = lines.find(key); at != std::string::npos; at = lines.find(key, at))
+        lines.erase(at, lines.find('"', at + key.size()) + 1 - at);
+    return lines;
+}
+
 bool contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
 }
@@ -578,7 +586,8 @@ TEST_F(LineServiceTest, RecordsTheJournalRefusedAreWrittenLaterInTheirOrder) {
 
     ASSERT_EQ(sink.records.size(), 2u);
     // The broker heard at once; the journal has both, whole, in order, once each.
-    EXPECT_EQ(readFile(settings.journal),
+    // (Those the broker heard before the journal took them carry no chain link.)
+    EXPECT_EQ(withoutChainLinks(readFile(settings.journal)),
               toJson(sink.records[0]) + "\n" + toJson(sink.records[1]) + "\n");
     // Said once, not at every try.
     ASSERT_EQ(host.errors.size(), 1u);
@@ -824,7 +833,9 @@ TEST_F(LineServiceTest, ARequestWithAPlaceSendsTheRestartedProgram) {
     // The temporary restarted program does not stay in the inbox.
     for (const auto& entry : fs::directory_iterator(settings.inbox))
         if (entry.is_regular_file())
-            EXPECT_EQ(entry.path().extension(), ".jsonl") << entry.path();
+            EXPECT_TRUE(entry.path().extension() == ".jsonl" ||
+                        entry.path().filename() == ".serve.lock")
+                << entry.path();
 }
 
 TEST_F(LineServiceTest, ARefusedRestartIsAnsweredWithTheReason) {

@@ -320,7 +320,7 @@ TEST_F(LinkIntegration, unattendedSendWithExitNotifiesTheCallerAndSavesNothing) 
     EXPECT_FALSE(fs::exists(serverPath()));
 }
 
-TEST_F(LinkIntegration, secondStartHandsItsFileOverAndRequestsFollowTheRules) {
+TEST_F(LinkIntegration, secondStartHandsItsFilesOverAndRequestsFollowTheRules) {
     SimProcess sim;
     // The machine takes its time before it lets the send start, so the requests below meet a
     // running transfer.
@@ -341,7 +341,7 @@ TEST_F(LinkIntegration, secondStartHandsItsFileOverAndRequestsFollowTheRules) {
     EXPECT_EQ(second.err().find("corvane:"), std::string::npos) << second.err();
     EXPECT_EQ(readFile(file("corvane.cfg")), configBefore) << "the second start saved";
 
-    // The handed-over file is being sent: busy now.
+    // The handed-over files are being sent: busy now.
     ASSERT_TRUE(waitForIdle(first, 0, 10000)) << first.err();
     {
         LinkClient client;
@@ -356,8 +356,9 @@ TEST_F(LinkIntegration, secondStartHandsItsFileOverAndRequestsFollowTheRules) {
     }
     ASSERT_TRUE(sim.wait(20000).has_value()) << sim.errors();
     ASSERT_TRUE(waitForIdle(first, 1, 10000)) << first.err();
-    // Only the first named file, and nothing of the refused ones.
-    EXPECT_EQ(readFile(file("machine.bin")), expectedStream({"O0001", "G00X0Y0", "M30"}));
+    // Every named file, as one send list, and nothing of the refused ones.
+    EXPECT_EQ(readFile(file("machine.bin")),
+              expectedStream({"O0001", "G00X0Y0", "M30", "O0002", "G01X1.5F100.", "M30"}));
 
     {
         LinkClient client;

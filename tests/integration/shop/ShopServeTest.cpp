@@ -57,10 +57,12 @@ protected:
 
     // The line, from a line file that names the broker as a shop would write it, or with the
     // broker given on the command line.
-    void startServe(const BrokerProcess& broker, bool brokerOption = false) {
+    // `verbose`: the engines' own lines in the log too, for a test that waits for one.
+    void startServe(const BrokerProcess& broker, bool brokerOption = false, bool verbose = false) {
         writeFile(file("mill1.ini"), "[Line]\nName=mill1\nMachine=ISO.MDF\nPort=" + port() +
                                          "\nInbox=inbox\nLibrary=lib\nRequestDelay=100\n" +
-                                         (brokerOption ? "" : "Broker=" + broker.url() + "\n"));
+                                         (brokerOption ? "" : "Broker=" + broker.url() + "\n") +
+                                         (verbose ? "Verbose=1\n" : ""));
         std::vector<std::string> args = {"--cfg", file("corvane.cfg"), "serve", "--retry-ms", "200", file("mill1.ini")};
         if (brokerOption)
             args.insert(args.end() - 1, {"--broker", broker.url()});
@@ -236,7 +238,7 @@ TEST_F(ShopServe, shopSendPushesALibraryProgramAndRefusalsComeBackAsEvents) {
 TEST_F(ShopServe, shopSendSaysTheLineIsHeldAndGivesUpWaitingAtItsTimeout) {
     BrokerProcess broker(m_dir.path(), BrokerOptions{});
     ASSERT_TRUE(broker.start()) << broker.log();
-    startServe(broker, true);
+    startServe(broker, true, true);
     // A control that is never put in read mode: no DC1 ever comes.
     SimProcess sim;
     startSim(sim, {"read", "--no-start"});
