@@ -14,6 +14,7 @@
 #include <fcntl.h>
 #include <optional>
 #include <poll.h>
+#include <regex>
 #include <spawn.h>
 #include <string>
 #include <sys/wait.h>
@@ -223,5 +224,13 @@ private:
     std::string m_stdout;
     std::string m_stderr;
 };
+
+// The number after `label` in the simulator's summary, -1 when absent.
+inline long summaryValue(const std::string& output, const std::string& label) {
+    std::smatch m;
+    if (std::regex_search(output, m, std::regex(label + " ([0-9]+)")))
+        return std::stol(m[1]);
+    return -1;
+}
 
 } // namespace corvane::testing

@@ -34,14 +34,6 @@ std::string fileText(const std::string& path) {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-// The number after `label` in the simulator's summary, -1 when absent.
-long summaryValue(const std::string& output, const std::string& label) {
-    std::smatch m;
-    if (std::regex_search(output, m, std::regex(label + " ([0-9]+)")))
-        return std::stol(m[1]);
-    return -1;
-}
-
 // The moment (ms since the simulator started) of the first verbose event matching `event`,
 // -1 when there was none.
 long eventMs(const std::string& errors, const std::string& event) {

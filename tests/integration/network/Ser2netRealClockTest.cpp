@@ -27,13 +27,6 @@ std::string fileText(const std::string& path) {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-long summaryValue(const std::string& output, const std::string& label) {
-    std::smatch m;
-    if (std::regex_search(output, m, std::regex(label + " ([0-9]+)")))
-        return std::stol(m[1]);
-    return -1;
-}
-
 // 38400 baud 8N1 with Xon/Xoff, waiting for the machine's DC1; the program as it stands.
 const char* const Machine = "[MCN_RS232C]\n"
                             "BaudRate=7\nDataLen=1\nParity=0\nStop=0\nHandShake=1\nOutCode=2\n"

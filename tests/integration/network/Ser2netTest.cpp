@@ -44,13 +44,6 @@ std::string fileText(const std::string& path) {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-long summaryValue(const std::string& output, const std::string& label) {
-    std::smatch m;
-    if (std::regex_search(output, m, std::regex(label + " ([0-9]+)")))
-        return std::stol(m[1]);
-    return -1;
-}
-
 // The recording host on the test's clock, but a pause also lets a little real time pass, so
 // the server's answers can arrive while the port layer counts its three seconds.
 class SteppingHost : public RecordingHost {

@@ -21,6 +21,7 @@
 namespace {
 
 using corvane::testing::SimProcess;
+using corvane::testing::summaryValue;
 using Bytes = std::vector<uint8_t>;
 
 long long nowMs() {
@@ -102,14 +103,6 @@ Bytes fileBytes(const std::string& path) {
 
 void writeFile(const std::string& path, const std::string& text) {
     std::ofstream(path, std::ios::binary) << text;
-}
-
-// The number after `label` in the simulator's summary, -1 when absent.
-long summaryValue(const std::string& output, const std::string& label) {
-    std::smatch m;
-    if (std::regex_search(output, m, std::regex(label + " ([0-9]+)")))
-        return std::stol(m[1]);
-    return -1;
 }
 
 // ---- read mode -----------------------------------------------------------------------------
