@@ -22,6 +22,7 @@ struct LineStatus {
     std::string file; // being received or sent; empty when none
     uint64_t position = 0;
     uint64_t total = 0; // 0 while unknown (a receive)
+    std::string reason; // offline: why the port is not there, as the log says it; else empty
 };
 
 class EventSink {

@@ -38,6 +38,8 @@ std::string toJson(const JournalRecord& record) {
     json["message"] = record.message;
     if (!record.commandId.empty())
         json["command"] = record.commandId;
+    if (record.wireBytes)
+        json["wire_bytes"] = *record.wireBytes;
     if (!record.compare.empty()) {
         json["compare"] = record.compare;
         if (!record.against.empty())

@@ -20,6 +20,8 @@ struct JournalRecord {
     std::optional<std::string> request; // the name asked for; none for a plain receive
     std::string restart; // the restart place asked for ("T5", "N5230"); written when there is one
     std::string file;    // the path stored or sent
+    // The bytes of that file (a send: of the copy that went out). Not what crossed the wire:
+    // leader, start and stop codes, line-end expansion and dropped comments make that differ.
     uint64_t bytes = 0;
     std::string sha256; // of the stored file or of the library file sent; empty when none
     TransferResult result = TransferResult::Completed;
@@ -28,6 +30,9 @@ struct JournalRecord {
     // The id a broker command carried, so its sender can tell its answer from others'.
     // Written only when there is one.
     std::string commandId;
+    // What a send put on the wire, every byte the port took: leader, codes and line ends as
+    // sent. Written only for a send that reached the line.
+    std::optional<uint64_t> wireBytes;
     // A received program compared with the version its name already had: "identical",
     // "differs" or "new"; the rest only when it was compared. Written after the fields
     // above, and only when there is a comparison, so a reader of older records reads these.

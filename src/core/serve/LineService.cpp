@@ -356,7 +356,18 @@ void LineService::fileReceived(int result, bool timedOut, const std::string& tem
     // transfer: a record or a file in failed/ for it would only hide the real ones.
     if (fileSize(temporary) <= HeadBytes && holdsNoProgram(readHead(temporary))) {
         unlink(temporary.c_str());
-        m_host.log("nothing but leader or line ends came; not filed");
+        // A Cancel that cut it short is still answered, and must not stay set: it would cut
+        // every listen after it.
+        if (m_cancelled) {
+            JournalRecord rec = newRecord("command");
+            rec.result = TransferResult::Interrupted;
+            rec.message = "cancelled the receive; nothing but leader or line ends had come, "
+                          "nothing filed";
+            finishTransfer(std::move(rec));
+            return;
+        }
+        if (!m_pendingSend || m_settings.verbose)
+            m_host.log("nothing but leader or line ends came; not filed");
         return;
     }
 
@@ -563,6 +574,8 @@ void LineService::send(const PendingSend& pending) {
     const int result = runSend(path, !reply.empty());
     m_phase = Phase::Idle;
     rec.millis = (m_host.nowMicros() - start) / 1000;
+    if (result != SendPortNotOpened)
+        rec.wireBytes = m_watch.bytesWritten;
     unlink(path.c_str());
 
     if (result == SendCompleted) {
@@ -641,7 +654,7 @@ void LineService::goOffline(const std::string& why) {
     }
     m_host.setQuietRepeats(true);
     m_phase = Phase::Offline;
-    m_host.setActivity(LineActivity::Offline);
+    m_host.setOffline(oneLine(why));
     waitMicros(retryMicros(), IdleSliceMicros);
     if (m_phase == Phase::Offline)
         m_phase = Phase::Idle;
@@ -684,8 +697,13 @@ void LineService::record(JournalRecord rec) {
     std::string summary = rec.direction + " " + resultName(rec.result);
     if (rec.request)
         summary += " (request " + commentSafe(*rec.request) + ")";
+    // The file's bytes and the wire's differ (leader, codes, line ends, dropped comments);
+    // each count says which it is, so neither is taken for the other.
     if (!rec.file.empty())
-        summary += ": " + rec.file + " (" + std::to_string(rec.bytes) + " bytes)";
+        summary += ": " + rec.file + " (" + std::to_string(rec.bytes) + " bytes in the file" +
+                   (rec.wireBytes ? ", " + std::to_string(*rec.wireBytes) + " bytes on the wire"
+                                  : std::string()) +
+                   ")";
     if (!rec.message.empty())
         summary += ": " + rec.message;
     if (!rec.compare.empty())

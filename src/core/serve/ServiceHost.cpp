@@ -1,6 +1,32 @@
 #include "serve/ServiceHost.h"
 
+#include <algorithm>
+#include <cctype>
+
+#include "support/StringIds.h"
+
 namespace corvane::serve {
+
+namespace {
+
+// The send engine's closing line counts the tape characters it sent under the window's
+// "byte"; beside the record's file bytes and wire bytes, a served line's log says what that
+// count is. Any other line is left as it is.
+std::string namedSendCount(const std::string& text, const std::string& completed) {
+    const std::string head = "==== " + completed + " [";
+    const std::string tail = "] byte ====";
+    if (text.size() <= head.size() + tail.size() || text.compare(0, head.size(), head) != 0 ||
+        text.compare(text.size() - tail.size(), tail.size(), tail) != 0)
+        return text;
+    const std::string count = text.substr(head.size(), text.size() - head.size() - tail.size());
+    if (!std::all_of(count.begin(), count.end(), [](unsigned char c) { return std::isdigit(c); }))
+        return text;
+    return head + count +
+           " bytes of tape: leader and blocks, a line end as one, without start and stop "
+           "codes] ====";
+}
+
+} // namespace
 
 ServiceHost::ServiceHost(TransferHost& inner, std::string lineName, EventSink* sink)
     : m_inner(inner), m_prefix("[" + lineName + "] "), m_sink(sink) {
@@ -16,6 +42,17 @@ void ServiceHost::setActivity(LineActivity activity, const std::string& file) {
     m_status.file = file;
     m_status.position = 0;
     m_status.total = 0;
+    m_status.reason.clear();
+    m_held = false;
+    publish();
+}
+
+void ServiceHost::setOffline(const std::string& reason) {
+    m_status.activity = LineActivity::Offline;
+    m_status.file.clear();
+    m_status.position = 0;
+    m_status.total = 0;
+    m_status.reason = reason;
     m_held = false;
     publish();
 }
@@ -40,7 +77,7 @@ void ServiceHost::publish() {
         shown.activity = LineActivity::Held;
     if (m_everPublished && shown.activity == m_published.activity &&
         shown.file == m_published.file && shown.position == m_published.position &&
-        shown.total == m_published.total)
+        shown.total == m_published.total && shown.reason == m_published.reason)
         return;
     m_published = shown;
     m_everPublished = true;
@@ -60,7 +97,7 @@ void ServiceHost::logPrint(int colour, const std::string& text) {
     if (!text.empty() && text[0] == '\f')
         m_inner.logPrint(colour, text);
     else
-        m_inner.logPrint(colour, m_prefix + text);
+        m_inner.logPrint(colour, m_prefix + namedSendCount(text, m_inner.text(IDS_COMPLETED_SEND)));
     pump();
 }
 

@@ -31,6 +31,7 @@ struct LineWatch {
     bool firstByte = false;
     bool lost = false;
     uint64_t bytesRead = 0;
+    uint64_t bytesWritten = 0; // every byte the port took, codes and leader included
     std::function<void()> onFirstByte; // called once, when the first data byte is read
     // Called at the first byte written or read through a line after its open: the port is
     // there and in use (a network line is connected by then).
@@ -41,6 +42,7 @@ struct LineWatch {
         lost = false;
         skipped = 0;
         bytesRead = 0;
+        bytesWritten = 0;
     }
 };
 
@@ -54,6 +56,7 @@ public:
     bool writeByte(uint8_t byte, uint64_t waitMicros) override {
         noteInUse();
         const bool written = m_inner->writeByte(byte, waitMicros);
+        m_watch.bytesWritten += written ? 1 : 0;
         noteLost();
         return written;
     }

@@ -300,7 +300,9 @@ void MqttClient::subscribeCallback(mosquitto*, void* self, int mid, int count, c
     // line then never hears a command, so that is said, not discovered by a send that hangs.
     constexpr int Refused = 0x80;
     for (int i = 0; i < count; ++i)
-        if (granted && granted[i] >= Refused)
+        if (granted && granted[i] >= Refused && client->onSubscriptionRefused)
+            client->onSubscriptionRefused(topic);
+        else if (granted && granted[i] >= Refused)
             client->m_log("broker " + brokerAddressText(client->m_options.settings.broker) +
                           " refused the subscription to " + topic +
                           " (see the account's access list): nothing on it will be heard");

@@ -59,6 +59,8 @@ public:
     std::function<void()> onConnectionLost;
     std::function<void(const std::string& topic, std::string_view payload)> onMessage;
     std::function<void(int mid)> onPublished;
+    // The broker answered a subscription as refused (SUBACK 0x80). Unset: a line in the log.
+    std::function<void(const std::string& topic)> onSubscriptionRefused;
 
     // Empty when the library could not even be set up (then nothing will ever connect).
     const std::string& setupError() const { return m_setupError; }

@@ -65,6 +65,12 @@ MqttSink::MqttSink(ShopSettings settings, std::string password, std::string line
         message(topic, payload);
     };
     m_client.onPublished = [this](int mid) { m_inFlight.erase(mid); };
+    // The line serves its machine all the same; only the shop cannot reach it.
+    m_client.onSubscriptionRefused = [this](const std::string& topic) {
+        m_log("commands for this line are refused by the broker " +
+              brokerAddressText(m_settings.broker) + ": it did not grant the subscription to " +
+              topic + " (see the account's access list); serving on without them");
+    };
 }
 
 std::string MqttSink::stateJson(const serve::LineStatus& status, const char* activity,
@@ -79,6 +85,8 @@ std::string MqttSink::stateJson(const serve::LineStatus& status, const char* act
     // "offline" alone cannot tell a line whose port is away (its service is there and takes
     // commands) from a line whose service is gone (its will, or its goodbye).
     json["served"] = served;
+    if (!status.reason.empty())
+        json["reason"] = status.reason;
     if (m_hasRecord) {
         // The last transfer's outcome travels with the state, so a newcomer reading only the
         // retained states sees what each line last did.
@@ -104,6 +112,7 @@ void MqttSink::statusChanged(const serve::LineStatus& status) {
         status.activity != m_status.activity && (status.activity == serve::LineActivity::Held ||
                                                  m_status.activity == serve::LineActivity::Held);
     const bool changed = !m_statusKnown || status.file != m_status.file ||
+                         status.reason != m_status.reason ||
                          (status.activity != m_status.activity && !flip);
     const bool moved =
         flip || status.position != m_status.position || status.total != m_status.total;
@@ -210,6 +219,7 @@ void MqttSink::finish(int maxMs) {
     offline.activity = serve::LineActivity::Offline;
     offline.file.clear();
     offline.position = offline.total = 0;
+    offline.reason.clear();
     m_queue.push({OutgoingMessage::Kind::State, stateTopic(m_settings, m_line),
                   stateJson(offline, "offline", false)});
     const uint64_t deadline = m_clock.nowUs() + static_cast<uint64_t>(maxMs) * 1000;

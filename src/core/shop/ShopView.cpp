@@ -42,6 +42,17 @@ uint64_t numberOr0(const JsonObject& object, std::string_view key) {
     return n && *n > 0 && *n < twoTo64 ? static_cast<uint64_t>(*n) : 0;
 }
 
+// Cut to `max` bytes, never inside a UTF-8 character.
+std::string bounded(std::string text, size_t max) {
+    if (text.size() <= max)
+        return text;
+    size_t end = max;
+    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80)
+        --end;
+    text.resize(end);
+    return text + "...";
+}
+
 } // namespace
 
 bool parseLineState(std::string_view payload, LineState& state) {
@@ -60,6 +71,7 @@ bool parseLineState(std::string_view payload, LineState& state) {
     state.total = numberOr0(o, "total");
     state.time = jsonString(o, "time").value_or("");
     state.served = jsonBool(o, "served").value_or(state.state != "offline");
+    state.reason = bounded(jsonString(o, "reason").value_or(""), MaxReasonBytes);
     state.lastResult = jsonString(o, "last_result").value_or("");
     state.lastFile = jsonString(o, "last_file").value_or("");
     state.lastTime = jsonString(o, "last_time").value_or("");
@@ -87,14 +99,16 @@ std::string terminalSafe(const std::string& field) {
 
 std::string formatLineState(const LineState& raw, size_t nameWidth) {
     LineState state = raw;
-    for (std::string* field : {&state.line, &state.state, &state.file, &state.lastResult,
-                               &state.lastFile, &state.lastTime})
+    for (std::string* field : {&state.line, &state.state, &state.file, &state.reason,
+                               &state.lastResult, &state.lastFile, &state.lastTime})
         *field = terminalSafe(*field);
     std::string text = state.line;
     text.append(nameWidth > text.size() ? nameWidth - text.size() : 0, ' ');
     text += "  " + state.state;
     if (state.state == "offline")
-        text += state.served ? " (port not available)" : " (not served)";
+        text += !state.served              ? " (not served)"
+                : state.reason.empty() ? " (port not available)"
+                                       : " (port not available: " + state.reason + ")";
     if (!state.file.empty()) {
         text += "  " + state.file + "  " + std::to_string(state.position);
         if (state.total > 0) {

@@ -20,10 +20,14 @@ struct LineState {
     uint64_t total = 0;
     std::string time;
     bool served = true;     // false: the line's service is gone (not only its port)
+    std::string reason;     // offline: why its port is not there; cut to MaxReasonBytes
     std::string lastResult; // empty when the line has done no transfer yet
     std::string lastFile;
     std::string lastTime;
 };
+
+// Enough for any reason a service gives; a longer one from another publisher is cut.
+constexpr size_t MaxReasonBytes = 256;
 
 // A state message read back; false when it is not a state object.
 bool parseLineState(std::string_view payload, LineState& state);

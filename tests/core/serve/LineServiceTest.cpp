@@ -171,6 +171,13 @@ protected:
     std::shared_ptr<FaultyFileSystem> files = std::make_shared<FaultyFileSystem>();
     bool turning = false; // the lines turn in place: one line serves every transfer
 
+    bool logged(const std::string& part) const {
+        for (const std::string& line : host.logTexts())
+            if (line.find(part) != std::string::npos)
+                return true;
+        return false;
+    }
+
     std::vector<std::string> failedFiles() const {
         std::vector<std::string> names;
         if (fs::exists(settings.inbox + "/failed"))
@@ -248,6 +255,11 @@ TEST_F(LineServiceTest, SendCommandWhileIdleGivesUpTheListenAndSends) {
     EXPECT_FALSE(rec.request.has_value());
     EXPECT_NE(sendLine.written().find("O0012"), std::string::npos);
     EXPECT_EQ(sendLine.written().back(), '\x14'); // the stop code: the send ran to its end
+    // The file's bytes and the wire's, each under its own name.
+    EXPECT_EQ(rec.bytes, fs::file_size(rec.file));
+    EXPECT_EQ(rec.wireBytes, sendLine.written().size());
+    EXPECT_TRUE(logged("(" + std::to_string(rec.bytes) + " bytes in the file, " +
+                       std::to_string(sendLine.written().size()) + " bytes on the wire)"));
     EXPECT_TRUE(sink.saw(LineActivity::Sending));
     // The abandoned listen left nothing in the inbox (the service's lock is its own).
     for (const auto& entry : fs::directory_iterator(settings.inbox))
@@ -309,6 +321,21 @@ TEST_F(LineServiceTest, EveryCommandGetsOneRecord) {
     EXPECT_EQ(sink.records[2].result, TransferResult::Completed);
     EXPECT_EQ(sink.records[3].commandId, "cancel-idle");
     EXPECT_EQ(sink.records[3].result, TransferResult::Refused);
+}
+
+TEST_F(LineServiceTest, ACancelOfAReceiveThatBroughtNoProgramIsAnsweredAndServingGoesOn) {
+    addLine().input("X", 1 * Second); // no % follows: nothing of it is a program
+    addLine().input("%\nO0013\nM30\n%", 30 * Second);
+    addLine();
+    commands.at(2 * Second, {ServeCommand::Kind::Cancel, "", "cancel-1"});
+    serve([this] { return sink.records.size() >= 2 || clock.now() > 600 * Second; });
+
+    ASSERT_EQ(sink.records.size(), 2u);
+    EXPECT_EQ(sink.records[0].direction, "command");
+    EXPECT_EQ(sink.records[0].commandId, "cancel-1");
+    EXPECT_EQ(sink.records[0].result, TransferResult::Interrupted);
+    EXPECT_EQ(sink.records[1].file, inbox("O0013.NC"));
+    EXPECT_TRUE(failedFiles().empty());
 }
 
 TEST_F(LineServiceTest, CancelStopsTheReceiveAndFilesItAsFailed) {
@@ -514,6 +541,11 @@ TEST_F(LineServiceTest, APortAwayForHoursIsToldOnceAnHourAndStaysOffline) {
     for (size_t i = firstOffline + 1; i < sink.statuses.size(); ++i)
         changes += sink.statuses[i].activity != sink.statuses[i - 1].activity;
     EXPECT_LE(changes, 4u); // back (idle), receiving, idle, and offline at the stop
+    // The offline state carries the log's reason while the port is away, and not after.
+    const std::string& reason = sink.statuses[firstOffline].reason;
+    EXPECT_FALSE(reason.empty());
+    EXPECT_TRUE(logged("the port is not available (" + reason + ")"));
+    EXPECT_EQ(sink.statuses[firstOffline + 1].reason, "");
 }
 
 TEST_F(LineServiceTest, ASendTakenJustBeforeTheStopIsAnsweredStill) {

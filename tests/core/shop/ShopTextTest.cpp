@@ -156,6 +156,20 @@ TEST(ShopViewTest, statusLinesShowProgressAndTheLastTransfer) {
     EXPECT_FALSE(parseLineState("offline", state));
 }
 
+TEST(ShopViewTest, anOfflineLineSaysWhyBoundedAndPrintable) {
+    LineState state;
+    ASSERT_TRUE(parseLineState(
+        R"({"line":"m1","state":"offline","served":true,"reason":"no \u001b[2Jdevice"})", state));
+    EXPECT_EQ(formatLineState(state, 0), "m1  offline (port not available: no ?[2Jdevice)");
+    // A reason of any length from any publisher is cut, never inside a character.
+    std::string many = "a";
+    for (int i = 0; i < 150; ++i)
+        many += "\xc3\xa9";
+    ASSERT_TRUE(parseLineState(R"({"line":"m1","state":"offline","reason":")" + many + "\"}",
+                               state));
+    EXPECT_EQ(state.reason, many.substr(0, 255) + "...");
+}
+
 TEST(ShopViewTest, numbersOutOfRangeAreClampedNotConverted) {
     // Built with the sanitizers, a conversion of any of these to an unsigned 64-bit number
     // would be reported; here they must come out as 0 (unknown) or the count itself.

@@ -5,11 +5,17 @@
 
 #include <gtest/gtest.h>
 
+#include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <filesystem>
 #include <map>
 #include <sstream>
+#include <thread>
 
 #include "core/support/TempDir.h"
 #include "support/BrokerProcess.h"
@@ -37,6 +43,79 @@ std::string programOf(int number, int blocks) {
     return text + "M30\n%";
 }
 
+// A broker that takes the connection and answers every subscription as refused (SUBACK
+// 0x80), as an access list can: mosquitto itself grants a 3.1.1 client's subscription and
+// then delivers nothing. Speaks just enough MQTT 3.1.1 for one client, on 127.0.0.1.
+class RefusingBroker {
+public:
+    RefusingBroker() {
+        m_listen = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof address;
+        ::bind(m_listen, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        ::listen(m_listen, 1);
+        ::getsockname(m_listen, reinterpret_cast<sockaddr*>(&address), &size);
+        m_port = ntohs(address.sin_port);
+        m_thread = std::thread([this] { serve(); });
+    }
+    ~RefusingBroker() {
+        m_stop = true;
+        m_thread.join();
+        ::close(m_listen);
+    }
+    std::string url() const { return "mqtt://127.0.0.1:" + std::to_string(m_port); }
+
+private:
+    // One byte, or -1 when the stop came or the client left.
+    int readByte(int fd) {
+        while (!m_stop) {
+            pollfd p{fd, POLLIN, 0};
+            if (::poll(&p, 1, 100) <= 0)
+                continue;
+            unsigned char byte = 0;
+            return ::read(fd, &byte, 1) == 1 ? byte : -1;
+        }
+        return -1;
+    }
+    void serve() {
+        int fd = -1;
+        while (!m_stop && fd < 0) {
+            pollfd p{m_listen, POLLIN, 0};
+            if (::poll(&p, 1, 100) > 0)
+                fd = ::accept(m_listen, nullptr, nullptr);
+        }
+        for (int type; fd >= 0 && (type = readByte(fd)) >= 0;) {
+            size_t length = 0;
+            for (int shift = 0, b = 0x80; b & 0x80; shift += 7) {
+                if ((b = readByte(fd)) < 0)
+                    break;
+                length |= static_cast<size_t>(b & 0x7f) << shift;
+            }
+            std::string body;
+            for (int b = 0; body.size() < length && (b = readByte(fd)) >= 0;)
+                body += static_cast<char>(b);
+            std::string answer;
+            if (type >> 4 == 1) // CONNECT: accepted
+                answer = std::string("\x20\x02\0\0", 4);
+            else if (type >> 4 == 8) // SUBSCRIBE: refused
+                answer = std::string("\x90\x03", 2) + body.substr(0, 2) + "\x80";
+            else if (type >> 4 == 12) // PINGREQ
+                answer = std::string("\xd0\0", 2);
+            if (!answer.empty())
+                (void)!::write(fd, answer.data(), answer.size());
+        }
+        if (fd >= 0)
+            ::close(fd);
+    }
+
+    int m_listen = -1;
+    int m_port = 0;
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+};
+
 class ShopServe : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -59,16 +138,19 @@ protected:
     // broker given on the command line.
     // `verbose`: the engines' own lines in the log too, for a test that waits for one.
     void startServe(const BrokerProcess& broker, bool brokerOption = false, bool verbose = false) {
+        startServe(broker.url(), brokerOption, verbose);
+    }
+    void startServe(const std::string& url, bool brokerOption = false, bool verbose = false) {
         writeFile(file("mill1.ini"), "[Line]\nName=mill1\nMachine=ISO.MDF\nPort=" + port() +
                                          "\nInbox=inbox\nLibrary=lib\nRequestDelay=100\n" +
-                                         (brokerOption ? "" : "Broker=" + broker.url() + "\n") +
+                                         (brokerOption ? "" : "Broker=" + url + "\n") +
                                          (verbose ? "Verbose=1\n" : ""));
         std::vector<std::string> args = {"--cfg", file("corvane.cfg"), "serve", "--retry-ms", "200", file("mill1.ini")};
         if (brokerOption)
-            args.insert(args.end() - 1, {"--broker", broker.url()});
+            args.insert(args.end() - 1, {"--broker", url});
         m_serve = std::make_unique<ChildProcess>();
         ASSERT_TRUE(m_serve->start(CORVANE_CLI_PATH, args));
-        ASSERT_TRUE(m_serve->waitForOutput("reporting to " + broker.url(), 5000)) << m_serve->out() << m_serve->err();
+        ASSERT_TRUE(m_serve->waitForOutput("reporting to " + url, 5000)) << m_serve->out() << m_serve->err();
     }
 
     // No DC4 after a punched program: what follows the closing % is the service's business,
@@ -165,10 +247,24 @@ TEST_F(ShopServe, subscriberSeesTheLineWorkAndEveryJournalLineAsAnEvent) {
     EXPECT_TRUE(sawState(watcher, "sending"));
     EXPECT_NE(readFile(file("reply.bin")).find("O0012"), std::string::npos);
 
+    // The machine's port went with the simulator: the line is there, its port is not, and its
+    // state says why in the log's words.
+    std::string reason;
+    for (const long long deadline = steadyNowMs() + 10000; reason.empty() && steadyNowMs() < deadline;) {
+        watcher.pump(50);
+        m_serve->pump(0);
+        for (const std::string& payload : watcher.payloads("corvane/mill1/state"))
+            if (const auto state = parseFlatJsonObject(payload).object)
+                reason = jsonString(*state, "reason").value_or(reason);
+    }
+    EXPECT_NE(m_serve->out().find("the port is not available (" + reason + ")"), std::string::npos)
+        << reason << "\n" << m_serve->out();
     std::string out;
     ASSERT_EQ(shop({"shop", "status", "--broker", broker.url(), "--wait-ms", "300"}, out), 0) << out;
-    // The machine's port went with the simulator: the line is there, its port is not.
-    EXPECT_EQ(out.rfind("mill1  offline (port not available)  last: completed " + file("lib/O0012.NC"), 0), 0u)
+    EXPECT_EQ(out.rfind("mill1  offline (port not available: " + reason + ")  last: completed " +
+                            file("lib/O0012.NC"),
+                        0),
+              0u)
         << out;
 
     // A stopped service says so itself.
@@ -206,6 +302,21 @@ TEST_F(ShopServe, shopSendPushesALibraryProgramAndRefusalsComeBackAsEvents) {
     EXPECT_EQ(out.rfind("mill1: completed " + file("lib/O0012.NC") + "\n", 0), 0u) << out;
     EXPECT_NE(out.find("mill1  sending  " + file("lib/O0012.NC")), std::string::npos) << out;
     EXPECT_NE(readFile(file("got.bin")).find("G01 X50. F300."), std::string::npos);
+    // Three counts of one send: the file's bytes, the wire's (all the machine got from the
+    // send's DC2 on, leader and codes included), and the log naming each.
+    {
+        const auto rec = parseFlatJsonObject(journalLines().at(0)).object;
+        ASSERT_TRUE(rec);
+        const std::string got = readFile(file("got.bin"));
+        const auto bytes = static_cast<uint64_t>(jsonNumber(*rec, "bytes").value_or(-1));
+        const auto wire = static_cast<uint64_t>(jsonNumber(*rec, "wire_bytes").value_or(-1));
+        EXPECT_EQ(bytes, fs::file_size(file("lib/O0012.NC")));
+        EXPECT_EQ(wire, got.size() - got.find('\x12'));
+        EXPECT_NE(m_serve->out().find("(" + std::to_string(bytes) + " bytes in the file, " +
+                                      std::to_string(wire) + " bytes on the wire)"),
+                  std::string::npos)
+            << m_serve->out();
+    }
 
     // A name that is not in the library, or is not a name at all, is answered on the broker
     // alone: nobody at the control asked, so the machine is sent nothing.
@@ -233,6 +344,56 @@ TEST_F(ShopServe, shopSendPushesALibraryProgramAndRefusalsComeBackAsEvents) {
         EXPECT_NE(all[i].find("\"result\":\"refused\""), std::string::npos) << all[i];
     EXPECT_EQ(all, journalLines());
     EXPECT_FALSE(m_serve->exited()) << m_serve->err();
+}
+
+TEST_F(ShopServe, aCancelOfAReceiveThatBroughtNoProgramIsAnsweredOnceAndTheLineServesOn) {
+    BrokerProcess broker(m_dir.path(), BrokerOptions{});
+    ASSERT_TRUE(broker.start()) << broker.log();
+    BrokerWatcher watcher;
+    ASSERT_TRUE(watcher.start(broker.port(), "corvane/#", "watch-cancel"));
+    waitForWatcher(watcher, broker.port());
+    startServe(broker);
+    // The control punches a stray character and no program, and stays on the line.
+    writeFile(file("STRAY.NC"), "X");
+    SimProcess sim;
+    startSim(sim, {"punch", "--program", file("STRAY.NC"), "--linger-ms", "20000"});
+    for (const long long deadline = steadyNowMs() + 10000; !sawState(watcher, "receiving");) {
+        ASSERT_LT(steadyNowMs(), deadline) << m_serve->out();
+        watcher.pump(20);
+        m_serve->pump(0);
+    }
+    ChildProcess pub;
+    ASSERT_TRUE(pub.start(mosquittoPubPath(), {"-h", "127.0.0.1", "-p", std::to_string(broker.port()), "-q", "1",
+                                               "-t", "corvane/mill1/command", "-m", R"({"cancel":true,"id":"x1"})"}));
+    pub.wait(5000);
+    const std::vector<std::string> answered = events(watcher, 1);
+    ASSERT_EQ(answered.size(), 1u) << m_serve->out();
+    EXPECT_NE(answered[0].find("\"command\":\"x1\""), std::string::npos) << answered[0];
+    EXPECT_NE(answered[0].find("\"result\":\"interrupted\""), std::string::npos) << answered[0];
+    // Served on: the next listen is idle, and nothing more was recorded.
+    for (const long long deadline = steadyNowMs() + 10000;
+         watcher.payloads("corvane/mill1/state").back().find("\"state\":\"idle\"") == std::string::npos;) {
+        ASSERT_LT(steadyNowMs(), deadline) << m_serve->out();
+        watcher.pump(20);
+        m_serve->pump(0);
+    }
+    EXPECT_EQ(journalLines(), answered);
+    EXPECT_FALSE(fs::exists(file("inbox/failed")) && !fs::is_empty(file("inbox/failed")));
+}
+
+TEST_F(ShopServe, aRefusedCommandSubscriptionIsLoggedAndTheLineServesOn) {
+    RefusingBroker broker;
+    startServe(broker.url());
+    ASSERT_TRUE(m_serve->waitForOutput("commands for this line are refused by the broker", 10000))
+        << m_serve->out();
+    writeFile(file("P1.NC"), programOf(1, 10));
+    SimProcess sim;
+    startSim(sim, {"punch", "--program", file("P1.NC")});
+    for (const long long deadline = steadyNowMs() + 10000; journalLines().empty();) {
+        ASSERT_LT(steadyNowMs(), deadline) << m_serve->out();
+        m_serve->pump(50);
+    }
+    EXPECT_NE(journalLines()[0].find("\"result\":\"completed\""), std::string::npos);
 }
 
 TEST_F(ShopServe, shopSendSaysTheLineIsHeldAndGivesUpWaitingAtItsTimeout) {
