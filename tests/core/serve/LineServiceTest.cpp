@@ -716,6 +716,18 @@ TEST_F(LineServiceTest, OneLogLinePerTransferUnlessVerbose) {
     }
 }
 
+TEST(ServiceHostTest, TheSendsClosingCountSaysWhatItCounts) {
+    ManualClock clock;
+    RecordingHost inner(clock);
+    ServiceHost host(inner, "mill1", nullptr);
+    host.logPrint(LogText, "==== Completed Send [698] byte ====");
+    host.logPrint(LogText, "==== Completed Send [x] byte ====");
+    EXPECT_EQ(inner.logTexts(),
+              (std::vector<std::string>{"[mill1] ==== Completed Send [698 bytes of tape: leader and "
+                                        "blocks, a line end as one, without start and stop codes] ====",
+                                        "[mill1] ==== Completed Send [x] byte ===="}));
+}
+
 } // namespace
 } // namespace corvane::serve
 
