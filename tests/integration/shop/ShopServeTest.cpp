@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <netinet/in.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -43,77 +42,47 @@ std::string programOf(int number, int blocks) {
     return text + "M30\n%";
 }
 
-// A broker that takes the connection and answers every subscription as refused (SUBACK
-// 0x80), as an access list can: mosquitto itself grants a 3.1.1 client's subscription and
-// then delivers nothing. Speaks just enough MQTT 3.1.1 for one client, on 127.0.0.1.
-class RefusingBroker {
-public:
+// A broker that accepts the connection and answers every subscription as refused (SUBACK
+// 0x80), as an access list can; mosquitto grants a 3.1.1 client's subscription instead.
+struct RefusingBroker {
+    int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    std::atomic<int> client{-1};
+    std::thread thread;
     RefusingBroker() {
-        m_listen = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t size = sizeof address;
-        ::bind(m_listen, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        ::listen(m_listen, 1);
-        ::getsockname(m_listen, reinterpret_cast<sockaddr*>(&address), &size);
-        m_port = ntohs(address.sin_port);
-        m_thread = std::thread([this] { serve(); });
+        sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
+        ::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        ::listen(listener, 1);
+        thread = std::thread([this] {
+            client = ::accept(listener, nullptr, nullptr);
+            for (unsigned char type = 0, b = 0; ::read(client, &type, 1) == 1;) {
+                size_t length = 0;
+                for (int shift = 0; ::read(client, &b, 1) == 1; shift += 7) {
+                    length |= size_t{b & 0x7fu} << shift;
+                    if (!(b & 0x80))
+                        break;
+                }
+                std::string body(length, '\0');
+                if (::recv(client, body.data(), length, MSG_WAITALL) != static_cast<ssize_t>(length))
+                    break;
+                const std::string answer = type >> 4 == 1   ? std::string("\x20\x02\0\0", 4) // CONNACK
+                                           : type >> 4 == 8 ? "\x90\x03" + body.substr(0, 2) + "\x80"
+                                                            : std::string();
+                (void)!::write(client, answer.data(), answer.size());
+            }
+        });
     }
     ~RefusingBroker() {
-        m_stop = true;
-        m_thread.join();
-        ::close(m_listen);
+        ::shutdown(client >= 0 ? client.load() : listener, SHUT_RDWR);
+        thread.join();
+        ::close(client);
+        ::close(listener);
     }
-    std::string url() const { return "mqtt://127.0.0.1:" + std::to_string(m_port); }
-
-private:
-    // One byte, or -1 when the stop came or the client left.
-    int readByte(int fd) {
-        while (!m_stop) {
-            pollfd p{fd, POLLIN, 0};
-            if (::poll(&p, 1, 100) <= 0)
-                continue;
-            unsigned char byte = 0;
-            return ::read(fd, &byte, 1) == 1 ? byte : -1;
-        }
-        return -1;
+    std::string url() const {
+        sockaddr_in address{};
+        socklen_t size = sizeof address;
+        ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size);
+        return "mqtt://127.0.0.1:" + std::to_string(ntohs(address.sin_port));
     }
-    void serve() {
-        int fd = -1;
-        while (!m_stop && fd < 0) {
-            pollfd p{m_listen, POLLIN, 0};
-            if (::poll(&p, 1, 100) > 0)
-                fd = ::accept(m_listen, nullptr, nullptr);
-        }
-        for (int type; fd >= 0 && (type = readByte(fd)) >= 0;) {
-            size_t length = 0;
-            for (int shift = 0, b = 0x80; b & 0x80; shift += 7) {
-                if ((b = readByte(fd)) < 0)
-                    break;
-                length |= static_cast<size_t>(b & 0x7f) << shift;
-            }
-            std::string body;
-            for (int b = 0; body.size() < length && (b = readByte(fd)) >= 0;)
-                body += static_cast<char>(b);
-            std::string answer;
-            if (type >> 4 == 1) // CONNECT: accepted
-                answer = std::string("\x20\x02\0\0", 4);
-            else if (type >> 4 == 8) // SUBSCRIBE: refused
-                answer = std::string("\x90\x03", 2) + body.substr(0, 2) + "\x80";
-            else if (type >> 4 == 12) // PINGREQ
-                answer = std::string("\xd0\0", 2);
-            if (!answer.empty())
-                (void)!::write(fd, answer.data(), answer.size());
-        }
-        if (fd >= 0)
-            ::close(fd);
-    }
-
-    int m_listen = -1;
-    int m_port = 0;
-    std::atomic<bool> m_stop{false};
-    std::thread m_thread;
 };
 
 class ShopServe : public ::testing::Test {
@@ -247,25 +216,15 @@ TEST_F(ShopServe, subscriberSeesTheLineWorkAndEveryJournalLineAsAnEvent) {
     EXPECT_TRUE(sawState(watcher, "sending"));
     EXPECT_NE(readFile(file("reply.bin")).find("O0012"), std::string::npos);
 
-    // The machine's port went with the simulator: the line is there, its port is not, and its
-    // state says why in the log's words.
-    std::string reason;
-    for (const long long deadline = steadyNowMs() + 10000; reason.empty() && steadyNowMs() < deadline;) {
-        watcher.pump(50);
-        m_serve->pump(0);
-        for (const std::string& payload : watcher.payloads("corvane/mill1/state"))
-            if (const auto state = parseFlatJsonObject(payload).object)
-                reason = jsonString(*state, "reason").value_or(reason);
-    }
-    EXPECT_NE(m_serve->out().find("the port is not available (" + reason + ")"), std::string::npos)
-        << reason << "\n" << m_serve->out();
     std::string out;
     ASSERT_EQ(shop({"shop", "status", "--broker", broker.url(), "--wait-ms", "300"}, out), 0) << out;
-    EXPECT_EQ(out.rfind("mill1  offline (port not available: " + reason + ")  last: completed " +
-                            file("lib/O0012.NC"),
-                        0),
-              0u)
-        << out;
+    // The machine's port went with the simulator: the line is there, its port is not, and its
+    // state says why in the words of the log.
+    const std::string head = "mill1  offline (port not available: ", tail = ")  last: completed ";
+    ASSERT_EQ(out.rfind(head, 0), 0u) << out;
+    const std::string reason = out.substr(head.size(), out.find(tail) - head.size());
+    EXPECT_NE(m_serve->out().find("the port is not available (" + reason + ")"), std::string::npos) << out;
+    EXPECT_EQ(out.find(tail + file("lib/O0012.NC")), head.size() + reason.size()) << out;
 
     // A stopped service says so itself.
     m_serve->signal(SIGTERM);
@@ -302,21 +261,15 @@ TEST_F(ShopServe, shopSendPushesALibraryProgramAndRefusalsComeBackAsEvents) {
     EXPECT_EQ(out.rfind("mill1: completed " + file("lib/O0012.NC") + "\n", 0), 0u) << out;
     EXPECT_NE(out.find("mill1  sending  " + file("lib/O0012.NC")), std::string::npos) << out;
     EXPECT_NE(readFile(file("got.bin")).find("G01 X50. F300."), std::string::npos);
-    // Three counts of one send: the file's bytes, the wire's (all the machine got from the
-    // send's DC2 on, leader and codes included), and the log naming each.
-    {
-        const auto rec = parseFlatJsonObject(journalLines().at(0)).object;
-        ASSERT_TRUE(rec);
-        const std::string got = readFile(file("got.bin"));
-        const auto bytes = static_cast<uint64_t>(jsonNumber(*rec, "bytes").value_or(-1));
-        const auto wire = static_cast<uint64_t>(jsonNumber(*rec, "wire_bytes").value_or(-1));
-        EXPECT_EQ(bytes, fs::file_size(file("lib/O0012.NC")));
-        EXPECT_EQ(wire, got.size() - got.find('\x12'));
-        EXPECT_NE(m_serve->out().find("(" + std::to_string(bytes) + " bytes in the file, " +
-                                      std::to_string(wire) + " bytes on the wire)"),
-                  std::string::npos)
-            << m_serve->out();
-    }
+    // The file's bytes, and the wire's: all the machine got from the send's DC2 on. The log
+    // names each.
+    const std::string got = readFile(file("got.bin"));
+    const std::string bytes = std::to_string(fs::file_size(file("lib/O0012.NC")));
+    const std::string wire = std::to_string(got.size() - got.find('\x12'));
+    EXPECT_NE(m_serve->out().find("(" + bytes + " bytes in the file, " + wire + " bytes on the wire)"),
+              std::string::npos) << m_serve->out();
+    EXPECT_NE(journalLines().at(0).find(R"("bytes":)" + bytes + ","), std::string::npos);
+    EXPECT_NE(journalLines().at(0).find(R"("wire_bytes":)" + wire + ","), std::string::npos);
 
     // A name that is not in the library, or is not a name at all, is answered on the broker
     // alone: nobody at the control asked, so the machine is sent nothing.
@@ -370,15 +323,8 @@ TEST_F(ShopServe, aCancelOfAReceiveThatBroughtNoProgramIsAnsweredOnceAndTheLineS
     ASSERT_EQ(answered.size(), 1u) << m_serve->out();
     EXPECT_NE(answered[0].find("\"command\":\"x1\""), std::string::npos) << answered[0];
     EXPECT_NE(answered[0].find("\"result\":\"interrupted\""), std::string::npos) << answered[0];
-    // Served on: the next listen is idle, and nothing more was recorded.
-    for (const long long deadline = steadyNowMs() + 10000;
-         watcher.payloads("corvane/mill1/state").back().find("\"state\":\"idle\"") == std::string::npos;) {
-        ASSERT_LT(steadyNowMs(), deadline) << m_serve->out();
-        watcher.pump(20);
-        m_serve->pump(0);
-    }
     EXPECT_EQ(journalLines(), answered);
-    EXPECT_FALSE(fs::exists(file("inbox/failed")) && !fs::is_empty(file("inbox/failed")));
+    EXPECT_FALSE(m_serve->exited());
 }
 
 TEST_F(ShopServe, aRefusedCommandSubscriptionIsLoggedAndTheLineServesOn) {
