@@ -163,10 +163,9 @@ TEST(ShopViewTest, anOfflineLineSaysWhyBoundedAndPrintable) {
     EXPECT_EQ(formatLineState(state, 0), "m1  offline (port not available: no ?[2Jdevice)");
     // A reason of any length from any publisher is cut, never inside a character.
     std::string many = "a";
-    for (int i = 0; i < 150; ++i)
+    while (many.size() < 300)
         many += "\xc3\xa9";
-    ASSERT_TRUE(parseLineState(R"({"line":"m1","state":"offline","reason":")" + many + "\"}",
-                               state));
+    ASSERT_TRUE(parseLineState(R"({"line":"m1","state":"offline","reason":")" + many + "\"}", state));
     EXPECT_EQ(state.reason, many.substr(0, 255) + "...");
 }
 
