@@ -31,7 +31,7 @@ struct LineWatch {
     bool firstByte = false;
     bool lost = false;
     uint64_t bytesRead = 0;
-    uint64_t bytesWritten = 0; // every byte the port took, codes and leader included
+    uint64_t bytesWritten = 0;         // every byte the port took, codes and leader included
     std::function<void()> onFirstByte; // called once, when the first data byte is read
     // Called at the first byte written or read through a line after its open: the port is
     // there and in use (a network line is connected by then).

@@ -106,7 +106,7 @@ std::string formatLineState(const LineState& raw, size_t nameWidth) {
     text.append(nameWidth > text.size() ? nameWidth - text.size() : 0, ' ');
     text += "  " + state.state;
     if (state.state == "offline")
-        text += !state.served              ? " (not served)"
+        text += !state.served          ? " (not served)"
                 : state.reason.empty() ? " (port not available)"
                                        : " (port not available: " + state.reason + ")";
     if (!state.file.empty()) {
