@@ -165,6 +165,9 @@ function connect(url, username, password) {
     username: username || undefined, password: password || undefined,
     clientId: 'corvane-web-' + Math.random().toString(16).slice(2, 10),
     reconnectPeriod: 3000, connectTimeout: 8000, clean: true,
+    // MQTT 5: the broker answers a publish its access list forbids with a reason code, where
+    // MQTT 3.1.1 would acknowledge it and drop it, and the page would wait for nothing.
+    protocolVersion: 5,
   });
   client.on('connect', () => {
     $('conn').textContent = T.connected;
@@ -191,8 +194,11 @@ function command(body) {
   const id = 'web-' + Date.now().toString(36) + Math.random().toString(36).slice(2, 6);
   pendingId = id;
   client.publish(PREFIX + line + '/command', JSON.stringify({ ...body, id }), { qos: 1 }, (err) => {
-    $('answer').className = 'answer';
+    // The line's answer may already be there when the broker's acknowledgement comes.
+    if (pendingId !== id) return;
+    $('answer').className = err ? 'answer r-refused' : 'answer';
     $('answer').textContent = err ? T.notAllowed : T.sent;
+    if (err) pendingId = null;
   });
 }
 
