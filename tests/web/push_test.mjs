@@ -55,6 +55,15 @@ try {
     await untilCard(page, 'lathe2', 'lathe2'));
   check('the library is offered', await until(page,
     () => [...document.querySelectorAll('#pushProgram option')].some((o) => o.value === 'O1234.NC')));
+  // A phone in Japanese and the wall display watch from the start, so their journals fill too.
+  const ja = await browser.newPage();
+  await ja.setViewport({ width: 390, height: 844 });
+  await ja.goto(`${url}?user=office&password=office-pw&lang=ja`);
+  const board = await browser.newPage();
+  await board.setViewport({ width: 1920, height: 1080 });
+  await board.goto(`${url}?board&user=office&password=office-pw`);
+  check('the other pages see the lines', await untilCard(ja, 'mill1', 'mill1') && await untilCard(board, 'lathe2', 'lathe2'));
+  await page.bringToFront();
   const answer = (needle, ms = 60000) => until(page, (n) => document.querySelector('#answer').textContent.includes(n), needle, ms);
   const push = async (line, name) => {
     await page.select('#pushLine', line);
@@ -117,22 +126,14 @@ try {
     check('a push to a busy line is refused with its reason', await answer('mill1: refused — busy'), await text(page, '#answer'));
 
     await page.screenshot({ path: `${shots}/web-1280.png` });
-    for (const [name, query] of [['web-390', ''], ['web-390-ja', '&lang=ja']]) {
-      const narrow = await browser.newPage();
-      await narrow.setViewport({ width: 390, height: 844 });
-      await narrow.goto(`${url}?user=office&password=office-pw${query}`);
-      await untilCard(narrow, 'mill1', 'O2001.NC');
-      await until(narrow, () => document.querySelectorAll('#events tr').length >= 3);
-      await narrow.screenshot({ path: `${shots}/${name}.png` });
-      await narrow.close();
-    }
-    const board = await browser.newPage();
-    await board.setViewport({ width: 1920, height: 1080 });
-    await board.goto(`${url}?board&user=office&password=office-pw`);
+    await page.setViewport({ width: 390, height: 844 });
+    await page.screenshot({ path: `${shots}/web-390.png`, fullPage: true });
+    await page.setViewport({ width: 1280, height: 800 });
+    check('the Japanese page follows the lines', await untilCard(ja, 'mill1', 'O2001.NC') &&
+      await until(ja, () => document.querySelectorAll('#events tr').length >= 3), await card(ja, 'mill1'));
+    await ja.screenshot({ path: `${shots}/web-390-ja.png`, fullPage: true });
     await untilCard(board, 'mill1', 'O2001.NC');
-    await untilCard(board, 'lathe2', 'O0042.NC');
     await board.screenshot({ path: `${shots}/web-board.png` });
-    await board.close();
 
     check('the cancel button is offered', await until(page, () => !document.querySelector('#cancel').disabled));
     await page.click('#cancel');
