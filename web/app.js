@@ -13,6 +13,7 @@ const TEXTS = {
     noBroker: 'The broker cannot be reached.', sent: 'Sent; waiting for the line…',
     idle: 'idle', receiving: 'receiving', sending: 'sending', held: 'held', waiting: 'waiting',
     error: 'error', offline: 'offline', notServed: 'not served',
+    results: {},
   },
   ja: {
     title: '工場', broker: 'ブローカー', user: 'ユーザー', password: 'パスワード', connect: '接続',
@@ -23,6 +24,8 @@ const TEXTS = {
     noBroker: 'ブローカーに接続できません。', sent: '送信しました。ラインの応答を待っています…',
     idle: '待機', receiving: '受信中', sending: '送信中', held: '保留', waiting: '待ち',
     error: 'エラー', offline: 'オフライン', notServed: 'サービス停止',
+    results: { completed: '完了', interrupted: '中断', timeout: 'タイムアウト', failed: '失敗',
+      'not-found': 'ファイルなし', refused: '拒否' },
   },
 };
 // The browser's language, or ?lang=ja / ?lang=en for a shared screen set up by someone else.
@@ -55,6 +58,9 @@ function shortTime(iso) {
 
 function baseName(path) { return (path || '').split(/[\\/]/).pop(); }
 
+// The journal's own words stay in English; the page shows them in the reader's language.
+function resultText(result) { return T.results[result] || result; }
+
 function renderCards() {
   const box = $('cards');
   const names = [...lines.keys()].sort();
@@ -86,7 +92,7 @@ function renderCards() {
     if (s.last_result) {
       const l = document.createElement('div');
       l.className = 'last r-' + s.last_result;
-      l.textContent = `${T.last}: ${s.last_result} ${baseName(s.last_file)} ${shortTime(s.last_time)}`;
+      l.textContent = `${T.last}: ${resultText(s.last_result)} ${baseName(s.last_file)} ${shortTime(s.last_time)}`;
       card.append(l);
     }
     return card;
@@ -116,13 +122,15 @@ function renderEvents() {
   const result = $('filterResult').value;
   const results = [...new Set(events.map((e) => e.result))].sort();
   fillSelect($('filterResult'), results, true);
+  for (const o of $('filterResult').options) if (o.value) o.textContent = resultText(o.value);
   $('filterResult').value = result;
   $('events').replaceChildren(...events
     .filter((e) => (!line || e.line === line) && (!result || e.result === result))
     .map((e) => {
       const tr = document.createElement('tr');
-      const cells = [shortTime(e.time), e.line, baseName(e.file), e.bytes, (e.sha256 || '').slice(0, 12),
-        e.result + (e.message ? ' — ' + e.message : '')];
+      // A command turned away has no file; the name it asked for stands in.
+      const cells = [shortTime(e.time), e.line, baseName(e.file) || e.request || '', e.bytes,
+        (e.sha256 || '').slice(0, 12), resultText(e.result) + (e.message ? ' — ' + e.message : '')];
       cells.forEach((text, i) => {
         const td = document.createElement('td');
         td.textContent = text;
@@ -151,7 +159,7 @@ function onMessage(topic, payload) {
     events.length = Math.min(events.length, MAX_EVENTS);
     renderEvents();
     if (pendingId && data.command === pendingId) {
-      $('answer').textContent = `${line}: ${data.result}${data.message ? ' — ' + data.message : ''}`;
+      $('answer').textContent = `${line}: ${resultText(data.result)}${data.message ? ' — ' + data.message : ''}`;
       $('answer').className = 'answer r-' + data.result;
       pendingId = null;
     }
@@ -165,6 +173,9 @@ function connect(url, username, password) {
     username: username || undefined, password: password || undefined,
     clientId: 'corvane-web-' + Math.random().toString(16).slice(2, 10),
     reconnectPeriod: 3000, connectTimeout: 8000, clean: true,
+    // MQTT 5: the broker answers a publish its access list forbids with a reason code, where
+    // MQTT 3.1.1 would acknowledge it and drop it, and the page would wait for nothing.
+    protocolVersion: 5,
   });
   client.on('connect', () => {
     $('conn').textContent = T.connected;
@@ -191,8 +202,11 @@ function command(body) {
   const id = 'web-' + Date.now().toString(36) + Math.random().toString(36).slice(2, 6);
   pendingId = id;
   client.publish(PREFIX + line + '/command', JSON.stringify({ ...body, id }), { qos: 1 }, (err) => {
-    $('answer').className = 'answer';
+    // The line's answer may already be there when the broker's acknowledgement comes.
+    if (pendingId !== id) return;
+    $('answer').className = err ? 'answer r-refused' : 'answer';
     $('answer').textContent = err ? T.notAllowed : T.sent;
+    if (err) pendingId = null;
   });
 }
 
@@ -213,8 +227,10 @@ function start() {
   $('send').addEventListener('click', () => command({ send: $('pushProgram').value }));
   $('cancel').addEventListener('click', () => command({ cancel: true }));
   // A wall display (the board) connects by itself with the account in its address.
-  if (params.has('user'))
+  if (params.has('user')) {
+    $('user').value = params.get('user');
     connect($('url').value, params.get('user'), params.get('password') || '');
+  }
 }
 
 start();

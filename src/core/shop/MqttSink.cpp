@@ -129,10 +129,17 @@ void MqttSink::statusChanged(const serve::LineStatus& status) {
 void MqttSink::transferRecorded(const serve::JournalRecord& record) {
     m_queue.push(
         {OutgoingMessage::Kind::Event, eventTopic(m_settings, m_line), serve::toJson(record)});
-    m_lastRecord = record;
-    m_hasRecord = true;
-    if (m_statusKnown)
-        queueState(m_status);
+    // A command turned away, or a cancel's own answer, left the line as it was: the state
+    // keeps telling the last transfer the line made, not the last word it said.
+    const bool transfer =
+        record.direction != "command" &&
+        !(record.result == serve::TransferResult::Refused && !record.commandId.empty());
+    if (transfer) {
+        m_lastRecord = record;
+        m_hasRecord = true;
+        if (m_statusKnown)
+            queueState(m_status);
+    }
     handOver();
 }
 

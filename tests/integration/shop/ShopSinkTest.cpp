@@ -179,6 +179,26 @@ TEST_F(ShopSinkTest, subscriberSeesRetainedThinnedStatesAndTheJournalLineAsTheEv
     EXPECT_EQ(view.lines[0].line, "mill1");
     EXPECT_EQ(view.lines[0].state, "idle");
     EXPECT_EQ(view.lines[0].lastFile, "/srv/inbox/O1001.NC");
+
+    // Commands turned away are events, but the state still tells the last transfer.
+    JournalRecord busy = recordNumber(2, "c1");
+    busy.direction = "send";
+    busy.file.clear();
+    busy.result = serve::TransferResult::Refused;
+    JournalRecord refusal = recordNumber(3, "c2");
+    refusal.direction = "command";
+    refusal.file.clear();
+    refusal.result = serve::TransferResult::Interrupted;
+    sink->transferRecorded(busy);
+    sink->transferRecorded(refusal);
+    sink->statusChanged({"mill1", LineActivity::Sending, "O7.NC", 0, 0});
+    ASSERT_TRUE(serviceUntil(*sink, [&] { return watcher.payloads("corvane/mill1/event").size() == 3; }));
+    ASSERT_TRUE(serviceUntil(*sink, [&] { return sink->undelivered() == 0; }));
+    const shop::ShopStatusResult after = shop::collectShopStatus(access, 300);
+    ASSERT_EQ(after.lines.size(), 1u) << after.error;
+    EXPECT_EQ(after.lines[0].state, "sending");
+    EXPECT_EQ(after.lines[0].lastFile, "/srv/inbox/O1001.NC");
+    EXPECT_EQ(after.lines[0].lastResult, "completed");
 }
 
 TEST_F(ShopSinkTest, commandsAreHandedOverAndBadOnesRefusedWithoutHarm) {
