@@ -78,6 +78,13 @@ function renderCards() {
     if (state === 'offline')
       st.textContent += lang === 'ja' ? ` ${shortTime(s.time)} ${T.since}` : ` ${T.since} ${shortTime(s.time)}`;
     card.append(h, st);
+    // Why a line is offline (its port is away): the line's own words, as its log gives them.
+    if (state === 'offline' && typeof s.reason === 'string' && s.reason) {
+      const r = document.createElement('div');
+      r.className = 'reason';
+      r.textContent = s.reason;
+      card.append(r);
+    }
     if (s.file) {
       const f = document.createElement('div');
       f.className = 'file';

@@ -20,6 +20,8 @@ try {
     '"total":30500,"time":"2026-12-09T17:00:00Z","served":true}');
   pub('corvane/lathe2/state', '{"line":"lathe2","state":"offline","file":"","position":0,"total":0,' +
     '"time":"2026-12-09T15:10:00Z","served":false}');
+  pub('corvane/drill3/state', '{"line":"drill3","state":"offline","time":"2026-12-09T16:00:00Z","served":true,' +
+    '"reason":"port not available: <b>The port does not exist.</b>"}');
   pub('corvane/mill1/library', '{"files":[{"name":"O0077.NC","size":812,"modified":"2026-12-09T11:00:00Z"}],"more":0}');
 
   browser = await launchBrowser(work);
@@ -29,6 +31,8 @@ try {
   check('the offline line too', await untilCard(page, 'lathe2', 'card offline'), await card(page, 'lathe2'));
   check('progress position/total', (await card(page, 'mill1')).includes('1200 / 30500'));
   check('an offline line whose service is gone says so', (await card(page, 'lathe2')).includes('not served'));
+  check('an offline line says why, as text', await untilCard(page, 'drill3', '<b>The port does not exist.</b>'),
+    await card(page, 'drill3'));
   check('the library in the program list', await until(page,
     () => [...document.querySelectorAll('#pushProgram option')].some((o) => o.value === 'O0077.NC')));
   check('the viewer may not send: the page says so', await (async () => {
