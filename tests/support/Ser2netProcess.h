@@ -79,7 +79,11 @@ public:
                                   << "    kickolduser: true\n"
                                   << "    chardelay: false\n";
             m_process = std::make_unique<ChildProcess>();
-            if (!m_process->start(SER2NET_PATH, {"-n", "-d", "-c", config}))
+            // No UUCP lock files: the device is the test's own pty, and ser2net takes its lock
+            // for every connection, even while the device is away. One killed between creating
+            // the lock and writing its pid leaves an empty lock behind, which every later ser2net
+            // takes as held and refuses the device for ("Value or file not found").
+            if (!m_process->start(SER2NET_PATH, {"-n", "-d", "-u", "-c", config}))
                 return false;
             const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(5);
             while (std::chrono::steady_clock::now() < giveUp && !m_process->wait(10)) {

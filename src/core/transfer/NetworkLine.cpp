@@ -151,6 +151,7 @@ NetworkLine::NetworkLine(const PortAddress& address, const MachineDef& machine, 
     m_hardwareFlow = (machine.line.HandShake & HandShakeRtsCts) != 0;
     const int bits = 1 + framing.dataBits + (framing.parity != 'N' ? 1 : 0) + framing.stopBits;
     m_bitsPerCharacter = bits;
+    m_lineBaud = m_baud;
     m_pacer.setCharMicros(CharacterMicros(bits, m_baud));
 }
 
@@ -394,12 +395,51 @@ OpenProgress NetworkLine::settling(uint64_t now) {
     // up in it (or the line idles).
     for (const Rfc2217Client::Request& r : m_client.requests()) {
         if (r.command == comport::SetBaudRate && r.answered && r.answer != 0 &&
-            r.answer != r.value && r.answer <= 4'000'000u)
+            r.answer != r.value && r.answer <= 4'000'000u) {
+            m_lineBaud = r.answer;
             m_pacer.setCharMicros(CharacterMicros(m_bitsPerCharacter, r.answer));
+        }
     }
     fitRoundTrip();
     m_phase = Phase::Ready;
     return OpenProgress::Done;
+}
+
+bool NetworkLine::setDirection(const MachineDef& machine, int direction) {
+    // What has come so far belongs to the transfer before: its flow codes are taken now, so
+    // that a turn to receive forgets them too (an XON still in the socket after a send).
+    if (m_fd < 0 || m_phase != Phase::Ready || !takeInput())
+        return false;
+    const Framing framing = FramingFor(machine.line, direction);
+    const auto dataSize = static_cast<uint32_t>(framing.dataBits);
+    const uint32_t parity = framing.parity == 'O' ? 2u : framing.parity == 'E' ? 3u : 1u;
+    const auto stopSize = static_cast<uint32_t>(framing.stopBits);
+    if (m_telnet) {
+        // Only what differs: a server may reset its UART for every setting it is given. The
+        // answers are not waited for (the open already said what the server will not set),
+        // and the commands go ahead of any byte of the transfer on the same stream, so the
+        // server sets the frame before it sends one. Bytes the machine sent before that were
+        // read in the old frame, as on a local port turned in place.
+        if (dataSize != m_dataSize)
+            m_client.queueCommandUnanswered(comport::SetDataSize, dataSize);
+        if (parity != m_parity)
+            m_client.queueCommandUnanswered(comport::SetParity, parity);
+        if (stopSize != m_stopSize)
+            m_client.queueCommandUnanswered(comport::SetStopSize, stopSize);
+        if (!flush())
+            return false;
+    }
+    m_dataSize = dataSize;
+    m_parity = parity;
+    m_stopSize = stopSize;
+    m_bitsPerCharacter =
+        1 + framing.dataBits + (framing.parity != 'N' ? 1 : 0) + framing.stopBits;
+    m_pacer.setCharMicros(CharacterMicros(m_bitsPerCharacter, m_lineBaud));
+    fitRoundTrip();
+    if (direction == DirectionReceive)
+        m_input.forgetFlow();
+    m_input.setReceiving(direction == DirectionReceive);
+    return true;
 }
 
 void NetworkLine::probeRoundTrip(uint64_t now) {

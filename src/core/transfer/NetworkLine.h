@@ -66,6 +66,9 @@ public:
     // False once the server stopped taking bytes and some never reached it.
     bool outputDelivered() const override;
     OpenProgress continueOpen(uint64_t nowMicros) override;
+    // The connection stays; an RFC 2217 server is told the framing of the new direction, a
+    // raw port's framing is the server's own.
+    bool setDirection(const MachineDef& machine, int direction) override;
     LineMessage openFailure() const override { return m_failure; }
     std::vector<LineMessage> openWarnings() const override { return m_warnings; }
 
@@ -127,6 +130,8 @@ private:
     uint32_t m_stopSize = 1;
     bool m_hardwareFlow = false;
     int m_bitsPerCharacter = 10;
+    // The rate the server's UART runs at: the one asked, or the one it said it set instead.
+    uint32_t m_lineBaud = 9600;
 
     Phase m_phase = Phase::Resolving;
     std::unique_ptr<Resolution> m_resolution;

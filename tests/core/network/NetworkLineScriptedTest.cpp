@@ -333,6 +333,44 @@ TEST_F(NetworkLineScripted, theStartCodeSentWhileTheLineOpensIsKept) {
     EXPECT_EQ(ComClose(ctx, 0), 0);
 }
 
+// A served line turned between transfers on the same connection: the server is told only
+// the framing that differs (a pty behind ser2net takes any framing, so only here does a
+// wrong one show), what the machine sent is kept, and its XON counts for the next send
+// unless the line was turned to receive meanwhile.
+TEST_F(NetworkLineScripted, aLineTurnedInPlaceSetsTheFramingThatDiffersAndKeepsTheInput) {
+    machine.line.OutCode = 0; // ISO: sends 7E, receives 8N
+    machine.config.Xoff = 1;
+    usePort(rfc2217());
+    ASSERT_EQ(ComOpen(ctx, 1), 0);
+    auto* line = dynamic_cast<NetworkLine*>(ctx.port.get());
+    ASSERT_NE(line, nullptr);
+    const size_t atOpen = server.commands.size();
+    EXPECT_EQ(server.commands[1], "\x02\x08");
+
+    server.send("A\x11");
+    ASSERT_TRUE(line->setDirection(machine, 2));
+    server.step();
+    EXPECT_EQ(std::vector<std::string>(server.commands.begin() + atOpen, server.commands.end()),
+              (std::vector<std::string>{"\x02\x07", "\x03\x03"}));
+    line->holdUntilXon();
+    LineHolds holds;
+    ASSERT_TRUE(line->holds(holds));
+    EXPECT_FALSE(holds.xoff); // the DC1 that came before the turn
+    EXPECT_EQ(line->readByte(0).byte, 'A');
+
+    server.send("B\x11");
+    ASSERT_TRUE(line->setDirection(machine, 1));
+    ASSERT_TRUE(line->setDirection(machine, 1)); // the same way again: nothing to say
+    server.step();
+    EXPECT_EQ(server.commands.size(), atOpen + 4);
+    EXPECT_EQ(server.commands.back(), "\x03\x01");
+    line->holdUntilXon();
+    ASSERT_TRUE(line->holds(holds));
+    EXPECT_TRUE(holds.xoff); // that DC1 ended the send; the next one must wait for its own
+    EXPECT_EQ(line->readByte(0).byte, 'B');
+    EXPECT_EQ(ComClose(ctx, 0), 0);
+}
+
 TEST_F(NetworkLineScripted, modemStateFromTheServerHoldsTheLine) {
     machine.line.HandShake = 4 | 2; // RTS/CTS and DSR/DTR
     usePort(rfc2217());

@@ -58,6 +58,13 @@ std::string filedAs(const std::string& program) {
     return out;
 }
 
+size_t occurrences(const std::string& text, const std::string& what) {
+    size_t count = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        ++count;
+    return count;
+}
+
 class ServeCli : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -160,7 +167,9 @@ protected:
     // 0.2, 0.5 and 1 s: all but the first arrive while the service is still busy with the one
     // before (filing it, sending its end code, pausing before the next listen), that is before the
     // start code it sends for them.
-    void punchFiveInARow(const std::string& afterPercent, const std::vector<std::string>& extra) {
+    // Returns what the machine reported (its events with -v in `extra`).
+    std::string punchFiveInARow(const std::string& afterPercent,
+                                const std::vector<std::string>& extra) {
         const std::vector<std::string> programs = fivePrograms(afterPercent);
         std::vector<std::string> args = {"punch"};
         for (size_t i = 0; i < programs.size(); ++i) {
@@ -174,13 +183,23 @@ protected:
         startSim(sim, args);
         const std::vector<Record> records = journal(5);
         EXPECT_EQ(sim.wait(20000), 0) << sim.errors();
-        ASSERT_EQ(records.size(), 5u);
+        EXPECT_EQ(records.size(), 5u);
         for (size_t i = 0; i < records.size(); ++i) {
             EXPECT_EQ(records[i].text("result"), "completed") << records[i].text("message");
             EXPECT_EQ(records[i].text("file"), file("inbox/O200" + std::to_string(i + 1) + ".NC"));
             EXPECT_EQ(readFile(records[i].text("file")), filedAs(programs[i])) << i;
         }
         EXPECT_TRUE(!fs::exists(file("inbox/failed")) || fs::is_empty(file("inbox/failed")));
+        return sim.errors();
+    }
+
+    // The line's port is ser2net in front of the machine's link, raw or RFC 2217.
+    void behindDeviceServer(Ser2netProcess& server, bool telnet) {
+        const std::string accepter = telnet ? "telnet(rfc2217),tcp" : "tcp";
+        ASSERT_TRUE(server.start(fs::path(port()).parent_path().string(), accepter, port()))
+            << server.errors();
+        m_linePort =
+            std::string(telnet ? "rfc2217" : "tcp") + "://127.0.0.1:" + std::to_string(server.port);
     }
 
     TempDir m_dir;
@@ -643,10 +662,11 @@ TEST_F(ServeCli, ASecondServiceOnTheSameInboxIsRefusedNamingTheFirst) {
     const auto records = journal(1);
     EXPECT_EQ(records[0].text("result"), "completed");
     EXPECT_EQ(sim.wait(10000), 0) << sim.errors();
-    EXPECT_EQ(m_serve->out().find("G21 G90 G54"), std::string::npos) << m_serve->out();
-    EXPECT_NE(m_serve->out().find("receive completed: " + file("inbox/O0001.NC")),
-              std::string::npos)
+    // The log line may reach us a moment after the journal's record.
+    EXPECT_TRUE(
+        m_serve->waitForOutput("receive completed: " + file("inbox/O0001.NC"), 10000))
         << m_serve->out();
+    EXPECT_EQ(m_serve->out().find("G21 G90 G54"), std::string::npos) << m_serve->out();
 }
 
 // A reply cut short by SIGKILL (a power cut, an OOM kill): the next start records an
@@ -765,12 +785,40 @@ TEST_F(ServeCli, AStartCodeSentOnceDuringTheRequestDelayReleasesTheReply) {
     EXPECT_NE(readFile(file("reply.bin")).find("G01 X50. F300."), std::string::npos);
     // One start code, and it came while the service was waiting: before the reply's DC2.
     const std::string events = sim.errors();
-    size_t starts = 0;
-    for (size_t at = events.find("sent DC1"); at != std::string::npos;
-         at = events.find("sent DC1", at + 1))
-        ++starts;
-    EXPECT_EQ(starts, 1u) << events;
+    EXPECT_EQ(occurrences(events, "sent DC1"), 1u) << events;
     EXPECT_LT(events.find("sent DC1"), events.find("data started")) << events;
+}
+
+// Behind a device server the line stays connected from one transfer to the next, so the
+// server keeps its serial port open: programs punched back to back are all filed, and the
+// start code the control sends while the service waits out the request delay releases the
+// reply.
+TEST_F(ServeCli, ANetworkLineStaysConnectedAcrossTransfers) {
+    for (const bool telnet : {false, true}) {
+        SCOPED_TRACE(telnet ? "rfc2217" : "raw");
+        fs::remove_all(file("inbox"));
+        Ser2netProcess server;
+        behindDeviceServer(server, telnet);
+        m_requestDelayMs = "3000";
+        startServe();
+        const std::string punched = punchFiveInARow("\n", {"-v"});
+        EXPECT_EQ(occurrences(punched, "host opened the device"), 1u) << punched;
+
+        writeFile(file("REQ.NC"), "%\n(REQ=O0012)\n%");
+        SimProcess sim;
+        startSim(sim, {"request", "--program", file("REQ.NC"), "--record", file("reply.bin"),
+                       "--reply-wait-ms", "1800", "-v"});
+        const auto records = journal(6);
+        EXPECT_EQ(sim.wait(20000), 0) << sim.errors();
+        ASSERT_EQ(records.size(), 6u);
+        EXPECT_EQ(records[5].text("result"), "completed") << records[5].text("message");
+        EXPECT_NE(readFile(file("reply.bin")).find("G01 X50. F300."), std::string::npos);
+        const std::string events = sim.errors();
+        EXPECT_EQ(occurrences(events, "host opened the device"), 1u) << events;
+        EXPECT_EQ(occurrences(events, "sent DC1"), 1u) << events;
+        m_serve->signal(SIGTERM);
+        EXPECT_EQ(m_serve->wait(10000), 0);
+    }
 }
 
 } // namespace

@@ -20,6 +20,7 @@
 #include "support/BrokerProcess.h"
 #include "support/ChildProcess.h"
 #include "support/JsonLine.h"
+#include "support/Ser2netProcess.h"
 #include "support/ServedMachine.h"
 #include "support/SimProcess.h"
 
@@ -110,7 +111,8 @@ protected:
         startServe(broker.url(), brokerOption, verbose);
     }
     void startServe(const std::string& url, bool brokerOption = false, bool verbose = false) {
-        writeFile(file("mill1.ini"), "[Line]\nName=mill1\nMachine=ISO.MDF\nPort=" + port() +
+        writeFile(file("mill1.ini"), "[Line]\nName=mill1\nMachine=ISO.MDF\nPort=" +
+                                         (m_linePort.empty() ? port() : m_linePort) +
                                          "\nInbox=inbox\nLibrary=lib\nRequestDelay=100\n" +
                                          (brokerOption ? "" : "Broker=" + url + "\n") +
                                          (verbose ? "Verbose=1\n" : ""));
@@ -185,6 +187,7 @@ protected:
 
     TempDir m_dir;
     std::unique_ptr<ChildProcess> m_serve;
+    std::string m_linePort; // the line's port when not the machine's pty
 };
 
 TEST_F(ShopServe, subscriberSeesTheLineWorkAndEveryJournalLineAsAnEvent) {
@@ -340,6 +343,28 @@ TEST_F(ShopServe, aRefusedCommandSubscriptionIsLoggedAndTheLineServesOn) {
         m_serve->pump(50);
     }
     EXPECT_NE(journalLines()[0].find("\"result\":\"completed\""), std::string::npos);
+}
+
+// Behind a device server too, the DC1 the control sent while the line listened releases the
+// push: the same connection carries both, so the server opens the machine's port once.
+TEST_F(ShopServe, shopSendBehindADeviceServerTakesTheStartCodeSentWhileTheLineListened) {
+    BrokerProcess broker(m_dir.path(), BrokerOptions{});
+    ASSERT_TRUE(broker.start()) << broker.log();
+    SimProcess sim;
+    startSim(sim, {"read", "--record", file("got.bin"), "-v"});
+    Ser2netProcess server;
+    ASSERT_TRUE(server.start(m_dir.path(), "telnet(rfc2217),tcp", port())) << server.errors();
+    m_linePort = "rfc2217://127.0.0.1:" + std::to_string(server.port);
+    startServe(broker, true);
+    ASSERT_TRUE(sim.waitForErrors("sent DC1", 10000)) << sim.errors();
+    std::string out;
+    EXPECT_EQ(shop({"shop", "send", "--broker", broker.url(), "mill1", "O0012"}, out), 0)
+        << out << m_serve->out();
+    EXPECT_EQ(sim.wait(10000), 0) << sim.errors();
+    EXPECT_NE(readFile(file("got.bin")).find("G01 X50. F300."), std::string::npos);
+    const std::string events = sim.errors();
+    for (const std::string once : {"host opened the device", "sent DC1"})
+        EXPECT_EQ(events.find(once), events.rfind(once)) << events;
 }
 
 TEST_F(ShopServe, shopSendSaysTheLineIsHeldAndGivesUpWaitingAtItsTimeout) {
