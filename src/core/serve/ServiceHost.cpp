@@ -11,9 +11,11 @@ void ServiceHost::log(const std::string& text) {
     m_inner.logPrint(LogText, m_prefix + text);
 }
 
-void ServiceHost::setActivity(LineActivity activity, const std::string& file) {
+void ServiceHost::setActivity(LineActivity activity, const std::string& file,
+                              const std::string& reason) {
     m_status.activity = activity;
     m_status.file = file;
+    m_status.reason = reason;
     m_status.position = 0;
     m_status.total = 0;
     m_held = false;
@@ -40,7 +42,7 @@ void ServiceHost::publish() {
         shown.activity = LineActivity::Held;
     if (m_everPublished && shown.activity == m_published.activity &&
         shown.file == m_published.file && shown.position == m_published.position &&
-        shown.total == m_published.total)
+        shown.total == m_published.total && shown.reason == m_published.reason)
         return;
     m_published = shown;
     m_everPublished = true;
