@@ -28,6 +28,33 @@ bool isAddressLiteral(const std::string& host) {
     return inet_pton(AF_INET, host.c_str(), buffer) == 1 || inet_pton(AF_INET6, host.c_str(), buffer) == 1;
 }
 
+// What a CONNACK that says no means, for the account the client gave (MQTT 3.1.1 codes).
+// mosquitto answers an unknown user and a wrong password alike (5), so that no stranger can
+// learn which accounts exist; the text then names both.
+std::string refusalText(int rc, const std::string& user) {
+    const std::string refused = "the broker refused the connection: ";
+    switch (rc) {
+    case 1:
+        return refused + "it does not speak MQTT 3.1.1";
+    case 2:
+        return refused + "it does not take the client id";
+    case 3:
+        return refused + "it takes no clients at the moment (server unavailable)";
+    case 4:
+        return refused + "bad user name or password: the account '" + user +
+               "' is unknown or its password is wrong";
+    case 5:
+        if (user.empty())
+            return refused + "not authorised: it takes no client without an account (set a "
+                             "user and a password file)";
+        return refused + "not authorised: the account '" + user +
+               "' is unknown, its password is wrong, or it may not connect (the broker does "
+               "not say which)";
+    default:
+        return refused + mosquitto_connack_string(rc);
+    }
+}
+
 } // namespace
 
 // One getaddrinfo_a request; the library's resolver thread writes into it until it is done,
@@ -253,7 +280,7 @@ void MqttClient::disconnect() {
 void MqttClient::connectCallback(mosquitto*, void* self, int rc) {
     auto* client = static_cast<MqttClient*>(self);
     if (rc != 0) {
-        client->m_refusal = std::string("the broker refused the connection: ") + mosquitto_connack_string(rc);
+        client->m_refusal = refusalText(rc, client->m_options.settings.user);
         return;
     }
     client->m_state = State::Connected;

@@ -231,8 +231,26 @@ TEST_F(ShopCliTest, accountFromAPasswordFile) {
     EXPECT_EQ(cli({"shop", "status", "--broker", broker.url(), "--user", "shopview",
                    "--password-file", folder + "/wrong", "--wait-ms", "1500"}),
               1);
-    EXPECT_NE(err.find("not authorised"), std::string::npos) << err;
+    // mosquitto answers a wrong password and an unknown account alike (CONNACK 5); the text
+    // names the account, and tells a client without one that one is needed.
+    EXPECT_NE(err.find("not authorised: the account 'shopview' is unknown, its password is wrong"),
+              std::string::npos)
+        << err;
+    EXPECT_EQ(cli({"shop", "status", "--broker", broker.url(), "--user", "nobody",
+                   "--password-file", folder + "/right", "--wait-ms", "1500"}),
+              1);
+    EXPECT_NE(err.find("the account 'nobody' is unknown"), std::string::npos) << err;
     EXPECT_EQ(cli({"shop", "status", "--broker", broker.url(), "--wait-ms", "1500"}), 1);
+    EXPECT_NE(err.find("not authorised: it takes no client without an account"),
+              std::string::npos)
+        << err;
+    // A prefix under which nothing reports shows nothing, and says so.
+    EXPECT_EQ(cli({"shop", "status", "--broker", broker.url(), "--user", "shopview",
+                   "--password-file", folder + "/right", "--prefix", "elsewhere/", "--wait-ms",
+                   "300"}),
+              0);
+    EXPECT_EQ(out, "");
+    EXPECT_NE(err.find("no lines seen under elsewhere/ within 300 ms"), std::string::npos) << err;
     // The password is never taken from the command line, and a missing file is a file error.
     EXPECT_EQ(cli({"shop", "status", "--broker", broker.url(), "--user", "shopview",
                    "--password-file", folder + "/missing"}),
