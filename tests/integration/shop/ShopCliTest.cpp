@@ -192,6 +192,21 @@ TEST_F(ShopCliTest, tlsWithTheTestCaAndRefusedWithAnother) {
                    "--wait-ms", "1500"}),
               1);
     EXPECT_EQ(out, "");
+    EXPECT_NE(err.find("certificate is not signed by the CA in " + folder + "/wrong-ca.crt"),
+              std::string::npos)
+        << err;
+    // Without a CA named, the system's own are not the shop's; and the right CA does not make
+    // a certificate for 127.0.0.1 good for another name of the same broker.
+    EXPECT_EQ(cli({"shop", "status", "--broker", broker.url(), "--wait-ms", "1500"}), 1);
+    EXPECT_NE(err.find("not signed by a CA this system trusts (name the shop's CA"),
+              std::string::npos)
+        << err;
+    EXPECT_EQ(cli({"shop", "status", "--broker",
+                   "mqtts://localhost:" + std::to_string(broker.port()), "--ca",
+                   folder + "/right-ca.crt", "--wait-ms", "1500"}),
+              1);
+    EXPECT_NE(err.find("certificate is for another host than localhost"), std::string::npos)
+        << err;
     // Plain MQTT to a TLS listener gets nowhere either.
     EXPECT_EQ(cli({"shop", "status", "--broker",
                    "mqtt://127.0.0.1:" + std::to_string(broker.port()), "--wait-ms", "1500"}),
