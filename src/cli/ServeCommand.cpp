@@ -3,6 +3,7 @@
 // the line file, and turns SIGTERM / SIGINT into a stop.
 
 #include <signal.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -18,6 +19,8 @@
 #include "TransferCommands.h"
 #include "serve/LineFile.h"
 #include "serve/LineService.h"
+#include "serve/SystemdNotifier.h"
+#include "support/Clock.h"
 #include "support/IniFile.h"
 #include "support/ProgramDiff.h"
 #include "transfer/PosixSerialLine.h"
@@ -342,6 +345,17 @@ int runServe(CliContext& context, CliArguments arguments, serve::EventSink* sink
         sink = shopSink.get();
         commands = shopSink.get();
     }
+    // Under systemd (Type=notify) the manager hears of the start, the state and the watchdog.
+    std::unique_ptr<serve::SystemdNotifier> notifier;
+    const serve::SystemdEnvironment systemd =
+        serve::systemdEnvironment([](const char* name) { return std::getenv(name); }, getpid());
+    if (!systemd.notifySocket.empty()) {
+        notifier = std::make_unique<serve::SystemdNotifier>(
+            systemd, [] { return WexGetTickCount64(); }, sink);
+        if (!notifier->error().empty())
+            std::fprintf(context.err, "corvane-cli: warning: %s\n", notifier->error().c_str());
+        sink = notifier.get();
+    }
 
     signal(SIGPIPE, SIG_IGN); // a closed log reader must not stop the line
     TransferState hostState;  // the terminal host's own view; the service keeps the real one
@@ -361,6 +375,8 @@ int runServe(CliContext& context, CliArguments arguments, serve::EventSink* sink
     if (std::string error = service.prepare(); !error.empty())
         return fail(context, ExitFile, error);
     service.run();
+    if (notifier)
+        notifier->stopping();
     if (shopSink)
         shopSink->finish(2000); // what the broker has not yet had, then "offline"
     return ExitSuccess;

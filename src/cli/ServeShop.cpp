@@ -25,8 +25,10 @@ int openShopSink(const CliContext& context, const shop::ShopSettingsText& broker
             std::fprintf(out, "%s%s\n", prefix.c_str(), line.c_str());
             std::fflush(out);
         });
+    // What the connection cannot even be set up with (a CA file that holds no certificate)
+    // is the line file's to fix: a restart would only fail again.
     if (!sink->setupError().empty())
-        return fail(context, ExitFailure, sink->setupError());
+        return fail(context, ExitFile, sink->setupError());
     std::fprintf(out, "%sreporting to %s under %s%s/\n", prefix.c_str(),
                  shop::brokerAddressText(read.settings.broker).c_str(),
                  read.settings.topicPrefix.c_str(), lineName.c_str());

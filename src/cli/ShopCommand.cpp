@@ -115,6 +115,17 @@ int showStatus(CliContext& context, const ShopOptions& options) {
         shop::collectShopStatus(access, options.waitMs < 0 ? 1000 : options.waitMs);
     if (!result.error.empty())
         return fail(context, ExitFailure, result.error);
+    if (result.lines.empty()) {
+        // Nothing at all is as likely a prefix or an access list that hides every line as a
+        // shop with none served; an empty output would not tell which question to ask.
+        const int waited = options.waitMs < 0 ? 1000 : options.waitMs;
+        std::fprintf(context.err,
+                     "corvane-cli: no lines seen under %s within %d ms (no line reports to this "
+                     "broker under that prefix, or the account may not read %s+/state)\n",
+                     access.settings.topicPrefix.c_str(), waited,
+                     access.settings.topicPrefix.c_str());
+        return ExitSuccess;
+    }
     size_t width = 0;
     for (const shop::LineState& line : result.lines)
         width = std::max(width, line.line.size());

@@ -22,7 +22,7 @@ struct LineStatus {
     std::string file; // being received or sent; empty when none
     uint64_t position = 0;
     uint64_t total = 0; // 0 while unknown (a receive)
-    std::string reason; // offline: why the port is not there, as the log says it; else empty
+    std::string reason = {}; // why the line is offline or in error; empty otherwise
 };
 
 class EventSink {
@@ -37,6 +37,9 @@ public:
     // while the line is idle, so an idle line costs next to no CPU): the sink's
     // chance to do its own input and output without a thread of its own. Never blocks.
     virtual void service() {}
+    // Once, when the line's port is open or its first open failed and it is being retried:
+    // the line's start is over either way.
+    virtual void started() {}
 };
 
 struct ServeCommand {

@@ -123,6 +123,7 @@ LineService::LineService(ServeSettings settings, TransferHost& host, LineOpener 
         }
         if (m_phase == Phase::Listening && m_host.activity() != LineActivity::Idle)
             m_host.setActivity(LineActivity::Idle);
+        markStarted();
     };
     if (!m_env.wallClock)
         m_env.wallClock = [] { return std::time(nullptr); };
@@ -214,7 +215,7 @@ void LineService::run() {
         record(std::move(rec));
     }
     m_port.release();
-    m_host.setActivity(LineActivity::Offline);
+    m_host.setActivity(LineActivity::Offline, {}, "stopped");
     writeUnwritten();
     // The last place left for what the journal never took: the service's own log.
     for (const JournalRecord& rec : m_unwritten)
@@ -294,7 +295,8 @@ void LineService::listenOnce() {
     const std::string temporary = m_inbox.createTemporary(&error);
     if (temporary.empty()) {
         m_host.showError("inbox: " + error);
-        m_host.setActivity(LineActivity::Error);
+        m_host.setActivity(LineActivity::Error, {}, "inbox: " + error);
+        markStarted();
         waitMicros(retryMicros(), IdleSliceMicros);
         return;
     }
@@ -329,7 +331,8 @@ void LineService::listenOnce() {
         // Nothing came: a listen given up for a send or a stop, or a line that went away.
         unlink(temporary.c_str());
         if (result == ReceiveTargetNotCreated) {
-            m_host.setActivity(LineActivity::Error);
+            m_host.setActivity(LineActivity::Error, {}, oneLine(m_host.lastError()));
+            markStarted();
             waitMicros(retryMicros(), IdleSliceMicros);
         } else if (m_watch.lost) {
             goOffline("the line was lost");
@@ -654,10 +657,19 @@ void LineService::goOffline(const std::string& why) {
     }
     m_host.setQuietRepeats(true);
     m_phase = Phase::Offline;
-    m_host.setOffline(oneLine(why));
+    m_host.setActivity(LineActivity::Offline, {}, oneLine(why));
+    markStarted();
     waitMicros(retryMicros(), IdleSliceMicros);
     if (m_phase == Phase::Offline)
         m_phase = Phase::Idle;
+}
+
+void LineService::markStarted() {
+    if (m_started)
+        return;
+    m_started = true;
+    if (m_env.sink)
+        m_env.sink->started();
 }
 
 JournalRecord LineService::newRecord(const char* direction) const {

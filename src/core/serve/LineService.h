@@ -134,6 +134,8 @@ private:
     int runSend(const std::string& path, bool keepComments);
     void waitMicros(uint64_t micros, uint64_t sliceMicros);
     void goOffline(const std::string& why);
+    // The port is open, or its first open failed and is retried: told to the sink once.
+    void markStarted();
 
     JournalRecord newRecord(const char* direction) const;
     void finishTransfer(JournalRecord record);
@@ -165,6 +167,7 @@ private:
     bool m_stopping = false;
     bool m_abandonListen = false;
     bool m_offlineSaid = false;
+    bool m_started = false;
     uint64_t m_offlineSaidMicros = 0; // when the port's absence was last told in the log
     std::optional<PendingSend> m_pendingSend;
     std::optional<std::string> m_cancelId; // a Cancel for the transfer in progress

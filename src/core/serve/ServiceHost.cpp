@@ -37,22 +37,13 @@ void ServiceHost::log(const std::string& text) {
     m_inner.logPrint(LogText, m_prefix + text);
 }
 
-void ServiceHost::setActivity(LineActivity activity, const std::string& file) {
+void ServiceHost::setActivity(LineActivity activity, const std::string& file,
+                              const std::string& reason) {
     m_status.activity = activity;
     m_status.file = file;
-    m_status.position = 0;
-    m_status.total = 0;
-    m_status.reason.clear();
-    m_held = false;
-    publish();
-}
-
-void ServiceHost::setOffline(const std::string& reason) {
-    m_status.activity = LineActivity::Offline;
-    m_status.file.clear();
-    m_status.position = 0;
-    m_status.total = 0;
     m_status.reason = reason;
+    m_status.position = 0;
+    m_status.total = 0;
     m_held = false;
     publish();
 }

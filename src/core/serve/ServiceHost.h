@@ -30,9 +30,8 @@ public:
     void setEngineLog(bool on) { m_engineLog = on; }
 
     // The activity changes; position and total start again at 0.
-    void setActivity(LineActivity activity, const std::string& file = {});
-    // Offline while the port is away, with the reason the log gives.
-    void setOffline(const std::string& reason);
+    void setActivity(LineActivity activity, const std::string& file = {},
+                     const std::string& reason = {});
     LineActivity activity() const { return m_status.activity; }
     void setPosition(uint64_t position);
 

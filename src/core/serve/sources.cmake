@@ -17,5 +17,6 @@ set(CORVANE_SERVE_SOURCES
   LineService.cpp
   LineServiceCompare.cpp
   LineFile.cpp
+  SystemdNotifier.cpp
 )
 list(TRANSFORM CORVANE_SERVE_SOURCES PREPEND ${CMAKE_CURRENT_LIST_DIR}/)

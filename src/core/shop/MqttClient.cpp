@@ -6,6 +6,9 @@
 #include <arpa/inet.h>
 #include <mosquitto.h>
 #include <netdb.h>
+#include <openssl/ssl.h>
+#include <openssl/x509_vfy.h>
+#include <openssl/x509v3.h>
 #include <poll.h>
 
 namespace corvane::shop {
@@ -26,6 +29,59 @@ std::string reasonOf(int rc) {
 bool isAddressLiteral(const std::string& host) {
     unsigned char buffer[sizeof(in6_addr)];
     return inet_pton(AF_INET, host.c_str(), buffer) == 1 || inet_pton(AF_INET6, host.c_str(), buffer) == 1;
+}
+
+// What a CONNACK that says no means, for the account the client gave (MQTT 3.1.1 codes).
+// mosquitto answers an unknown user and a wrong password alike (5), so that no stranger can
+// learn which accounts exist; the text then names both.
+std::string refusalText(int rc, const std::string& user) {
+    const std::string refused = "the broker refused the connection: ";
+    switch (rc) {
+    case 1:
+        return refused + "it does not speak MQTT 3.1.1";
+    case 2:
+        return refused + "it does not take the client id";
+    case 3:
+        return refused + "it takes no clients at the moment (server unavailable)";
+    case 4:
+        return refused + "bad user name or password: the account '" + user +
+               "' is unknown or its password is wrong";
+    case 5:
+        if (user.empty())
+            return refused + "not authorised: it takes no client without an account (set a "
+                             "user and a password file)";
+        return refused + "not authorised: the account '" + user +
+               "' is unknown, its password is wrong, or it may not connect (the broker does "
+               "not say which)";
+    default:
+        return refused + mosquitto_connack_string(rc);
+    }
+}
+
+// Why the broker's certificate was not taken, from OpenSSL's verification.
+std::string certificateText(long result, const ShopSettings& settings) {
+    switch (result) {
+    case X509_V_ERR_HOSTNAME_MISMATCH:
+    case X509_V_ERR_IP_ADDRESS_MISMATCH:
+        return "the broker's certificate is for another host than " + settings.broker.host +
+               " (name the broker as its certificate does)";
+    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
+    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
+    case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN:
+    case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
+    case X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE:
+        if (settings.caFile.empty())
+            return "the broker's certificate is not signed by a CA this system trusts (name the "
+                   "shop's CA certificate with BrokerCa or --ca)";
+        return "the broker's certificate is not signed by the CA in " + settings.caFile;
+    case X509_V_ERR_CERT_HAS_EXPIRED:
+        return "the broker's certificate has expired";
+    case X509_V_ERR_CERT_NOT_YET_VALID:
+        return "the broker's certificate is not valid yet (is this computer's clock right?)";
+    default:
+        return std::string("the broker's certificate was not accepted: ") +
+               X509_verify_cert_error_string(result);
+    }
 }
 
 } // namespace
@@ -87,16 +143,59 @@ MqttClient::MqttClient(Options options, std::function<uint64_t()> nowUs,
         rc = mosquitto_will_set(m_mosq, m_options.will->topic.c_str(),
                                 static_cast<int>(m_options.will->payload.size()),
                                 m_options.will->payload.data(), 1, true);
-    if (rc == MOSQ_ERR_SUCCESS && settings.broker.tls) {
-        if (settings.caFile.empty())
-            rc = mosquitto_int_option(m_mosq, MOSQ_OPT_TLS_USE_OS_CERTS, 1);
-        else
-            rc = mosquitto_tls_set(m_mosq, settings.caFile.c_str(), nullptr, nullptr, nullptr, nullptr);
-    }
-    if (rc != MOSQ_ERR_SUCCESS) {
+    if (rc == MOSQ_ERR_SUCCESS && settings.broker.tls)
+        rc = setUpTls();
+    if (rc == MOSQ_ERR_TLS) {
+        m_setupError = "CA file '" + settings.caFile + "' holds no certificate this program can read";
+        m_state = State::Closed;
+    } else if (rc != MOSQ_ERR_SUCCESS) {
         m_setupError = "the broker connection could not be set up: " + reasonOf(rc);
         m_state = State::Closed;
     }
+}
+
+// The TLS context is ours, handed to the library as it stands: the library reports a refused
+// certificate only as "certificate verify failed", and the shop needs to know whether the CA
+// is wrong or the certificate names another host. OpenSSL checks both here (the host as the
+// address names it) and keeps the reason, which the alert this side sends makes readable.
+int MqttClient::setUpTls() {
+    const ShopSettings& settings = m_options.settings;
+    SSL_CTX* ctx = SSL_CTX_new(TLS_client_method());
+    if (ctx == nullptr)
+        return MOSQ_ERR_NOMEM;
+    SSL_CTX_set_min_proto_version(ctx, TLS1_2_VERSION);
+    const bool trusted = settings.caFile.empty()
+                             ? SSL_CTX_set_default_verify_paths(ctx) == 1
+                             : SSL_CTX_load_verify_locations(ctx, settings.caFile.c_str(), nullptr) == 1;
+    X509_VERIFY_PARAM* param = SSL_CTX_get0_param(ctx);
+    const std::string& host = settings.broker.host;
+    if (isAddressLiteral(host))
+        X509_VERIFY_PARAM_set1_ip_asc(param, host.c_str());
+    else
+        X509_VERIFY_PARAM_set1_host(param, host.c_str(), host.size());
+    X509_VERIFY_PARAM_set_hostflags(param, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
+    SSL_CTX_set_verify(ctx, SSL_VERIFY_PEER, nullptr);
+    SSL_CTX_set_app_data(ctx, this);
+    SSL_CTX_set_info_callback(ctx, &MqttClient::tlsInfoCallback);
+    // The library takes a reference of its own.
+    int rc = trusted ? mosquitto_void_option(m_mosq, MOSQ_OPT_SSL_CTX, ctx) : MOSQ_ERR_TLS;
+    // As it stands: the library's defaults would replace the verification set up here.
+    if (rc == MOSQ_ERR_SUCCESS)
+        rc = mosquitto_int_option(m_mosq, MOSQ_OPT_SSL_CTX_WITH_DEFAULTS, 0);
+    SSL_CTX_free(ctx);
+    return rc;
+}
+
+// Called by OpenSSL at every step of a handshake. When this side sends an alert after a
+// failed verification, the reason is still there to read (the library frees the connection
+// before it says it failed).
+void MqttClient::tlsInfoCallback(const ssl_st* ssl, int where, int) {
+    if (!(where & SSL_CB_ALERT) || !(where & SSL_CB_WRITE))
+        return;
+    auto* client = static_cast<MqttClient*>(SSL_CTX_get_app_data(SSL_get_SSL_CTX(ssl)));
+    const long result = SSL_get_verify_result(ssl);
+    if (client && result != X509_V_OK)
+        client->m_certificateProblem = certificateText(result, client->m_options.settings);
 }
 
 MqttClient::~MqttClient() {
@@ -107,6 +206,7 @@ MqttClient::~MqttClient() {
 void MqttClient::attempt() {
     m_refusal.clear();
     m_libraryError.clear();
+    m_certificateProblem.clear();
     const std::string& host = m_options.settings.broker.host;
     if (isAddressLiteral(host)) {
         connectNow();
@@ -141,10 +241,12 @@ void MqttClient::lost(const std::string& why) {
     // log of a line that goes on serving its machine.
     if (!m_outageReported) {
         m_outageReported = true;
-        std::string reason = m_refusal.empty() ? why : m_refusal;
+        std::string reason = !m_refusal.empty()              ? m_refusal
+                             : !m_certificateProblem.empty() ? m_certificateProblem
+                                                             : why;
         while (!reason.empty() && reason.back() == '.')
             reason.pop_back();
-        if (m_refusal.empty() && !m_libraryError.empty())
+        if (m_refusal.empty() && m_certificateProblem.empty() && !m_libraryError.empty())
             reason += " (" + m_libraryError + ")";
         m_log("broker " + brokerAddressText(m_options.settings.broker) + ": " + reason + m_options.outageNote);
     }
@@ -253,7 +355,7 @@ void MqttClient::disconnect() {
 void MqttClient::connectCallback(mosquitto*, void* self, int rc) {
     auto* client = static_cast<MqttClient*>(self);
     if (rc != 0) {
-        client->m_refusal = std::string("the broker refused the connection: ") + mosquitto_connack_string(rc);
+        client->m_refusal = refusalText(rc, client->m_options.settings.user);
         return;
     }
     client->m_state = State::Connected;

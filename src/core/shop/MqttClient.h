@@ -28,6 +28,7 @@
 
 struct mosquitto;
 struct mosquitto_message;
+struct ssl_st;
 
 namespace corvane::shop {
 
@@ -85,6 +86,8 @@ private:
     void attempt();
     void connectNow();
     void lost(const std::string& why);
+    int setUpTls();
+    static void tlsInfoCallback(const ssl_st* ssl, int where, int value);
     static void connectCallback(mosquitto*, void* self, int rc);
     static void disconnectCallback(mosquitto*, void* self, int rc);
     static void messageCallback(mosquitto*, void* self, const mosquitto_message* message);
@@ -107,6 +110,7 @@ private:
     int m_connections = 0;
     std::string m_refusal; // from a CONNACK that said no
     std::string m_libraryError; // the library's last error line (TLS says why only there)
+    std::string m_certificateProblem; // why the broker's certificate was refused, when it was
     std::map<int, std::string> m_subscribing; // message id -> topic, until the broker answers
 };
 

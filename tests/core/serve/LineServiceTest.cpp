@@ -68,6 +68,7 @@ public:
     void statusChanged(const LineStatus& status) override { statuses.push_back(status); }
     void transferRecorded(const JournalRecord& record) override { records.push_back(record); }
     void service() override { ++services; }
+    void started() override { ++starts; }
     bool saw(LineActivity activity) const {
         for (const auto& s : statuses)
             if (s.activity == activity)
@@ -77,6 +78,7 @@ public:
     std::vector<LineStatus> statuses;
     std::vector<JournalRecord> records;
     int services = 0;
+    int starts = 0;
 };
 
 // Commands that arrive when the test clock reaches their time.
@@ -496,6 +498,7 @@ TEST_F(LineServiceTest, ALostPortIsOpenedAnewAndStopClosesIt) {
     ASSERT_EQ(sink.records.size(), 2u);
     EXPECT_EQ(sink.records[1].file, inbox("O0013.NC"));
     EXPECT_EQ(opens.size(), 2u);
+    EXPECT_EQ(sink.starts, 1); // the start is over at the first open, not at every one
     // Each port got its close sequence once, when it was given up.
     for (TestLine* line : {&first, &second}) {
         std::vector<std::string> calls = line->closeCalls();
@@ -530,9 +533,13 @@ TEST_F(LineServiceTest, APortAwayForHoursIsToldOnceAnHourAndStaysOffline) {
     for (size_t i = firstOffline + 1; i < sink.statuses.size(); ++i)
         changes += sink.statuses[i].activity != sink.statuses[i - 1].activity;
     EXPECT_LE(changes, 4u); // back (idle), receiving, idle, and offline at the stop
-    // Offline says why until the port is back.
+    // A port being retried is as started as the line gets; offline says why until the port is
+    // back, and the stop says it stopped.
+    EXPECT_EQ(sink.starts, 1);
+    ASSERT_LT(firstOffline + 1, sink.statuses.size());
     EXPECT_NE(sink.statuses[firstOffline].reason, "");
     EXPECT_EQ(sink.statuses[firstOffline + 1].reason, "");
+    EXPECT_EQ(sink.statuses.back().reason, "stopped");
 }
 
 TEST_F(LineServiceTest, ASendTakenJustBeforeTheStopIsAnsweredStill) {

@@ -9,6 +9,7 @@ corvane_add_test(serve_tests
   ${CMAKE_CURRENT_LIST_DIR}/DurabilityTest.cpp
   ${CMAKE_CURRENT_LIST_DIR}/JournalChainTest.cpp
   ${CMAKE_CURRENT_LIST_DIR}/LineServiceTest.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/SystemdNotifierTest.cpp
   ${CMAKE_CURRENT_LIST_DIR}/WatchedLineTest.cpp
 )
 target_include_directories(serve_tests PRIVATE ${PROJECT_SOURCE_DIR}/tests)

@@ -57,13 +57,46 @@ if(EXISTS "${unit}")
       fail("the unit lacks ${line}")
     endif()
   endforeach()
+  foreach(line "Type=notify" "WatchdogSec=30" "ProtectSystem=strict" "DevicePolicy=closed"
+               "DeviceAllow=char-ttyUSB rw")
+    string(FIND "${unit_text}" "\n${line}\n" at)
+    if(at LESS 0)
+      fail("the unit lacks ${line}")
+    endif()
+  endforeach()
+  # A line file that cannot be served is not restarted in a loop: the statuses the unit
+  # names are the ones the installed program ends with for a wrong value and a missing file.
+  string(REGEX MATCH "\nRestartPreventExitStatus=([0-9 ]+)\n" _ "${unit_text}")
+  set(prevented "${CMAKE_MATCH_1}")
+  file(WRITE "${PREFIX}/../bad-line.ini" "[Line]\nMachine=missing.MDF\nInbox=in\nLibrary=lib\nRequestDelay=soon\n")
+  execute_process(COMMAND "${PREFIX}/bin/corvane-cli" serve "${PREFIX}/../bad-line.ini"
+                  RESULT_VARIABLE usage_rc OUTPUT_QUIET ERROR_QUIET)
+  execute_process(COMMAND "${PREFIX}/bin/corvane-cli" serve "${PREFIX}/../no-such-line.ini"
+                  RESULT_VARIABLE file_rc OUTPUT_QUIET ERROR_QUIET)
+  if(NOT prevented STREQUAL "${usage_rc} ${file_rc}")
+    fail("RestartPreventExitStatus=${prevented}, but serve ends with ${usage_rc} for a wrong value and ${file_rc} for a missing line file")
+  endif()
   find_program(ANALYZE systemd-analyze)
   if(ANALYZE)
-    execute_process(COMMAND "${ANALYZE}" verify "${unit}" RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
-    # verify of a template complains only about the instance it cannot resolve; a syntax
-    # error shows as an unknown key or section.
-    if(err MATCHES "Unknown key|Unknown section|Invalid")
+    # An instance, as systemctl starts it; only a syntax error or a wrong value fails here
+    # (the programs it names are not where the unit says until the package is installed).
+    set(instance_dir "${PREFIX}/../unit-check")
+    file(REMOVE_RECURSE "${instance_dir}")
+    file(MAKE_DIRECTORY "${instance_dir}")
+    file(COPY_FILE "${unit}" "${instance_dir}/corvane-serve@mill1.service")
+    execute_process(COMMAND "${ANALYZE}" verify "${instance_dir}/corvane-serve@mill1.service"
+                    RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+    if(err MATCHES "Unknown key|Unknown section|Invalid|Failed to parse|unknown")
       fail("systemd-analyze verify: ${err}")
+    endif()
+    # The hardening holds: systemd's own measure of what the service could still reach.
+    execute_process(COMMAND "${ANALYZE}" security --offline=true --threshold=25
+                            "${instance_dir}/corvane-serve@mill1.service"
+                    RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+    string(REGEX MATCH "Overall exposure level for [^:]*: ([0-9.]+)" _ "${out}")
+    message(STATUS "systemd-analyze security: exposure ${CMAKE_MATCH_1}")
+    if(NOT rc EQUAL 0 OR CMAKE_MATCH_1 STREQUAL "")
+      fail("systemd-analyze security: exposure above 2.5 or not measured: ${out}${err}")
     endif()
   endif()
 endif()

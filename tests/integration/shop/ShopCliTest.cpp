@@ -192,6 +192,21 @@ TEST_F(ShopCliTest, tlsWithTheTestCaAndRefusedWithAnother) {
                    "--wait-ms", "1500"}),
               1);
     EXPECT_EQ(out, "");
+    EXPECT_NE(err.find("certificate is not signed by the CA in " + folder + "/wrong-ca.crt"),
+              std::string::npos)
+        << err;
+    // Without a CA named, the system's own are not the shop's; and the right CA does not make
+    // a certificate for 127.0.0.1 good for another name of the same broker.
+    EXPECT_EQ(cli({"shop", "status", "--broker", broker.url(), "--wait-ms", "1500"}), 1);
+    EXPECT_NE(err.find("not signed by a CA this system trusts (name the shop's CA"),
+              std::string::npos)
+        << err;
+    EXPECT_EQ(cli({"shop", "status", "--broker",
+                   "mqtts://localhost:" + std::to_string(broker.port()), "--ca",
+                   folder + "/right-ca.crt", "--wait-ms", "1500"}),
+              1);
+    EXPECT_NE(err.find("certificate is for another host than localhost"), std::string::npos)
+        << err;
     // Plain MQTT to a TLS listener gets nowhere either.
     EXPECT_EQ(cli({"shop", "status", "--broker",
                    "mqtt://127.0.0.1:" + std::to_string(broker.port()), "--wait-ms", "1500"}),
@@ -231,8 +246,26 @@ TEST_F(ShopCliTest, accountFromAPasswordFile) {
     EXPECT_EQ(cli({"shop", "status", "--broker", broker.url(), "--user", "shopview",
                    "--password-file", folder + "/wrong", "--wait-ms", "1500"}),
               1);
-    EXPECT_NE(err.find("not authorised"), std::string::npos) << err;
+    // mosquitto answers a wrong password and an unknown account alike (CONNACK 5); the text
+    // names the account, and tells a client without one that one is needed.
+    EXPECT_NE(err.find("not authorised: the account 'shopview' is unknown, its password is wrong"),
+              std::string::npos)
+        << err;
+    EXPECT_EQ(cli({"shop", "status", "--broker", broker.url(), "--user", "nobody",
+                   "--password-file", folder + "/right", "--wait-ms", "1500"}),
+              1);
+    EXPECT_NE(err.find("the account 'nobody' is unknown"), std::string::npos) << err;
     EXPECT_EQ(cli({"shop", "status", "--broker", broker.url(), "--wait-ms", "1500"}), 1);
+    EXPECT_NE(err.find("not authorised: it takes no client without an account"),
+              std::string::npos)
+        << err;
+    // A prefix under which nothing reports shows nothing, and says so.
+    EXPECT_EQ(cli({"shop", "status", "--broker", broker.url(), "--user", "shopview",
+                   "--password-file", folder + "/right", "--prefix", "elsewhere/", "--wait-ms",
+                   "300"}),
+              0);
+    EXPECT_EQ(out, "");
+    EXPECT_NE(err.find("no lines seen under elsewhere/ within 300 ms"), std::string::npos) << err;
     // The password is never taken from the command line, and a missing file is a file error.
     EXPECT_EQ(cli({"shop", "status", "--broker", broker.url(), "--user", "shopview",
                    "--password-file", folder + "/missing"}),

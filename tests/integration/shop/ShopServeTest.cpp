@@ -471,6 +471,12 @@ TEST_F(ShopServe, brokerSettingsAreCheckedBeforeTheLineIsServed) {
     std::tie(status, err) = serve("Broker=mqtt://127.0.0.1:1\nBrokerUser=mill1\nBrokerPasswordFile=mill1.pw\n", {});
     EXPECT_EQ(status, 3);
     EXPECT_NE(err.find(file("mill1.pw")), std::string::npos) << err;
+    // A CA file that holds no certificate is a file to fix, not a reason to restart.
+    writeFile(file("ca.crt"), "not a certificate\n");
+    std::tie(status, err) = serve("Broker=mqtts://127.0.0.1:1\nBrokerCa=ca.crt\n", {});
+    EXPECT_EQ(status, 3);
+    EXPECT_NE(err.find("CA file '" + file("ca.crt") + "' holds no certificate"), std::string::npos)
+        << err;
     std::tie(status, err) = serve("Broker=mqtt://127.0.0.1:1\n", {"--name", "mill+1"});
     EXPECT_EQ(status, 2);
     EXPECT_NE(err.find("mill+1"), std::string::npos) << err;
