@@ -462,6 +462,14 @@ void NetworkLine::watchForStall(uint64_t now) {
         return;
     const int unsent = untaken();
     const std::string& pending = m_telnet ? m_client.output() : m_raw;
+    if (m_input.held() || heldByModem())
+        m_ackTiming.pause();
+    const uint64_t late = lateSince();
+    if (late != 0 && now > late && now - late >= m_stallMicros) {
+        m_stalled = true;
+        m_lost = true;
+        return;
+    }
     if (unsent <= WindowSlackBytes && pending.empty()) {
         m_unsent = 0;
         m_stuckSince = 0;
@@ -485,10 +493,16 @@ int NetworkLine::untaken() {
         unsent = 0;
     // What the server's kernel acknowledged but the server has not read: the window it
     // offers, short of the widest it ever offered.
-    uint32_t window = 0;
-    if (PeerWindow(m_fd, window)) {
-        m_widestWindow = std::max(m_widestWindow, window);
-        unsent += static_cast<int>(std::min<uint32_t>(m_widestWindow - window, 1u << 24));
+    PeerAcks peer;
+    if (PeerState(m_fd, peer)) {
+        m_widestWindow = std::max(m_widestWindow, peer.window);
+        if (!m_telnet) {
+            const uint64_t now = monotonicMicros();
+            const uint64_t acked = m_written - std::min<uint64_t>(m_written, unsent);
+            m_ackTiming.acknowledged(acked, now - std::min(now, peer.lastAckAgo),
+                                     peer.minRoundTrip);
+        }
+        unsent += static_cast<int>(std::min<uint32_t>(m_widestWindow - peer.window, 1u << 24));
     }
     return unsent;
 }
@@ -523,6 +537,10 @@ bool NetworkLine::flush() {
         const ssize_t n = ::send(m_fd, out.data(), out.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
         if (n > 0) {
             out.erase(0, static_cast<size_t>(n));
+            if (!m_telnet) {
+                m_written += static_cast<uint64_t>(n);
+                m_ackTiming.sent(m_written, monotonicMicros());
+            }
             continue;
         }
         if (n < 0 && errno == EINTR)
@@ -734,14 +752,16 @@ void NetworkLine::drainOutput(uint64_t waitMicros) {
         const uint64_t now = monotonicMicros();
         const std::string& pending = m_telnet ? m_client.output() : m_raw;
         const int unsent = untaken();
-        if (pending.empty() && unsent <= WindowSlackBytes && m_pacer.due(now))
+        // Acknowledged late, the last bytes may sit in the server's socket: they are sent
+        // once it shows that it reads again, and not when it stays silent.
+        if (pending.empty() && unsent <= WindowSlackBytes && m_pacer.due(now) && lateSince() == 0)
             return;
         // Bytes the server has not taken are not sent: wait for them as long as it takes
         // them, and end when it has taken nothing for StallMicros.
         watchForStall(now);
         if (m_lost)
             return;
-        if (now >= deadline && m_stuckSince == 0)
+        if (now >= deadline && m_stuckSince == 0 && lateSince() == 0)
             return;
         SleepMicros(std::min<uint64_t>(deadline - now, 1000));
     }
