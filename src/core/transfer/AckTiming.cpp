@@ -5,6 +5,10 @@ namespace corvane {
 void AckTiming::sent(uint64_t total, uint64_t at) {
     if (!m_sent.empty() && m_sent.back().total >= total)
         return;
+    // Bounded where the kernel never says what it acknowledged. Dropping the oldest can only
+    // make an acknowledgement look prompt, never a reading server look stopped.
+    if (m_sent.size() >= MaxSent)
+        m_sent.pop_front();
     m_sent.push_back(Sent{total, at});
 }
 

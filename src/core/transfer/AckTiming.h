@@ -15,6 +15,7 @@
 // A server that acknowledges late even while it reads (a stack that always delays) never
 // shows prompt ones, and is never judged by this.
 
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 
@@ -45,6 +46,7 @@ public:
     uint64_t lateSince() const { return m_prompt >= KnownPrompt ? m_lateSince : 0; }
 
 private:
+    static constexpr size_t MaxSent = 1 << 16;
     struct Sent {
         uint64_t total;
         uint64_t at;

@@ -491,6 +491,7 @@ int NetworkLine::untaken() {
     int unsent = 0;
     if (ioctl(m_fd, SIOCOUTQ, &unsent) != 0)
         unsent = 0;
+    m_unacked = unsent;
     // What the server's kernel acknowledged but the server has not read: the window it
     // offers, short of the widest it ever offered.
     PeerAcks peer;
@@ -752,9 +753,10 @@ void NetworkLine::drainOutput(uint64_t waitMicros) {
         const uint64_t now = monotonicMicros();
         const std::string& pending = m_telnet ? m_client.output() : m_raw;
         const int unsent = untaken();
-        // Acknowledged late, the last bytes may sit in the server's socket: they are sent
-        // once it shows that it reads again, and not when it stays silent.
-        if (pending.empty() && unsent <= WindowSlackBytes && m_pacer.due(now) && lateSince() == 0)
+        // A raw server's acknowledgement of the last bytes tells whether it read them: they
+        // are sent once it came promptly, or once the server shows that it reads again.
+        const bool acknowledged = m_telnet || (m_unacked == 0 && lateSince() == 0);
+        if (pending.empty() && unsent <= WindowSlackBytes && m_pacer.due(now) && acknowledged)
             return;
         // Bytes the server has not taken are not sent: wait for them as long as it takes
         // them, and end when it has taken nothing for StallMicros.

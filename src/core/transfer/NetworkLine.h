@@ -160,6 +160,7 @@ private:
     bool m_stalled = false;
     uint32_t m_widestWindow = 0;
     uint64_t m_written = 0; // raw mode: bytes handed to the socket
+    int m_unacked = 0;      // of them, still in our socket
     AckTiming m_ackTiming;
     uint64_t m_stallMicros = StallMicros;
     unsigned m_silentServerSeconds = SilentServerSeconds;
