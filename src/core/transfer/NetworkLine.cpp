@@ -34,6 +34,11 @@
 // line, a slow network), the bytes are spaced wider, so that never more than a few are on
 // their way: slower, but the machine never overflows.
 //
+// Bytes count as sent once the server has taken them, not once its kernel acknowledged them:
+// a hung server's socket keeps accepting a whole program. Through RFC 2217 a hang shows as
+// questions left unanswered; on a raw port, as a window that shrinks (a server with little
+// buffer) or as acknowledgements that come only on the kernel's timer (AckTiming).
+//
 // Opening never blocks: the name is looked up, the connection made and the Telnet options and
 // line settings agreed in steps that the port layer drives between pumps of the window. Every
 // step has its own limit, and a server that never answers a command costs at most three

@@ -9,9 +9,9 @@
 namespace corvane {
 
 struct PeerAcks {
-    uint32_t window = 0;         // the receive window the peer last offered, in bytes
-    uint64_t minRoundTrip = 0;   // the shortest round trip seen on the connection
-    uint64_t lastAckAgo = 0;     // how long ago the last acknowledgement came (ms resolution)
+    uint32_t window = 0;       // the receive window the peer last offered, in bytes
+    uint64_t minRoundTrip = 0; // the shortest round trip seen on the connection
+    uint64_t lastAckAgo = 0;   // how long ago the last acknowledgement came (ms resolution)
 };
 
 // False when the kernel does not say.

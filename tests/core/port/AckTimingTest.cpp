@@ -12,8 +12,8 @@
 namespace corvane {
 namespace {
 
-constexpr uint64_t Char = 260;   // 38400 baud, one byte each
-constexpr uint64_t Trip = 50;    // loopback's shortest round trip
+constexpr uint64_t Char = 260; // 38400 baud, one byte each
+constexpr uint64_t Trip = 50;  // loopback's shortest round trip
 
 // Sends a byte every character time from `from` to `until`; `ackAt(i, sentAt)` says when the
 // server's kernel acknowledges byte i (with all before it). Returns the time it ended.
@@ -65,9 +65,8 @@ TEST(AckTimingTest, aHoldForgivesAndAServerThatAlwaysDelaysIsNeverJudged) {
     // Its first acknowledgements come at once (a kernel's quick ones), then all on its timer.
     AckTiming delaying;
     count = 0;
-    run(delaying, count, 1'000'000, 20'000'000, [](uint64_t i, uint64_t sentAt) {
-        return i <= 16 ? sentAt + Trip : sentAt + 200'000;
-    });
+    run(delaying, count, 1'000'000, 20'000'000,
+        [](uint64_t i, uint64_t sentAt) { return i <= 16 ? sentAt + Trip : sentAt + 200'000; });
     EXPECT_EQ(delaying.lateSince(), 0u);
 }
 
