@@ -28,10 +28,12 @@ void AckTiming::acknowledged(uint64_t acked, uint64_t ackAt, uint64_t roundTrip)
         if (m_prompt < KnownPrompt)
             ++m_prompt;
         if (++m_run >= ReadingRun)
-            m_lateSince = 0;
+            pause();
         return;
     }
     m_run = 0;
+    if (m_late < StoppedRun)
+        ++m_late;
     if (m_lateSince == 0)
         m_lateSince = ackAt != 0 ? ackAt : 1;
 }

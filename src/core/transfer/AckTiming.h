@@ -12,6 +12,9 @@
 //
 // A stopped server still acknowledges a byte promptly now and then (its kernel acknowledges
 // at once after a segment's worth of bytes): only a run of prompt ones counts as reading.
+// A reading server is late now and then too (its serial side full for a moment, a busy
+// computer): only a few late ones in a row count as a stop. So a server stopped within the
+// last moment of a send, while its kernel still answers at once, passes unnoticed.
 // A server that acknowledges late even while it reads (a stack that always delays) never
 // shows prompt ones, and is never judged by this.
 
@@ -28,6 +31,8 @@ public:
     static constexpr unsigned KnownPrompt = 64;
     // Prompt acknowledgements in a row that show the server reads again.
     static constexpr unsigned ReadingRun = 4;
+    // Late acknowledgements, with no run of prompt ones between, that make a stop.
+    static constexpr unsigned StoppedRun = 5;
     // How much later than the round trip an acknowledgement may come and still be prompt:
     // below the 40 ms a Linux kernel delays the acknowledgement of bytes nobody reads, above
     // what a busy server's wake-up takes.
@@ -40,10 +45,15 @@ public:
     void acknowledged(uint64_t acked, uint64_t ackAt, uint64_t roundTrip);
     // The machine holds the line: nothing is expected to be read, and the late ones so far
     // are not held against the server.
-    void pause() { m_lateSince = 0; }
+    void pause() {
+        m_lateSince = 0;
+        m_late = 0;
+    }
     // Since when acknowledgements have come only late; 0 when they come as the server reads,
     // or it has not yet shown that it acknowledges promptly.
-    uint64_t lateSince() const { return m_prompt >= KnownPrompt ? m_lateSince : 0; }
+    uint64_t lateSince() const {
+        return m_prompt >= KnownPrompt && m_late >= StoppedRun ? m_lateSince : 0;
+    }
 
 private:
     static constexpr size_t MaxSent = 1 << 16;
@@ -55,6 +65,7 @@ private:
     uint64_t m_acked = 0;
     unsigned m_prompt = 0;
     unsigned m_run = 0;
+    unsigned m_late = 0;
     uint64_t m_lateSince = 0;
 };
 

@@ -61,6 +61,10 @@ TEST(AckTimingTest, aHoldForgivesAndAServerThatAlwaysDelaysIsNeverJudged) {
     ASSERT_NE(timing.lateSince(), 0u);
     timing.pause();
     EXPECT_EQ(timing.lateSince(), 0u);
+    // A server whose serial side was full for a moment as the send ended: late, not stopped.
+    now = run(timing, count, now, now + 3 * Char,
+              [](uint64_t, uint64_t sentAt) { return sentAt + 45'000; });
+    EXPECT_EQ(timing.lateSince(), 0u);
 
     // Its first acknowledgements come at once (a kernel's quick ones), then all on its timer.
     AckTiming delaying;
