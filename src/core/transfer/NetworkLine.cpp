@@ -34,6 +34,11 @@
 // line, a slow network), the bytes are spaced wider, so that never more than a few are on
 // their way: slower, but the machine never overflows.
 //
+// Bytes count as sent once the server has taken them, not once its kernel acknowledged them:
+// a hung server's socket keeps accepting a whole program. Through RFC 2217 a hang shows as
+// questions left unanswered; on a raw port, as a window that shrinks (a server with little
+// buffer) or as acknowledgements that come only on the kernel's timer (AckTiming).
+//
 // Opening never blocks: the name is looked up, the connection made and the Telnet options and
 // line settings agreed in steps that the port layer drives between pumps of the window. Every
 // step has its own limit, and a server that never answers a command costs at most three
@@ -502,6 +507,14 @@ void NetworkLine::watchForStall(uint64_t now) {
         return;
     const int unsent = untaken();
     const std::string& pending = m_telnet ? m_client.output() : m_raw;
+    if (m_input.held() || heldByModem())
+        m_ackTiming.pause();
+    const uint64_t late = lateSince();
+    if (late != 0 && now > late && now - late >= m_stallMicros) {
+        m_stalled = true;
+        m_lost = true;
+        return;
+    }
     if (unsent <= WindowSlackBytes && pending.empty()) {
         m_unsent = 0;
         m_stuckSince = 0;
@@ -523,12 +536,19 @@ int NetworkLine::untaken() {
     int unsent = 0;
     if (ioctl(m_fd, SIOCOUTQ, &unsent) != 0)
         unsent = 0;
+    m_unacked = unsent;
     // What the server's kernel acknowledged but the server has not read: the window it
     // offers, short of the widest it ever offered.
-    uint32_t window = 0;
-    if (PeerWindow(m_fd, window)) {
-        m_widestWindow = std::max(m_widestWindow, window);
-        unsent += static_cast<int>(std::min<uint32_t>(m_widestWindow - window, 1u << 24));
+    PeerAcks peer;
+    if (PeerState(m_fd, peer)) {
+        m_widestWindow = std::max(m_widestWindow, peer.window);
+        if (!m_telnet) {
+            const uint64_t now = monotonicMicros();
+            const uint64_t acked = m_written - std::min<uint64_t>(m_written, unsent);
+            m_ackTiming.acknowledged(acked, now - std::min(now, peer.lastAckAgo),
+                                     peer.minRoundTrip);
+        }
+        unsent += static_cast<int>(std::min<uint32_t>(m_widestWindow - peer.window, 1u << 24));
     }
     return unsent;
 }
@@ -563,6 +583,10 @@ bool NetworkLine::flush() {
         const ssize_t n = ::send(m_fd, out.data(), out.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
         if (n > 0) {
             out.erase(0, static_cast<size_t>(n));
+            if (!m_telnet) {
+                m_written += static_cast<uint64_t>(n);
+                m_ackTiming.sent(m_written, monotonicMicros());
+            }
             continue;
         }
         if (n < 0 && errno == EINTR)
@@ -774,14 +798,17 @@ void NetworkLine::drainOutput(uint64_t waitMicros) {
         const uint64_t now = monotonicMicros();
         const std::string& pending = m_telnet ? m_client.output() : m_raw;
         const int unsent = untaken();
-        if (pending.empty() && unsent <= WindowSlackBytes && m_pacer.due(now))
+        // A raw server's acknowledgement of the last bytes tells whether it read them: they
+        // are sent once it came promptly, or once the server shows that it reads again.
+        const bool acknowledged = m_telnet || (m_unacked == 0 && lateSince() == 0);
+        if (pending.empty() && unsent <= WindowSlackBytes && m_pacer.due(now) && acknowledged)
             return;
         // Bytes the server has not taken are not sent: wait for them as long as it takes
         // them, and end when it has taken nothing for StallMicros.
         watchForStall(now);
         if (m_lost)
             return;
-        if (now >= deadline && m_stuckSince == 0)
+        if (now >= deadline && m_stuckSince == 0 && lateSince() == 0)
             return;
         SleepMicros(std::min<uint64_t>(deadline - now, 1000));
     }

@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "transfer/AckTiming.h"
 #include "transfer/Line.h"
 #include "transfer/LineInput.h"
 #include "transfer/LinePacer.h"
@@ -115,6 +116,9 @@ private:
     bool heldByModem() const;
     // Bytes written that the server has not read: in our socket, or in its.
     int untaken();
+    // Raw mode: a server whose acknowledgements come only on its kernel's timer has been
+    // taking nothing since then.
+    uint64_t lateSince() const { return m_telnet ? 0 : m_ackTiming.lateSince(); }
 
     PortAddress m_address;
     bool m_telnet;
@@ -160,6 +164,9 @@ private:
     uint64_t m_stuckSince = 0;
     bool m_stalled = false;
     uint32_t m_widestWindow = 0;
+    uint64_t m_written = 0; // raw mode: bytes handed to the socket
+    int m_unacked = 0;      // of them, still in our socket
+    AckTiming m_ackTiming;
     uint64_t m_stallMicros = StallMicros;
     unsigned m_silentServerSeconds = SilentServerSeconds;
     unsigned m_writesSinceFit = 0;

@@ -21,5 +21,6 @@ set(CORVANE_TRANSFER_SOURCES
   Rfc2217Client.cpp
   NetworkLine.cpp
   TcpWindow.cpp
+  AckTiming.cpp
 )
 list(TRANSFORM CORVANE_TRANSFER_SOURCES PREPEND ${CMAKE_CURRENT_LIST_DIR}/)

@@ -578,6 +578,41 @@ TEST_F(NetworkLineScripted, aServerThatTakesNothingEndsTheSendAsInterrupted) {
     }
 }
 
+// A raw server whose socket has room for the whole program: its kernel acknowledges every
+// byte whether the server reads or not, and only when the acknowledgements come tells. The last
+// bytes of a send, acknowledged on the kernel's timer, are not taken for delivered.
+TEST_F(NetworkLineScripted, aRawServerThatStopsReadingIsToldByItsLateAcknowledgements) {
+    for (const bool stops : {false, true}) {
+        SCOPED_TRACE(stops ? "stops" : "reads");
+        ScriptedServer raw;
+        raw.telnet = false;
+        host.onPump = [&raw] { raw.step(); };
+        host.errors.clear();
+        options.serverStallMicros = 300'000;
+        const std::string where = "127.0.0.1:" + std::to_string(raw.port());
+        usePort("tcp://" + where);
+        ASSERT_EQ(ComOpen(ctx, 2), 0);
+        for (int i = 0; i < 400; ++i) {
+            ASSERT_EQ(ComWriteByte(ctx, 0, 'A'), 0);
+            raw.step();
+        }
+        raw.reading = !stops;
+        state.InterruptRequest = 0;
+        for (int i = 0; i < 2000 && state.InterruptRequest == 0;) {
+            i += ComWriteByte(ctx, 0, 'B') == 0 ? 1 : 0;
+            raw.step();
+        }
+        const int close = ComClose(ctx, 0);
+        EXPECT_EQ(state.InterruptRequest == 1 || close != 0, stops);
+        ASSERT_EQ(host.errors.size(), stops ? 1u : 0u);
+        if (stops) {
+            EXPECT_EQ(host.errors[0], where + ": the device server took nothing for 1 seconds; "
+                                              "the transfer was interrupted (the server hangs or "
+                                              "its serial port is blocked).");
+        }
+    }
+}
+
 } // namespace
 } // namespace corvane::testing
 

@@ -5,5 +5,6 @@ corvane_add_test(port_tests
   ${CMAKE_CURRENT_LIST_DIR}/PosixSerialLinePtyTest.cpp
   ${CMAKE_CURRENT_LIST_DIR}/PosixSerialLinePacingTest.cpp
   ${CMAKE_CURRENT_LIST_DIR}/LinePacerTest.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/AckTimingTest.cpp
 )
 target_include_directories(port_tests PRIVATE ${PROJECT_SOURCE_DIR}/tests)
