@@ -311,6 +311,7 @@ OpenProgress NetworkLine::connecting(uint64_t now) {
 }
 
 void NetworkLine::connected(uint64_t now) {
+    m_timerSlack.take();
     // One byte per write must go out as it is written, not when Nagle thinks it worth it.
     const int on = 1;
     setsockopt(m_fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
@@ -847,6 +848,7 @@ void NetworkLine::close() {
         ::close(m_fd);
         m_fd = -1;
     }
+    m_timerSlack.release();
 }
 
 bool NetworkLine::outputDelivered() const {

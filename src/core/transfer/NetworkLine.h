@@ -9,6 +9,7 @@
 #include "transfer/Line.h"
 #include "transfer/LineInput.h"
 #include "transfer/LinePacer.h"
+#include "transfer/TimerSlack.h"
 #include "transfer/LineSettings.h"
 #include "transfer/PortAddress.h"
 #include "transfer/Rfc2217Client.h"
@@ -126,6 +127,7 @@ private:
     FlowSettings m_flow;
     LineInput m_input;
     LinePacer m_pacer;
+    TightTimerSlack m_timerSlack;
     Rfc2217Client m_client;
     // The line settings asked of an RFC 2217 server.
     uint32_t m_baud = 9600;

@@ -8,7 +8,6 @@
 #include <linux/serial.h>
 #include <poll.h>
 #include <sys/ioctl.h>
-#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -232,13 +231,8 @@ bool PosixSerialLine::setUp(const MachineDef& machine, int direction, const Line
     m_charMicros = CharacterMicros(bits, static_cast<uint32_t>(BaudRateFor(machine.line.BaudRate)));
     m_paced = options.emulateLineRate && withoutOutputQueue(m_fd);
     m_pacer.setCharMicros(m_charMicros);
-    if (m_paced) {
-        constexpr unsigned long TightSlackNanos = 1000;
-        const int slack = prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0);
-        if (slack >= 0 && static_cast<unsigned long>(slack) > TightSlackNanos &&
-            prctl(PR_SET_TIMERSLACK, TightSlackNanos, 0, 0, 0) == 0)
-            m_originalTimerSlack = slack;
-    }
+    if (m_paced)
+        m_timerSlack.take();
 
     // DTR and RTS asserted, as the machine expects from a ready sender (a pty has neither).
     int lines = TIOCM_DTR | TIOCM_RTS;
@@ -489,10 +483,7 @@ void PosixSerialLine::close() {
     }
     if (m_haveOriginal)
         tcsetattr(m_fd, TCSANOW, &m_original);
-    if (m_originalTimerSlack >= 0) {
-        prctl(PR_SET_TIMERSLACK, static_cast<unsigned long>(m_originalTimerSlack), 0, 0, 0);
-        m_originalTimerSlack = -1;
-    }
+    m_timerSlack.release();
     ioctl(m_fd, TIOCNXCL);
     ::close(m_fd);
     m_fd = -1;

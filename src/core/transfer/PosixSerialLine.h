@@ -8,6 +8,7 @@
 #include "transfer/LineInput.h"
 #include "transfer/LinePacer.h"
 #include "transfer/LineSettings.h"
+#include "transfer/TimerSlack.h"
 
 namespace corvane {
 
@@ -83,7 +84,7 @@ private:
     LinePacer m_pacer;          // paced: when the next byte may leave
     uint64_t m_inputSeenAt = 0; // when the input was last found taken in (0: never)
     bool m_inputSeen = false;
-    int m_originalTimerSlack = -1; // the thread's timer slack before a paced line tightened it
+    TightTimerSlack m_timerSlack;
     bool m_lost = false;
 };
 

@@ -22,5 +22,6 @@ set(CORVANE_TRANSFER_SOURCES
   NetworkLine.cpp
   TcpWindow.cpp
   AckTiming.cpp
+  TimerSlack.cpp
 )
 list(TRANSFORM CORVANE_TRANSFER_SOURCES PREPEND ${CMAKE_CURRENT_LIST_DIR}/)
