@@ -3,6 +3,7 @@
 // the verb, and the few checks on files named by the user.
 
 #include <cstdio>
+#include <initializer_list>
 #include <span>
 #include <string>
 
@@ -38,6 +39,16 @@ int runShopCommand(CliContext& context, CliArguments arguments);
 int runJournalCommand(CliContext& context, CliArguments arguments);
 
 bool isHelpOption(const std::string& argument);
+
+// An option followed by its value ("--broker URL"), and where the value goes.
+struct ValueOption {
+    const char* name;
+    std::string* value;
+};
+enum class OptionTaken { No, Taken, ValueMissing };
+// When arguments[i] is one of `options`, its value is stored and `i` moves on to it.
+OptionTaken takeValueOption(CliArguments arguments, size_t& i,
+                            std::initializer_list<ValueOption> options);
 
 // Prints "corvane-cli: message" on the error stream and returns `status`.
 int fail(const CliContext& context, int status, const std::string& message);

@@ -1,12 +1,16 @@
 #include "shop/MqttClient.h"
 
 #include <algorithm>
+#include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
-#include <arpa/inet.h>
 #include <mosquitto.h>
 #include <netdb.h>
+#include <openssl/ssl.h>
+#include <openssl/x509_vfy.h>
 #include <poll.h>
+
+#include "support/NameLookup.h"
 
 namespace corvane::shop {
 
@@ -30,33 +34,30 @@ bool isAddressLiteral(const std::string& host) {
 
 } // namespace
 
-// One getaddrinfo_a request; the library's resolver thread writes into it until it is done,
-// so it is freed only then.
-struct MqttClient::Lookup {
-    std::string host;
-    addrinfo hints{};
-    gaicb request{};
-    bool started = false;
-
-    explicit Lookup(std::string name) : host(std::move(name)) {
-        hints.ai_socktype = SOCK_STREAM;
-        request.ar_name = host.c_str();
-        request.ar_request = &hints;
-        gaicb* list[1] = {&request};
-        started = getaddrinfo_a(GAI_NOWAIT, list, 1, nullptr) == 0;
+// The TLS settings the library would make, but checking the certificate against the broker's
+// name: the connection itself is made to the address the lookup found, and the library would
+// check the certificate against that. Null when OpenSSL could not set it up.
+SSL_CTX* brokerTls(const ShopSettings& settings) {
+    SSL_CTX* context = SSL_CTX_new(TLS_client_method());
+    if (!context)
+        return nullptr;
+    SSL_CTX_set_options(context, SSL_OP_NO_SSLv3 | SSL_OP_NO_TLSv1 | SSL_OP_NO_COMPRESSION);
+    const bool trusted =
+        settings.caFile.empty()
+            ? SSL_CTX_set_default_verify_paths(context) == 1
+            : SSL_CTX_load_verify_locations(context, settings.caFile.c_str(), nullptr) == 1;
+    X509_VERIFY_PARAM* check = SSL_CTX_get0_param(context);
+    const std::string& host = settings.broker.host;
+    const bool named = isAddressLiteral(host)
+                           ? X509_VERIFY_PARAM_set1_ip_asc(check, host.c_str()) == 1
+                           : X509_VERIFY_PARAM_set1_host(check, host.c_str(), 0) == 1;
+    if (!trusted || !named) {
+        SSL_CTX_free(context);
+        return nullptr;
     }
-    ~Lookup() {
-        if (started && gai_cancel(&request) == EAI_NOTCANCELED) {
-            const gaicb* list[1] = {&request};
-            while (gai_error(&request) == EAI_INPROGRESS)
-                gai_suspend(list, 1, nullptr);
-        }
-        if (request.ar_result)
-            freeaddrinfo(request.ar_result);
-    }
-    // EAI_INPROGRESS while waiting, 0 when the name is known, else why not.
-    int status() { return started ? gai_error(&request) : EAI_SYSTEM; }
-};
+    SSL_CTX_set_verify(context, SSL_VERIFY_PEER, nullptr);
+    return context;
+}
 
 MqttClient::MqttClient(Options options, std::function<uint64_t()> nowUs,
                        std::function<void(const std::string&)> log)
@@ -88,10 +89,11 @@ MqttClient::MqttClient(Options options, std::function<uint64_t()> nowUs,
                                 static_cast<int>(m_options.will->payload.size()),
                                 m_options.will->payload.data(), 1, true);
     if (rc == MOSQ_ERR_SUCCESS && settings.broker.tls) {
-        if (settings.caFile.empty())
-            rc = mosquitto_int_option(m_mosq, MOSQ_OPT_TLS_USE_OS_CERTS, 1);
-        else
-            rc = mosquitto_tls_set(m_mosq, settings.caFile.c_str(), nullptr, nullptr, nullptr, nullptr);
+        m_tls = brokerTls(settings);
+        rc = m_tls ? mosquitto_void_option(m_mosq, MOSQ_OPT_SSL_CTX, m_tls) : MOSQ_ERR_TLS;
+        // Used as it is: the library's defaults would check the certificate against the address.
+        if (rc == MOSQ_ERR_SUCCESS)
+            rc = mosquitto_int_option(m_mosq, MOSQ_OPT_SSL_CTX_WITH_DEFAULTS, 0);
     }
     if (rc != MOSQ_ERR_SUCCESS) {
         m_setupError = "the broker connection could not be set up: " + reasonOf(rc);
@@ -102,30 +104,32 @@ MqttClient::MqttClient(Options options, std::function<uint64_t()> nowUs,
 MqttClient::~MqttClient() {
     if (m_mosq)
         mosquitto_destroy(m_mosq);
+    if (m_tls)
+        SSL_CTX_free(m_tls); // the library holds a reference of its own
 }
 
 void MqttClient::attempt() {
     m_refusal.clear();
     m_libraryError.clear();
-    const std::string& host = m_options.settings.broker.host;
-    if (isAddressLiteral(host)) {
-        connectNow();
+    const BrokerAddress& broker = m_options.settings.broker;
+    if (isAddressLiteral(broker.host)) {
+        connectTo(broker.host);
         return;
     }
-    m_lookup = std::make_unique<Lookup>(host);
+    m_lookup = m_options.lookup ? m_options.lookup(broker.host, broker.port)
+                                : startNameLookup(broker.host, broker.port);
     m_state = State::Resolving;
+    m_attemptDeadlineUs = m_nowUs() + ConnectTimeoutUs;
 }
 
-void MqttClient::connectNow() {
-    const BrokerAddress& broker = m_options.settings.broker;
-    const int rc = m_everStarted ? mosquitto_reconnect_async(m_mosq)
-                                 : mosquitto_connect_async(m_mosq, broker.host.c_str(), broker.port,
-                                                           m_options.keepAliveSeconds);
+void MqttClient::connectTo(const std::string& address) {
+    // An address: the library looks a name up inside this call, blocking.
+    const int rc = mosquitto_connect_async(m_mosq, address.c_str(), m_options.settings.broker.port,
+                                           m_options.keepAliveSeconds);
     if (rc != MOSQ_ERR_SUCCESS) {
         lost(reasonOf(rc));
         return;
     }
-    m_everStarted = true;
     m_state = State::Connecting;
     m_attemptDeadlineUs = m_nowUs() + ConnectTimeoutUs;
 }
@@ -162,11 +166,14 @@ void MqttClient::service() {
         return;
     case State::Resolving: {
         const int status = m_lookup->status();
-        if (status == EAI_INPROGRESS)
+        if (status == EAI_INPROGRESS && m_nowUs() < m_attemptDeadlineUs)
             return;
+        const std::string address = status == 0 ? numericHost(m_lookup->addresses()) : "";
         m_lookup.reset();
-        if (status == 0)
-            connectNow();
+        if (!address.empty())
+            connectTo(address);
+        else if (status == EAI_INPROGRESS)
+            lost("cannot look up the broker's name: no answer from the name server");
         else
             lost(std::string("cannot look up the broker's name: ") + gai_strerror(status));
         return;

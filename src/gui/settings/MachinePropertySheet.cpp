@@ -17,8 +17,8 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 
-#include "app/AppState.h"
-#include "app/HelpViewer.h"
+#include "common/AppState.h"
+#include "common/HelpViewer.h"
 #include "support/PathParts.h"
 #include "support/StringIds.h"
 #include "transfer/Port.h"
@@ -681,19 +681,19 @@ bool MachinePropertySheet::portCheckPasses() {
     }
     // Why it did not open, in the words a transfer would use.
     QString reason;
-    if (opened.message.textId != 0) {
+    const OpenError& error = opened.error;
+    if (error.message.textId != 0) {
         std::vector<std::string> args;
-        for (const MessageArg& arg : opened.message.args)
+        for (const MessageArg& arg : error.message.args)
             args.push_back(arg.textId != 0 ? text(arg.textId).toStdString() : arg.text);
         reason = QString::fromStdString(
-            FormatLineText(text(opened.message.textId).toUtf8().constData(), args));
-    } else if (const int id = OpenFailureTextId(opened.failure)) {
+            FormatLineText(text(error.message.textId).toUtf8().constData(), args));
+    } else if (const int id = OpenFailureTextId(error.kind)) {
         reason = text(id);
-        if (opened.failure == OpenFailure::PermissionDenied && !opened.detail.empty())
-            reason = QStringLiteral("%1 (%2)").arg(reason, QString::fromStdString(opened.detail));
+        if (error.kind == OpenFailure::PermissionDenied && !error.text.empty())
+            reason = QStringLiteral("%1 (%2)").arg(reason, QString::fromStdString(error.text));
     } else {
-        reason =
-            QString::fromLocal8Bit((opened.detail.empty() ? opened.error : opened.detail).c_str());
+        reason = QString::fromLocal8Bit(error.text.c_str());
     }
     return m_hooks.ask(this, text(IDS_OPEN_ERROR_CAPTION), question, reason);
 }
