@@ -21,6 +21,21 @@ bool isHelpOption(const std::string& argument) {
     return argument == "--help" || argument == "-h";
 }
 
+std::optional<int> usageAnswer(const CliContext& context, CliArguments arguments,
+                               const char* usage) {
+    if (arguments.empty()) {
+        std::fputs(usage, context.err);
+        return ExitUsage;
+    }
+    for (const std::string& argument : arguments) {
+        if (isHelpOption(argument)) {
+            std::fputs(usage, context.out);
+            return ExitSuccess;
+        }
+    }
+    return std::nullopt;
+}
+
 OptionTaken takeValueOption(CliArguments arguments, size_t& i,
                             std::initializer_list<ValueOption> options) {
     for (const ValueOption& option : options) {

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <initializer_list>
+#include <optional>
 #include <span>
 #include <string>
 
@@ -39,6 +40,11 @@ int runShopCommand(CliContext& context, CliArguments arguments);
 int runJournalCommand(CliContext& context, CliArguments arguments);
 
 bool isHelpOption(const std::string& argument);
+
+// The start of a command with verbs: its usage on the output for --help, or on the error
+// stream when no verb is given. The status to end with then; nothing when a verb is to run.
+std::optional<int> usageAnswer(const CliContext& context, CliArguments arguments,
+                               const char* usage);
 
 // An option followed by its value ("--broker URL"), and where the value goes.
 struct ValueOption {

@@ -158,16 +158,8 @@ int sendProgram(CliContext& context, const ShopOptions& options) {
 } // namespace
 
 int runShopCommand(CliContext& context, CliArguments arguments) {
-    for (const std::string& argument : arguments) {
-        if (isHelpOption(argument)) {
-            std::fputs(ShopUsage, context.out);
-            return ExitSuccess;
-        }
-    }
-    if (arguments.empty()) {
-        std::fputs(ShopUsage, context.err);
-        return ExitUsage;
-    }
+    if (const std::optional<int> status = usageAnswer(context, arguments, ShopUsage))
+        return *status;
     ShopOptions options;
     if (const int status = parseShopOptions(context, arguments.subspan(1), options);
         status != ExitSuccess)

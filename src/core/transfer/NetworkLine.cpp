@@ -221,7 +221,7 @@ OpenProgress NetworkLine::resolve(uint64_t now) {
     }
     if (status != 0)
         return fail(IDS_NET_NAME_NOT_RESOLVED);
-    // The lookup keeps the addresses until the line closes.
+    // The lookup keeps the addresses while they are tried.
     m_nextAddress = m_lookup->addresses();
     m_phase = Phase::Connecting;
     m_phaseStart = now;
