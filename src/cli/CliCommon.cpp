@@ -21,6 +21,34 @@ bool isHelpOption(const std::string& argument) {
     return argument == "--help" || argument == "-h";
 }
 
+std::optional<int> usageAnswer(const CliContext& context, CliArguments arguments,
+                               const char* usage) {
+    if (arguments.empty()) {
+        std::fputs(usage, context.err);
+        return ExitUsage;
+    }
+    for (const std::string& argument : arguments) {
+        if (isHelpOption(argument)) {
+            std::fputs(usage, context.out);
+            return ExitSuccess;
+        }
+    }
+    return std::nullopt;
+}
+
+OptionTaken takeValueOption(CliArguments arguments, size_t& i,
+                            std::initializer_list<ValueOption> options) {
+    for (const ValueOption& option : options) {
+        if (arguments[i] != option.name)
+            continue;
+        if (i + 1 >= arguments.size())
+            return OptionTaken::ValueMissing;
+        *option.value = arguments[++i];
+        return OptionTaken::Taken;
+    }
+    return OptionTaken::No;
+}
+
 int fail(const CliContext& context, int status, const std::string& message) {
     std::fprintf(context.err, "corvane-cli: %s\n", message.c_str());
     return status;

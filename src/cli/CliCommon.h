@@ -3,6 +3,8 @@
 // the verb, and the few checks on files named by the user.
 
 #include <cstdio>
+#include <initializer_list>
+#include <optional>
 #include <span>
 #include <string>
 
@@ -38,6 +40,21 @@ int runShopCommand(CliContext& context, CliArguments arguments);
 int runJournalCommand(CliContext& context, CliArguments arguments);
 
 bool isHelpOption(const std::string& argument);
+
+// The start of a command with verbs: its usage on the output for --help, or on the error
+// stream when no verb is given. The status to end with then; nothing when a verb is to run.
+std::optional<int> usageAnswer(const CliContext& context, CliArguments arguments,
+                               const char* usage);
+
+// An option followed by its value ("--broker URL"), and where the value goes.
+struct ValueOption {
+    const char* name;
+    std::string* value;
+};
+enum class OptionTaken { No, Taken, ValueMissing };
+// When arguments[i] is one of `options`, its value is stored and `i` moves on to it.
+OptionTaken takeValueOption(CliArguments arguments, size_t& i,
+                            std::initializer_list<ValueOption> options);
 
 // Prints "corvane-cli: message" on the error stream and returns `status`.
 int fail(const CliContext& context, int status, const std::string& message);

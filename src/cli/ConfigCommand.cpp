@@ -53,16 +53,8 @@ int showConfig(CliContext& context, CliArguments arguments) {
 } // namespace
 
 int runConfigCommand(CliContext& context, CliArguments arguments) {
-    if (arguments.empty()) {
-        std::fputs(ConfigUsage, context.err);
-        return ExitUsage;
-    }
-    for (const std::string& argument : arguments) {
-        if (isHelpOption(argument)) {
-            std::fputs(ConfigUsage, context.out);
-            return ExitSuccess;
-        }
-    }
+    if (const std::optional<int> status = usageAnswer(context, arguments, ConfigUsage))
+        return *status;
     if (arguments[0] == "show") {
         return showConfig(context, arguments.subspan(1));
     }

@@ -168,16 +168,8 @@ int newMachine(CliContext& context, CliArguments arguments) {
 } // namespace
 
 int runMachineCommand(CliContext& context, CliArguments arguments) {
-    if (arguments.empty()) {
-        std::fputs(MachineUsage, context.err);
-        return ExitUsage;
-    }
-    for (const std::string& argument : arguments) {
-        if (isHelpOption(argument)) {
-            std::fputs(MachineUsage, context.out);
-            return ExitSuccess;
-        }
-    }
+    if (const std::optional<int> status = usageAnswer(context, arguments, MachineUsage))
+        return *status;
     if (arguments[0] == "show") {
         return showMachine(context, arguments.subspan(1));
     }

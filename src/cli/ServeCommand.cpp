@@ -128,37 +128,25 @@ int parseServeOptions(const CliContext& context, CliArguments arguments, ServeOp
             options.transfer.noPace = true;
             continue;
         }
-        std::string* target = nullptr;
-        if (argument == "-m")
-            target = &options.transfer.machineFile;
-        else if (argument == "-p")
-            target = &options.transfer.port;
-        else if (argument == "--name")
-            target = &options.name;
-        else if (argument == "--inbox")
-            target = &options.inbox;
-        else if (argument == "--library")
-            target = &options.library;
-        else if (argument == "--journal")
-            target = &options.journal;
-        else if (argument == "--request-delay-ms")
-            target = &options.requestDelay;
-        else if (argument == "--scan-lines")
-            target = &options.scanLines;
-        else if (argument == "--retry-ms")
-            target = &options.retry;
-        else if (argument == "--broker")
-            target = &options.broker.broker;
-        if (argument == "--compare-ignore") {
-            if (i + 1 >= arguments.size())
-                return fail(context, ExitUsage, argument + " needs a value (try --help)");
-            options.compareIgnore = arguments[++i];
-            continue;
-        }
-        if (target) {
-            if (i + 1 >= arguments.size())
-                return fail(context, ExitUsage, argument + " needs a value (try --help)");
-            *target = arguments[++i];
+        std::string compareIgnore;
+        const OptionTaken taken = takeValueOption(arguments, i,
+                                                  {{"-m", &options.transfer.machineFile},
+                                                   {"-p", &options.transfer.port},
+                                                   {"--name", &options.name},
+                                                   {"--inbox", &options.inbox},
+                                                   {"--library", &options.library},
+                                                   {"--journal", &options.journal},
+                                                   {"--request-delay-ms", &options.requestDelay},
+                                                   {"--scan-lines", &options.scanLines},
+                                                   {"--retry-ms", &options.retry},
+                                                   {"--broker", &options.broker.broker},
+                                                   {"--compare-ignore", &compareIgnore}});
+        if (taken == OptionTaken::ValueMissing)
+            return fail(context, ExitUsage, argument + " needs a value (try --help)");
+        if (taken == OptionTaken::Taken) {
+            // Given, even empty, it wins over the line file's.
+            if (argument == "--compare-ignore")
+                options.compareIgnore = compareIgnore;
             continue;
         }
         if (!argument.empty() && argument[0] == '-')

@@ -10,9 +10,6 @@
 
 namespace corvane::cli {
 
-// The broker keys of a line file, in the order they are read there.
-constexpr const char* ShopLineKeys[] = {"Broker", "BrokerCa", "BrokerUser", "BrokerPasswordFile", "TopicPrefix"};
-
 // The sink for line `lineName`, or none when no broker is named. ExitSuccess, or the status to
 // end with after the message was printed (a wrong address or a missing file is refused at
 // start, as the other settings are).

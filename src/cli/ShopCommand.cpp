@@ -44,33 +44,26 @@ struct ShopOptions {
 int parseShopOptions(const CliContext& context, CliArguments arguments, ShopOptions& options) {
     for (size_t i = 0; i < arguments.size(); ++i) {
         const std::string& argument = arguments[i];
-        std::string* target = nullptr;
         std::string waitText;
         std::string timeoutText;
-        if (argument == "--broker")
-            target = &options.broker.broker;
-        else if (argument == "--ca")
-            target = &options.broker.caFile;
-        else if (argument == "--user")
-            target = &options.broker.user;
-        else if (argument == "--password-file")
-            target = &options.broker.passwordFile;
-        else if (argument == "--prefix")
-            target = &options.broker.topicPrefix;
-        else if (argument == "--wait-ms")
-            target = &waitText;
-        else if (argument == "--timeout")
-            target = &timeoutText;
-        else if (argument.size() > 1 && argument[0] == '-')
-            return fail(context, ExitUsage, "unknown option '" + argument + "' (try --help)");
-        else {
+        const OptionTaken taken =
+            takeValueOption(arguments, i,
+                            {{"--broker", &options.broker.broker},
+                             {"--ca", &options.broker.caFile},
+                             {"--user", &options.broker.user},
+                             {"--password-file", &options.broker.passwordFile},
+                             {"--prefix", &options.broker.topicPrefix},
+                             {"--wait-ms", &waitText},
+                             {"--timeout", &timeoutText}});
+        if (taken == OptionTaken::ValueMissing)
+            return fail(context, ExitUsage, argument + " needs a value");
+        if (taken == OptionTaken::No) {
+            if (argument.size() > 1 && argument[0] == '-')
+                return fail(context, ExitUsage, "unknown option '" + argument + "' (try --help)");
             options.operands.push_back(argument);
             continue;
         }
-        if (i + 1 >= arguments.size())
-            return fail(context, ExitUsage, argument + " needs a value");
-        *target = arguments[++i];
-        if (target == &waitText) {
+        if (argument == "--wait-ms") {
             int value = -1;
             const auto [end, ec] =
                 std::from_chars(waitText.data(), waitText.data() + waitText.size(), value);
@@ -78,7 +71,7 @@ int parseShopOptions(const CliContext& context, CliArguments arguments, ShopOpti
                 return fail(context, ExitUsage, "--wait-ms needs a number of milliseconds");
             options.waitMs = value;
         }
-        if (target == &timeoutText) {
+        if (argument == "--timeout") {
             int64_t seconds = -1;
             const auto [end, ec] = std::from_chars(
                 timeoutText.data(), timeoutText.data() + timeoutText.size(), seconds);
@@ -176,16 +169,8 @@ int sendProgram(CliContext& context, const ShopOptions& options) {
 } // namespace
 
 int runShopCommand(CliContext& context, CliArguments arguments) {
-    for (const std::string& argument : arguments) {
-        if (isHelpOption(argument)) {
-            std::fputs(ShopUsage, context.out);
-            return ExitSuccess;
-        }
-    }
-    if (arguments.empty()) {
-        std::fputs(ShopUsage, context.err);
-        return ExitUsage;
-    }
+    if (const std::optional<int> status = usageAnswer(context, arguments, ShopUsage))
+        return *status;
     ShopOptions options;
     if (const int status = parseShopOptions(context, arguments.subspan(1), options);
         status != ExitSuccess)

@@ -15,6 +15,7 @@
 #include "settings/MachineDef.h"
 #include "support/Clock.h"
 #include "support/StringIds.h"
+#include "transfer/LineInput.h"
 
 namespace corvane::cli {
 
@@ -255,8 +256,7 @@ void TerminalHost::serviceMessages() {
 void TerminalHost::idle(uint64_t micros) {
     if (m_logPending)
         flushLog();
-    timespec wait{static_cast<time_t>(micros / 1000000),
-                  static_cast<long>(micros % 1000000) * 1000};
+    const timespec wait = MicrosToTimespec(micros);
     // The pipe was drained by the last pump, so this blocks until the next Ctrl-C or the end of
     // the slice, also after an interrupt while the engine finishes its pauses.
     if (g_wakePipe[0] >= 0) {

@@ -4,34 +4,23 @@
 
 #include "serve/ProgramScan.h"
 #include "serve/ReceiveVerdict.h"
+#include "support/LineBlanks.h"
 
 namespace corvane::serve {
 namespace {
 
-bool isBlank(char c) {
-    return c == ' ' || c == '\t' || c == '\r';
-}
-
-std::string_view trimmed(std::string_view text) {
-    while (!text.empty() && isBlank(text.front()))
-        text.remove_prefix(1);
-    while (!text.empty() && isBlank(text.back()))
-        text.remove_suffix(1);
-    return text;
-}
-
 // "CMP=NAME" as the whole of one comment's text.
 std::optional<std::string> compareIn(std::string_view comment) {
-    comment = trimmed(comment);
+    comment = trimLineBlanks(comment);
     if (comment.size() < 3)
         return std::nullopt;
     for (size_t i = 0; i < 3; ++i)
         if (std::toupper(static_cast<unsigned char>(comment[i])) != "CMP"[i])
             return std::nullopt;
-    std::string_view rest = trimmed(comment.substr(3));
+    std::string_view rest = trimLineBlanks(comment.substr(3));
     if (rest.empty() || rest.front() != '=')
         return std::nullopt;
-    const std::string_view name = trimmed(rest.substr(1));
+    const std::string_view name = trimLineBlanks(rest.substr(1));
     if (!isLibraryName(name))
         return std::nullopt;
     return std::string(name);
@@ -47,11 +36,11 @@ std::optional<CompareRequest> findCompareRequest(std::string_view text, int scan
         size_t end = text.find('\n', start);
         if (end == std::string_view::npos)
             end = text.size();
-        std::string_view line = trimmed(text.substr(start, end - start));
+        std::string_view line = trimLineBlanks(text.substr(start, end - start));
         start = end + 1;
         ++number;
         if (!line.empty() && line.front() == '%')
-            line = trimmed(line.substr(1));
+            line = trimLineBlanks(line.substr(1));
         if (line.empty())
             continue;
         ++seen;

@@ -6,7 +6,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <ctime>
 
 #include "serve/JournalChain.h"
 #include "support/Digest.h"
@@ -93,24 +92,6 @@ std::string Journal::append(const JournalRecord& record, std::string* prev) cons
         m_lastDigest = sha256Of(std::string_view(line).substr(0, line.size() - 1));
     close(fd);
     return message;
-}
-
-std::string isoUtc(long long secondsSinceEpoch) {
-    const time_t t = static_cast<time_t>(secondsSinceEpoch);
-    struct tm utc {};
-    char text[32] = "";
-    if (gmtime_r(&t, &utc))
-        std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
-    return text;
-}
-
-std::string localStamp(long long secondsSinceEpoch) {
-    const time_t t = static_cast<time_t>(secondsSinceEpoch);
-    struct tm local {};
-    char text[32] = "";
-    if (localtime_r(&t, &local))
-        std::strftime(text, sizeof text, "%Y%m%d-%H%M%S", &local);
-    return text;
 }
 
 } // namespace corvane::serve

@@ -10,6 +10,7 @@
 
 #include "serve/FileSystem.h"
 #include "serve/JournalRecord.h"
+#include "support/TimeText.h"
 
 namespace corvane::serve {
 
@@ -38,10 +39,5 @@ private:
     // continues the chain of the file moved away.
     mutable std::string m_lastDigest;
 };
-
-// "2026-12-09T07:15:02Z" for a time in seconds since the epoch.
-std::string isoUtc(long long secondsSinceEpoch);
-// "20261209-071502" in local time, for names of files received without a program number.
-std::string localStamp(long long secondsSinceEpoch);
 
 } // namespace corvane::serve

@@ -4,6 +4,8 @@
 
 #include <charconv>
 
+#include "support/HostPort.h"
+
 namespace corvane::shop {
 
 BrokerAddressParse parseBrokerAddress(const std::string& text) {
@@ -23,37 +25,21 @@ BrokerAddressParse parseBrokerAddress(const std::string& text) {
     if (!rest.empty() && rest.back() == '/')
         rest.pop_back();
 
-    std::string portText;
-    if (!rest.empty() && rest.front() == '[') {
-        const size_t close = rest.find(']');
-        if (close == std::string::npos) {
-            result.error = "broker address '" + text + "' has an unclosed '['";
-            return result;
-        }
-        result.address.host = rest.substr(1, close - 1);
-        const std::string after = rest.substr(close + 1);
-        if (!after.empty()) {
-            if (after.front() != ':') {
-                result.error = "broker address '" + text + "' has text after ']'";
-                return result;
-            }
-            portText = after.substr(1);
-            if (portText.empty()) {
-                result.error = "broker address '" + text + "' has an empty port";
-                return result;
-            }
-        }
-    } else {
-        const size_t colon = rest.find(':');
-        result.address.host = rest.substr(0, colon);
-        if (colon != std::string::npos) {
-            portText = rest.substr(colon + 1);
-            if (portText.empty()) {
-                result.error = "broker address '" + text + "' has an empty port";
-                return result;
-            }
-        }
+    const HostPortSplit split = splitHostPort(rest);
+    if (split.problem == HostPortSplit::Problem::UnclosedBracket) {
+        result.error = "broker address '" + text + "' has an unclosed '['";
+        return result;
     }
+    if (split.problem == HostPortSplit::Problem::TextAfterBracket) {
+        result.error = "broker address '" + text + "' has text after ']'";
+        return result;
+    }
+    if (split.port && split.port->empty()) {
+        result.error = "broker address '" + text + "' has an empty port";
+        return result;
+    }
+    result.address.host = std::string(split.host);
+    const std::string portText(split.port.value_or(""));
     if (result.address.host.empty()) {
         result.error = "broker address '" + text + "' names no host";
         return result;
@@ -63,7 +49,7 @@ BrokerAddressParse parseBrokerAddress(const std::string& text) {
         // colon outside brackets) is a mistake we would rather say than guess about.
         const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
                         (c >= '0' && c <= '9') || c == '.' || c == '-' || c == '_' ||
-                        (c == ':' && rest.front() == '[');
+                        (c == ':' && split.bracketed);
         if (!ok) {
             result.error = "broker address '" + text + "' has an invalid host";
             return result;
@@ -71,7 +57,7 @@ BrokerAddressParse parseBrokerAddress(const std::string& text) {
     }
     // Brackets hold an IPv6 address and nothing else: "[6:1]" or "[broker]" is a typo that
     // would otherwise reach the resolver as a name.
-    if (rest.front() == '[') {
+    if (split.bracketed) {
         in6_addr v6{};
         if (inet_pton(AF_INET6, result.address.host.c_str(), &v6) != 1) {
             result.error = "broker address '" + text + "' has no IPv6 address in its brackets";
@@ -93,9 +79,8 @@ BrokerAddressParse parseBrokerAddress(const std::string& text) {
 }
 
 std::string brokerAddressText(const BrokerAddress& address) {
-    const bool v6 = address.host.find(':') != std::string::npos;
-    return std::string(address.tls ? "mqtts://" : "mqtt://") + (v6 ? "[" : "") + address.host +
-           (v6 ? "]" : "") + ":" + std::to_string(address.port);
+    return std::string(address.tls ? "mqtts://" : "mqtt://") +
+           hostPortText(address.host, address.port);
 }
 
 } // namespace corvane::shop

@@ -9,6 +9,8 @@
 
 #include <sys/stat.h>
 
+#include "support/TimeText.h"
+
 namespace corvane::shop {
 
 namespace fs = std::filesystem;
@@ -24,15 +26,6 @@ struct Entry {
 int64_t modifiedSeconds(const fs::path& path) {
     struct stat info {};
     return ::lstat(path.c_str(), &info) == 0 ? static_cast<int64_t>(info.st_mtime) : 0;
-}
-
-std::string isoTime(int64_t seconds) {
-    const time_t t = static_cast<time_t>(seconds);
-    tm utc{};
-    gmtime_r(&t, &utc);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
-    return text;
 }
 
 int64_t folderTime(const std::string& folder) {
@@ -72,7 +65,7 @@ std::string libraryListingJson(const std::string& folder, size_t maxFiles) {
     for (size_t i = 0; i < shown; ++i)
         out["files"].push_back({{"name", entries[i].name},
                                 {"size", entries[i].size},
-                                {"modified", isoTime(entries[i].modified)}});
+                                {"modified", isoUtc(entries[i].modified)}});
     out["more"] = entries.size() - shown;
     // Names come from the disk and may not be UTF-8: replaced rather than refused.
     return out.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);

@@ -1,15 +1,17 @@
 #include "shop/MqttClient.h"
 
 #include <algorithm>
+#include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
-#include <arpa/inet.h>
 #include <mosquitto.h>
 #include <netdb.h>
 #include <openssl/ssl.h>
 #include <openssl/x509_vfy.h>
 #include <openssl/x509v3.h>
 #include <poll.h>
+
+#include "support/NameLookup.h"
 
 namespace corvane::shop {
 
@@ -86,34 +88,6 @@ std::string certificateText(long result, const ShopSettings& settings) {
 
 } // namespace
 
-// One getaddrinfo_a request; the library's resolver thread writes into it until it is done,
-// so it is freed only then.
-struct MqttClient::Lookup {
-    std::string host;
-    addrinfo hints{};
-    gaicb request{};
-    bool started = false;
-
-    explicit Lookup(std::string name) : host(std::move(name)) {
-        hints.ai_socktype = SOCK_STREAM;
-        request.ar_name = host.c_str();
-        request.ar_request = &hints;
-        gaicb* list[1] = {&request};
-        started = getaddrinfo_a(GAI_NOWAIT, list, 1, nullptr) == 0;
-    }
-    ~Lookup() {
-        if (started && gai_cancel(&request) == EAI_NOTCANCELED) {
-            const gaicb* list[1] = {&request};
-            while (gai_error(&request) == EAI_INPROGRESS)
-                gai_suspend(list, 1, nullptr);
-        }
-        if (request.ar_result)
-            freeaddrinfo(request.ar_result);
-    }
-    // EAI_INPROGRESS while waiting, 0 when the name is known, else why not.
-    int status() { return started ? gai_error(&request) : EAI_SYSTEM; }
-};
-
 MqttClient::MqttClient(Options options, std::function<uint64_t()> nowUs,
                        std::function<void(const std::string&)> log)
     : m_options(std::move(options)), m_nowUs(std::move(nowUs)), m_log(std::move(log)) {
@@ -156,8 +130,10 @@ MqttClient::MqttClient(Options options, std::function<uint64_t()> nowUs,
 
 // The TLS context is ours, handed to the library as it stands: the library reports a refused
 // certificate only as "certificate verify failed", and the shop needs to know whether the CA
-// is wrong or the certificate names another host. OpenSSL checks both here (the host as the
-// address names it) and keeps the reason, which the alert this side sends makes readable.
+// is wrong or the certificate names another host. OpenSSL checks both here and keeps the
+// reason, which the alert this side sends makes readable. The certificate is checked against
+// the broker's name as the shop wrote it: the connection itself goes to the address our own
+// lookup found, and the library's defaults would check against that.
 int MqttClient::setUpTls() {
     const ShopSettings& settings = m_options.settings;
     SSL_CTX* ctx = SSL_CTX_new(TLS_client_method());
@@ -207,25 +183,25 @@ void MqttClient::attempt() {
     m_refusal.clear();
     m_libraryError.clear();
     m_certificateProblem.clear();
-    const std::string& host = m_options.settings.broker.host;
-    if (isAddressLiteral(host)) {
-        connectNow();
+    const BrokerAddress& broker = m_options.settings.broker;
+    if (isAddressLiteral(broker.host)) {
+        connectTo(broker.host);
         return;
     }
-    m_lookup = std::make_unique<Lookup>(host);
+    m_lookup = m_options.lookup ? m_options.lookup(broker.host, broker.port)
+                                : startNameLookup(broker.host, broker.port);
     m_state = State::Resolving;
+    m_attemptDeadlineUs = m_nowUs() + ConnectTimeoutUs;
 }
 
-void MqttClient::connectNow() {
-    const BrokerAddress& broker = m_options.settings.broker;
-    const int rc = m_everStarted ? mosquitto_reconnect_async(m_mosq)
-                                 : mosquitto_connect_async(m_mosq, broker.host.c_str(), broker.port,
-                                                           m_options.keepAliveSeconds);
+void MqttClient::connectTo(const std::string& address) {
+    // An address: the library looks a name up inside this call, blocking.
+    const int rc = mosquitto_connect_async(m_mosq, address.c_str(), m_options.settings.broker.port,
+                                           m_options.keepAliveSeconds);
     if (rc != MOSQ_ERR_SUCCESS) {
         lost(reasonOf(rc));
         return;
     }
-    m_everStarted = true;
     m_state = State::Connecting;
     m_attemptDeadlineUs = m_nowUs() + ConnectTimeoutUs;
 }
@@ -264,11 +240,14 @@ void MqttClient::service() {
         return;
     case State::Resolving: {
         const int status = m_lookup->status();
-        if (status == EAI_INPROGRESS)
+        if (status == EAI_INPROGRESS && m_nowUs() < m_attemptDeadlineUs)
             return;
+        const std::string address = status == 0 ? numericHost(m_lookup->addresses()) : "";
         m_lookup.reset();
-        if (status == 0)
-            connectNow();
+        if (!address.empty())
+            connectTo(address);
+        else if (status == EAI_INPROGRESS)
+            lost("cannot look up the broker's name: no answer from the name server");
         else
             lost(std::string("cannot look up the broker's name: ") + gai_strerror(status));
         return;

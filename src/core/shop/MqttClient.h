@@ -9,8 +9,8 @@
 //
 // The library looks a host name up inside its connect call, where a name server that does not
 // answer would hold the line for many seconds. A name is therefore looked up first without
-// waiting (getaddrinfo_a); only when that answered does the connect go ahead, so a dead name
-// server costs the line nothing but a later connection.
+// waiting, and the library is given the address found; a dead name server costs the line
+// nothing but a later connection. Over TLS the certificate is still checked against the name.
 //
 // The library keeps QoS 1 messages it has sent and not yet had acknowledged, and sends them
 // again after a reconnect of the same client; callers therefore hand over a message once and
@@ -25,6 +25,7 @@
 #include <string_view>
 
 #include "shop/ShopSettings.h"
+#include "support/NameLookup.h"
 
 struct mosquitto;
 struct mosquitto_message;
@@ -46,6 +47,7 @@ public:
         std::optional<MqttWill> will; // retained, QoS 1
         int keepAliveSeconds = 20;
         std::string outageNote; // added to the one line logged per outage
+        NameLookupStart lookup; // empty: the system's resolver
     };
 
     // `nowUs` is a monotonic clock in microseconds; `log` takes one line, no line end.
@@ -82,9 +84,8 @@ public:
 
 private:
     enum class State { Waiting, Resolving, Connecting, Connected, Closed };
-    struct Lookup;
     void attempt();
-    void connectNow();
+    void connectTo(const std::string& address);
     void lost(const std::string& why);
     int setUpTls();
     static void tlsInfoCallback(const ssl_st* ssl, int where, int value);
@@ -99,10 +100,9 @@ private:
     std::function<uint64_t()> m_nowUs;
     std::function<void(const std::string&)> m_log;
     mosquitto* m_mosq = nullptr;
-    std::unique_ptr<Lookup> m_lookup; // a name lookup in progress
+    std::unique_ptr<NameLookup> m_lookup; // a name lookup in progress
     std::string m_setupError;
     State m_state = State::Waiting;
-    bool m_everStarted = false;
     bool m_outageReported = false;
     uint64_t m_nextAttemptUs = 0;
     uint64_t m_attemptDeadlineUs = 0;

@@ -1,25 +1,16 @@
 #include "shop/MqttSink.h"
 
-#include <chrono>
 #include <ctime>
 #include <unistd.h>
 
 #include "shop/ShopCommand.h"
 #include "support/Clock.h"
 #include "support/JsonLine.h"
+#include "support/TimeText.h"
 
 namespace corvane::shop {
 
 namespace {
-
-std::string utcNow() {
-    const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
-    std::tm parts{};
-    gmtime_r(&now, &parts);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts);
-    return text;
-}
 
 std::string clientIdFor(const std::string& line) {
     char host[64] = {};
@@ -41,7 +32,7 @@ MqttClient::Options clientOptions(const ShopSettings& settings, std::string pass
 } // namespace
 
 MqttSinkClock systemSinkClock() {
-    return {[] { return WexGetTickCount64(); }, [] { return utcNow(); }};
+    return {[] { return WexGetTickCount64(); }, [] { return isoUtc(std::time(nullptr)); }};
 }
 
 MqttSink::MqttSink(ShopSettings settings, std::string password, std::string line,

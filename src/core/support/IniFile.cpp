@@ -224,24 +224,35 @@ bool IniFile::hasSection(std::string_view section) const {
     return false;
 }
 
+namespace {
+
+// The key lines of the first section named `section`, in file order. Only the first section
+// of a name counts, as with the platform's own reader.
+std::vector<LineView> sectionKeys(const std::vector<std::string>& lines, std::string_view section) {
+    std::vector<LineView> keys;
+    bool inSection = false;
+    for (const std::string& line : lines) {
+        LineView view = classify(line);
+        if (view.kind == LineView::Section) {
+            if (inSection)
+                break;
+            inSection = sameName(view.name, section);
+        } else if (view.kind == LineView::Key && inSection) {
+            keys.push_back(view);
+        }
+    }
+    return keys;
+}
+
+} // namespace
+
 std::optional<std::string> IniFile::get(std::string_view section, std::string_view key) const {
-    section = trim(section);
     key = trim(key);
     if (key.empty()) {
         return std::nullopt;
     }
-    bool inSection = false;
-    bool sectionSeen = false;
-    for (const std::string& line : m_lines) {
-        LineView view = classify(line);
-        if (view.kind == LineView::Section) {
-            // Only the first section of a name counts, as with the platform's own reader.
-            if (inSection) {
-                return std::nullopt;
-            }
-            inSection = !sectionSeen && sameName(view.name, section);
-            sectionSeen = sectionSeen || inSection;
-        } else if (view.kind == LineView::Key && inSection && sameName(view.name, key)) {
+    for (const LineView& view : sectionKeys(m_lines, trim(section))) {
+        if (sameName(view.name, key)) {
             std::string_view value = view.value;
             if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
                 value = value.substr(1, value.size() - 2);
@@ -253,22 +264,9 @@ std::optional<std::string> IniFile::get(std::string_view section, std::string_vi
 }
 
 std::vector<std::string> IniFile::keys(std::string_view section) const {
-    section = trim(section);
     std::vector<std::string> names;
-    bool inSection = false;
-    bool sectionSeen = false;
-    for (const std::string& line : m_lines) {
-        LineView view = classify(line);
-        if (view.kind == LineView::Section) {
-            if (inSection) {
-                break;
-            }
-            inSection = !sectionSeen && sameName(view.name, section);
-            sectionSeen = sectionSeen || inSection;
-        } else if (view.kind == LineView::Key && inSection) {
-            names.emplace_back(view.name);
-        }
-    }
+    for (const LineView& view : sectionKeys(m_lines, trim(section)))
+        names.emplace_back(view.name);
     return names;
 }
 

@@ -4,6 +4,8 @@
 #include <cctype>
 #include <unordered_map>
 
+#include "support/LineBlanks.h"
+
 namespace corvane {
 namespace {
 
@@ -13,23 +15,11 @@ namespace {
 constexpr int MaxEdits = 2000;
 constexpr size_t ContextLines = 3;
 
-bool isBlank(char c) {
-    return c == ' ' || c == '\t' || c == '\r';
-}
-
 struct Line {
     std::string_view text; // as written, without its line end
     int key = 0;           // equal keys compare equal
     bool ignorable = false;
 };
-
-std::string_view trimmed(std::string_view text) {
-    while (!text.empty() && isBlank(text.front()))
-        text.remove_prefix(1);
-    while (!text.empty() && isBlank(text.back()))
-        text.remove_suffix(1);
-    return text;
-}
 
 // What of a line is compared.
 std::string comparedPart(std::string_view text, const CompareOptions& options) {
@@ -49,9 +39,9 @@ std::string comparedPart(std::string_view text, const CompareOptions& options) {
     }
     // Blanks before a line's words count, unless a comment in front of them was taken out.
     std::string_view part = out;
-    while (!part.empty() && isBlank(part.back()))
+    while (!part.empty() && isLineBlank(part.back()))
         part.remove_suffix(1);
-    return std::string(options.ignoreComments ? trimmed(part) : part);
+    return std::string(options.ignoreComments ? trimLineBlanks(part) : part);
 }
 
 class LineReader {
@@ -72,7 +62,7 @@ public:
             const std::string part = comparedPart(raw, m_options);
             Line line{raw, 0, false};
             if (part.empty()) {
-                const bool blank = trimmed(raw).empty();
+                const bool blank = trimLineBlanks(raw).empty();
                 line.ignorable = blank ? m_options.ignoreBlankLines : m_options.ignoreComments;
             }
             if (std::find(setAside.begin(), setAside.end(), lines.size() + 1) != setAside.end())

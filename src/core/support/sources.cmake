@@ -8,5 +8,8 @@ set(CORVANE_SUPPORT_SOURCES
   JsonLine.cpp
   Digest.cpp
   ProgramDiff.cpp
+  HostPort.cpp
+  NameLookup.cpp
+  TimeText.cpp
 )
 list(TRANSFORM CORVANE_SUPPORT_SOURCES PREPEND ${CMAKE_CURRENT_LIST_DIR}/)

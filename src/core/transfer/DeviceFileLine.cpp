@@ -6,19 +6,10 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include "transfer/LineInput.h"
 #include "transfer/TransferHost.h"
 
 namespace corvane {
-
-namespace {
-
-void sleepMicros(uint64_t micros) {
-    const timespec ts{static_cast<time_t>(micros / 1000000u),
-                      static_cast<long>(micros % 1000000u) * 1000};
-    ppoll(nullptr, 0, &ts, nullptr);
-}
-
-} // namespace
 
 OpenedLine DeviceFileLine::open(const std::string& path, int direction) {
     const bool sending = direction == DirectionSend;
@@ -31,9 +22,8 @@ OpenedLine DeviceFileLine::open(const std::string& path, int direction) {
 
     OpenedLine opened;
     if (fd < 0) {
-        opened.failure = OpenFailure::Other;
-        opened.detail = std::strerror(errno);
-        opened.error = opened.detail;
+        opened.error.kind = OpenFailure::Other;
+        opened.error.text = std::strerror(errno);
         return opened;
     }
     opened.line.reset(new DeviceFileLine(fd, sending));
@@ -56,7 +46,7 @@ bool DeviceFileLine::writeByte(uint8_t byte, uint64_t waitMicros) {
         return true; // a receive writes nothing into the file it reads
     if (m_pending == sizeof m_buffer && !flushPending()) {
         // Disk full or a vanished medium: the caller retries, so do not let it spin.
-        sleepMicros(waitMicros);
+        SleepMicros(waitMicros);
         return false;
     }
     m_buffer[m_pending++] = byte;
@@ -101,7 +91,7 @@ ReadResult DeviceFileLine::readByte(uint64_t) {
 }
 
 void DeviceFileLine::waitForChange(uint64_t waitMicros) {
-    sleepMicros(waitMicros);
+    SleepMicros(waitMicros);
 }
 
 void DeviceFileLine::drainOutput(uint64_t) {

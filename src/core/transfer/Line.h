@@ -121,15 +121,18 @@ public:
 // Why an open failed, so the port layer can word it in the language of the run.
 enum class OpenFailure { None, Other, PermissionDenied, Busy, NotFound, NotASerialPort };
 
-struct OpenedLine {
-    std::unique_ptr<Line> line;
-    std::string error; // user-facing reason when line is null
-    OpenFailure failure = OpenFailure::None;
-    // PermissionDenied: the group that owns the device ("" when unknown);
-    // Other: the system's error text.
-    std::string detail;
+struct OpenError {
+    OpenFailure kind = OpenFailure::None;
+    // PermissionDenied: the group that owns the device ("" when unknown); otherwise the
+    // system's error text.
+    std::string text;
     // When set, the reason in the user's language (it then words the failure alone).
     LineMessage message;
+};
+
+struct OpenedLine {
+    std::unique_ptr<Line> line;
+    OpenError error; // why, when line is null
 };
 
 // Opens the serial port of the machine definition for `direction` (1 receive, 2 send), or the

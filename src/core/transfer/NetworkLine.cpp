@@ -16,6 +16,7 @@
 
 #include "settings/MachineDef.h"
 #include "support/Clock.h"
+#include "support/NameLookup.h"
 #include "support/StringIds.h"
 #include "transfer/TapeCode.h"
 #include "transfer/TcpWindow.h"
@@ -129,15 +130,6 @@ std::string valueText(uint8_t command, uint32_t value) {
 
 } // namespace
 
-// A name lookup that runs while the window keeps going: glibc's asynchronous getaddrinfo.
-struct NetworkLine::Resolution {
-    std::string host;
-    std::string service;
-    addrinfo hints{};
-    gaicb request{};
-    gaicb* list[1] = {&request};
-};
-
 NetworkLine::NetworkLine(const PortAddress& address, const MachineDef& machine, int direction,
                          const LineOptions& options)
     : m_address(address), m_telnet(address.kind == PortKind::Rfc2217),
@@ -210,14 +202,13 @@ OpenProgress NetworkLine::continueOpen(uint64_t now) {
 
 OpenProgress NetworkLine::resolve(uint64_t now) {
     const std::string service = std::to_string(m_address.port);
-    if (!m_resolution) {
+    if (!m_lookup) {
         // An address needs no name server: take it at once.
         addrinfo hints{};
         hints.ai_family = AF_UNSPEC;
         hints.ai_socktype = SOCK_STREAM;
         hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV;
         if (getaddrinfo(m_address.host.c_str(), service.c_str(), &hints, &m_addresses) == 0) {
-            m_ownAddresses = true;
             m_nextAddress = m_addresses;
             m_phase = Phase::Connecting;
             m_phaseStart = now;
@@ -226,35 +217,18 @@ OpenProgress NetworkLine::resolve(uint64_t now) {
         m_addresses = nullptr;
         if (!m_resolveNames)
             return fail(IDS_NET_NAME_NOT_RESOLVED);
-        m_resolution = std::make_unique<Resolution>();
-        Resolution& r = *m_resolution;
-        r.host = m_address.host;
-        r.service = service;
-        r.hints.ai_family = AF_UNSPEC;
-        r.hints.ai_socktype = SOCK_STREAM;
-        r.hints.ai_flags = AI_NUMERICSERV | AI_ADDRCONFIG;
-        r.request.ar_name = r.host.c_str();
-        r.request.ar_service = r.service.c_str();
-        r.request.ar_request = &r.hints;
-        if (getaddrinfo_a(GAI_NOWAIT, r.list, 1, nullptr) != 0) {
-            m_resolution.reset();
-            return fail(IDS_NET_NAME_NOT_RESOLVED);
-        }
+        m_lookup = startNameLookup(m_address.host, m_address.port);
     }
-    const int status = gai_error(&m_resolution->request);
+    const int status = m_lookup->status();
     if (status == EAI_INPROGRESS) {
         if (now - m_phaseStart >= ResolveMicros)
             return fail(IDS_NET_NAME_NOT_RESOLVED);
         return OpenProgress::Pending;
     }
-    if (status != 0) {
-        m_resolution.reset();
+    if (status != 0)
         return fail(IDS_NET_NAME_NOT_RESOLVED);
-    }
-    m_addresses = m_resolution->request.ar_result;
-    m_ownAddresses = true;
-    m_resolution.reset();
-    m_nextAddress = m_addresses;
+    // The lookup keeps the addresses while they are tried.
+    m_nextAddress = m_lookup->addresses();
     m_phase = Phase::Connecting;
     m_phaseStart = now;
     return connectNext(now);
@@ -330,11 +304,11 @@ void NetworkLine::connected(uint64_t now) {
     setsockopt(m_fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
     setsockopt(m_fd, IPPROTO_TCP, TCP_KEEPCNT, &count, sizeof count);
     setsockopt(m_fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &userTimeoutMs, sizeof userTimeoutMs);
-    if (m_addresses && m_ownAddresses) {
+    if (m_addresses)
         freeaddrinfo(m_addresses);
-        m_addresses = nullptr;
-        m_nextAddress = nullptr;
-    }
+    m_addresses = nullptr;
+    m_nextAddress = nullptr;
+    m_lookup.reset();
     m_phaseStart = now;
     if (!m_telnet) {
         m_phase = Phase::Ready;
@@ -828,22 +802,11 @@ void NetworkLine::dropDtr() {
 }
 
 void NetworkLine::close() {
-    if (m_resolution) {
-        // A lookup still running cannot always be cancelled; its request must then outlive
-        // us, as the resolver will still write into it.
-        const int cancel = gai_cancel(&m_resolution->request);
-        if (cancel == EAI_NOTCANCELED) {
-            static_cast<void>(m_resolution.release());
-        } else {
-            if (cancel == EAI_ALLDONE && gai_error(&m_resolution->request) == 0)
-                freeaddrinfo(m_resolution->request.ar_result);
-            m_resolution.reset();
-        }
-    }
-    if (m_addresses && m_ownAddresses)
+    if (m_addresses)
         freeaddrinfo(m_addresses);
     m_addresses = nullptr;
     m_nextAddress = nullptr;
+    m_lookup.reset();
     if (m_fd >= 0) {
         ::close(m_fd);
         m_fd = -1;

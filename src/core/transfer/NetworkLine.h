@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "support/NameLookup.h"
 #include "transfer/AckTiming.h"
 #include "transfer/Line.h"
 #include "transfer/LineInput.h"
@@ -76,7 +77,6 @@ public:
 
 private:
     enum class Phase { Resolving, Connecting, Negotiating, Settling, Ready, Failed };
-    struct Resolution;
 
     NetworkLine(const PortAddress& address, const MachineDef& machine, int direction,
                 const LineOptions& options);
@@ -140,10 +140,9 @@ private:
     uint32_t m_lineBaud = 9600;
 
     Phase m_phase = Phase::Resolving;
-    std::unique_ptr<Resolution> m_resolution;
-    addrinfo* m_addresses = nullptr;
+    std::unique_ptr<NameLookup> m_lookup; // a name's lookup, and then its addresses
+    addrinfo* m_addresses = nullptr;      // an address's own, from getaddrinfo
     const addrinfo* m_nextAddress = nullptr;
-    bool m_ownAddresses = false; // from getaddrinfo (freeaddrinfo) or the async lookup's own
     int m_lastError = 0;
     uint64_t m_phaseStart = 0;
     bool m_phaseStarted = false;

@@ -47,8 +47,8 @@ OpenedLine FinishOpen(OpenedLine opened, const std::function<uint64_t()>& now,
         if (progress == OpenProgress::Done)
             break;
         if (progress == OpenProgress::Failed) {
-            opened.failure = OpenFailure::Other;
-            opened.message = opened.line->openFailure();
+            opened.error.kind = OpenFailure::Other;
+            opened.error.message = opened.line->openFailure();
             opened.line->close();
             opened.line.reset();
             break;
@@ -88,16 +88,16 @@ std::string messageText(TransferContext& ctx, const LineMessage& message) {
     return FormatLineText(ctx.host.text(message.textId), args);
 }
 
-std::string failureReason(TransferContext& ctx, const OpenedLine& opened) {
-    if (opened.message.textId != 0)
-        return messageText(ctx, opened.message);
-    switch (opened.failure) {
+std::string failureReason(TransferContext& ctx, const OpenError& error) {
+    if (error.message.textId != 0)
+        return messageText(ctx, error.message);
+    switch (error.kind) {
     case OpenFailure::PermissionDenied: {
         // Name the group when we know it: it is not dialout on every distribution.
         const char* text = ctx.host.text(IDS_PORT_PERMISSION_DENIED);
-        if (opened.detail.empty())
+        if (error.text.empty())
             return text;
-        return formatText(ctx.host.text(IDS_FMT_SYSTEM_ERROR), {text, opened.detail});
+        return formatText(ctx.host.text(IDS_FMT_SYSTEM_ERROR), {text, error.text});
     }
     case OpenFailure::Busy:
         return ctx.host.text(IDS_PORT_BUSY);
@@ -106,11 +106,10 @@ std::string failureReason(TransferContext& ctx, const OpenedLine& opened) {
     case OpenFailure::NotASerialPort:
         return ctx.host.text(IDS_PORT_NOT_A_SERIAL_PORT);
     case OpenFailure::Other:
-        return opened.detail.empty() ? opened.error : opened.detail;
     case OpenFailure::None:
         break;
     }
-    return opened.error;
+    return error.text;
 }
 
 // Waits `micros` in slices, pumping the window, until done or (when `interruptible`) an
@@ -163,7 +162,7 @@ int ComOpen(TransferContext& ctx, int direction) {
     if (!opened.line) {
         std::string message = ctx.host.text(IDS_FAILED_TO_OPEN_DEVICE);
         message += "\n\n" + device;
-        const std::string reason = failureReason(ctx, opened);
+        const std::string reason = failureReason(ctx, opened.error);
         if (!reason.empty())
             message += "\n" + reason;
         ctx.host.showError(message);

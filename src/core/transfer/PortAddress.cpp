@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "settings/MachineDef.h"
+#include "support/HostPort.h"
 
 namespace corvane {
 
@@ -69,30 +70,17 @@ bool validIpv6(std::string_view host) {
 
 // "HOST:PORT" or "[IPV6]:PORT" after the scheme.
 bool parseHostPort(std::string_view text, std::string& host, uint16_t& port) {
-    std::string_view hostPart;
-    std::string_view portPart;
-    if (!text.empty() && text.front() == '[') {
-        const size_t close = text.find(']');
-        if (close == std::string_view::npos || close + 1 >= text.size() || text[close + 1] != ':')
-            return false;
-        hostPart = text.substr(1, close - 1);
-        portPart = text.substr(close + 2);
-        if (!validIpv6(hostPart))
-            return false;
-    } else {
-        const size_t colon = text.rfind(':');
-        if (colon == std::string_view::npos)
-            return false;
-        hostPart = text.substr(0, colon);
-        portPart = text.substr(colon + 1);
-        if (!validHostName(hostPart)) // an IPv6 address without brackets lands here too
-            return false;
-    }
+    const HostPortSplit split = splitHostPort(text);
+    if (split.problem != HostPortSplit::Problem::None || !split.port)
+        return false;
+    // An IPv6 address without brackets fails as a host name: its colons are not allowed.
+    if (split.bracketed ? !validIpv6(split.host) : !validHostName(split.host))
+        return false;
     int32_t number = 0;
     constexpr int32_t LastPort = 65535;
-    if (!parseDigits(portPart, 5, number) || number < 1 || number > LastPort)
+    if (!parseDigits(*split.port, 5, number) || number < 1 || number > LastPort)
         return false;
-    host = std::string(hostPart);
+    host = std::string(split.host);
     port = static_cast<uint16_t>(number);
     return true;
 }
@@ -100,8 +88,7 @@ bool parseHostPort(std::string_view text, std::string& host, uint16_t& port) {
 } // namespace
 
 std::string PortAddress::hostPort() const {
-    const bool v6 = host.find(':') != std::string::npos;
-    return (v6 ? "[" + host + "]" : host) + ":" + std::to_string(port);
+    return hostPortText(host, port);
 }
 
 std::string PortAddress::text() const {

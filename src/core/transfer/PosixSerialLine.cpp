@@ -68,12 +68,9 @@ std::string groupOwning(const std::string& device) {
 
 OpenedLine failure(OpenFailure kind, int error, const std::string& device) {
     OpenedLine opened;
-    opened.failure = kind;
-    opened.error = std::strerror(error);
-    if (kind == OpenFailure::PermissionDenied)
-        opened.detail = groupOwning(device);
-    else if (kind == OpenFailure::Other)
-        opened.detail = opened.error;
+    opened.error.kind = kind;
+    opened.error.text =
+        kind == OpenFailure::PermissionDenied ? groupOwning(device) : std::strerror(error);
     return opened;
 }
 
@@ -508,8 +505,8 @@ OpenedLine OpenDefaultLine(const MachineDef& machine, int direction, const char*
     if (!MachinePortAddress(machine.line, address)) {
         // Never "tried": a mistyped network port must not end up opened as a file path.
         OpenedLine refused;
-        refused.failure = OpenFailure::Other;
-        refused.message = LineMessage{IDS_NET_BAD_PORT_TEXT, {}};
+        refused.error.kind = OpenFailure::Other;
+        refused.error.message = LineMessage{IDS_NET_BAD_PORT_TEXT, {}};
         return refused;
     }
     if (address.isNetwork())

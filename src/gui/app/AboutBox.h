@@ -9,7 +9,7 @@
 
 #include <functional>
 
-#include "app/DialogServices.h"
+#include "common/DialogServices.h"
 #include "settings/ProductStrings.h"
 #include "support/StringTable.h"
 

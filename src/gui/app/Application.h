@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/AppState.h"
+#include "common/AppState.h"
 
 class QTranslator;
 

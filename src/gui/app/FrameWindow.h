@@ -15,9 +15,9 @@
 #include <memory>
 #include <string>
 
-#include "app/AppState.h"
-#include "app/DialogServices.h"
 #include "app/HistoryMenus.h"
+#include "common/AppState.h"
+#include "common/DialogServices.h"
 
 class QAction;
 class QMenu;

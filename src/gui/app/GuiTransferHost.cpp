@@ -7,9 +7,9 @@
 #include <QMessageBox>
 #include <QTimer>
 
-#include "app/AppState.h"
 #include "app/FileQuestions.h"
 #include "app/FrameWindow.h"
+#include "common/AppState.h"
 #include "support/Clock.h"
 #include "support/StringIds.h"
 

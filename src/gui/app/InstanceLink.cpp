@@ -10,12 +10,12 @@
 #include <QTimer>
 #include <QWidget>
 
-#include "app/AppState.h"
 #include "app/CommandIds.h"
 #include "app/FrameWindow.h"
 #include "app/HandOverRecord.h"
 #include "app/LinkFolder.h"
 #include "app/MachineFileLoad.h"
+#include "common/AppState.h"
 #include "support/PathParts.h"
 #include "support/StringIds.h"
 #include "transfer/TransferHost.h"

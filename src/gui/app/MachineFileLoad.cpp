@@ -3,7 +3,7 @@
 #include <QFile>
 #include <QMessageBox>
 
-#include "app/AppState.h"
+#include "common/AppState.h"
 #include "support/StringIds.h"
 
 namespace corvane::gui {

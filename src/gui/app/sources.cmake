@@ -1,7 +1,6 @@
 set(CORVANE_GUI_APP_SOURCES
   StatusParts.cpp
   StatusParts.h
-  AppState.h
   Application.cpp
   Application.h
   AboutBox.cpp
@@ -10,16 +9,12 @@ set(CORVANE_GUI_APP_SOURCES
   CommandLineHelp.cpp
   CommandLineHelp.h
   DialogFileQuestions.cpp
-  DialogServices.cpp
-  DialogServices.h
   FileQuestions.h
   FrameWindow.cpp
   FrameWindow.h
   FrameWindowDrops.cpp
   GuiTransferHost.cpp
   GuiTransferHost.h
-  HelpViewer.cpp
-  HelpViewer.h
   HistoryMenus.cpp
   HistoryMenus.h
   InstanceLink.cpp

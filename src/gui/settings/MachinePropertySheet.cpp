@@ -17,8 +17,8 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 
-#include "app/AppState.h"
-#include "app/HelpViewer.h"
+#include "common/AppState.h"
+#include "common/HelpViewer.h"
 #include "support/PathParts.h"
 #include "support/StringIds.h"
 #include "transfer/Port.h"
@@ -221,24 +221,33 @@ QWidget* MachinePropertySheet::bind(int pageIndex, Binding binding) {
     return widget;
 }
 
+QWidget* MachinePropertySheet::bindChoice(int page, int id, int32_t* value, int list) {
+    return bind(page, {id, Kind::Choice, value, nullptr, 0, 0, 0, list});
+}
+
+QWidget* MachinePropertySheet::bindNumber(int page, int id, int32_t* value, int32_t min,
+                                          int32_t max) {
+    return bind(page, {id, Kind::Number, value, nullptr, 0, min, max, 0});
+}
+
+QWidget* MachinePropertySheet::bindText(int page, int id, char* value, int size) {
+    return bind(page, {id, Kind::Text, nullptr, value, size});
+}
+
+QCheckBox* MachinePropertySheet::bindCheck(int page, int id, int32_t* value, int label) {
+    auto* box = static_cast<QCheckBox*>(bind(page, {id, Kind::Check, value}));
+    box->setText(text(label));
+    return box;
+}
+
 QWidget* MachinePropertySheet::buildCommunicationPage() {
     MachineLine& line = m_copy.def.line;
     MachineConfig& config = m_copy.def.config;
     const int page = CommunicationPage;
-    auto choice = [&](int id, int32_t* value, int list) {
-        return bind(page, {id, Kind::Choice, value, nullptr, 0, 0, 0, list});
-    };
-    auto number = [&](int id, int32_t* value, int32_t min, int32_t max) {
-        return bind(page, {id, Kind::Number, value, nullptr, 0, min, max, 0});
-    };
-    auto check = [&](int id, int32_t* value, int label) {
-        auto* box = static_cast<QCheckBox*>(bind(page, {id, Kind::Check, value}));
-        box->setText(text(label));
-        return box;
-    };
 
     auto* basic = formLayout();
-    basic->addRow(text(IDS_LBL_DEVICE), choice(DeviceId, &config.OutofFile, IDS_CHOICES_DEVICE));
+    basic->addRow(text(IDS_LBL_DEVICE),
+                  bindChoice(page, DeviceId, &config.OutofFile, IDS_CHOICES_DEVICE));
 #ifdef _WIN32
     const int portLabel = IDS_LBL_PORT_NUMBER;
 #else
@@ -246,18 +255,21 @@ QWidget* MachinePropertySheet::buildCommunicationPage() {
 #endif
     basic->addRow(text(portLabel), bind(page, {PortNumberId, Kind::PortBox, &m_copy.PortNumberShown,
                                                nullptr, 0, FirstComNumber, LastComNumber, 0}));
-    basic->addRow(text(IDS_LBL_CODE), choice(CodeId, &line.OutCode, IDS_CHOICES_CODE));
+    basic->addRow(text(IDS_LBL_CODE), bindChoice(page, CodeId, &line.OutCode, IDS_CHOICES_CODE));
     basic->addRow(text(IDS_LBL_BAUD_RATE),
-                  choice(BaudRateId, &line.BaudRate, IDS_CHOICES_BAUD_RATE));
-    basic->addRow(text(IDS_LBL_DATA_BIT), choice(DataBitId, &line.DataLen, IDS_CHOICES_DATA_BITS));
-    basic->addRow(text(IDS_LBL_STOP_BIT), choice(StopBitId, &line.Stop, IDS_CHOICES_STOP_BITS));
-    basic->addRow(text(IDS_LBL_PARITY), choice(ParityId, &line.Parity, IDS_CHOICES_PARITY));
+                  bindChoice(page, BaudRateId, &line.BaudRate, IDS_CHOICES_BAUD_RATE));
+    basic->addRow(text(IDS_LBL_DATA_BIT),
+                  bindChoice(page, DataBitId, &line.DataLen, IDS_CHOICES_DATA_BITS));
+    basic->addRow(text(IDS_LBL_STOP_BIT),
+                  bindChoice(page, StopBitId, &line.Stop, IDS_CHOICES_STOP_BITS));
+    basic->addRow(text(IDS_LBL_PARITY),
+                  bindChoice(page, ParityId, &line.Parity, IDS_CHOICES_PARITY));
 
     auto* flow = new QVBoxLayout;
-    m_xonXoffBox = qobject_cast<QCheckBox*>(check(2034, &m_copy.FlowXonXoff, IDS_CHK_XON_XOFF));
+    m_xonXoffBox = bindCheck(page, 2034, &m_copy.FlowXonXoff, IDS_CHK_XON_XOFF);
     flow->addWidget(m_xonXoffBox);
-    flow->addWidget(check(2035, &m_copy.FlowDsrDtr, IDS_CHK_DSR_DTR));
-    flow->addWidget(check(2036, &m_copy.FlowRtsCts, IDS_CHK_RTS_CTS));
+    flow->addWidget(bindCheck(page, 2035, &m_copy.FlowDsrDtr, IDS_CHK_DSR_DTR));
+    flow->addWidget(bindCheck(page, 2036, &m_copy.FlowRtsCts, IDS_CHK_RTS_CTS));
 
     auto* dc = formLayout();
     const struct {
@@ -269,7 +281,7 @@ QWidget* MachinePropertySheet::buildCommunicationPage() {
                   {Dc3Id, &line.PtrStop, IDS_LBL_DC3},
                   {Dc4Id, &line.PtpStop, IDS_LBL_DC4}};
     for (const auto& row : dcRows) {
-        QWidget* field = number(row.id, row.value, 0, 255);
+        QWidget* field = bindNumber(page, row.id, row.value, 0, 255);
         field->setToolTip(text(IDS_TIP_DC_CODE));
         dc->addRow(text(row.label), field);
     }
@@ -318,39 +330,28 @@ void MachinePropertySheet::addSkipAndUserCodes(QGridLayout* grid, QFormLayout* s
 QWidget* MachinePropertySheet::buildSendPage() {
     MachineConfig& config = m_copy.def.config;
     const int page = SendPage;
-    auto choice = [&](int id, int32_t* value, int list) {
-        return bind(page, {id, Kind::Choice, value, nullptr, 0, 0, 0, list});
-    };
-    auto number = [&](int id, int32_t* value, int32_t min, int32_t max) {
-        return bind(page, {id, Kind::Number, value, nullptr, 0, min, max, 0});
-    };
-    auto textField = [&](int id, char* value, int size) {
-        return bind(page, {id, Kind::Text, nullptr, value, size});
-    };
-    auto check = [&](int id, int32_t* value, int label) {
-        auto* box = static_cast<QCheckBox*>(bind(page, {id, Kind::Check, value}));
-        box->setText(text(label));
-        return box;
-    };
 
     auto* parameter = formLayout();
-    parameter->addRow(text(IDS_LBL_LINE_FEED), choice(1239, &config.LfCode, IDS_CHOICES_LINE_FEED));
+    parameter->addRow(text(IDS_LBL_LINE_FEED),
+                      bindChoice(page, 1239, &config.LfCode, IDS_CHOICES_LINE_FEED));
     parameter->addRow(text(IDS_LBL_PERCENT_ADDITION),
-                      choice(1240, &config.ErCode, IDS_CHOICES_PERCENT_ADDITION));
-    parameter->addRow(text(IDS_LBL_TV_CHECK), choice(1241, &config.TVCheck, IDS_CHOICES_TV_CHECK));
-    parameter->addRow(text(IDS_LBL_N_BASE), number(2111, &config.NnoBase, 0, 10000000));
-    parameter->addRow(text(IDS_LBL_N_INCREMENTAL), number(2112, &config.NnoIncr, 0, 100000));
+                      bindChoice(page, 1240, &config.ErCode, IDS_CHOICES_PERCENT_ADDITION));
+    parameter->addRow(text(IDS_LBL_TV_CHECK),
+                      bindChoice(page, 1241, &config.TVCheck, IDS_CHOICES_TV_CHECK));
+    parameter->addRow(text(IDS_LBL_N_BASE), bindNumber(page, 2111, &config.NnoBase, 0, 10000000));
+    parameter->addRow(text(IDS_LBL_N_INCREMENTAL),
+                      bindNumber(page, 2112, &config.NnoIncr, 0, 100000));
 
     auto* option = new QVBoxLayout;
-    option->addWidget(check(2122, &config.Comment, IDS_CHK_OUTPUT_COMMENT));
-    option->addWidget(check(2123, &config.HeadLf, IDS_CHK_HEAD_LF));
-    option->addWidget(check(2124, &config.SendSpace, IDS_CHK_OUTPUT_BLANK_LINE));
-    option->addWidget(check(2125, &config.Xoff, IDS_CHK_WAIT_FOR_DC1));
-    option->addWidget(check(2126, &config.DeleteErCode, IDS_CHK_DELETE_PERCENT));
-    option->addWidget(check(2128, &config.WordBreak, IDS_CHK_WORD_BREAK));
+    option->addWidget(bindCheck(page, 2122, &config.Comment, IDS_CHK_OUTPUT_COMMENT));
+    option->addWidget(bindCheck(page, 2123, &config.HeadLf, IDS_CHK_HEAD_LF));
+    option->addWidget(bindCheck(page, 2124, &config.SendSpace, IDS_CHK_OUTPUT_BLANK_LINE));
+    option->addWidget(bindCheck(page, 2125, &config.Xoff, IDS_CHK_WAIT_FOR_DC1));
+    option->addWidget(bindCheck(page, 2126, &config.DeleteErCode, IDS_CHK_DELETE_PERCENT));
+    option->addWidget(bindCheck(page, 2128, &config.WordBreak, IDS_CHK_WORD_BREAK));
     auto* wait = formLayout();
     wait->addRow(text(IDS_LBL_WAIT),
-                 withUnit(number(2127, &config.SendDelay, 0, 1000), text(IDS_LBL_MSEC)));
+                 withUnit(bindNumber(page, 2127, &config.SendDelay, 0, 1000), text(IDS_LBL_MSEC)));
     option->addLayout(wait);
     option->addStretch(1);
 
@@ -358,9 +359,9 @@ QWidget* MachinePropertySheet::buildSendPage() {
     // after.
     auto counts = [&](int firstId, int32_t* values, int firstLabel) {
         auto* form = formLayout();
-        form->addRow(text(firstLabel), number(firstId, &values[0], 0, 1000));
-        form->addRow(text(firstLabel + 1), number(firstId + 2, &values[2], 0, 1000));
-        form->addRow(text(firstLabel + 2), number(firstId + 1, &values[1], 0, 1000));
+        form->addRow(text(firstLabel), bindNumber(page, firstId, &values[0], 0, 1000));
+        form->addRow(text(firstLabel + 1), bindNumber(page, firstId + 2, &values[2], 0, 1000));
+        form->addRow(text(firstLabel + 2), bindNumber(page, firstId + 1, &values[1], 0, 1000));
         return form;
     };
     static_assert(IDS_LBL_MIDDLE == IDS_LBL_BEFORE + 1 && IDS_LBL_AFTER == IDS_LBL_BEFORE + 2);
@@ -373,17 +374,17 @@ QWidget* MachinePropertySheet::buildSendPage() {
 
     auto* skip = formLayout();
     skip->addRow(text(IDS_LBL_SKIP_FUNCTION),
-                 textField(2129, config.SendSkipCode, sizeof config.SendSkipCode));
+                 bindText(page, 2129, config.SendSkipCode, sizeof config.SendSkipCode));
     skip->addRow(text(IDS_LBL_SKIP_LINE),
-                 textField(2130, config.SendSkipLine, sizeof config.SendSkipLine));
+                 bindText(page, 2130, config.SendSkipLine, sizeof config.SendSkipLine));
 
     auto* user = formLayout();
     user->addRow(text(IDS_LBL_USER_BEFORE),
-                 textField(2119, config.PtpUser0, sizeof config.PtpUser0));
+                 bindText(page, 2119, config.PtpUser0, sizeof config.PtpUser0));
     user->addRow(text(IDS_LBL_USER_MIDDLE),
-                 textField(2120, config.PtpUser2, sizeof config.PtpUser2));
+                 bindText(page, 2120, config.PtpUser2, sizeof config.PtpUser2));
     user->addRow(text(IDS_LBL_USER_AFTER),
-                 textField(2121, config.PtpUser1, sizeof config.PtpUser1));
+                 bindText(page, 2121, config.PtpUser1, sizeof config.PtpUser1));
 
     auto* widget = new QWidget;
     auto* grid = new QGridLayout(widget);
@@ -401,21 +402,16 @@ QWidget* MachinePropertySheet::buildSendPage() {
 QWidget* MachinePropertySheet::buildReceivePage() {
     MachineConfig& config = m_copy.def.config;
     const int page = ReceivePage;
-    auto choice = [&](int id, int32_t* value, int list) {
-        return bind(page, {id, Kind::Choice, value, nullptr, 0, 0, 0, list});
-    };
-    auto textField = [&](int id, char* value, int size) {
-        return bind(page, {id, Kind::Text, nullptr, value, size});
-    };
 
     auto* parameter = formLayout();
     parameter->addRow(text(IDS_LBL_START_CHECK),
-                      choice(1242, &config.PtrBegin, IDS_CHOICES_START_CHECK));
-    parameter->addRow(text(IDS_LBL_END_CHECK), choice(1241, &config.PtrEof, IDS_CHOICES_END_CHECK));
+                      bindChoice(page, 1242, &config.PtrBegin, IDS_CHOICES_START_CHECK));
+    parameter->addRow(text(IDS_LBL_END_CHECK),
+                      bindChoice(page, 1241, &config.PtrEof, IDS_CHOICES_END_CHECK));
 
     auto* option = formLayout();
     option->addRow(text(IDS_LBL_SPACE_CHARACTER),
-                   choice(1240, &config.RecvSpace, IDS_CHOICES_SPACE_CHARACTER));
+                   bindChoice(page, 1240, &config.RecvSpace, IDS_CHOICES_SPACE_CHARACTER));
     option->addRow(
         text(IDS_LBL_TIMEOUT),
         withUnit(bind(page, {1251, Kind::Number, &config.PtrTimeOut, nullptr, 0, 0, 100000, 0}),
@@ -423,13 +419,15 @@ QWidget* MachinePropertySheet::buildReceivePage() {
 
     auto* skip = formLayout();
     skip->addRow(text(IDS_LBL_SKIP_FUNCTION),
-                 textField(1249, config.ReceiveSkipCode, sizeof config.ReceiveSkipCode));
+                 bindText(page, 1249, config.ReceiveSkipCode, sizeof config.ReceiveSkipCode));
     skip->addRow(text(IDS_LBL_SKIP_LINE),
-                 textField(1250, config.ReceiveSkipLine, sizeof config.ReceiveSkipLine));
+                 bindText(page, 1250, config.ReceiveSkipLine, sizeof config.ReceiveSkipLine));
 
     auto* user = formLayout();
-    user->addRow(text(IDS_LBL_BEFORE), textField(2207, config.PtrUser0, sizeof config.PtrUser0));
-    user->addRow(text(IDS_LBL_AFTER), textField(2208, config.PtrUser1, sizeof config.PtrUser1));
+    user->addRow(text(IDS_LBL_BEFORE),
+                 bindText(page, 2207, config.PtrUser0, sizeof config.PtrUser0));
+    user->addRow(text(IDS_LBL_AFTER),
+                 bindText(page, 2208, config.PtrUser1, sizeof config.PtrUser1));
 
     auto* widget = new QWidget;
     auto* grid = new QGridLayout(widget);
@@ -681,19 +679,19 @@ bool MachinePropertySheet::portCheckPasses() {
     }
     // Why it did not open, in the words a transfer would use.
     QString reason;
-    if (opened.message.textId != 0) {
+    const OpenError& error = opened.error;
+    if (error.message.textId != 0) {
         std::vector<std::string> args;
-        for (const MessageArg& arg : opened.message.args)
+        for (const MessageArg& arg : error.message.args)
             args.push_back(arg.textId != 0 ? text(arg.textId).toStdString() : arg.text);
         reason = QString::fromStdString(
-            FormatLineText(text(opened.message.textId).toUtf8().constData(), args));
-    } else if (const int id = OpenFailureTextId(opened.failure)) {
+            FormatLineText(text(error.message.textId).toUtf8().constData(), args));
+    } else if (const int id = OpenFailureTextId(error.kind)) {
         reason = text(id);
-        if (opened.failure == OpenFailure::PermissionDenied && !opened.detail.empty())
-            reason = QStringLiteral("%1 (%2)").arg(reason, QString::fromStdString(opened.detail));
+        if (error.kind == OpenFailure::PermissionDenied && !error.text.empty())
+            reason = QStringLiteral("%1 (%2)").arg(reason, QString::fromStdString(error.text));
     } else {
-        reason =
-            QString::fromLocal8Bit((opened.detail.empty() ? opened.error : opened.detail).c_str());
+        reason = QString::fromLocal8Bit(error.text.c_str());
     }
     return m_hooks.ask(this, text(IDS_OPEN_ERROR_CAPTION), question, reason);
 }

@@ -86,6 +86,11 @@ private:
     void buildButtons(QLayout* outer);
 
     QWidget* bind(int pageIndex, Binding binding);
+    // One control of `page` bound to a value of the copy, by kind.
+    QWidget* bindChoice(int page, int id, int32_t* value, int list);
+    QWidget* bindNumber(int page, int id, int32_t* value, int32_t min, int32_t max);
+    QWidget* bindText(int page, int id, char* value, int size);
+    QCheckBox* bindCheck(int page, int id, int32_t* value, int label);
     void fillControls();
     void fillPortBox();
 

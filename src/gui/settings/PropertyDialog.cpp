@@ -15,7 +15,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "app/HelpViewer.h"
+#include "common/HelpViewer.h"
 #include "display/ColourRef.h"
 #include "display/LogPane.h"
 #include "support/StringIds.h"

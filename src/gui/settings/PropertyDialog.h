@@ -12,7 +12,7 @@
 
 #include <QDialog>
 
-#include "app/DialogServices.h"
+#include "common/DialogServices.h"
 #include "settings/AppConfig.h"
 #include "support/StringTable.h"
 #include "transfer/TransferState.h"

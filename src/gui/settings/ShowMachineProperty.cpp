@@ -7,8 +7,8 @@
 #include <QFile>
 #include <QTimer>
 
-#include "app/AppState.h"
 #include "app/ConfigLocation.h"
+#include "common/AppState.h"
 #include "settings/AppConfig.h"
 #include "settings/MachinePropertySheet.h"
 #include "support/StringIds.h"

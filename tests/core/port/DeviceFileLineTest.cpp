@@ -97,8 +97,8 @@ TEST_F(DeviceFile, receiveFromAMissingFileFailsWithTheSystemReason) {
     std::remove(path.c_str());
     OpenedLine opened = OpenDefaultLine(machine, 1, path.c_str());
     EXPECT_EQ(opened.line, nullptr);
-    EXPECT_EQ(opened.failure, OpenFailure::Other);
-    EXPECT_FALSE(opened.detail.empty());
+    EXPECT_EQ(opened.error.kind, OpenFailure::Other);
+    EXPECT_FALSE(opened.error.text.empty());
 }
 
 TEST_F(DeviceFile, missingSerialDeviceIsReportedAsNotFound) {
@@ -106,14 +106,14 @@ TEST_F(DeviceFile, missingSerialDeviceIsReportedAsNotFound) {
                   "/dev/corvane-no-such-port");
     OpenedLine opened = OpenDefaultLine(machine, 2, nullptr);
     EXPECT_EQ(opened.line, nullptr);
-    EXPECT_EQ(opened.failure, OpenFailure::NotFound);
+    EXPECT_EQ(opened.error.kind, OpenFailure::NotFound);
 }
 
 TEST_F(DeviceFile, aPlainFileNamedAsSerialPortIsNotASerialPort) {
     std::snprintf(machine.line.PortName, sizeof machine.line.PortName, "%s", path.c_str());
     OpenedLine opened = OpenDefaultLine(machine, 2, nullptr);
     EXPECT_EQ(opened.line, nullptr);
-    EXPECT_EQ(opened.failure, OpenFailure::NotASerialPort);
+    EXPECT_EQ(opened.error.kind, OpenFailure::NotASerialPort);
 }
 
 } // namespace

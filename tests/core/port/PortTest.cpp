@@ -7,7 +7,7 @@ using PortOpen = PortFixture;
 
 TEST_F(PortOpen, clearsTheInterruptRequestEvenWhenTheOpenFails) {
     failOpen = true;
-    failWith.failure = OpenFailure::Busy;
+    failWith.error.kind = OpenFailure::Busy;
     for (int attempt = 0; attempt < 2; ++attempt) {
         state.InterruptRequest = 2;
         EXPECT_EQ(ComOpen(ctx, 2), -2);
@@ -51,8 +51,8 @@ TEST_F(PortOpen, failureMessageNamesTheDeviceAndTheReason) {
         machine.line.PortNo = c.portNo;
         std::snprintf(machine.line.PortName, sizeof machine.line.PortName, "%s", c.portName);
         failWith = OpenedLine{};
-        failWith.failure = c.failure;
-        failWith.detail = c.detail;
+        failWith.error.kind = c.failure;
+        failWith.error.text = c.detail;
         host.errors.clear();
         EXPECT_EQ(ComOpen(ctx, 2), -2);
         ASSERT_EQ(host.errors.size(), 1u);
@@ -77,8 +77,8 @@ TEST_F(PortOpen, deviceFileIsOpenedByTheChosenPathAndNamedWhenItFails) {
     EXPECT_EQ(ComClose(ctx, 0), 0);
 
     failOpen = true;
-    failWith.failure = OpenFailure::Other;
-    failWith.detail = "No such file or directory";
+    failWith.error.kind = OpenFailure::Other;
+    failWith.error.text = "No such file or directory";
     EXPECT_EQ(open(1, true), -2);
     ASSERT_EQ(host.errors.size(), 1u);
     EXPECT_EQ(host.errors[0],

@@ -125,7 +125,7 @@ TEST_F(LinePacing, openingByNameDetectsThePseudoTerminal) {
         LineOptions options;
         options.emulateLineRate = emulate;
         OpenedLine opened = OpenDefaultLine(machine, 2, nullptr, options);
-        ASSERT_NE(opened.line, nullptr) << opened.error;
+        ASSERT_NE(opened.line, nullptr) << opened.error.text;
         auto* serial = dynamic_cast<PosixSerialLine*>(opened.line.get());
         ASSERT_NE(serial, nullptr);
         EXPECT_EQ(serial->pacesOutput(), emulate);
@@ -135,7 +135,7 @@ TEST_F(LinePacing, openingByNameDetectsThePseudoTerminal) {
     LineOptions off;
     off.emulateLineRate = false;
     OpenedLine opened = DefaultLineOpener(off)(machine, 2, nullptr);
-    ASSERT_NE(opened.line, nullptr) << opened.error;
+    ASSERT_NE(opened.line, nullptr) << opened.error.text;
     EXPECT_FALSE(dynamic_cast<PosixSerialLine&>(*opened.line).pacesOutput());
 }
 

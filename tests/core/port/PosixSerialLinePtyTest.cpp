@@ -59,7 +59,7 @@ TEST_F(PtyLine, opensTheDeviceNamedByPortNameAndRestoresItsSettingsAtClose) {
     termios before{};
     ASSERT_EQ(tcgetattr(pty.slaveFd(), &before), 0);
     OpenedLine opened = OpenDefaultLine(machine, 2, nullptr);
-    ASSERT_NE(opened.line, nullptr) << opened.error;
+    ASSERT_NE(opened.line, nullptr) << opened.error.text;
     EXPECT_FALSE(opened.line->isFile());
     ASSERT_TRUE(opened.line->writeByte('%', 1'000'000));
     EXPECT_EQ(pty.received(), "%");

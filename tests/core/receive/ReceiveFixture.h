@@ -65,7 +65,7 @@ protected:
             openedDirection = direction;
             OpenedLine opened;
             if (failOpen)
-                opened.error = "no such port";
+                opened.error.text = "no such port";
             else
                 opened.line = std::make_unique<ForwardingLine>(*m_line);
             return opened;

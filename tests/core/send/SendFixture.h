@@ -41,7 +41,7 @@ protected:
         ctx.openLine = [this](const MachineDef&, int, const char*) {
             OpenedLine opened;
             if (openFails)
-                opened.error = "no port";
+                opened.error.text = "no port";
             else
                 opened.line = std::make_unique<ForwardingLine>(*testLine, afterWrite);
             return opened;

@@ -142,7 +142,7 @@ protected:
             opens.push_back(clock.now());
             if (failuresBefore[next] > 0) {
                 --failuresBefore[next];
-                opened.failure = OpenFailure::NotFound;
+                opened.error.kind = OpenFailure::NotFound;
                 return opened;
             }
             if (next < lines.size() && turning)
@@ -150,7 +150,7 @@ protected:
             else if (next < lines.size())
                 opened.line = std::make_unique<BorrowedLine>(*lines[next++]);
             else
-                opened.failure = OpenFailure::NotFound;
+                opened.error.kind = OpenFailure::NotFound;
             return opened;
         };
         LineService service(settings, host, opener, env);

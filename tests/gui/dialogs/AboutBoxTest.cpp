@@ -15,8 +15,8 @@
 #include <QTimer>
 
 #include "app/AboutBox.h"
-#include "app/AppState.h"
 #include "app/FrameWindow.h"
+#include "common/AppState.h"
 #include "settings/ProductStrings.h"
 
 #include "gui/dialogs/DialogTestSupport.h"

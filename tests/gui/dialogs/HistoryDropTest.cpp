@@ -16,11 +16,11 @@
 #include <QToolButton>
 #include <QUrl>
 
-#include "support/GuiTestFiles.h"
-#include "app/AppState.h"
 #include "app/FrameWindow.h"
 #include "app/HistoryMenus.h"
+#include "common/AppState.h"
 #include "settings/MachineDef.h"
+#include "support/GuiTestFiles.h"
 #include "support/SteppingClock.h"
 
 #include "gui/dialogs/DialogTestSupport.h"

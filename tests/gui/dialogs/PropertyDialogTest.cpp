@@ -16,9 +16,9 @@
 #include <QTimer>
 #include <QUrl>
 
-#include "app/AppState.h"
 #include "app/FileQuestions.h"
 #include "app/FrameWindow.h"
+#include "common/AppState.h"
 #include "display/LogPane.h"
 #include "settings/PropertyDialog.h"
 

@@ -23,14 +23,14 @@
 #include <QTest>
 #include <QTimer>
 
-#include "support/GuiTestFiles.h"
-#include "app/AppState.h"
 #include "app/FileQuestions.h"
 #include "app/FrameWindow.h"
 #include "app/StatusParts.h"
+#include "common/AppState.h"
 #include "display/LogPane.h"
 #include "settings/AppConfig.h"
 #include "settings/MachineDef.h"
+#include "support/GuiTestFiles.h"
 #include "support/SimProcess.h"
 #include "support/SteppingClock.h"
 #include "transfer/TransferState.h"

@@ -29,11 +29,11 @@
 #include <QUrl>
 #include <QWindow>
 
-#include "app/AppState.h"
 #include "app/Application.h"
 #include "app/FileQuestions.h"
 #include "app/FrameWindow.h"
 #include "app/StatusParts.h"
+#include "common/AppState.h"
 #include "display/LogPane.h"
 #include "settings/MachineDef.h"
 #include "support/GuiTestFiles.h"

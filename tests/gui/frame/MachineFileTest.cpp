@@ -7,11 +7,11 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "app/AppState.h"
 #include "app/Application.h"
 #include "app/FrameWindow.h"
 #include "app/HandOverRecord.h"
 #include "app/InstanceLink.h"
+#include "common/AppState.h"
 #include "gui/dialogs/DialogTestSupport.h"
 #include "settings/MachineDef.h"
 #include "support/GuiTestFiles.h"

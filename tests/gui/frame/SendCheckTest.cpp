@@ -8,8 +8,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "app/AppState.h"
 #include "app/FrameWindow.h"
+#include "common/AppState.h"
 #include "display/LogPane.h"
 #include "gui/dialogs/DialogTestSupport.h"
 #include "settings/MachineDef.h"

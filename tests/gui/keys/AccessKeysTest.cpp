@@ -18,9 +18,9 @@
 #include <QTest>
 
 #include "app/AboutBox.h"
-#include "app/AppState.h"
 #include "app/FileQuestions.h"
 #include "app/FrameWindow.h"
+#include "common/AppState.h"
 #include "display/LogPane.h"
 #include "settings/MachineDef.h"
 #include "settings/MachinePropertySheet.h"

@@ -21,13 +21,13 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-#include "app/AppState.h"
 #include "app/Application.h"
 #include "app/CommandLineHelp.h"
 #include "app/FileQuestions.h"
 #include "app/FrameWindow.h"
 #include "app/HandOverRecord.h"
 #include "app/InstanceLink.h"
+#include "common/AppState.h"
 #include "display/LogPane.h"
 #include "settings/MachineDef.h"
 #include "support/GuiTestFiles.h"

@@ -27,13 +27,13 @@
 #include <QTest>
 #include <QTimer>
 
-#include "support/GuiTestFiles.h"
-#include "app/AppState.h"
 #include "app/FileQuestions.h"
 #include "app/FrameWindow.h"
+#include "common/AppState.h"
 #include "settings/MachineDef.h"
 #include "settings/MachinePropertySheet.h"
 #include "settings/ShowMachineProperty.h"
+#include "support/GuiTestFiles.h"
 #include "transfer/LineSettings.h"
 
 using namespace corvane;
@@ -154,8 +154,8 @@ OpenedLine opensFine(const MachineDef&) {
 
 OpenedLine refusedBusy(const MachineDef&) {
     OpenedLine opened;
-    opened.failure = OpenFailure::Busy;
-    opened.error = "Device or resource busy";
+    opened.error.kind = OpenFailure::Busy;
+    opened.error.text = "Device or resource busy";
     return opened;
 }
 

@@ -1,4 +1,4 @@
-#include "app/DialogServices.h"
+#include "common/DialogServices.h"
 
 #include <algorithm>
 
@@ -7,7 +7,7 @@
 #include <QProcess>
 #include <QUrl>
 
-#include "app/HelpViewer.h"
+#include "common/HelpViewer.h"
 #include "display/ColourRef.h"
 
 namespace corvane::gui {

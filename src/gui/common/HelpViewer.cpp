@@ -1,4 +1,4 @@
-#include "app/HelpViewer.h"
+#include "common/HelpViewer.h"
 
 #include <QDesktopServices>
 #include <QMessageBox>
