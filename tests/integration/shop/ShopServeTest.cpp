@@ -68,7 +68,9 @@ struct RefusingBroker {
                 const std::string answer = type >> 4 == 1   ? std::string("\x20\x02\0\0", 4) // CONNACK
                                            : type >> 4 == 8 ? "\x90\x03" + body.substr(0, 2) + "\x80"
                                                             : std::string();
-                (void)!::write(client, answer.data(), answer.size());
+                // The line may have hung up already: that is no reason to end the test.
+                if (!answer.empty() && ::send(client, answer.data(), answer.size(), MSG_NOSIGNAL) < 0)
+                    break;
             }
         });
     }
