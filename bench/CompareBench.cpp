@@ -508,8 +508,8 @@ RateRun sendAtLineRate(Bench& b, const Build& build, int baudIndex, bool gui, ui
     const uint64_t size = writeProgram(program, bytes);
     const double seconds = double(size) / lineCpsFor(baudIndex);
     Sim sim(CNC_SIM_PATH, b.work.path(), "sim-" + tag, b.realtime);
-    if (!sim.start({"read", "--wait-ms", "0", "--record", record, "--link", link,
-                    "--exit-after-ms", std::to_string(long((seconds + 60) * 1000))}))
+    if (!sim.start({"read", "--wait-ms", "0", "--record", record, "--link", link, "--exit-after-ms",
+                    std::to_string(long((seconds + 60) * 1000))}))
         return run;
     const std::string machine = b.work.file("rate-" + tag + ".MDF");
     if (!b.machine(machine, link, 18, 20, baudIndex))
@@ -561,14 +561,14 @@ RateRun receiveAtLineRate(Bench& b, const Build& build, int baudIndex, uint64_t 
                     "PtrTimeOut=20000"}))
         return run;
     Child child;
-    if (!child.start({build.cli, "--cfg", b.config, "receive", "-q", "-m", machine, "-p", link,
-                      target},
-                     b.work.file(tag + ".out"), b.work.file(tag + ".err")))
+    if (!child.start(
+            {build.cli, "--cfg", b.config, "receive", "-q", "-m", machine, "-p", link, target},
+            b.work.file(tag + ".out"), b.work.file(tag + ".err")))
         return run;
     // The target grows by whole lines with CR LF; the machine's rate is that of the program.
-    const bool measured = measureDataPhase(child, target, expectedSize,
-                                           cps * double(expectedSize) / double(size),
-                                           nowSeconds() + seconds + 60, run);
+    const bool measured =
+        measureDataPhase(child, target, expectedSize, cps * double(expectedSize) / double(size),
+                         nowSeconds() + seconds + 60, run);
     const ChildResult r = child.wait(seconds + 60);
     sim.wait(20);
     std::string detail;
@@ -625,17 +625,19 @@ double copySeconds(Bench& b, const std::string& from, const std::string& to) {
 // breaks, TV check, comments and % removal, skip rules.
 std::vector<std::pair<std::string, std::vector<std::string>>> acceptanceMachines() {
     return {
-        {"iso-leaders", {"OutCode=0", "PtpNull=20,20,5", "PtpSpace=3,2,1", "ErCode=3", "HeadLf=1",
-                         "PtpStart=18", "PtpStop=20", "LfCode=0"}},
+        {"iso-leaders",
+         {"OutCode=0", "PtpNull=20,20,5", "PtpSpace=3,2,1", "ErCode=3", "HeadLf=1", "PtpStart=18",
+          "PtpStop=20", "LfCode=0"}},
         {"eia-blank-tape", {"OutCode=1", "PtpNull=30,30,10", "ErCode=3", "Comment=0"}},
-        {"ascii-crlf-numbered", {"OutCode=2", "LfCode=1", "NnoBase=10", "NnoIncr=10",
-                                 "WordBreak=1", "TVCheck=1", "DeleteErCode=1"}},
+        {"ascii-crlf-numbered",
+         {"OutCode=2", "LfCode=1", "NnoBase=10", "NnoIncr=10", "WordBreak=1", "TVCheck=1",
+          "DeleteErCode=1"}},
         {"ascii-cr-odd", {"OutCode=2", "LfCode=2", "TVCheck=2", "SendSpace=0", "Comment=0"}},
-        {"ascii-lfcrcr-user-codes", {"OutCode=2", "LfCode=3", "PtpUser0=1214", "PtpUser1=AA0D",
-                                     "PtpUser2=7F", "ErCode=1"}},
-        {"skip-rules", {"OutCode=2", "SendSkipLine=M06,T01", "SendSkipCode=F,S",
-                        "ReceiveSkipLine=G00", "ReceiveSkipCode=Z", "PtrBegin=1", "PtrEof=1",
-                        "RecvSpace=1"}},
+        {"ascii-lfcrcr-user-codes",
+         {"OutCode=2", "LfCode=3", "PtpUser0=1214", "PtpUser1=AA0D", "PtpUser2=7F", "ErCode=1"}},
+        {"skip-rules",
+         {"OutCode=2", "SendSkipLine=M06,T01", "SendSkipCode=F,S", "ReceiveSkipLine=G00",
+          "ReceiveSkipCode=Z", "PtrBegin=1", "PtrEof=1", "RecvSpace=1"}},
         {"receive-spaces-dropped", {"OutCode=2", "PtrBegin=0", "PtrEof=3", "RecvSpace=0"}},
     };
 }
@@ -733,7 +735,8 @@ void costPerCharacter(Bench& b, const std::vector<Build>& builds, double bigMega
             const double floor = baud == 5 ? floor9600 : floor38400;
             perFloor.push_back(r.ok && floor > 0 ? r.cpuShare / floor : -1);
         }
-        const std::string name = baud == 7 ? "corvane-cli receive 38400" : "corvane-cli receive 9600";
+        const std::string name =
+            baud == 7 ? "corvane-cli receive 38400" : "corvane-cli receive 9600";
         row(name + ": CPU s/s", cpu, 4);
         row(name + ": ratio CPU / least", perFloor, 2);
     }
@@ -790,9 +793,8 @@ void costPerCharacter(Bench& b, const std::vector<Build>& builds, double bigMega
         std::printf("  %s: device file %s the program%s\n", builds[i].name.c_str(),
                     tape ? "equals" : "DIFFERS from", tape ? "" : (": " + detail).c_str());
         const bool target = sameFiles(expectedTarget, received[i], detail);
-        std::printf("  %s: received target %s the program with CR LF%s\n",
-                    builds[i].name.c_str(), target ? "equals" : "DIFFERS from",
-                    target ? "" : (": " + detail).c_str());
+        std::printf("  %s: received target %s the program with CR LF%s\n", builds[i].name.c_str(),
+                    target ? "equals" : "DIFFERS from", target ? "" : (": " + detail).c_str());
         if (!tape || !target)
             ++b.failures;
     }
@@ -839,7 +841,8 @@ void costPerCharacter(Bench& b, const std::vector<Build>& builds, double bigMega
             for (bool receive : {false, true}) {
                 std::string outs[2];
                 for (size_t i = 0; i < 2; ++i) {
-                    outs[i] = b.work.file("same-" + builds[i].name + (receive ? ".target" : ".tape"));
+                    outs[i] =
+                        b.work.file("same-" + builds[i].name + (receive ? ".target" : ".tape"));
                     std::remove(outs[i].c_str());
                     // Exit statuses differ by design here (a machine with a time-out ends a
                     // receive from a file as "Receive TimeOut"); the files must not.

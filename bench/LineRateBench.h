@@ -36,8 +36,8 @@ struct RateRun {
 
 // Watches `file` grow to `total` bytes while `pid` works on it; CPU and characters between
 // the 10 % and 90 % marks. False when the marks were not reached before `deadline`.
-inline bool measureDataPhase(Child& child, const std::string& file, uint64_t total,
-                             double lineCps, double deadline, RateRun& run) {
+inline bool measureDataPhase(Child& child, const std::string& file, uint64_t total, double lineCps,
+                             double deadline, RateRun& run) {
     const uint64_t lo = total / 10, hi = total * 9 / 10;
     double t1 = 0, cpu1 = -1;
     uint64_t b1 = 0;

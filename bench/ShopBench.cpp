@@ -102,7 +102,9 @@ int main(int argc, char** argv) {
     const std::string root = ::mkdtemp(pattern.data());
     writeFile(root + "/corvane.cfg", "");
 
-    BrokerProcess broker(root, BrokerOptions{.passwordFile = {}, .certFile = {}, .keyFile = {}, .persistence = true});
+    BrokerProcess broker(
+        root,
+        BrokerOptions{.passwordFile = {}, .certFile = {}, .keyFile = {}, .persistence = true});
     if (!broker.start()) {
         std::fprintf(stderr, "the broker did not start:\n%s\n", broker.log().c_str());
         return 1;
@@ -125,14 +127,16 @@ int main(int argc, char** argv) {
         for (int b = 0; b < 60; ++b)
             library += "G01 X" + std::to_string(b) + ". Y" + std::to_string(b % 7) + ". F300.\n";
         writeFile(line.dir + "/lib/O0012.NC", library + "M30\n%\n");
-        writeFile(line.dir + "/line.ini", "[Line]\nName=" + line.name + "\nMachine=ISO.MDF\nPort=" + line.dir +
-                                              "/tty\nInbox=inbox\nLibrary=lib\nRequestDelay=200\nBroker=" +
-                                              broker.url() + "\n");
+        writeFile(line.dir + "/line.ini",
+                  "[Line]\nName=" + line.name + "\nMachine=ISO.MDF\nPort=" + line.dir +
+                      "/tty\nInbox=inbox\nLibrary=lib\nRequestDelay=200\nBroker=" + broker.url() +
+                      "\n");
         line.serve = std::make_unique<ChildProcess>();
         // The service's own log goes to a file: sixteen of them talk a lot.
-        line.serve->start("/bin/sh", {"-c", "exec '" + std::string(CORVANE_CLI_PATH) + "' --cfg '" + root +
-                                                "/corvane.cfg' serve --retry-ms 200 '" + line.dir +
-                                                "/line.ini' > '" + line.dir + "/serve.log' 2>&1"});
+        line.serve->start("/bin/sh",
+                          {"-c", "exec '" + std::string(CORVANE_CLI_PATH) + "' --cfg '" + root +
+                                     "/corvane.cfg' serve --retry-ms 200 '" + line.dir +
+                                     "/line.ini' > '" + line.dir + "/serve.log' 2>&1"});
     }
     corvane::bench::sleepSeconds(1.0);
     for (Line& line : all)
@@ -175,11 +179,13 @@ int main(int argc, char** argv) {
                     ++line.simFailures;
                 if (line.request) {
                     ++line.requests;
-                    if (readWholeFile(line.dir + "/reply.bin").find("G01 X59. Y3. F300.") == std::string::npos)
+                    if (readWholeFile(line.dir + "/reply.bin").find("G01 X59. Y3. F300.") ==
+                        std::string::npos)
                         ++line.badReplies;
                 } else {
                     ++line.punches;
-                    line.expected["O" + std::to_string(line.number) + ".NC"] = filedForm(line.program);
+                    line.expected["O" + std::to_string(line.number) + ".NC"] =
+                        filedForm(line.program);
                 }
                 line.sim.reset();
                 line.nextStart = now + 0.1;
@@ -191,20 +197,22 @@ int main(int argc, char** argv) {
             if (line.request) {
                 writeFile(line.dir + "/req.nc", "%\n(REQ=O0012)\n%");
                 std::remove((line.dir + "/reply.bin").c_str());
-                args = {"request", "--program", line.dir + "/req.nc", "--record", line.dir + "/reply.bin"};
+                args = {"request", "--program", line.dir + "/req.nc", "--record",
+                        line.dir + "/reply.bin"};
             } else {
                 // Each program under a number of its own, so each is filed under its name.
                 line.number = 10000000 + line.action;
                 line.program = "%\nO" + std::to_string(line.number) + " (" + line.name + ")\n";
                 const int blocks = 20 + int(random() % 80);
                 for (int b = 0; b < blocks; ++b)
-                    line.program += "G01 X" + std::to_string(random() % 500) + ". Y" + std::to_string(b) + ". F800.\n";
+                    line.program += "G01 X" + std::to_string(random() % 500) + ". Y" +
+                                    std::to_string(b) + ". F800.\n";
                 line.program += "M30\n%";
                 writeFile(line.dir + "/punch.nc", line.program);
                 args = {"punch", "--program", line.dir + "/punch.nc"};
             }
-            args.insert(args.end(), {"--end-code", "none", "--drain-ms", "300", "--link", line.dir + "/tty",
-                                     "--exit-after-ms", "60000"});
+            args.insert(args.end(), {"--end-code", "none", "--drain-ms", "300", "--link",
+                                     line.dir + "/tty", "--exit-after-ms", "60000"});
             line.sim = std::make_unique<ChildProcess>();
             line.sim->start(CNC_SIM_PATH, args);
             ++line.action;
@@ -245,8 +253,8 @@ int main(int argc, char** argv) {
         }
     }
 
-    long records = 0, completed = 0, missing = 0, twice = 0, misfiled = 0, punches = 0, requests = 0, simFailures = 0,
-         badReplies = 0;
+    long records = 0, completed = 0, missing = 0, twice = 0, misfiled = 0, punches = 0,
+         requests = 0, simFailures = 0, badReplies = 0;
     for (Line& line : all) {
         std::istringstream journal(readWholeFile(line.dir + "/inbox/journal.jsonl"));
         std::string text;
@@ -275,19 +283,25 @@ int main(int argc, char** argv) {
         peakSum += peak[i];
         rssSum += resident[i];
     }
-    std::printf("\nran %.0f s with %d lines; broker restarted %d times\n", elapsed, lines, restartsDone);
-    std::printf("machines: %ld programs punched, %ld requests answered; %ld machine runs failed, %ld bad replies\n",
+    std::printf("\nran %.0f s with %d lines; broker restarted %d times\n", elapsed, lines,
+                restartsDone);
+    std::printf("machines: %ld programs punched, %ld requests answered; %ld machine runs failed, "
+                "%ld bad replies\n",
                 punches, requests, simFailures, badReplies);
-    std::printf("journal: %ld records, %ld completed; filed not byte for byte: %ld\n", records, completed, misfiled);
-    std::printf("broker: %ld records missing, %ld seen more than once (of %zu distinct events seen)\n", missing, twice,
-                seen.size());
+    std::printf("journal: %ld records, %ld completed; filed not byte for byte: %ld\n", records,
+                completed, misfiled);
+    std::printf(
+        "broker: %ld records missing, %ld seen more than once (of %zu distinct events seen)\n",
+        missing, twice, seen.size());
     std::printf("records per second: %.2f (all lines)\n", double(records) / elapsed);
-    std::printf("CPU per line (serve): mean %.2f %% of a core, max %.2f %%\n", 100.0 * cpuSum / double(lines) / elapsed,
-                100.0 * cpuMax / elapsed);
-    std::printf("memory per service: peak RSS mean %lld KiB, max %lld KiB; RSS at the end mean %lld KiB\n",
-                peakSum / lines, peakMax, rssSum / lines);
+    std::printf("CPU per line (serve): mean %.2f %% of a core, max %.2f %%\n",
+                100.0 * cpuSum / double(lines) / elapsed, 100.0 * cpuMax / elapsed);
+    std::printf(
+        "memory per service: peak RSS mean %lld KiB, max %lld KiB; RSS at the end mean %lld KiB\n",
+        peakSum / lines, peakMax, rssSum / lines);
     std::printf("folder: %s\n", root.c_str());
-    const bool ok = missing == 0 && misfiled == 0 && badReplies == 0 && restartsDone == 2 && records == punches + requests;
+    const bool ok = missing == 0 && misfiled == 0 && badReplies == 0 && restartsDone == 2 &&
+                    records == punches + requests;
     std::printf("%s\n", ok ? "PASS" : "FAIL");
     return ok ? 0 : 1;
 }

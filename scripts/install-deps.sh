@@ -47,6 +47,8 @@ if [[ "${CORVANE_DEPS:-all}" != demo ]]; then
   # dpkg-shlibdeps (dpkg-dev, which looks at the programs with file) and checked with
   # lintian; man-db answers `man -w` for the installed package.
   packages+=(scdoc dpkg-dev file lintian man-db)
+  # The test script checks that the C++ sources are formatted as .clang-format says.
+  packages+=(clang-format)
 fi
 if [[ "${CORVANE_WITH_BENCH:-0}" == 1 ]]; then
   # C-Kermit is the other sender bench/compare.sh measures Corvane against; GNU time gives

@@ -6,6 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/install-deps.sh
+scripts/check-format.sh
 
 # The unit tests of what reads outside input: settings, programs, the bytes of a machine and
 # of a device server (network), the unattended line (serve) and what the broker carries (shop).

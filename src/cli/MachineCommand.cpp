@@ -9,8 +9,8 @@
 #include "settings/AppConfig.h"
 #include "settings/MachineDef.h"
 #include "settings/MachineDefKeys.h"
-#include "transfer/PortAddress.h"
 #include "support/IniFile.h"
+#include "transfer/PortAddress.h"
 
 namespace corvane::cli {
 

@@ -13,7 +13,7 @@ namespace corvane::cli {
 // The sink for line `lineName`, or none when no broker is named. ExitSuccess, or the status to
 // end with after the message was printed (a wrong address or a missing file is refused at
 // start, as the other settings are).
-int openShopSink(const CliContext& context, const shop::ShopSettingsText& broker, const std::string& lineName,
-                 std::unique_ptr<shop::MqttSink>& sink);
+int openShopSink(const CliContext& context, const shop::ShopSettingsText& broker,
+                 const std::string& lineName, std::unique_ptr<shop::MqttSink>& sink);
 
 } // namespace corvane::cli

@@ -86,7 +86,7 @@ private:
     bool m_catching = false;
     uint64_t m_lastLogFlush = 0;
     bool m_logPending = false; // log lines in stdout's buffer
-    int m_pressesDrained = 0; // Ctrl-C presses whose wake-up bytes have been taken out
+    int m_pressesDrained = 0;  // Ctrl-C presses whose wake-up bytes have been taken out
     // The closing lines quiet mode keeps, by the start of their formats.
     std::string m_closingPrefix;
     std::string m_headerPrefix;

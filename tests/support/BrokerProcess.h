@@ -32,7 +32,8 @@ inline std::string findProgram(const char* environment, std::vector<std::string>
 }
 
 inline std::string mosquittoPath() {
-    return findProgram("MOSQUITTO", {"/usr/sbin/mosquitto", "/usr/bin/mosquitto", "/usr/local/sbin/mosquitto"});
+    return findProgram("MOSQUITTO",
+                       {"/usr/sbin/mosquitto", "/usr/bin/mosquitto", "/usr/local/sbin/mosquitto"});
 }
 inline std::string mosquittoSubPath() {
     return findProgram("MOSQUITTO_SUB", {"/usr/bin/mosquitto_sub", "/usr/local/bin/mosquitto_sub"});
@@ -140,7 +141,8 @@ public:
 
     int port() const { return m_port; }
     std::string url() const {
-        return std::string(m_options.certFile.empty() ? "mqtt" : "mqtts") + "://127.0.0.1:" + std::to_string(m_port);
+        return std::string(m_options.certFile.empty() ? "mqtt" : "mqtts") +
+               "://127.0.0.1:" + std::to_string(m_port);
     }
     // Everything the broker said, across restarts.
     std::string log() const {
@@ -162,8 +164,9 @@ private:
 class BrokerWatcher : public ChildProcess {
 public:
     bool start(int port, const std::string& topic, const std::string& id) {
-        return ChildProcess::start(mosquittoSubPath(), {"-h", "127.0.0.1", "-p", std::to_string(port), "-q", "1",
-                                                        "-c", "-i", id, "-t", topic, "-F", "%t %p"});
+        return ChildProcess::start(mosquittoSubPath(),
+                                   {"-h", "127.0.0.1", "-p", std::to_string(port), "-q", "1", "-c",
+                                    "-i", id, "-t", topic, "-F", "%t %p"});
     }
     // The payloads seen so far on `topic`, in order.
     std::vector<std::string> payloads(const std::string& topic) {

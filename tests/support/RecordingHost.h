@@ -22,19 +22,19 @@ public:
         std::string text;
     };
 
-    std::vector<LogLine> log;          // every logPrint, in order
-    std::vector<std::string> flow;     // every logShowFlow
+    std::vector<LogLine> log;      // every logPrint, in order
+    std::vector<std::string> flow; // every logShowFlow
     std::vector<std::pair<int, std::string>> status;
-    std::vector<std::string> titles;   // "dir|file|active"
+    std::vector<std::string> titles; // "dir|file|active"
     std::vector<std::pair<uint32_t, uint32_t>> notices;
     std::vector<std::string> errors;
-    std::vector<uint32_t> progress;    // positions
+    std::vector<uint32_t> progress; // positions
     uint32_t progressTotal = 0;
     bool progressVisible = false;
     int pumps = 0;
 
-    std::string deviceFile;            // the answer to selectDeviceFile; empty = cancel
-    std::function<void()> onPump;      // runs at every pump
+    std::string deviceFile;       // the answer to selectDeviceFile; empty = cancel
+    std::function<void()> onPump; // runs at every pump
     Language language = Language::English;
 
     std::string statusOf(int part) const {
@@ -59,7 +59,9 @@ public:
             flow.push_back(text);
         serviceMessages();
     }
-    void setStatusText(int part, const std::string& text) override { status.emplace_back(part, text); }
+    void setStatusText(int part, const std::string& text) override {
+        status.emplace_back(part, text);
+    }
     void setFrameTitle(int direction, const char* file, bool active) override {
         titles.push_back(std::to_string(direction) + "|" + (file ? file : "") + "|" +
                          (active ? "1" : "0"));

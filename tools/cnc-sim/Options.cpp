@@ -312,8 +312,7 @@ std::string parseRequest(ArgumentCursor& cursor, RequestOptions& o) {
             return false;
         return true;
     };
-    if (std::string error = takeOptions(cursor, "request", o.punch.common, takeOwn);
-        !error.empty())
+    if (std::string error = takeOptions(cursor, "request", o.punch.common, takeOwn); !error.empty())
         return error;
     o.reply.common = o.punch.common;
     o.punch.common.recordPath.clear();

@@ -60,11 +60,11 @@ struct PunchOptions {
     long leader = 0;
     bool dc2 = false; // DC2 after the leader
     long trailer = 0;
-    int endCode = 0x14;  // kNoCode: none
-    unsigned cps = 0;    // 0 = as fast as the host takes it
-    long chunk = 1;      // --chunk: characters per write when --cps is 0
-    long drainMs = 2000; // how long the host may take to read the last bytes
-    long lingerMs = 0;   // keep listening to the host after the output
+    int endCode = 0x14;       // kNoCode: none
+    unsigned cps = 0;         // 0 = as fast as the host takes it
+    long chunk = 1;           // --chunk: characters per write when --cps is 0
+    long drainMs = 2000;      // how long the host may take to read the last bytes
+    long lingerMs = 0;        // keep listening to the host after the output
     bool endOnReopen = false; // request mode: the host's next open ends the punch
 };
 

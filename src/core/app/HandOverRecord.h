@@ -21,8 +21,8 @@ constexpr uint32_t LinkKindHandOverRecord = 0xC0000002; // the 528-byte record b
 // One more zero-terminated NC file path for the send a record with HandOverMoreFiles opened;
 // a LinkKindCommand 5000 then sends them all as one list.
 constexpr uint32_t LinkKindHandOverMore = 0xC0000003;
-constexpr uint32_t LinkKindCommand = 0x0111;            // a command id as u32 (5000, 5001)
-constexpr uint32_t LinkKindStatusQuery = 0x05FE;        // a status query: wParam as u32
+constexpr uint32_t LinkKindCommand = 0x0111;     // a command id as u32 (5000, 5001)
+constexpr uint32_t LinkKindStatusQuery = 0x05FE; // a status query: wParam as u32
 
 // The record: flags u32, notify window u32, machine path [260], file path [260].
 constexpr size_t HandOverRecordSize = 528;

@@ -39,7 +39,17 @@ std::string stemOf(const std::string& path) {
 }
 
 enum class Switch {
-    Exit, Topmost, Create, Ask, Japanese, English, Config, Machine, K, Notify, None
+    Exit,
+    Topmost,
+    Create,
+    Ask,
+    Japanese,
+    English,
+    Config,
+    Machine,
+    K,
+    Notify,
+    None
 };
 
 // Table order matters: the first row that matches wins, so "CFG=" is tried before "K".

@@ -15,9 +15,9 @@
 namespace corvane {
 
 struct StartupFlags {
-    bool Exit = false;          // close after the unattended send
-    bool Topmost = false;       // frame window above all others
-    bool Create = false;        // always a new instance, even with OneInstance set
+    bool Exit = false;    // close after the unattended send
+    bool Topmost = false; // frame window above all others
+    bool Create = false;  // always a new instance, even with OneInstance set
     // "ASK": the files named are sent only once the user agreed; a file manager opening
     // files is not a user asking for a send.
     bool Ask = false;

@@ -21,7 +21,7 @@ struct LineStatus {
     LineActivity activity = LineActivity::Idle;
     std::string file; // being received or sent; empty when none
     uint64_t position = 0;
-    uint64_t total = 0; // 0 while unknown (a receive)
+    uint64_t total = 0;      // 0 while unknown (a receive)
     std::string reason = {}; // why the line is offline or in error; empty otherwise
 };
 

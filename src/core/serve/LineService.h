@@ -21,8 +21,8 @@
 #include "serve/CompareRequest.h"
 #include "serve/EventSink.h"
 #include "serve/FileSystem.h"
-#include "serve/InboxLock.h"
 #include "serve/HeldLine.h"
+#include "serve/InboxLock.h"
 #include "serve/InboxStore.h"
 #include "serve/Journal.h"
 #include "serve/ProgramScan.h"
@@ -56,7 +56,7 @@ struct ServeSettings {
     // The service logs one line per transfer and its own events; verbose adds the engines'
     // own lines (and every block, as the configuration's Echo says).
     bool verbose = false;
-    CompareOptions compare;                    // what a comparison of a received program sets aside
+    CompareOptions compare; // what a comparison of a received program sets aside
 };
 
 // Records the journal could not take are kept for a later try, up to this many (the oldest
@@ -94,7 +94,7 @@ private:
         std::optional<std::string> request; // the name as the machine asked, for the record
         std::string commandId;
         std::string requestFile; // the received request, kept in failed/ when refused
-        std::string restart; // where the machine asked the program to restart; empty for all
+        std::string restart;     // where the machine asked the program to restart; empty for all
     };
 
     uint64_t retryMicros() const { return uint64_t{m_settings.retryMillis} * 1000; }

@@ -49,8 +49,8 @@ std::string statusText(const LineStatus& status) {
         if (!status.file.empty())
             text += " " + status.file;
         if (status.total > 0)
-            text += " (" + std::to_string(status.position) + " of " +
-                    std::to_string(status.total) + " bytes)";
+            text += " (" + std::to_string(status.position) + " of " + std::to_string(status.total) +
+                    " bytes)";
         else if (status.position > 0)
             text += " (" + std::to_string(status.position) + " bytes)";
         break;

@@ -32,9 +32,9 @@ std::string OemFilePath(const std::string& executablePath) {
 int LoadProductStrings(Language language, const std::string& executablePath,
                        ProductStrings& strings) {
     strings = ProductStrings{};
-    const int ids[ProductStringCount] = {IDS_PRODUCT_NAME,    IDS_PRODUCT_NOTICE,
-                                         IDS_PRODUCT_MAKER,   IDS_PRODUCT_VERSION,
-                                         IDS_PRODUCT_MAIL,    IDS_PRODUCT_HOME_PAGE};
+    const int ids[ProductStringCount] = {IDS_PRODUCT_NAME,  IDS_PRODUCT_NOTICE,
+                                         IDS_PRODUCT_MAKER, IDS_PRODUCT_VERSION,
+                                         IDS_PRODUCT_MAIL,  IDS_PRODUCT_HOME_PAGE};
     for (int i = 0; i < ProductStringCount; ++i)
         strings.text[i] = cutToField(WexLoadString(language, ids[i]));
 

@@ -30,7 +30,8 @@ std::string reasonOf(int rc) {
 
 bool isAddressLiteral(const std::string& host) {
     unsigned char buffer[sizeof(in6_addr)];
-    return inet_pton(AF_INET, host.c_str(), buffer) == 1 || inet_pton(AF_INET6, host.c_str(), buffer) == 1;
+    return inet_pton(AF_INET, host.c_str(), buffer) == 1 ||
+           inet_pton(AF_INET6, host.c_str(), buffer) == 1;
 }
 
 // What a CONNACK that says no means, for the account the client gave (MQTT 3.1.1 codes).
@@ -94,7 +95,8 @@ MqttClient::MqttClient(Options options, std::function<uint64_t()> nowUs,
     mosquitto_lib_init();
     // A clean session: a command sent while the line is away is not carried out hours later
     // at a machine whose operator no longer expects it; the sender sees the line offline.
-    m_mosq = mosquitto_new(m_options.clientId.empty() ? nullptr : m_options.clientId.c_str(), true, this);
+    m_mosq = mosquitto_new(m_options.clientId.empty() ? nullptr : m_options.clientId.c_str(), true,
+                           this);
     if (!m_mosq) {
         m_setupError = "the MQTT library could not be set up";
         m_state = State::Closed;
@@ -112,7 +114,8 @@ MqttClient::MqttClient(Options options, std::function<uint64_t()> nowUs,
     const ShopSettings& settings = m_options.settings;
     if (!settings.user.empty())
         rc = mosquitto_username_pw_set(m_mosq, settings.user.c_str(),
-                                       m_options.password.empty() ? nullptr : m_options.password.c_str());
+                                       m_options.password.empty() ? nullptr
+                                                                  : m_options.password.c_str());
     if (rc == MOSQ_ERR_SUCCESS && m_options.will)
         rc = mosquitto_will_set(m_mosq, m_options.will->topic.c_str(),
                                 static_cast<int>(m_options.will->payload.size()),
@@ -120,7 +123,8 @@ MqttClient::MqttClient(Options options, std::function<uint64_t()> nowUs,
     if (rc == MOSQ_ERR_SUCCESS && settings.broker.tls)
         rc = setUpTls();
     if (rc == MOSQ_ERR_TLS) {
-        m_setupError = "CA file '" + settings.caFile + "' holds no certificate this program can read";
+        m_setupError =
+            "CA file '" + settings.caFile + "' holds no certificate this program can read";
         m_state = State::Closed;
     } else if (rc != MOSQ_ERR_SUCCESS) {
         m_setupError = "the broker connection could not be set up: " + reasonOf(rc);
@@ -140,9 +144,10 @@ int MqttClient::setUpTls() {
     if (ctx == nullptr)
         return MOSQ_ERR_NOMEM;
     SSL_CTX_set_min_proto_version(ctx, TLS1_2_VERSION);
-    const bool trusted = settings.caFile.empty()
-                             ? SSL_CTX_set_default_verify_paths(ctx) == 1
-                             : SSL_CTX_load_verify_locations(ctx, settings.caFile.c_str(), nullptr) == 1;
+    const bool trusted =
+        settings.caFile.empty()
+            ? SSL_CTX_set_default_verify_paths(ctx) == 1
+            : SSL_CTX_load_verify_locations(ctx, settings.caFile.c_str(), nullptr) == 1;
     X509_VERIFY_PARAM* param = SSL_CTX_get0_param(ctx);
     const std::string& host = settings.broker.host;
     if (isAddressLiteral(host))
@@ -211,7 +216,8 @@ void MqttClient::lost(const std::string& why) {
     if (m_state == State::Closed)
         return;
     m_state = State::Waiting;
-    m_backoffUs = wasConnected || m_backoffUs == 0 ? FirstBackoffUs : std::min(m_backoffUs * 2, MaxBackoffUs);
+    m_backoffUs =
+        wasConnected || m_backoffUs == 0 ? FirstBackoffUs : std::min(m_backoffUs * 2, MaxBackoffUs);
     m_nextAttemptUs = m_nowUs() + m_backoffUs;
     // One line per outage, not one per attempt: a broker down for a night must not fill the
     // log of a line that goes on serving its machine.
@@ -224,7 +230,8 @@ void MqttClient::lost(const std::string& why) {
             reason.pop_back();
         if (m_refusal.empty() && m_certificateProblem.empty() && !m_libraryError.empty())
             reason += " (" + m_libraryError + ")";
-        m_log("broker " + brokerAddressText(m_options.settings.broker) + ": " + reason + m_options.outageNote);
+        m_log("broker " + brokerAddressText(m_options.settings.broker) + ": " + reason +
+              m_options.outageNote);
     }
     if (wasConnected && onConnectionLost)
         onConnectionLost();
@@ -272,7 +279,8 @@ void MqttClient::wait(int maxMs) {
     int sliceMs = std::max(0, maxMs);
     const int sock = m_mosq ? mosquitto_socket(m_mosq) : -1;
     if ((m_state == State::Connecting || m_state == State::Connected) && sock >= 0) {
-        pollfd p{sock, static_cast<short>(POLLIN | (mosquitto_want_write(m_mosq) ? POLLOUT : 0)), 0};
+        pollfd p{sock, static_cast<short>(POLLIN | (mosquitto_want_write(m_mosq) ? POLLOUT : 0)),
+                 0};
         // Keep-alive pings are due now and then; a second is far inside any keep-alive.
         ::poll(&p, 1, std::min(sliceMs, 1000));
     } else if (m_state == State::Waiting) {
@@ -341,7 +349,8 @@ void MqttClient::connectCallback(mosquitto*, void* self, int rc) {
     client->m_backoffUs = 0;
     ++client->m_connections;
     if (client->m_outageReported) {
-        client->m_log("broker " + brokerAddressText(client->m_options.settings.broker) + ": connected again");
+        client->m_log("broker " + brokerAddressText(client->m_options.settings.broker) +
+                      ": connected again");
         client->m_outageReported = false;
     }
     if (client->onConnected)
@@ -359,9 +368,10 @@ void MqttClient::disconnectCallback(mosquitto*, void* self, int rc) {
 void MqttClient::messageCallback(mosquitto*, void* self, const mosquitto_message* message) {
     auto* client = static_cast<MqttClient*>(self);
     if (client->onMessage && message && message->topic)
-        client->onMessage(message->topic,
-                          std::string_view(static_cast<const char*>(message->payload),
-                                           message->payload ? static_cast<size_t>(message->payloadlen) : 0));
+        client->onMessage(
+            message->topic,
+            std::string_view(static_cast<const char*>(message->payload),
+                             message->payload ? static_cast<size_t>(message->payloadlen) : 0));
 }
 
 void MqttClient::publishCallback(mosquitto*, void* self, int mid) {

@@ -74,7 +74,8 @@ public:
 
     bool connected() const { return m_state == State::Connected; }
     // The message id, or nothing when not connected or the library refused it.
-    std::optional<int> publish(const std::string& topic, std::string_view payload, int qos, bool retain);
+    std::optional<int> publish(const std::string& topic, std::string_view payload, int qos,
+                               bool retain);
     bool subscribe(const std::string& topic, int qos);
     // A clean goodbye: the broker does not publish the will.
     void disconnect();
@@ -108,8 +109,8 @@ private:
     uint64_t m_attemptDeadlineUs = 0;
     uint64_t m_backoffUs = 0;
     int m_connections = 0;
-    std::string m_refusal; // from a CONNACK that said no
-    std::string m_libraryError; // the library's last error line (TLS says why only there)
+    std::string m_refusal;            // from a CONNACK that said no
+    std::string m_libraryError;       // the library's last error line (TLS says why only there)
     std::string m_certificateProblem; // why the broker's certificate was refused, when it was
     std::map<int, std::string> m_subscribing; // message id -> topic, until the broker answers
 };

@@ -23,8 +23,8 @@
 namespace corvane::shop {
 
 struct MqttSinkClock {
-    std::function<uint64_t()> nowUs;         // monotonic, microseconds
-    std::function<std::string()> wallTime;   // ISO 8601 UTC, for the state's "time"
+    std::function<uint64_t()> nowUs;       // monotonic, microseconds
+    std::function<std::string()> wallTime; // ISO 8601 UTC, for the state's "time"
 };
 
 // The real clocks.

@@ -21,18 +21,20 @@ void OutgoingQueue::push(OutgoingMessage message) {
     m_bytes += message.topic.size() + message.payload.size();
     m_messages.push_back(std::move(message));
     while (full()) {
-        auto oldestState = std::find_if(m_messages.begin(), m_messages.end(), [](const OutgoingMessage& m) {
-            return m.kind == OutgoingMessage::Kind::State;
-        });
+        auto oldestState =
+            std::find_if(m_messages.begin(), m_messages.end(), [](const OutgoingMessage& m) {
+                return m.kind == OutgoingMessage::Kind::State;
+            });
         // The newest message stays whatever it is: it is the line's present.
         if (oldestState != m_messages.end() && oldestState + 1 != m_messages.end()) {
             m_bytes -= oldestState->topic.size() + oldestState->payload.size();
             m_messages.erase(oldestState);
             ++m_droppedStates;
         } else if (m_messages.size() > 1) {
-            auto oldest = std::find_if(m_messages.begin(), m_messages.end(), [](const OutgoingMessage& m) {
-                return m.kind == OutgoingMessage::Kind::Event;
-            });
+            auto oldest =
+                std::find_if(m_messages.begin(), m_messages.end(), [](const OutgoingMessage& m) {
+                    return m.kind == OutgoingMessage::Kind::Event;
+                });
             m_bytes -= oldest->topic.size() + oldest->payload.size();
             m_messages.erase(oldest);
             ++m_droppedEvents;

@@ -21,7 +21,8 @@ struct OutgoingMessage {
 
 class OutgoingQueue {
 public:
-    OutgoingQueue(size_t maxMessages, size_t maxBytes) : m_maxMessages(maxMessages), m_maxBytes(maxBytes) {}
+    OutgoingQueue(size_t maxMessages, size_t maxBytes)
+        : m_maxMessages(maxMessages), m_maxBytes(maxBytes) {}
 
     void push(OutgoingMessage message);
     bool empty() const { return m_messages.empty(); }

@@ -7,6 +7,8 @@
 namespace corvane {
 
 uint64_t WexGetTickCount64(); // monotonic, microseconds
-inline int64_t WexTickDiff64(uint64_t now, uint64_t start) { return static_cast<int64_t>(now - start); }
+inline int64_t WexTickDiff64(uint64_t now, uint64_t start) {
+    return static_cast<int64_t>(now - start);
+}
 
 } // namespace corvane

@@ -158,7 +158,7 @@ constexpr int IDS_FILTER_MACHINE_FILES = 4635; // "Machine files (*.MDF)"
 constexpr int IDS_FMT_FILTER_NC = 4636;        // "%s (*.%s)" description, extension
 // The question before a send that a file manager started, the warning of the machine sheet
 // for EIA with XON/XOFF, the File menu's history submenus.
-constexpr int IDS_FMT_ASK_SEND = 4640;          // "%s" the files, one a line
+constexpr int IDS_FMT_ASK_SEND = 4640; // "%s" the files, one a line
 constexpr int IDS_WARN_EIA_XON_XOFF = 4641;
 constexpr int IDS_MENU_RECENT_NC_FILES = 4642;
 constexpr int IDS_MENU_RECENT_MACHINES = 4643;
@@ -191,9 +191,9 @@ constexpr int IDS_PAGE_RECEIVE = 7003;
 constexpr int IDS_PAGE_OPTIONS = 7004;
 constexpr int IDS_BTN_OPEN = 7005;
 constexpr int IDS_BTN_SAVE = 7006;
-constexpr int IDS_SHEET_WRITE_FAILED = 7007;    // followed by "\n\n", the path and the reason
-constexpr int IDS_SHEET_READ_FAILED = 7008;     // followed by "\n\n", the path and the reason
-constexpr int IDS_OPEN_DEVICE_QUESTION = 7009;  // format: %s device path (4101 for a number)
+constexpr int IDS_SHEET_WRITE_FAILED = 7007;   // followed by "\n\n", the path and the reason
+constexpr int IDS_SHEET_READ_FAILED = 7008;    // followed by "\n\n", the path and the reason
+constexpr int IDS_OPEN_DEVICE_QUESTION = 7009; // format: %s device path (4101 for a number)
 // Page "Communication device".
 constexpr int IDS_GROUP_BASIC_SETTINGS = 7010;
 constexpr int IDS_GROUP_FLOW_CONTROL = 7011;
@@ -213,8 +213,8 @@ constexpr int IDS_CHK_XON_XOFF = 7024;
 constexpr int IDS_CHK_DSR_DTR = 7025;
 constexpr int IDS_CHK_RTS_CTS = 7026;
 constexpr int IDS_LBL_PORT_NAME = 7027; // this platform's device path (PortName)
-constexpr int IDS_TIP_PORT = 7028;       // tooltip of the port box
-constexpr int IDS_BAD_PORT_TEXT = 7029;  // the port box holds neither a number nor a path
+constexpr int IDS_TIP_PORT = 7028;      // tooltip of the port box
+constexpr int IDS_BAD_PORT_TEXT = 7029; // the port box holds neither a number nor a path
 // Page "Send" (the Before/Middle/After rows serve Null, Space and User code alike).
 constexpr int IDS_GROUP_PARAMETER = 7030;
 constexpr int IDS_GROUP_OPTION = 7031;
@@ -241,7 +241,7 @@ constexpr int IDS_LBL_MSEC = 7051;
 constexpr int IDS_LBL_SKIP_FUNCTION = 7052;
 constexpr int IDS_LBL_SKIP_LINE = 7053;
 constexpr int IDS_SHEET_PATH_TOO_LONG = 7054; // a machine file path beyond 259 bytes
-constexpr int IDS_TIP_DC_CODE = 7055;        // tooltip of the four DC code fields
+constexpr int IDS_TIP_DC_CODE = 7055;         // tooltip of the four DC code fields
 // Page "Receive" (also uses the Parameter, Option, Skip data and User code groups above).
 constexpr int IDS_LBL_START_CHECK = 7060;
 constexpr int IDS_LBL_END_CHECK = 7061;
@@ -309,17 +309,17 @@ constexpr int IDS_FMT_SYSTEM_ERROR = 8009;        // "%s (%s)" message, system e
 
 // Network ports (serial device servers) and the settings a port did not take. %s HOST:PORT
 // first where a server is named.
-constexpr int IDS_NET_BAD_PORT_TEXT = 8300;      // PortName is no port text; nothing was tried
-constexpr int IDS_NET_NAME_NOT_RESOLVED = 8301;  // %s HOST:PORT
-constexpr int IDS_NET_REFUSED = 8302;            // %s HOST:PORT
-constexpr int IDS_NET_NO_ANSWER = 8303;          // %s HOST:PORT
-constexpr int IDS_NET_DROPPED = 8304;            // %s HOST:PORT, during a transfer
-constexpr int IDS_NET_NO_TELNET = 8305;          // %s HOST:PORT, rfc2217:// to a raw port
-constexpr int IDS_NET_UNREACHABLE = 8306;        // %s HOST:PORT, %s system error text
-constexpr int IDS_NET_NOT_CONFIRMED = 8307;      // %s HOST:PORT, %s setting, %s value asked
-constexpr int IDS_NET_SET_DIFFERENTLY = 8308;    // %s HOST:PORT, %s setting, %s got, %s asked
-constexpr int IDS_PORT_SETTINGS_DROPPED = 8309;  // %s device, %s the settings, e.g. "CS7 PARENB"
-constexpr int IDS_NET_BAUD_RATE = 8310;          // names of the settings in the two warnings
+constexpr int IDS_NET_BAD_PORT_TEXT = 8300;     // PortName is no port text; nothing was tried
+constexpr int IDS_NET_NAME_NOT_RESOLVED = 8301; // %s HOST:PORT
+constexpr int IDS_NET_REFUSED = 8302;           // %s HOST:PORT
+constexpr int IDS_NET_NO_ANSWER = 8303;         // %s HOST:PORT
+constexpr int IDS_NET_DROPPED = 8304;           // %s HOST:PORT, during a transfer
+constexpr int IDS_NET_NO_TELNET = 8305;         // %s HOST:PORT, rfc2217:// to a raw port
+constexpr int IDS_NET_UNREACHABLE = 8306;       // %s HOST:PORT, %s system error text
+constexpr int IDS_NET_NOT_CONFIRMED = 8307;     // %s HOST:PORT, %s setting, %s value asked
+constexpr int IDS_NET_SET_DIFFERENTLY = 8308;   // %s HOST:PORT, %s setting, %s got, %s asked
+constexpr int IDS_PORT_SETTINGS_DROPPED = 8309; // %s device, %s the settings, e.g. "CS7 PARENB"
+constexpr int IDS_NET_BAUD_RATE = 8310;         // names of the settings in the two warnings
 constexpr int IDS_NET_DATA_SIZE = 8311;
 constexpr int IDS_NET_PARITY = 8312;
 constexpr int IDS_NET_STOP_SIZE = 8313;

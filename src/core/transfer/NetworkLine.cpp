@@ -412,8 +412,7 @@ bool NetworkLine::setDirection(const MachineDef& machine, int direction) {
     m_dataSize = dataSize;
     m_parity = parity;
     m_stopSize = stopSize;
-    m_bitsPerCharacter =
-        1 + framing.dataBits + (framing.parity != 'N' ? 1 : 0) + framing.stopBits;
+    m_bitsPerCharacter = 1 + framing.dataBits + (framing.parity != 'N' ? 1 : 0) + framing.stopBits;
     m_pacer.setCharMicros(CharacterMicros(m_bitsPerCharacter, m_lineBaud));
     fitRoundTrip();
     if (direction == DirectionReceive)

@@ -10,10 +10,10 @@
 #include "transfer/Line.h"
 #include "transfer/LineInput.h"
 #include "transfer/LinePacer.h"
-#include "transfer/TimerSlack.h"
 #include "transfer/LineSettings.h"
 #include "transfer/PortAddress.h"
 #include "transfer/Rfc2217Client.h"
+#include "transfer/TimerSlack.h"
 
 struct addrinfo;
 

@@ -353,8 +353,7 @@ bool SendRun::sendPiece(char* line, size_t length, uint32_t position) {
         const int digits = std::snprintf(count, sizeof count, "%d", m_blockCount);
         if (echo()) {
             // Without the line feed, and like %s only up to a NUL the file may hold.
-            const size_t shown =
-                strnlen(m_block.text, static_cast<size_t>(m_block.length - 1));
+            const size_t shown = strnlen(m_block.text, static_cast<size_t>(m_block.length - 1));
             m_echo.clear();
             if (digits < 5)
                 m_echo.append(static_cast<size_t>(5 - digits), '0');

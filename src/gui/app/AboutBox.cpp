@@ -18,7 +18,6 @@
 namespace corvane::gui {
 namespace {
 
-
 const QColor UnvisitedLink(0x00, 0x80, 0x00);
 const QColor VisitedLink(0x80, 0x00, 0x80);
 

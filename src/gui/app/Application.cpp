@@ -257,8 +257,8 @@ void CorvaneApp::loadConfiguration() {
     Rect workArea;
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         const QRect area = screen->availableGeometry();
-        workArea = Rect{area.left(), area.top(), area.left() + area.width(),
-                        area.top() + area.height()};
+        workArea =
+            Rect{area.left(), area.top(), area.left() + area.width(), area.top() + area.height()};
         env.workArea = &workArea;
     }
     LoadConfig(m_state.configFilePath.c_str(), 1, m_state.config, m_state.machine, env,
@@ -268,8 +268,7 @@ void CorvaneApp::loadConfiguration() {
 // A machine named with "MDF=" is for this run only; one that cannot be read is told, and the
 // files named with it are not sent with the configured machine instead.
 void CorvaneApp::takeMachineFromCommandLine(const std::string& machinePath) {
-    std::snprintf(m_state.SavedMcnFile, sizeof m_state.SavedMcnFile, "%s",
-                  m_state.config.McnFile);
+    std::snprintf(m_state.SavedMcnFile, sizeof m_state.SavedMcnFile, "%s", m_state.config.McnFile);
     if (machinePath.empty())
         return;
     if (!TakeMachineFile(m_state, nullptr, machinePath,
@@ -278,8 +277,7 @@ void CorvaneApp::takeMachineFromCommandLine(const std::string& machinePath) {
         return;
     }
     m_state.flags.MachineFromCommandLine = true;
-    std::snprintf(m_state.config.McnFile, sizeof m_state.config.McnFile, "%s",
-                  machinePath.c_str());
+    std::snprintf(m_state.config.McnFile, sizeof m_state.config.McnFile, "%s", machinePath.c_str());
 }
 
 void CorvaneApp::createFrame() {

@@ -196,9 +196,8 @@ void FrameWindow::createMenus() {
         });
         return menu;
     };
-    QMenu* file =
-        addMenu(IDS_MENU_FILE, "menuFile",
-                {CmdSend, CmdRestart, CmdSendList, CmdReceive, 0, CmdInterrupt, 0});
+    QMenu* file = addMenu(IDS_MENU_FILE, "menuFile",
+                          {CmdSend, CmdRestart, CmdSendList, CmdReceive, 0, CmdInterrupt, 0});
     // The histories of the tool-bar arrows, for the keyboard as well.
     const struct {
         int label;
@@ -562,9 +561,9 @@ void FrameWindow::runTransfer(Run run) {
     // the bar was left in.
     m_statusParts->SetStatusText(-2, QString());
 
-    TransferContext ctx{m_state.machine, m_state.config, m_state.queue, m_state.transfer,
-                        *m_host, DefaultLineOpener(LineOptions{}), m_state.notifyWindow,
-                        nullptr};
+    TransferContext ctx{m_state.machine,      m_state.config, m_state.queue,
+                        m_state.transfer,     *m_host,        DefaultLineOpener(LineOptions{}),
+                        m_state.notifyWindow, nullptr};
     if (run == Run::Receive) {
         const std::string target = m_state.queue.Entries[0].Name;
         const TargetBefore before = readTargetBefore(target);

@@ -68,7 +68,9 @@ void GuiTransferHost::progressShow(bool visible) {
     flushStatus();
     m_frame.progressShow(visible);
 }
-void GuiTransferHost::progressRange(uint32_t total) { m_frame.progressRange(total); }
+void GuiTransferHost::progressRange(uint32_t total) {
+    m_frame.progressRange(total);
+}
 // Moved for every block as well; a progress bar repaints itself at once when it grows.
 void GuiTransferHost::progressPos(uint32_t position) {
     m_pendingProgress = position;
@@ -132,6 +134,8 @@ uint64_t GuiTransferHost::nowMicros() {
     return m_clock != nullptr ? m_clock->nowMicros() : WexGetTickCount64();
 }
 
-const char* GuiTransferHost::text(int id) { return m_state.text(id); }
+const char* GuiTransferHost::text(int id) {
+    return m_state.text(id);
+}
 
 } // namespace corvane::gui

@@ -144,13 +144,27 @@ QPixmap render(ToolImage image, int size) {
     p.setRenderHint(QPainter::Antialiasing);
     p.scale(size / 16.0, size / 16.0);
     switch (image) {
-    case ToolImage::Send: paintSend(p); break;
-    case ToolImage::SendList: paintSendList(p); break;
-    case ToolImage::Receive: paintReceive(p); break;
-    case ToolImage::Machine: paintMachine(p); break;
-    case ToolImage::Property: paintProperty(p); break;
-    case ToolImage::Help: paintHelp(p); break;
-    case ToolImage::Cancel: paintCancel(p); break;
+    case ToolImage::Send:
+        paintSend(p);
+        break;
+    case ToolImage::SendList:
+        paintSendList(p);
+        break;
+    case ToolImage::Receive:
+        paintReceive(p);
+        break;
+    case ToolImage::Machine:
+        paintMachine(p);
+        break;
+    case ToolImage::Property:
+        paintProperty(p);
+        break;
+    case ToolImage::Help:
+        paintHelp(p);
+        break;
+    case ToolImage::Cancel:
+        paintCancel(p);
+        break;
     }
     return pixmap;
 }

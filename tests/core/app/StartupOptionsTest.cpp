@@ -293,7 +293,8 @@ TEST(StartupOptions, helpFileFollowsTheInstallAndTheForcedLanguage) {
     };
     const Row rows[] = {
         {"", {"/opt/corvane/bin/help/index.html"}, "/opt/corvane/bin/help/index.html"},
-        {"", {"/opt/corvane/bin/../share/corvane/help/index.html"},
+        {"",
+         {"/opt/corvane/bin/../share/corvane/help/index.html"},
          "/opt/corvane/bin/../share/corvane/help/index.html"},
         {"/JP",
          {"/opt/corvane/bin/../share/corvane/help/index.html",

@@ -2,11 +2,11 @@
 
 #include <algorithm>
 #include <fstream>
-#include <iterator>
-#include <unistd.h>
 #include <functional>
+#include <iterator>
 #include <ostream>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 #include "SendFixture.h"

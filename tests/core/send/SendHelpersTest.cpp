@@ -39,11 +39,16 @@ TEST_F(SendFixture, userCodePairsBecomeRawBytesWithAPauseAfterEach) {
         std::string bytes;
         int count;
     } cases[] = {
-        {"1214", "\x12\x14", 2}, {"121", "\x12", 1}, {"1", "", 0},        {"", "", 0},
-        {"0a0A", "\x0a\x0a", 2}, {"fF", "\xff", 1},  {"G112", "\x12", 1}, // a pair without a
-                                                                          // leading hex digit sends
-                                                                          // nothing
-        {"1G", "\x01", 1}, // the number ends at the first non-digit
+        {"1214", "\x12\x14", 2},
+        {"121", "\x12", 1},
+        {"1", "", 0},
+        {"", "", 0},
+        {"0a0A", "\x0a\x0a", 2},
+        {"fF", "\xff", 1},
+        {"G112", "\x12", 1}, // a pair without a
+                             // leading hex digit sends
+                             // nothing
+        {"1G", "\x01", 1},   // the number ends at the first non-digit
     };
     const int handle = ComOpen(ctx, DirectionSend);
     ASSERT_GE(handle, 0);

@@ -249,7 +249,7 @@ TEST_F(LineServiceTest, SendCommandWhileIdleGivesUpTheListenAndSends) {
     EXPECT_EQ(rec.sha256, sha256OfFile(rec.file));
     EXPECT_FALSE(rec.request.has_value());
     EXPECT_NE(sendLine.written().find("O0012"), std::string::npos);
-    EXPECT_EQ(sendLine.written().back(), '\x14'); // the stop code: the send ran to its end
+    EXPECT_EQ(sendLine.written().back(), '\x14');        // the stop code: the send ran to its end
     EXPECT_EQ(rec.wireBytes, sendLine.written().size()); // all of it, beside the file's bytes
     EXPECT_TRUE(sink.saw(LineActivity::Sending));
     // The abandoned listen left nothing in the inbox (the service's lock is its own).
@@ -715,8 +715,9 @@ TEST(ServiceHostTest, TheSendsClosingCountSaysWhatItCounts) {
     RecordingHost inner(clock);
     ServiceHost host(inner, "mill1", nullptr);
     host.logPrint(LogText, "==== Completed Send [698] byte ====");
-    EXPECT_EQ(inner.logTexts().at(0), "[mill1] ==== Completed Send [698 bytes of tape: leader and blocks, "
-                                      "a line end as one, without start and stop codes] ====");
+    EXPECT_EQ(inner.logTexts().at(0),
+              "[mill1] ==== Completed Send [698 bytes of tape: leader and blocks, "
+              "a line end as one, without start and stop codes] ====");
 }
 
 } // namespace

@@ -52,7 +52,8 @@ TEST(InboxStore, AMissingInboxIsCreatedWithTheFoldersAboveIt) {
     EXPECT_EQ(InboxStore(dir.file("var/lib/corvane/mill2/")).prepare(), "");
     EXPECT_TRUE(fs::is_directory(dir.file("var/lib/corvane/mill2")));
     writeFile(dir.file("plain"), "x");
-    EXPECT_EQ(InboxStore(dir.file("plain/mill3")).prepare(), dir.file("plain/mill3") + ": Not a directory");
+    EXPECT_EQ(InboxStore(dir.file("plain/mill3")).prepare(),
+              dir.file("plain/mill3") + ": Not a directory");
 }
 
 TEST(InboxStore, NothingIsEverOverwritten) {
@@ -96,9 +97,9 @@ TEST(InboxStore, LeftoversOfACrashAreMovedToFailed) {
     EXPECT_FALSE(fs::exists(empty));
     EXPECT_EQ(found.sends, std::vector<std::string>{"O0013.NC"});
     EXPECT_FALSE(fs::exists(sending));
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir.file("inbox/failed")),
-                            fs::directory_iterator()),
-              1);
+    EXPECT_EQ(
+        std::distance(fs::directory_iterator(dir.file("inbox/failed")), fs::directory_iterator()),
+        1);
 }
 
 TEST(InboxStore, AnInboxThatCannotBeMadeIsReported) {

@@ -43,15 +43,16 @@ TEST(SystemdNotifier, readyOnceStatesAtOnceProgressThinnedAndPingsAtHalfTheLimit
     Manager manager(dir.file("notify"));
     ASSERT_TRUE(manager.bound);
     uint64_t now = 1'000'000;
-    SystemdNotifier notifier({dir.file("notify"), 10'000'000}, [&now] { return now; }, nullptr);
+    SystemdNotifier notifier(
+        {dir.file("notify"), 10'000'000}, [&now] { return now; }, nullptr);
     ASSERT_EQ(notifier.error(), "");
 
     notifier.statusChanged({"mill1", LineActivity::Offline, "", 0, 0, "no such port"});
     notifier.started();
     notifier.started();
     notifier.service();
-    EXPECT_EQ(manager.take(), (std::vector<std::string>{"STATUS=offline: no such port", "READY=1",
-                                                        "WATCHDOG=1"}));
+    EXPECT_EQ(manager.take(),
+              (std::vector<std::string>{"STATUS=offline: no such port", "READY=1", "WATCHDOG=1"}));
     now += 4'000'000;
     notifier.service(); // under half the limit since the last ping
     notifier.statusChanged({"mill1", LineActivity::Receiving, "", 10, 0});
@@ -80,7 +81,8 @@ TEST(SystemdNotifier, aWatchdogMeantForAnotherProcessIsNotOurs) {
     env.erase("WATCHDOG_PID");
     EXPECT_EQ(systemdEnvironment(get, 43).watchdogMicros, 30'000'000u);
     // A relative path is nothing systemd hands out.
-    SystemdNotifier notifier({"run/notify", 0}, [] { return uint64_t{0}; }, nullptr);
+    SystemdNotifier notifier(
+        {"run/notify", 0}, [] { return uint64_t{0}; }, nullptr);
     EXPECT_NE(notifier.error(), "");
 }
 

@@ -47,9 +47,8 @@ TEST_F(ProductStringsTest, brandingFileByItsProductCode) {
         {"code 0 changes nothing",
          "[OemInfo]\nProductCode=0\nCompanyName=Acme\nCopyright=(C) Acme\nEmail=a@b\nWWW=w\n",
          table.text[1], table.text[2], table.text[4], table.text[5]},
-        {"a positive code changes nothing",
-         "[OemInfo]\nProductCode=7\nCompanyName=Acme\n", table.text[1], table.text[2],
-         table.text[4], table.text[5]},
+        {"a positive code changes nothing", "[OemInfo]\nProductCode=7\nCompanyName=Acme\n",
+         table.text[1], table.text[2], table.text[4], table.text[5]},
         {"code -1 with only WWW changes only the home page",
          "[OemInfo]\nProductCode=-1\nWWW=https://acme.example/\n", table.text[1], table.text[2],
          table.text[4], "https://acme.example/"},
@@ -76,7 +75,8 @@ TEST_F(ProductStringsTest, brandingFileByItsProductCode) {
 
 TEST_F(ProductStringsTest, longLinesAreCutAtAWholeCharacter) {
     // 78 ASCII characters, then a three-byte character that would end at byte 81.
-    const std::string maker = std::string(78, 'M') + "\xE5\xB7\xA5" "ABC";
+    const std::string maker = std::string(78, 'M') + "\xE5\xB7\xA5"
+                                                     "ABC";
     brand("[OemInfo]\nProductCode=-1\nCompanyName=" + maker + "\nWWW=" + std::string(200, 'w') +
           "\n");
     const ProductStrings strings = load();

@@ -165,7 +165,8 @@ TEST(ShopViewTest, anOfflineLineSaysWhyBoundedAndPrintable) {
     std::string many = "a";
     while (many.size() < 300)
         many += "\xc3\xa9";
-    ASSERT_TRUE(parseLineState(R"({"line":"m1","state":"offline","reason":")" + many + "\"}", state));
+    ASSERT_TRUE(
+        parseLineState(R"({"line":"m1","state":"offline","reason":")" + many + "\"}", state));
     EXPECT_EQ(state.reason, many.substr(0, 255) + "...");
 }
 

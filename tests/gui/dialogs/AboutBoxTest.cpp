@@ -111,10 +111,10 @@ private slots:
         };
         const int boldInk = ink(bold);
         const int regularInk = ink(regular);
-        QVERIFY2(boldInk * 100 > regularInk * 115,
-                 qPrintable(QStringLiteral("bold %1, regular %2 dark pixels")
-                                .arg(boldInk)
-                                .arg(regularInk)));
+        QVERIFY2(
+            boldInk * 100 > regularInk * 115,
+            qPrintable(
+                QStringLiteral("bold %1, regular %2 dark pixels").arg(boldInk).arg(regularInk)));
     }
 
     void anEmptyAddressHidesItsLine_data() {

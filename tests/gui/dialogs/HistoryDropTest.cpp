@@ -28,8 +28,8 @@
 using namespace corvane;
 using namespace corvane::gui;
 using corvane::testing::readFile;
-using corvane::testing::writeFile;
 using corvane::testing::SteppingClock;
+using corvane::testing::writeFile;
 
 namespace {
 

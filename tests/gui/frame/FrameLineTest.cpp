@@ -6,18 +6,18 @@
 #include <arpa/inet.h>
 #include <functional>
 #include <netinet/in.h>
+#include <string>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
-#include <string>
 #include <vector>
 
+#include <QAction>
 #include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QMessageBox>
-#include <QAction>
 #include <QProgressBar>
 #include <QTemporaryDir>
 #include <QTest>
@@ -39,9 +39,9 @@ using namespace corvane;
 using namespace corvane::gui;
 using corvane::testing::readFile;
 using corvane::testing::saveScreenshot;
-using corvane::testing::writeFile;
 using corvane::testing::SimProcess;
 using corvane::testing::SteppingClock;
+using corvane::testing::writeFile;
 
 namespace {
 
@@ -126,8 +126,8 @@ private slots:
         // The machine lets the host wait for its DC1 a while, then executes slower than the
         // line delivers, so its 48-character buffer holds the line again and again.
         QVERIFY2(sim.start({"read", "--record", file("machine.bin").toStdString(), "--wait-ms",
-                            "800", "--cps", "500", "--buffer", "48", "--high", "32", "--low",
-                            "8", "--exit-after-ms", "60000"}),
+                            "800", "--cps", "500", "--buffer", "48", "--high", "32", "--low", "8",
+                            "--exit-after-ms", "60000"}),
                  sim.errors().c_str());
         useMachine(sim, Language::English);
         m_files.ncFile = file("POCKET.NC");
@@ -167,8 +167,8 @@ private slots:
         QVERIFY(!frame.progressBar()->isVisible());
         bool completed = false;
         for (int row = 0; row < frame.logPane()->heldCount(); ++row)
-            completed |= frame.logPane()->rowText(row).startsWith(
-                QStringLiteral("==== Completed Send ["));
+            completed |=
+                frame.logPane()->rowText(row).startsWith(QStringLiteral("==== Completed Send ["));
         QVERIFY(completed);
     }
 
@@ -230,7 +230,8 @@ private slots:
             program += "G01X" + QByteArray::number(i) + ".Y10.F300.\n";
         writeFile(file("LONG.NC"), program);
         SimProcess sim;
-        QVERIFY2(sim.start({"read", "--record", file("machine.bin").toStdString(), "--cps", "400", "--buffer", "64", "--exit-after-ms", "60000"}),
+        QVERIFY2(sim.start({"read", "--record", file("machine.bin").toStdString(), "--cps", "400",
+                            "--buffer", "64", "--exit-after-ms", "60000"}),
                  sim.errors().c_str());
         useMachine(sim, Language::English);
         m_files.ncFile = file("LONG.NC");
@@ -312,9 +313,9 @@ private slots:
                                    "G01 X-12.5 Y30. F250.\nM30\n%\n";
         writeFile(file("PUNCH.NC"), program);
         SimProcess sim;
-        QVERIFY2(sim.start({"punch", "--program", file("PUNCH.NC").toStdString(), "--code",
-                            "iso", "--line-end", "crlf", "--parity", "even", "--leader", "20",
-                            "--cps", "2000", "--exit-after-ms", "60000"}),
+        QVERIFY2(sim.start({"punch", "--program", file("PUNCH.NC").toStdString(), "--code", "iso",
+                            "--line-end", "crlf", "--parity", "even", "--leader", "20", "--cps",
+                            "2000", "--exit-after-ms", "60000"}),
                  sim.errors().c_str());
         useMachine(sim, Language::Japanese);
         m_files.ncFile = file("RECV.NC");

@@ -111,10 +111,10 @@ private slots:
                 tallest = std::max(tallest, line.height());
             }
         }
-        QVERIFY2(pane.lineHeight() <= tallest + 1,
-                 qPrintable(QStringLiteral("pitch %1 for lines of %2")
-                                .arg(pane.lineHeight())
-                                .arg(tallest)));
+        QVERIFY2(
+            pane.lineHeight() <= tallest + 1,
+            qPrintable(
+                QStringLiteral("pitch %1 for lines of %2").arg(pane.lineHeight()).arg(tallest)));
     }
 
     void init() {

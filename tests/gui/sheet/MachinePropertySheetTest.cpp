@@ -6,19 +6,19 @@
 #include <arpa/inet.h>
 #include <deque>
 #include <fcntl.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <functional>
+#include <netinet/in.h>
 #include <stdlib.h>
 #include <string>
+#include <sys/socket.h>
 #include <vector>
 
 #include <QApplication>
 #include <QCheckBox>
-#include <QLabel>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSpinBox>
@@ -438,10 +438,10 @@ private slots:
         QTest::newRow("bare tty name") << "ttyACM0" << true << 6 << "/dev/ttyACM0";
         QTest::newRow("by-id from the list") << "/dev/serial/by-id/usb-FTDI_A9-if00-port0" << true
                                              << 6 << "/dev/serial/by-id/usb-FTDI_A9-if00-port0";
-        QTest::newRow("raw device server") << " tcp://127.0.0.1:4001 " << true << 6
-                                           << "tcp://127.0.0.1:4001";
-        QTest::newRow("rfc2217 on IPv6") << "RFC2217://[fd00::21]:3301" << true << 6
-                                         << "rfc2217://[fd00::21]:3301";
+        QTest::newRow("raw device server")
+            << " tcp://127.0.0.1:4001 " << true << 6 << "tcp://127.0.0.1:4001";
+        QTest::newRow("rfc2217 on IPv6")
+            << "RFC2217://[fd00::21]:3301" << true << 6 << "rfc2217://[fd00::21]:3301";
         QTest::newRow("server without port") << "tcp://127.0.0.1" << false << 6 << "/dev/old";
         QTest::newRow("port out of range") << "tcp://127.0.0.1:65536" << false << 6 << "/dev/old";
         QTest::newRow("blank in server") << "tcp://mill 3:4001" << false << 6 << "/dev/old";

@@ -93,8 +93,9 @@ protected:
                       "RequestDelay=60000\n" +
                       m_lineKeys);
         m_serve = std::make_unique<ChildProcess>();
-        std::vector<std::string> args{"--cfg", file("corvane.cfg"), "serve", "--request-delay-ms",
-                                      m_requestDelayMs, "--retry-ms", "200"};
+        std::vector<std::string> args{
+            "--cfg",          file("corvane.cfg"), "serve", "--request-delay-ms",
+            m_requestDelayMs, "--retry-ms",        "200"};
         args.insert(args.end(), extra.begin(), extra.end());
         args.push_back(file("lines/mill1.ini"));
         ASSERT_TRUE(m_serve->start(CORVANE_CLI_PATH, args));
@@ -552,11 +553,11 @@ TEST_F(ServeCli, RefusedAtStartWithTheReason) {
     ASSERT_TRUE(misspelt.start(CORVANE_CLI_PATH,
                                {"--cfg", file("corvane.cfg"), "serve", file("lines/mill3.ini")}));
     EXPECT_EQ(misspelt.wait(10000), 3);
-    EXPECT_NE(misspelt.err().find("unknown key 'Brokr' in [Line] is ignored (did you mean Broker?)"),
-              std::string::npos)
+    EXPECT_NE(
+        misspelt.err().find("unknown key 'Brokr' in [Line] is ignored (did you mean Broker?)"),
+        std::string::npos)
         << misspelt.err();
-    EXPECT_NE(misspelt.err().find("unknown key 'Colour' in [Line] is ignored\n"),
-              std::string::npos)
+    EXPECT_NE(misspelt.err().find("unknown key 'Colour' in [Line] is ignored\n"), std::string::npos)
         << misspelt.err();
     EXPECT_EQ(misspelt.err().find("requestdelay"), std::string::npos) << misspelt.err();
 }
@@ -663,8 +664,7 @@ TEST_F(ServeCli, ASecondServiceOnTheSameInboxIsRefusedNamingTheFirst) {
     EXPECT_EQ(records[0].text("result"), "completed");
     EXPECT_EQ(sim.wait(10000), 0) << sim.errors();
     // The log line may reach us a moment after the journal's record.
-    EXPECT_TRUE(
-        m_serve->waitForOutput("receive completed: " + file("inbox/O0001.NC"), 10000))
+    EXPECT_TRUE(m_serve->waitForOutput("receive completed: " + file("inbox/O0001.NC"), 10000))
         << m_serve->out();
     EXPECT_EQ(m_serve->out().find("G21 G90 G54"), std::string::npos) << m_serve->out();
 }

@@ -110,8 +110,8 @@ protected:
         writeFile(file("corvane.cfg"), "");
         writeFile(file("ISO.MDF"), ServedIsoMachine);
         fs::create_directory(file("lib"));
-        writeFile(file("mill1.ini"), "[Line]\nMachine=ISO.MDF\nPort=" + file("tty") +
-                                         "\nInbox=inbox\nLibrary=lib\n");
+        writeFile(file("mill1.ini"),
+                  "[Line]\nMachine=ISO.MDF\nPort=" + file("tty") + "\nInbox=inbox\nLibrary=lib\n");
         ASSERT_EQ(::pipe2(m_log, O_CLOEXEC), 0);
         ::fcntl(m_log[0], F_SETPIPE_SZ, 4096);
         posix_spawn_file_actions_t actions;
@@ -120,7 +120,7 @@ protected:
         posix_spawn_file_actions_addopen(&actions, 2, file("stderr").c_str(),
                                          O_WRONLY | O_CREAT | O_TRUNC, 0600);
         std::vector<std::string> args{CORVANE_CLI_PATH, "--cfg", file("corvane.cfg"), "serve",
-                                      "--retry-ms", "200", file("mill1.ini")};
+                                      "--retry-ms",     "200",   file("mill1.ini")};
         std::vector<std::string> env{"LANG=C", "NOTIFY_SOCKET=" + notifySocket,
                                      "WATCHDOG_USEC=1000000"};
         for (char** e = environ; *e; ++e)
@@ -134,8 +134,7 @@ protected:
             envp.push_back(e.data());
         argv.push_back(nullptr);
         envp.push_back(nullptr);
-        ASSERT_EQ(posix_spawn(&m_pid, args[0].c_str(), &actions, nullptr, argv.data(),
-                              envp.data()),
+        ASSERT_EQ(posix_spawn(&m_pid, args[0].c_str(), &actions, nullptr, argv.data(), envp.data()),
                   0);
         posix_spawn_file_actions_destroy(&actions);
         ::fcntl(m_log[0], F_SETFL, O_NONBLOCK);
@@ -222,8 +221,8 @@ TEST_F(ServeNotify, tellsReadinessStateAndWatchdogAndThePingsStopWhileTheLoopIsB
     fillLog();
     writeFile(file("P2.NC"), "%\nO0008 (BLOCKED)\nM30\n%\n");
     SimProcess sim;
-    ASSERT_TRUE(sim.start({"punch", "--program", file("P2.NC"), "--link", file("tty"),
-                           "--exit-after-ms", "30000"}));
+    ASSERT_TRUE(sim.start(
+        {"punch", "--program", file("P2.NC"), "--link", file("tty"), "--exit-after-ms", "30000"}));
     ASSERT_TRUE(blockedInLogWrite(notify)) << notify.all();
     notify.collect(700); // what was on its way
     const std::vector<std::string> blocked = notify.collect(3000);

@@ -201,12 +201,11 @@ TEST_F(ShopCliTest, tlsWithTheTestCaAndRefusedWithAnother) {
     EXPECT_NE(err.find("not signed by a CA this system trusts (name the shop's CA"),
               std::string::npos)
         << err;
-    EXPECT_EQ(cli({"shop", "status", "--broker",
-                   "mqtts://localhost:" + std::to_string(broker.port()), "--ca",
-                   folder + "/right-ca.crt", "--wait-ms", "1500"}),
-              1);
-    EXPECT_NE(err.find("certificate is for another host than localhost"), std::string::npos)
-        << err;
+    EXPECT_EQ(
+        cli({"shop", "status", "--broker", "mqtts://localhost:" + std::to_string(broker.port()),
+             "--ca", folder + "/right-ca.crt", "--wait-ms", "1500"}),
+        1);
+    EXPECT_NE(err.find("certificate is for another host than localhost"), std::string::npos) << err;
     // Plain MQTT to a TLS listener gets nowhere either.
     EXPECT_EQ(cli({"shop", "status", "--broker",
                    "mqtt://127.0.0.1:" + std::to_string(broker.port()), "--wait-ms", "1500"}),
@@ -256,14 +255,13 @@ TEST_F(ShopCliTest, accountFromAPasswordFile) {
               1);
     EXPECT_NE(err.find("the account 'nobody' is unknown"), std::string::npos) << err;
     EXPECT_EQ(cli({"shop", "status", "--broker", broker.url(), "--wait-ms", "1500"}), 1);
-    EXPECT_NE(err.find("not authorised: it takes no client without an account"),
-              std::string::npos)
+    EXPECT_NE(err.find("not authorised: it takes no client without an account"), std::string::npos)
         << err;
     // A prefix under which nothing reports shows nothing, and says so.
-    EXPECT_EQ(cli({"shop", "status", "--broker", broker.url(), "--user", "shopview",
-                   "--password-file", folder + "/right", "--prefix", "elsewhere/", "--wait-ms",
-                   "300"}),
-              0);
+    EXPECT_EQ(
+        cli({"shop", "status", "--broker", broker.url(), "--user", "shopview", "--password-file",
+             folder + "/right", "--prefix", "elsewhere/", "--wait-ms", "300"}),
+        0);
     EXPECT_EQ(out, "");
     EXPECT_NE(err.find("no lines seen under elsewhere/ within 300 ms"), std::string::npos) << err;
     // The password is never taken from the command line, and a missing file is a file error.

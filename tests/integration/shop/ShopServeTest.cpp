@@ -35,7 +35,8 @@ namespace fs = std::filesystem;
 const char* const IsoMachine = ServedIsoMachine;
 
 std::string programOf(int number, int blocks) {
-    std::string text = "%\nO" + std::to_string(1000 + number) + " (PART " + std::to_string(number) + ")\n";
+    std::string text =
+        "%\nO" + std::to_string(1000 + number) + " (PART " + std::to_string(number) + ")\n";
     for (int i = 0; i < blocks; ++i)
         text += "G01 X" + std::to_string(i) + ". Y" + std::to_string(i) + ". F500.\n";
     // Nothing after the closing %: a stray line end after it would be the start of the
@@ -63,13 +64,16 @@ struct RefusingBroker {
                         break;
                 }
                 std::string body(length, '\0');
-                if (::recv(client, body.data(), length, MSG_WAITALL) != static_cast<ssize_t>(length))
+                if (::recv(client, body.data(), length, MSG_WAITALL) !=
+                    static_cast<ssize_t>(length))
                     break;
-                const std::string answer = type >> 4 == 1   ? std::string("\x20\x02\0\0", 4) // CONNACK
-                                           : type >> 4 == 8 ? "\x90\x03" + body.substr(0, 2) + "\x80"
-                                                            : std::string();
+                const std::string answer =
+                    type >> 4 == 1   ? std::string("\x20\x02\0\0", 4) // CONNACK
+                    : type >> 4 == 8 ? "\x90\x03" + body.substr(0, 2) + "\x80"
+                                     : std::string();
                 // The line may have hung up already: that is no reason to end the test.
-                if (!answer.empty() && ::send(client, answer.data(), answer.size(), MSG_NOSIGNAL) < 0)
+                if (!answer.empty() &&
+                    ::send(client, answer.data(), answer.size(), MSG_NOSIGNAL) < 0)
                     break;
             }
         });
@@ -118,12 +122,14 @@ protected:
                                          "\nInbox=inbox\nLibrary=lib\nRequestDelay=100\n" +
                                          (brokerOption ? "" : "Broker=" + url + "\n") +
                                          (verbose ? "Verbose=1\n" : ""));
-        std::vector<std::string> args = {"--cfg", file("corvane.cfg"), "serve", "--retry-ms", "200", file("mill1.ini")};
+        std::vector<std::string> args = {"--cfg", file("corvane.cfg"), "serve", "--retry-ms",
+                                         "200",   file("mill1.ini")};
         if (brokerOption)
             args.insert(args.end() - 1, {"--broker", url});
         m_serve = std::make_unique<ChildProcess>();
         ASSERT_TRUE(m_serve->start(CORVANE_CLI_PATH, args));
-        ASSERT_TRUE(m_serve->waitForOutput("reporting to " + url, 5000)) << m_serve->out() << m_serve->err();
+        ASSERT_TRUE(m_serve->waitForOutput("reporting to " + url, 5000))
+            << m_serve->out() << m_serve->err();
     }
 
     // No DC4 after a punched program: what follows the closing % is the service's business,
@@ -166,8 +172,8 @@ protected:
         while (watcher.payloads("corvane/probe/event").empty()) {
             ASSERT_LT(steadyNowMs(), deadline) << watcher.err();
             ChildProcess pub;
-            pub.start(mosquittoPubPath(),
-                      {"-h", "127.0.0.1", "-p", std::to_string(port), "-q", "1", "-t", "corvane/probe/event", "-m", "p"});
+            pub.start(mosquittoPubPath(), {"-h", "127.0.0.1", "-p", std::to_string(port), "-q", "1",
+                                           "-t", "corvane/probe/event", "-m", "p"});
             pub.wait(5000);
             watcher.pump(100);
         }
@@ -222,19 +228,22 @@ TEST_F(ShopServe, subscriberSeesTheLineWorkAndEveryJournalLineAsAnEvent) {
     EXPECT_NE(readFile(file("reply.bin")).find("O0012"), std::string::npos);
 
     std::string out;
-    ASSERT_EQ(shop({"shop", "status", "--broker", broker.url(), "--wait-ms", "300"}, out), 0) << out;
+    ASSERT_EQ(shop({"shop", "status", "--broker", broker.url(), "--wait-ms", "300"}, out), 0)
+        << out;
     // The machine's port went with the simulator: the line is there, its port is not, and its
     // state says why in the words of the log.
     const std::string head = "mill1  offline (port not available: ", tail = ")  last: completed ";
     ASSERT_EQ(out.rfind(head, 0), 0u) << out;
     const std::string reason = out.substr(head.size(), out.find(tail) - head.size());
-    EXPECT_NE(m_serve->out().find("the port is not available (" + reason + ")"), std::string::npos) << out;
+    EXPECT_NE(m_serve->out().find("the port is not available (" + reason + ")"), std::string::npos)
+        << out;
     EXPECT_EQ(out.find(tail + file("lib/O0012.NC")), head.size() + reason.size()) << out;
 
     // A stopped service says so itself.
     m_serve->signal(SIGTERM);
     EXPECT_EQ(m_serve->wait(10000), 0);
-    ASSERT_EQ(shop({"shop", "status", "--broker", broker.url(), "--wait-ms", "300"}, out), 0) << out;
+    ASSERT_EQ(shop({"shop", "status", "--broker", broker.url(), "--wait-ms", "300"}, out), 0)
+        << out;
     EXPECT_EQ(out.rfind("mill1  offline (not served)", 0), 0u) << out;
 }
 
@@ -271,8 +280,10 @@ TEST_F(ShopServe, shopSendPushesALibraryProgramAndRefusalsComeBackAsEvents) {
     const std::string got = readFile(file("got.bin"));
     const std::string bytes = std::to_string(fs::file_size(file("lib/O0012.NC")));
     const std::string wire = std::to_string(got.size() - got.find('\x12'));
-    EXPECT_NE(m_serve->out().find("(" + bytes + " bytes in the file, " + wire + " bytes on the wire)"),
-              std::string::npos) << m_serve->out();
+    EXPECT_NE(
+        m_serve->out().find("(" + bytes + " bytes in the file, " + wire + " bytes on the wire)"),
+        std::string::npos)
+        << m_serve->out();
     EXPECT_NE(journalLines().at(0).find(R"("bytes":)" + bytes + ","), std::string::npos);
     EXPECT_NE(journalLines().at(0).find(R"("wire_bytes":)" + wire + ","), std::string::npos);
 
@@ -284,11 +295,13 @@ TEST_F(ShopServe, shopSendPushesALibraryProgramAndRefusalsComeBackAsEvents) {
     EXPECT_NE(out.find("mill1: refused"), std::string::npos) << out;
 
     // What a broker client may throw at the line: each answered, none fatal.
-    for (const std::string& payload : {std::string(R"({"send":)"), std::string(R"({"cancel":true,"id":"c1"})"),
-                                       std::string(70000, '{'), std::string(R"({"send":7,"id":"n1"})")}) {
+    for (const std::string& payload :
+         {std::string(R"({"send":)"), std::string(R"({"cancel":true,"id":"c1"})"),
+          std::string(70000, '{'), std::string(R"({"send":7,"id":"n1"})")}) {
         ChildProcess pub;
-        ASSERT_TRUE(pub.start(mosquittoPubPath(), {"-h", "127.0.0.1", "-p", std::to_string(broker.port()), "-q", "1",
-                                                   "-t", "corvane/mill1/command", "-m", payload}));
+        ASSERT_TRUE(pub.start(mosquittoPubPath(),
+                              {"-h", "127.0.0.1", "-p", std::to_string(broker.port()), "-q", "1",
+                               "-t", "corvane/mill1/command", "-m", payload}));
         pub.wait(5000);
     }
     const std::vector<std::string> all = events(watcher, 7);
@@ -321,8 +334,9 @@ TEST_F(ShopServe, aCancelOfAReceiveThatBroughtNoProgramIsAnsweredOnceAndTheLineS
         m_serve->pump(0);
     }
     ChildProcess pub;
-    ASSERT_TRUE(pub.start(mosquittoPubPath(), {"-h", "127.0.0.1", "-p", std::to_string(broker.port()), "-q", "1",
-                                               "-t", "corvane/mill1/command", "-m", R"({"cancel":true,"id":"x1"})"}));
+    ASSERT_TRUE(pub.start(mosquittoPubPath(),
+                          {"-h", "127.0.0.1", "-p", std::to_string(broker.port()), "-q", "1", "-t",
+                           "corvane/mill1/command", "-m", R"({"cancel":true,"id":"x1"})"}));
     pub.wait(5000);
     const std::vector<std::string> answered = events(watcher, 1);
     ASSERT_EQ(answered.size(), 1u) << m_serve->out();
@@ -391,8 +405,9 @@ TEST_F(ShopServe, shopSendSaysTheLineIsHeldAndGivesUpWaitingAtItsTimeout) {
 }
 
 TEST_F(ShopServe, brokerKilledMidTransferTheTransferCompletesAndEveryEventIsSentOnce) {
-    BrokerProcess broker(m_dir.path(), BrokerOptions{.passwordFile = {}, .certFile = {}, .keyFile = {},
-                                                     .persistence = true});
+    BrokerProcess broker(
+        m_dir.path(),
+        BrokerOptions{.passwordFile = {}, .certFile = {}, .keyFile = {}, .persistence = true});
     ASSERT_TRUE(broker.start()) << broker.log();
     BrokerWatcher watcher;
     ASSERT_TRUE(watcher.start(broker.port(), "corvane/#", "watch-crash"));
@@ -451,7 +466,8 @@ TEST_F(ShopServe, brokerKilledMidTransferTheTransferCompletesAndEveryEventIsSent
     EXPECT_EQ(seen.size(), 3u) << m_serve->out();
     EXPECT_EQ(broker.receivedPublishes("corvane/mill1/event"), 3) << broker.log();
     EXPECT_FALSE(m_serve->exited());
-    EXPECT_NE(m_serve->out().find("[mill1] broker " + broker.url()), std::string::npos) << m_serve->out();
+    EXPECT_NE(m_serve->out().find("[mill1] broker " + broker.url()), std::string::npos)
+        << m_serve->out();
 }
 
 TEST_F(ShopServe, brokerSettingsAreCheckedBeforeTheLineIsServed) {
@@ -470,7 +486,8 @@ TEST_F(ShopServe, brokerSettingsAreCheckedBeforeTheLineIsServed) {
     EXPECT_EQ(status, 2);
     EXPECT_NE(err.find("mqtt://"), std::string::npos) << err;
     // The password file is taken from the line file's folder, and must be there.
-    std::tie(status, err) = serve("Broker=mqtt://127.0.0.1:1\nBrokerUser=mill1\nBrokerPasswordFile=mill1.pw\n", {});
+    std::tie(status, err) =
+        serve("Broker=mqtt://127.0.0.1:1\nBrokerUser=mill1\nBrokerPasswordFile=mill1.pw\n", {});
     EXPECT_EQ(status, 3);
     EXPECT_NE(err.find(file("mill1.pw")), std::string::npos) << err;
     // A CA file that holds no certificate is a file to fix, not a reason to restart.
@@ -494,8 +511,8 @@ TEST_F(ShopServe, theLibraryListingIsRetainedAndFollowsTheFolder) {
         const long long deadline = steadyNowMs() + timeoutMs;
         while (steadyNowMs() < deadline) {
             ChildProcess sub;
-            sub.start(mosquittoSubPath(), {"-h", "127.0.0.1", "-p", std::to_string(broker.port()), "-C", "1", "-W",
-                                           "2", "-t", "corvane/mill1/library"});
+            sub.start(mosquittoSubPath(), {"-h", "127.0.0.1", "-p", std::to_string(broker.port()),
+                                           "-C", "1", "-W", "2", "-t", "corvane/mill1/library"});
             sub.wait(3000);
             m_serve->pump(0);
             if (sub.out().find("\"name\":\"" + name + "\"") != std::string::npos)

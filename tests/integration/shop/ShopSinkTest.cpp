@@ -38,8 +38,8 @@ bool run(const std::string& program, const std::vector<std::string>& args) {
 }
 
 void publish(int port, const std::string& topic, const std::string& payload) {
-    ASSERT_TRUE(run(mosquittoPubPath(), {"-h", "127.0.0.1", "-p", std::to_string(port), "-q", "1", "-t", topic,
-                                         "-m", payload}));
+    ASSERT_TRUE(run(mosquittoPubPath(), {"-h", "127.0.0.1", "-p", std::to_string(port), "-q", "1",
+                                         "-t", topic, "-m", payload}));
 }
 
 shop::ShopSettings settingsFor(const BrokerProcess& broker) {
@@ -80,8 +80,9 @@ protected:
 
     std::unique_ptr<shop::MqttSink> makeSink(const BrokerProcess& broker, shop::MqttSinkClock clock,
                                              shop::MqttSink::Limits limits = {}) {
-        return std::make_unique<shop::MqttSink>(settingsFor(broker), "", "mill1", std::move(clock),
-                                                [this](const std::string& line) { log.push_back(line); }, limits);
+        return std::make_unique<shop::MqttSink>(
+            settingsFor(broker), "", "mill1", std::move(clock),
+            [this](const std::string& line) { log.push_back(line); }, limits);
     }
 
     // The service's loop, as far as the sink sees it: service() every 10 ms.
@@ -148,8 +149,9 @@ TEST_F(ShopSinkTest, subscriberSeesRetainedThinnedStatesAndTheJournalLineAsTheEv
     sink->transferRecorded(record);
     sink->statusChanged({"mill1", LineActivity::Idle, "", 0, 0});
     ASSERT_TRUE(serviceUntil(*sink, [&] { return sink->undelivered() == 0; }));
-    ASSERT_TRUE(serviceUntil(*sink, [&] { return watcher.payloads("corvane/mill1/event").size() == 1; }))
-        << watcher.out();
+    ASSERT_TRUE(serviceUntil(*sink, [&] {
+        return watcher.payloads("corvane/mill1/event").size() == 1;
+    })) << watcher.out();
 
     EXPECT_EQ(watcher.payloads("corvane/mill1/event").front(), serve::toJson(record));
     serviceUntil(*sink, [&] {
@@ -170,7 +172,8 @@ TEST_F(ShopSinkTest, subscriberSeesRetainedThinnedStatesAndTheJournalLineAsTheEv
         sawLastPosition = sawLastPosition || jsonNumber(*parsed.object, "position") == 1000.0;
     }
     EXPECT_TRUE(sawLastPosition) << "the last progress report never reached the broker";
-    EXPECT_NE(states.back().find("\"last_result\":\"completed\""), std::string::npos) << states.back();
+    EXPECT_NE(states.back().find("\"last_result\":\"completed\""), std::string::npos)
+        << states.back();
 
     // The state is retained: a newcomer gets it at once.
     shop::ShopAccess access{settingsFor(broker), "", [] { return WexGetTickCount64(); }};
@@ -192,7 +195,8 @@ TEST_F(ShopSinkTest, subscriberSeesRetainedThinnedStatesAndTheJournalLineAsTheEv
     sink->transferRecorded(busy);
     sink->transferRecorded(refusal);
     sink->statusChanged({"mill1", LineActivity::Sending, "O7.NC", 0, 0});
-    ASSERT_TRUE(serviceUntil(*sink, [&] { return watcher.payloads("corvane/mill1/event").size() == 3; }));
+    ASSERT_TRUE(
+        serviceUntil(*sink, [&] { return watcher.payloads("corvane/mill1/event").size() == 3; }));
     ASSERT_TRUE(serviceUntil(*sink, [&] { return sink->undelivered() == 0; }));
     const shop::ShopStatusResult after = shop::collectShopStatus(access, 300);
     ASSERT_EQ(after.lines.size(), 1u) << after.error;
@@ -212,21 +216,23 @@ TEST_F(ShopSinkTest, commandsAreHandedOverAndBadOnesRefusedWithoutHarm) {
     const std::string topic = "corvane/mill1/command";
     publish(broker.port(), topic, R"({"send":"O0012","id":"a1"})");
     publish(broker.port(), topic, R"({"cancel":true})");
-    publish(broker.port(), topic, R"({"send":"O1",)");                     // cut short
-    publish(broker.port(), topic, R"({"send":{"nested":1},"id":"x"})");     // not flat
-    publish(broker.port(), topic, R"({"send":"O1","cancel":true})");       // both
-    publish(broker.port(), topic, std::string(70 * 1024, ' ') + "{}");     // over 64 KiB
-    publish(broker.port(), "corvane/lathe/command", R"({"send":"O9"})");   // another line's
+    publish(broker.port(), topic, R"({"send":"O1",)");                   // cut short
+    publish(broker.port(), topic, R"({"send":{"nested":1},"id":"x"})");  // not flat
+    publish(broker.port(), topic, R"({"send":"O1","cancel":true})");     // both
+    publish(broker.port(), topic, std::string(70 * 1024, ' ') + "{}");   // over 64 KiB
+    publish(broker.port(), "corvane/lathe/command", R"({"send":"O9"})"); // another line's
 
     std::vector<serve::ServeCommand> commands;
     std::vector<std::string> rejections;
-    ASSERT_TRUE(serviceUntil(*sink, [&] {
-        while (auto c = sink->takeCommand())
-            commands.push_back(*c);
-        while (auto r = sink->takeRejection())
-            rejections.push_back(*r);
-        return commands.size() + rejections.size() >= 6;
-    })) << commands.size() << " commands, " << rejections.size() << " rejections";
+    ASSERT_TRUE(serviceUntil(*sink,
+                             [&] {
+                                 while (auto c = sink->takeCommand())
+                                     commands.push_back(*c);
+                                 while (auto r = sink->takeRejection())
+                                     rejections.push_back(*r);
+                                 return commands.size() + rejections.size() >= 6;
+                             }))
+        << commands.size() << " commands, " << rejections.size() << " rejections";
 
     ASSERT_EQ(commands.size(), 2u);
     EXPECT_EQ(commands[0].kind, serve::ServeCommand::Kind::Send);
@@ -243,7 +249,9 @@ TEST_F(ShopSinkTest, commandsAreHandedOverAndBadOnesRefusedWithoutHarm) {
 }
 
 TEST_F(ShopSinkTest, brokerKilledAndRestartedLosesNoRecordAndSendsNoneTwice) {
-    BrokerProcess broker(folder, BrokerOptions{.passwordFile = {}, .certFile = {}, .keyFile = {}, .persistence = true});
+    BrokerProcess broker(
+        folder,
+        BrokerOptions{.passwordFile = {}, .certFile = {}, .keyFile = {}, .persistence = true});
     ASSERT_TRUE(broker.start()) << broker.log();
     BrokerWatcher watcher;
     ASSERT_TRUE(watcher.start(broker.port(), "corvane/#", "watch-restart"));
@@ -276,11 +284,13 @@ TEST_F(ShopSinkTest, brokerKilledAndRestartedLosesNoRecordAndSendsNoneTwice) {
     }
     EXPECT_GT(sink->undelivered(), 0u);
     ASSERT_TRUE(broker.start()) << broker.log();
-    ASSERT_TRUE(serviceUntil(*sink, [&] { return sink->undelivered() == 0 && sink->client().connected(); }, 20000));
+    ASSERT_TRUE(serviceUntil(
+        *sink, [&] { return sink->undelivered() == 0 && sink->client().connected(); }, 20000));
     EXPECT_EQ(sink->client().connectionCount(), 2);
 
-    ASSERT_TRUE(serviceUntil(*sink, [&] { return watcher.payloads("corvane/mill1/event").size() >= size_t(next); },
-                             15000))
+    ASSERT_TRUE(serviceUntil(
+        *sink, [&] { return watcher.payloads("corvane/mill1/event").size() >= size_t(next); },
+        15000))
         << watcher.payloads("corvane/mill1/event").size() << " of " << next;
     std::map<std::string, int> seen;
     for (const std::string& payload : watcher.payloads("corvane/mill1/event"))
@@ -292,7 +302,10 @@ TEST_F(ShopSinkTest, brokerKilledAndRestartedLosesNoRecordAndSendsNoneTwice) {
     // library's resend after the reconnect.
     EXPECT_EQ(broker.receivedPublishes("corvane/mill1/event"), next) << broker.log();
     EXPECT_EQ(std::count_if(log.begin(), log.end(),
-                            [](const std::string& l) { return l.find("trying again in the background") != std::string::npos; }),
+                            [](const std::string& l) {
+                                return l.find("trying again in the background") !=
+                                       std::string::npos;
+                            }),
               1)
         << "one line per outage";
 }
