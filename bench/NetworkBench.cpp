@@ -38,6 +38,7 @@
 #include "support/Ser2netProcess.h"
 #include "support/SimProcess.h"
 #include "support/StringTable.h"
+#include "transfer/ForwardingLine.h"
 #include "transfer/PosixSerialLine.h"
 #include "transfer/SendEngine.h"
 #include "transfer/TransferContext.h"
@@ -74,12 +75,10 @@ public:
 // The line as opened, passed through, with the times of the first and the last byte written:
 // the line's use while the program goes out, without the opening, the wait for the machine's
 // start code and the engine's pause after the end.
-class TimedLine : public Line {
+class TimedLine : public ForwardingLine {
 public:
     TimedLine(std::unique_ptr<Line> inner, uint64_t& first, uint64_t& last)
-        : m_inner(std::move(inner)), m_first(first), m_last(last) {}
-    bool isFile() const override { return m_inner->isFile(); }
-    bool holds(LineHolds& out) override { return m_inner->holds(out); }
+        : ForwardingLine(*inner), m_inner(std::move(inner)), m_first(first), m_last(last) {}
     bool writeByte(uint8_t byte, uint64_t waitMicros) override {
         const bool written = m_inner->writeByte(byte, waitMicros);
         if (written) {
@@ -89,21 +88,6 @@ public:
         }
         return written;
     }
-    ReadResult readByte(uint64_t waitMicros) override { return m_inner->readByte(waitMicros); }
-    void holdUntilXon() override { m_inner->holdUntilXon(); }
-    void waitForChange(uint64_t waitMicros) override { m_inner->waitForChange(waitMicros); }
-    void drainOutput(uint64_t waitMicros) override { m_inner->drainOutput(waitMicros); }
-    void purge() override { m_inner->purge(); }
-    void dropDtr() override { m_inner->dropDtr(); }
-    void close() override { m_inner->close(); }
-    bool lost() const override { return m_inner->lost(); }
-    LineMessage lostReason() const override { return m_inner->lostReason(); }
-    bool outputDelivered() const override { return m_inner->outputDelivered(); }
-    OpenProgress continueOpen(uint64_t nowMicros) override {
-        return m_inner->continueOpen(nowMicros);
-    }
-    LineMessage openFailure() const override { return m_inner->openFailure(); }
-    std::vector<LineMessage> openWarnings() const override { return m_inner->openWarnings(); }
 
 private:
     std::unique_ptr<Line> m_inner;

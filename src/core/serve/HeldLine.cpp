@@ -1,25 +1,17 @@
 #include "serve/HeldLine.h"
 
+#include "transfer/ForwardingLine.h"
+
 namespace corvane::serve {
 
 // One transfer's view of the held port: everything goes to the port except what would empty
 // or hang it up between transfers.
-class LeasedLine : public Line {
+class LeasedLine : public ForwardingLine {
 public:
     LeasedLine(HeldLine& held, std::shared_ptr<Line> line, bool fresh)
-        : m_held(held), m_port(std::move(line)), m_line(*m_port), m_ready(!fresh) {}
+        : ForwardingLine(*line), m_held(held), m_port(std::move(line)), m_ready(!fresh) {}
     ~LeasedLine() override { close(); }
 
-    bool isFile() const override { return m_line.isFile(); }
-    bool holds(LineHolds& out) override { return m_line.holds(out); }
-    bool writeByte(uint8_t byte, uint64_t waitMicros) override {
-        return m_line.writeByte(byte, waitMicros);
-    }
-    ReadResult readByte(uint64_t waitMicros) override { return m_line.readByte(waitMicros); }
-    void holdUntilXon() override { m_line.holdUntilXon(); }
-    void waitForChange(uint64_t waitMicros) override { m_line.waitForChange(waitMicros); }
-    // The stop code must still leave before the next transfer starts.
-    void drainOutput(uint64_t waitMicros) override { m_line.drainOutput(waitMicros); }
     // Kept: the next program, or the start code for the next send, may be in there already.
     void purge() override {}
     // Kept up: the machine sees a line that is always ready, as it does between transfers.
@@ -29,29 +21,26 @@ public:
             return;
         m_closed = true;
         if (m_held.m_line == m_port)
-            m_held.leaseEnded(!m_ready || m_line.lost());
+            m_held.leaseEnded(!m_ready || inner().lost());
     }
-    bool lost() const override { return m_line.lost(); }
-    LineMessage lostReason() const override { return m_line.lostReason(); }
-    bool outputDelivered() const override { return m_line.outputDelivered(); }
     OpenProgress continueOpen(uint64_t nowMicros) override {
         if (m_ready)
             return OpenProgress::Done;
-        const OpenProgress progress = m_line.continueOpen(nowMicros);
+        const OpenProgress progress = inner().continueOpen(nowMicros);
         m_ready = progress == OpenProgress::Done;
         return progress;
     }
-    LineMessage openFailure() const override { return m_line.openFailure(); }
+    // Turned by the holder only, between leases.
+    bool setDirection(const MachineDef&, int) override { return false; }
     std::vector<LineMessage> openWarnings() const override {
         // Said once, when the port was really opened.
-        return m_warned ? std::vector<LineMessage>{} : m_line.openWarnings();
+        return m_warned ? std::vector<LineMessage>{} : inner().openWarnings();
     }
     void setWarned() { m_warned = true; }
 
 private:
     HeldLine& m_held;
     std::shared_ptr<Line> m_port;
-    Line& m_line;
     bool m_ready;
     bool m_closed = false;
     bool m_warned = false;

@@ -275,7 +275,7 @@ void LineService::answer(const ServeCommand& command) {
         record(std::move(busy));
         return;
     }
-    m_pendingSend = PendingSend{command.name, std::nullopt, command.id, {}};
+    m_pendingSend = PendingSend{command.name, std::nullopt, command.id, {}, {}};
     if (m_phase == Phase::Listening)
         m_abandonListen = true;
 }

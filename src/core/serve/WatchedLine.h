@@ -7,7 +7,7 @@
 #include <functional>
 #include <memory>
 
-#include "transfer/Line.h"
+#include "transfer/ForwardingLine.h"
 
 namespace corvane::serve {
 
@@ -46,13 +46,11 @@ struct LineWatch {
     }
 };
 
-class WatchedLine : public Line {
+class WatchedLine : public ForwardingLine {
 public:
     WatchedLine(std::unique_ptr<Line> inner, LineWatch& watch)
-        : m_inner(std::move(inner)), m_watch(watch) {}
+        : ForwardingLine(*inner), m_inner(std::move(inner)), m_watch(watch) {}
 
-    bool isFile() const override { return m_inner->isFile(); }
-    bool holds(LineHolds& out) override { return m_inner->holds(out); }
     bool writeByte(uint8_t byte, uint64_t waitMicros) override {
         noteInUse();
         const bool written = m_inner->writeByte(byte, waitMicros);
@@ -61,27 +59,12 @@ public:
         return written;
     }
     ReadResult readByte(uint64_t waitMicros) override;
-    void holdUntilXon() override { m_inner->holdUntilXon(); }
-    void waitForChange(uint64_t waitMicros) override { m_inner->waitForChange(waitMicros); }
-    void drainOutput(uint64_t waitMicros) override { m_inner->drainOutput(waitMicros); }
-    void purge() override { m_inner->purge(); }
-    void dropDtr() override { m_inner->dropDtr(); }
-    void close() override { m_inner->close(); }
     bool lost() const override {
         const bool gone = m_inner->lost();
         if (gone)
             m_watch.lost = true;
         return gone;
     }
-    LineMessage lostReason() const override { return m_inner->lostReason(); }
-    bool outputDelivered() const override { return m_inner->outputDelivered(); }
-    // A line to a device server is still connecting when the opener returns it: without
-    // these the open would be taken as done before the connect had even started.
-    OpenProgress continueOpen(uint64_t nowMicros) override {
-        return m_inner->continueOpen(nowMicros);
-    }
-    LineMessage openFailure() const override { return m_inner->openFailure(); }
-    std::vector<LineMessage> openWarnings() const override { return m_inner->openWarnings(); }
 
 private:
     void noteLost() { (void)lost(); }
